@@ -1,0 +1,262 @@
+#include "api/cfit_impl.h"
+
+#include <algorithm>
+#include <new>
+#include <vector>
+
+#include "data/data_loading.h"
+#include "data/data_queries.h"
+#include "io/touchstone_reader.h"
+#include "io/touchstone_writer.h"
+
+namespace cfit {
+
+template <class R, class F>
+R cCfit::Guarded(R failure, int internalCode, F&& body) noexcept {
+  try {
+    return body();
+  } catch (const InternalFault&) {
+    if (internalCode != 0) state_.error.Record(internalCode);
+    return failure;
+  } catch (...) {
+    return failure;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Life cycle and settings
+
+bool cCfit::Init(cFitParams* params) {
+  const cFitParams p = params != nullptr ? *params : cFitParams{};
+  state_.work.Release();
+  const long long twoN = 2LL * state_.portCount;
+  const long long rows = std::max(2LL * p.maxFrequencyPoints + 2, twoN);
+  const long long cols = std::max(2LL * p.maxColumns + 2, twoN);
+  if (rows < 1 || cols < 1) return false;
+  if (!state_.work.Allocate(rows, cols)) return false;
+
+  Settings& s = state_.settings;
+  s.individualPoles = p.individualPoles;
+  s.extractDelays = p.extractDelays;
+  s.passivity = p.passivity;
+  s.reducePoints = p.reducePoints;
+  s.poleRatioBound = p.poleRatioBound;
+  s.symmetryTolerance = p.symmetryTolerance;
+  s.addZeroHzPoint = p.addZeroHzPoint;
+  s.prepareSData = p.prepareSData;
+  s.upperBandFrequency = p.upperBandFrequency;
+  s.lowerBandFrequency = p.lowerBandFrequency;
+  s.callerBand = p.callerBand;
+  s.extendedFit = p.extendedFit;
+  s.enforcementMode = p.passivity ? 1 : 0;
+  return true;
+}
+
+bool cCfit::HasFit() { return state_.HasFit(); }
+bool cCfit::HasSampledData() { return state_.data != nullptr; }
+bool cCfit::IsMixedMode() { return state_.mixedMode; }
+
+int cCfit::SetMixedModeFlag() {
+  if (state_.portCount != 4) return 0;
+  state_.mixedMode = true;
+  return 1;
+}
+
+int cCfit::SetStandardModeFlag() {
+  state_.mixedMode = false;
+  return 1;
+}
+
+bool cCfit::IsSymmetric() { return state_.symmetric; }
+
+int cCfit::SetEnforcementMode(int mode) {
+  state_.settings.enforcementMode = mode;
+  return mode;
+}
+
+void cCfit::SetTimeStep(double seconds) { state_.settings.timeStep = seconds; }
+
+int cCfit::GetDataType() { return state_.dataType; }
+int cCfit::GetPortCount() { return state_.portCount; }
+
+const double* cCfit::GetReferenceImpedances() {
+  return state_.impedances.has_value() ? state_.impedances->data() : nullptr;
+}
+
+int cCfit::SetReferenceImpedance(double impedance) {
+  return Guarded(0, 0, [&] {
+    const std::vector<double> values(static_cast<std::size_t>(std::max(state_.portCount, 0)),
+                                     impedance);
+    return ChangeReferenceImpedances(values.data());
+  });
+}
+
+const double* cCfit::GetProgress() { return &state_.progress; }
+
+char* cCfit::SetCancelFlag(char* flag) {
+  state_.cancelFlag = flag;
+  return flag;
+}
+
+const char* cCfit::GetErrorMessage() { return state_.error.message(); }
+
+const char* cCfit::GetFileComment() {
+  return state_.fileComment.has_value() ? state_.fileComment->c_str() : nullptr;
+}
+
+const char* cCfit::SetOutputComment(const char* text) {
+  state_.outputComment = text;
+  return text;
+}
+
+int cCfit::SetElementDcOption(int flag, int i, int j, double value) {
+  if (state_.elements == nullptr) return 0;
+  if (flag != 0 && flag != 1) return 0;
+  const bool symmetric = CheckSymmetry(nullptr, nullptr);
+  state_.elements->SetDcOption(flag, i, j, value, symmetric);
+  return 1;
+}
+
+int cCfit::SetElementAsymptote(int mode, int i, int j, double value) {
+  if (state_.dataType == kNoData) return 0;
+  if (state_.elements == nullptr) return 0;
+  bool allowed = false;
+  switch (state_.dataType) {
+    case kS: allowed = mode == 0 || mode == 1; break;
+    case kY:
+    case kZ: allowed = mode >= 0 && mode <= 2; break;
+    case kPulse: allowed = mode == 0; break;
+    case kABCD: return 1;
+    default: break;
+  }
+  if (!allowed) return 0;
+  const bool symmetric = CheckSymmetry(nullptr, nullptr);
+  state_.elements->SetAsymptote(mode, i, j, value, symmetric);
+  return 1;
+}
+
+// ---------------------------------------------------------------------------
+// Sampled data
+
+bool cCfit::CheckSymmetry(double* relative, double* absolute) {
+  return cfit::CheckSymmetry(state_, relative, absolute);
+}
+
+int cCfit::Symmetrize() { return cfit::Symmetrize(state_); }
+
+int cCfit::GetMaxElementMagnitude(int i, int j, double* magnitude, double* frequency) {
+  return cfit::GetMaxElementMagnitude(state_, i, j, magnitude, frequency);
+}
+
+int cCfit::GetLowestPointTransfer(int i, int j, double* magnitude) {
+  return Guarded(0, 0, [&] { return cfit::GetLowestPointTransfer(state_, i, j, magnitude); });
+}
+
+DataPointRecord* cCfit::GetFirstDataPoint() {
+  return Guarded<DataPointRecord*>(nullptr, 0, [&] { return cfit::GetFirstDataPoint(state_); });
+}
+
+DataPointRecord* cCfit::GetNextDataPoint() { return cfit::GetNextDataPoint(state_); }
+
+void cCfit::BeginData(int portCount, int dataType, const double* impedances) {
+  Guarded(0, 0, [&] {
+    cfit::BeginData(state_, portCount, dataType, impedances);
+    return 0;
+  });
+}
+
+bool cCfit::AddDataPoint(const DataPointRecord* point) {
+  return Guarded(false, 0, [&] { return cfit::AddDataPoint(state_, point); });
+}
+
+bool cCfit::EndData() {
+  return Guarded(false, 0, [&] { return cfit::EndData(state_); });
+}
+
+// ---------------------------------------------------------------------------
+// Touchstone files
+
+int cCfit::ReadTouchstone(const char* fileName) {
+  return Guarded(0, 0, [&] { return cfit::ReadTouchstone(state_, fileName); });
+}
+
+int cCfit::GetTouchstonePortCount(const char* fileName) {
+  return Guarded(0, 0, [&] { return cfit::GetTouchstonePortCount(state_, fileName); });
+}
+
+int cCfit::WriteTouchstone(const char* fileName, int format) {
+  return Guarded(0, 0, [&] { return cfit::WriteTouchstone(state_, fileName, format); });
+}
+
+int cCfit::WriteDataTable(const char* fileName, int i, int j, bool header, bool negate,
+                          double offset) {
+  return Guarded(0, 0, [&] {
+    return cfit::WriteDataTable(state_, fileName, i, j, header, negate, offset);
+  });
+}
+
+// ---------------------------------------------------------------------------
+// Operations whose subsystems are not built yet. Each fails without
+// recording anything, so that no host mistakes them for working ones.
+
+int cCfit::Fit() { return 0; }
+int cCfit::ReadPoles(const char*) { return 0; }
+int cCfit::CheckDataPassivity(double*, double*) { return 0; }
+int cCfit::EnforceDataPassivity(double) { return 0; }
+int cCfit::GetDataMutualConductanceDC(int, int, double*) { return 0; }
+int cCfit::GetDataMutualConductance(int, int, double, double*, double*) { return 0; }
+int cCfit::CascadeWithTouchstone(const char*) { return 0; }
+int cCfit::VoltageTransferFunction(double, double, int) { return 0; }
+int cCfit::CheckModelPassivity(double*, double*) { return 0; }
+int cCfit::EnforceModelPassivity(double) { return 0; }
+int cCfit::WritePoles(const char*) { return 0; }
+int cCfit::SweepModelAdaptive(double, double) { return 0; }
+int cCfit::SweepModelLinear(double, double, double) { return 0; }
+int cCfit::SweepModelAtDataOf(cFitAPI*) { return 0; }
+int cCfit::SweepModelAtList(int, const double*) { return 0; }
+int cCfit::WriteSubcircuit(const char*) { return 0; }
+int cCfit::GetModelMutualConductanceDC(int, int, double*) { return 0; }
+int cCfit::GetModelMutualConductance(int, int, double, double*, double*) { return 0; }
+int cCfit::GetEnforcedAccuracy(double***, double***) { return 0; }
+bool cCfit::IsSeriesElement() { return false; }
+bool cCfit::IsShuntElement() { return false; }
+int cCfit::IdealizeShuntElement() { return 0; }
+int cCfit::ConvertDataType(int) { return 0; }
+int cCfit::ExtractShuntElement(int) { return 0; }
+int cCfit::ExtractSeriesElement(int) { return 0; }
+int cCfit::MakeSeriesTwoPort() { return 0; }
+bool cCfit::FitSeriesElement() { return false; }
+int cCfit::ConvertToStandardMode(int, int, int, int) { return 0; }
+int cCfit::ConvertToMixedMode(int, int, int, int) { return 0; }
+int cCfit::JoinModalTwoPorts(const char*) { return 0; }
+int cCfit::ChangeReferenceImpedances(const double*) { return 0; }
+int cCfit::TerminatePorts(const int*) { return 0; }
+int cCfit::CombinePorts(const unsigned char*, int) { return 0; }
+int cCfit::ReorderPorts(const int*) { return 0; }
+int cCfit::GetDataPassivityMargins() { return 0; }
+int cCfit::GetFirstDataMargin(double*, double*) { return 0; }
+int cCfit::GetNextDataMargin(double*, double*) { return 0; }
+int cCfit::JoinModalTwoPortModels(const char*) { return 0; }
+int cCfit::EvaluateModelElement(int, int, double, double*) { return 0; }
+int cCfit::GetModelPassivityMargins() { return 0; }
+int cCfit::GetFirstModelMargin(double*, double*) { return 0; }
+int cCfit::GetNextModelMargin(double*, double*) { return 0; }
+int cCfit::GetElementModelInfo(int, int, int*, double*, double*, double*) { return 0; }
+int cCfit::GetElementPolesResidues(int, int, double*, double*) { return 0; }
+int cCfit::DefineModel(int, int, const double*, bool) { return 0; }
+int cCfit::SetElementModel(int, int, int, double, double, double, const double*, const double*) {
+  return 0;
+}
+int cCfit::ConvertPulseModelToS(double, double, double) { return 0; }
+int cCfit::MultiplyModelByFrequency(double, double) { return 0; }
+int cCfit::GetTimeResponse(const TimeResponseParameters&, double, double*, double*, double*, int,
+                           int) {
+  return 0;
+}
+int cCfit::WriteTimeResponse(const TimeResponseParameters&, const char*, int, int) { return 0; }
+int cCfit::BuildRLCModel(double, double, double, int) { return 0; }
+int cCfit::FindReactanceZeroCrossing(double*) { return 0; }
+int cCfit::GetPolesPortCount(const char*) { return 0; }
+cCPSolver* cCfit::CreateSolver(int) { return nullptr; }
+
+}  // namespace cfit

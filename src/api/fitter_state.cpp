@@ -1,0 +1,26 @@
+#include "api/fitter_state.h"
+
+#include <algorithm>
+
+namespace cfit {
+
+bool FitterState::EnsureWorkingSet(long long rows, long long cols) {
+  if (work.allocated() && work.max_rows() >= rows && work.max_cols() >= cols) return true;
+  return work.Allocate(std::max<long long>(rows, work.max_rows()),
+                       std::max<long long>(cols, work.max_cols()));
+}
+
+bool FitterState::HasFit() const {
+  if (portCount == 0 && !impedances.has_value()) return false;
+  if (model == nullptr || model->constant.empty() || elements == nullptr) return false;
+  if (settings.individualPoles) {
+    if (portCount < 1 || model->elementPoles.empty() || model->delay.empty()) return false;
+    for (const PoleList& poles : model->elementPoles) {
+      if (!poles.empty()) return true;
+    }
+    return false;
+  }
+  return !model->commonPoles.empty();
+}
+
+}  // namespace cfit

@@ -1,0 +1,103 @@
+#include "data/data_loading.h"
+
+#include <cmath>
+#include <memory>
+#include <utility>
+
+#include "io/run_log.h"
+
+namespace cfit {
+
+namespace {
+
+// Tolerance of the point reduction after a file read.
+constexpr double kReductionTolerance = 1e-5;
+
+// Sets the symmetric flag from the asymmetry statistics.
+bool SymmetricWithinTolerance(const FitterState& state) {
+  return state.settings.symmetryTolerance > state.data->relative_asymmetry();
+}
+
+}  // namespace
+
+void BeginData(FitterState& state, int portCount, int dataType, const double* impedances) {
+  const int n = portCount > 0 ? portCount : 0;
+  // Build everything first so that an allocation failure changes nothing.
+  std::vector<double> newImpedances(static_cast<std::size_t>(n), 50.0);
+  if (impedances != nullptr) newImpedances.assign(impedances, impedances + n);
+  auto table = std::make_unique<ElementTable>(n, dataType);
+  auto set = std::make_unique<SampledData>(n);
+
+  state.portCount = n;
+  state.impedances = std::move(newImpedances);
+  state.dataType = dataType;
+  state.elements = std::move(table);
+  state.ReplaceData(std::move(set));
+  state.dataMargins.clear();
+}
+
+bool AddDataPoint(FitterState& state, const DataPointRecord* record) {
+  if (state.data == nullptr || record == nullptr) return false;
+  if (!std::isfinite(record->frequency)) return false;
+  PortMatrix point;
+  if (!PointFromRecord(*record, state.data->port_count(), &point)) return false;
+  SetStoredAggregate(point, state.settings.individualPoles);
+  return state.data->Append(std::move(point));
+}
+
+void SetBandFromData(FitterState& state) {
+  if (!state.HasPoints()) return;
+  Settings& s = state.settings;
+  if (!(s.callerBand && s.lowerBandFrequency >= 0.0)) {
+    s.lowerBandFrequency = state.data->front().frequency();
+  }
+  if (!(s.callerBand && s.upperBandFrequency > 0.0)) {
+    s.upperBandFrequency = state.data->back().frequency();
+  }
+}
+
+bool EndData(FitterState& state) {
+  if (!state.HasPoints()) return false;
+  SetBandFromData(state);
+  const long long rowsNeeded = 2LL * state.data->point_count() + 2;
+  if (rowsNeeded > state.work.max_rows()) {
+    runlog::Write("\n*** Insufficient memory...", " Number of points allowed should be increased ***\n");
+  }
+  if (state.settings.addZeroHzPoint) AddZeroHzPoint(*state.data, state.settings.individualPoles);
+  state.data->ComputeAsymmetry();
+  state.symmetric = SymmetricWithinTolerance(state);
+  return state.symmetric;
+}
+
+bool StoreReadPoints(FitterState& state, std::vector<PortMatrix> points) {
+  auto set = std::make_unique<SampledData>(state.portCount);
+  for (PortMatrix& point : points) {
+    SetStoredAggregate(point, state.settings.individualPoles);
+    if (!set->Append(std::move(point))) break;
+  }
+  points.clear();
+  state.ReplaceData(std::move(set));
+  if (state.data->empty()) {
+    state.error.Record(24);
+    return false;
+  }
+  runlog::Write("\n", state.data->point_count(), " data points were read from touchstone file\n");
+  if (state.settings.addZeroHzPoint) AddZeroHzPoint(*state.data, state.settings.individualPoles);
+  if (state.settings.reducePoints) {
+    auto reduced = std::make_unique<SampledData>(ReducedCopy(*state.data, kReductionTolerance));
+    if (reduced->point_count() != state.data->point_count()) {
+      runlog::Write("Number of points were reduced to ", reduced->point_count(), "\n");
+    }
+    state.ReplaceData(std::move(reduced));
+  }
+  state.data->ComputeAsymmetry();
+  if (SymmetricWithinTolerance(state)) {
+    state.data->Symmetrize();
+    state.symmetric = true;
+  } else {
+    state.symmetric = false;
+  }
+  return true;
+}
+
+}  // namespace cfit

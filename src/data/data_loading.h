@@ -1,0 +1,40 @@
+// Loading sampled data into a fitter: point by point from the host, or as a
+// finished list from a file reader.
+#ifndef CFIT_DATA_DATA_LOADING_H
+#define CFIT_DATA_DATA_LOADING_H
+
+#include <vector>
+
+#include "api/fitter_state.h"
+
+namespace cfit {
+
+// Starts point-by-point loading: sets the port count, the impedances (N
+// values; 50 ohms each when none are given), the data type and a fresh
+// element table, replaces the data by an empty set and drops the data's
+// margin list. The model is not touched.
+void BeginData(FitterState& state, int portCount, int dataType, const double* impedances);
+
+// Appends one host point. False when there is no set, the record is
+// incomplete, the frequency is not finite, or the set refuses the point.
+bool AddDataPoint(FitterState& state, const DataPointRecord* record);
+
+// Finishes host data: band ends, capacity warning, optional 0 Hz point and
+// the asymmetry statistics. Returns the symmetric flag it sets. Without a set
+// or without points it returns false and changes nothing.
+bool EndData(FitterState& state);
+
+// Takes the pole band from the data's first and last frequencies, unless the
+// caller's band is kept (caller band set and the end valid).
+void SetBandFromData(FitterState& state);
+
+// Stores the points a file reader produced (already in the fitter's port
+// order and units) as the sampled data: append until the first refusal, log
+// the count, add the 0 Hz point and reduce points when asked, then measure
+// asymmetry and symmetrise data that are symmetric within the tolerance.
+// Records error 24 and returns false when no point was given.
+bool StoreReadPoints(FitterState& state, std::vector<PortMatrix> points);
+
+}  // namespace cfit
+
+#endif  // CFIT_DATA_DATA_LOADING_H

@@ -1,0 +1,93 @@
+#include "data/data_queries.h"
+
+namespace cfit {
+
+namespace {
+
+// Error 20's condition: data present, i != j, both indices in 0..N-1.
+bool ValidOffDiagonal(const FitterState& state, int i, int j) {
+  const int n = state.portCount;
+  return state.HasPoints() && state.data->port_count() == n && i != j && i >= 0 && j >= 0 &&
+         i < n && j < n;
+}
+
+}  // namespace
+
+bool CheckSymmetry(const FitterState& state, double* relative, double* absolute) {
+  if (state.data == nullptr) return true;
+  if (relative != nullptr) *relative = state.data->relative_asymmetry();
+  if (absolute != nullptr) *absolute = state.data->absolute_asymmetry();
+  return state.data->relative_asymmetry() < state.settings.symmetryTolerance;
+}
+
+int Symmetrize(FitterState& state) {
+  if (state.data == nullptr) return state.error.Record(6);
+  if (state.HasFit()) return state.error.Record(22);
+  state.data->Symmetrize();
+  state.symmetric = true;
+  return 1;
+}
+
+int GetMaxElementMagnitude(FitterState& state, int i, int j, double* magnitude,
+                           double* frequency) {
+  if (!ValidOffDiagonal(state, i, j)) {
+    if (magnitude != nullptr) *magnitude = 0.0;
+    if (frequency != nullptr) *frequency = -1.0;
+    return state.error.Record(20);
+  }
+  double best = 0.0;
+  double where = 0.0;
+  for (const PortMatrix& point : state.data->points()) {
+    const double m = Abs(point.At(i, j));
+    if (m > best) {
+      best = m;
+      where = point.frequency();
+    }
+  }
+  if (magnitude != nullptr) *magnitude = best;
+  if (frequency != nullptr) *frequency = where;
+  return 1;
+}
+
+int GetLowestPointTransfer(FitterState& state, int i, int j, double* magnitude) {
+  if (magnitude != nullptr) *magnitude = 0.0;
+  if (!ValidOffDiagonal(state, i, j)) return state.error.Record(20);
+  switch (state.dataType) {
+    case kS:
+      if (magnitude != nullptr) *magnitude = Abs(state.data->front().At(i, j));
+      return 1;
+    case kY:
+    case kZ:
+      // Needs the S/Y/Z conversion, which is not built yet.
+      return 0;
+    default:
+      return state.error.Record(1003);
+  }
+}
+
+DataPointRecord* GetFirstDataPoint(FitterState& state) {
+  if (state.data == nullptr) {
+    state.error.Record(6);
+    return nullptr;
+  }
+  state.exportRecord.Rebuild(state.data->port_count());
+  if (state.data->empty()) {
+    state.dataCursor.reset();
+    return nullptr;
+  }
+  state.dataCursor = 0;
+  return state.exportRecord.Fill(state.data->front());
+}
+
+DataPointRecord* GetNextDataPoint(FitterState& state) {
+  if (state.data == nullptr || !state.dataCursor.has_value()) return nullptr;
+  const std::size_t next = *state.dataCursor + 1;
+  if (next >= state.data->points().size()) {
+    state.dataCursor.reset();
+    return nullptr;
+  }
+  state.dataCursor = next;
+  return state.exportRecord.Fill(state.data->points()[next]);
+}
+
+}  // namespace cfit

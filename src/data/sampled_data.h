@@ -1,0 +1,79 @@
+// The sampled data set: frequency points of an N-port in strictly increasing
+// frequency, each an N x N complex matrix, with the set's asymmetry
+// statistics.
+#ifndef CFIT_DATA_SAMPLED_DATA_H
+#define CFIT_DATA_SAMPLED_DATA_H
+
+#include <vector>
+
+#include "numeric/port_matrix.h"
+
+namespace cfit {
+
+class SampledData {
+ public:
+  explicit SampledData(int portCount) : portCount_(portCount) {}
+
+  int port_count() const { return portCount_; }
+  int point_count() const { return static_cast<int>(points_.size()); }
+  bool empty() const { return points_.empty(); }
+  int marked_count() const { return markedCount_; }
+
+  const std::vector<PortMatrix>& points() const { return points_; }
+  // Element values may be changed in place; frequencies and order must keep
+  // the set's rules.
+  std::vector<PortMatrix>& points() { return points_; }
+  const PortMatrix& front() const { return points_.front(); }
+  const PortMatrix& back() const { return points_.back(); }
+
+  // Appends a point. Refused (false, the set unchanged) when the point's
+  // order differs from the set's port count or its frequency is not strictly
+  // above the last point's. `marked` counts points the fitting engine adds.
+  bool Append(PortMatrix point, bool marked = false);
+
+  // Puts a 0 Hz point in front. Refused unless the point's frequency is
+  // exactly 0, its order matches and the first point's frequency is above 0.
+  bool PrependZeroHz(PortMatrix point);
+
+  // A new set holding copies of the first k points (all when k is larger).
+  SampledData CopyFirst(int k) const;
+
+  // Largest point asymmetry A and largest ratio A / B over the points with
+  // B != 0, where B is the largest row sum of element magnitudes and A the
+  // largest row sum of transposition differences.
+  void ComputeAsymmetry();
+  double absolute_asymmetry() const { return absoluteAsymmetry_; }
+  double relative_asymmetry() const { return relativeAsymmetry_; }
+  void ClearAsymmetry() { absoluteAsymmetry_ = relativeAsymmetry_ = 0.0; }
+
+  // Replaces each element pair (i, j), (j, i) by its mean at every point and
+  // clears the asymmetry statistics.
+  void Symmetrize();
+
+ private:
+  int portCount_ = 0;
+  int markedCount_ = 0;
+  double absoluteAsymmetry_ = 0.0;
+  double relativeAsymmetry_ = 0.0;
+  std::vector<PortMatrix> points_;
+};
+
+// Sets a point's aggregate value as a stored point needs it: the alternating
+// sum of its elements when individual poles are off, otherwise untouched.
+void SetStoredAggregate(PortMatrix& point, bool individualPoles);
+
+// A new set in which every interior point that differs by at most `tolerance`
+// (complex modulus, every element) from both the last kept point and the
+// following point is dropped. The first and last points are always kept.
+SampledData ReducedCopy(const SampledData& source, double tolerance);
+
+// Makes the set start with a real 0 Hz point: moves a first point close to
+// 0 Hz to 0 Hz, or extrapolates a new point from the real parts of the
+// lowest points. Needs at least two points; otherwise, or when the
+// extrapolation cannot be solved, the set is unchanged. Returns true when the
+// set changed.
+bool AddZeroHzPoint(SampledData& data, bool individualPoles);
+
+}  // namespace cfit
+
+#endif  // CFIT_DATA_SAMPLED_DATA_H

@@ -1,0 +1,52 @@
+// The fitted rational model of an N-port.
+//
+// Stored pole convention (every reader of the model relies on it): a real
+// term holds P = -q (positive for a stable pole) and R = r / P; a complex
+// pair is held once as P = (-Re q, Im q), so Re P > 0 and Im P < 0, with
+// R = 2 conj(r / -q). With s = j f (f in hertz) element (i, j) is
+//
+//   H(f) = [d + j f e + sum_real R / (1 + j f / P)
+//           + sum_pairs 1/2 (R / (1 + j f / P) + conj(R) / (1 + j f / conj(P)))]
+//          * exp(-j 2 pi f tau).
+//
+// With a symmetric matrix only the pole lists of elements with row >= column
+// are filled; (i, j) with i < j reads (j, i). Constants, proportional terms
+// and delays are held at both places.
+#ifndef CFIT_FIT_FITTED_MODEL_H
+#define CFIT_FIT_FITTED_MODEL_H
+
+#include <cstddef>
+#include <vector>
+
+#include "numeric/pole_term.h"
+
+namespace cfit {
+
+struct FittedModel {
+  int n = 0;
+
+  // Common-pole fits: one list whose terms carry N x N residues.
+  PoleList commonPoles;
+  // Individual fits: N x N pole lists with 1 x 1 residues (empty table when
+  // the model has none).
+  std::vector<PoleList> elementPoles;
+
+  // N x N tables; an empty vector is a table that does not exist.
+  std::vector<double> constant;      // d
+  std::vector<double> proportional;  // e
+  std::vector<double> delay;         // tau, seconds
+  std::vector<double> rmsError;      // accuracy against the data
+  std::vector<double> maxError;
+
+  std::size_t Index(int i, int j) const {
+    return static_cast<std::size_t>(i) * static_cast<std::size_t>(n) +
+           static_cast<std::size_t>(j);
+  }
+  int PoleCount(int i, int j) const {
+    return elementPoles.empty() ? 0 : static_cast<int>(elementPoles[Index(i, j)].size());
+  }
+};
+
+}  // namespace cfit
+
+#endif  // CFIT_FIT_FITTED_MODEL_H

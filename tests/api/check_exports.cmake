@@ -1,0 +1,33 @@
+# Fails unless the dynamic symbol table of LIBRARY defines the factory and
+# nothing else but the run-time type information of the two interfaces.
+execute_process(COMMAND nm -D --defined-only ${LIBRARY} OUTPUT_VARIABLE listing
+                RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+set(allowed _ZN7cFitAPI6CreateEP10cFitParams _ZTI7cFitAPI _ZTS7cFitAPI _ZTI9cCPSolver
+            _ZTS9cCPSolver)
+string(REPLACE "\n" ";" lines "${listing}")
+set(found_factory FALSE)
+foreach(line IN LISTS lines)
+  if(line STREQUAL "")
+    continue()
+  endif()
+  string(REGEX REPLACE "^.* ([^ ]+)$" "\\1" symbol "${line}")
+  # Version nodes of the library itself are not symbols of ours.
+  string(REGEX MATCH "^[0-9a-fA-F]* *A " absolute "${line}")
+  if(absolute)
+    continue()
+  endif()
+  list(FIND allowed "${symbol}" index)
+  if(index EQUAL -1)
+    message(FATAL_ERROR "unexpected exported symbol: ${line}")
+  endif()
+  if(symbol STREQUAL "_ZN7cFitAPI6CreateEP10cFitParams")
+    set(found_factory TRUE)
+  endif()
+endforeach()
+if(NOT found_factory)
+  message(FATAL_ERROR "cFitAPI::Create is not exported:\n${listing}")
+endif()
+message(STATUS "exports ok")
