@@ -28,20 +28,20 @@
 // Construction record of a fitter. The defaults are those used when
 // cFitAPI::Create is given a null pointer.
 struct cFitParams {
-  int32_t maxFrequencyPoints = 5001;   // sampled points a fit may use
-  int32_t maxColumns = 200;            // bounds the poles a fit may add
-  bool individualPoles = true;         // false: one pole set common to all elements
-  bool extractDelays = true;           // extract a pure delay per element
-  bool passivity = false;              // passivity-aware pole adding; default enforcement mode
-  bool reducePoints = false;           // drop points that change by at most 1e-5 after a read
-  double poleRatioBound = 400.0;       // bound used when poles are relocated and added
-  double symmetryTolerance = 0.005;    // relative asymmetry below which data count as symmetric
-  bool addZeroHzPoint = false;         // make the data start with a real 0 Hz point
-  bool prepareSData = false;           // constrain S data at DC to an ideal N-way junction
-  double upperBandFrequency = 2e10;    // upper end of the caller's pole band
-  double lowerBandFrequency = 0.0;     // lower end of the caller's pole band
-  bool callerBand = false;             // keep the band above instead of the data's band
-  bool extendedFit = false;            // extend the band with down-weighted added points
+  int32_t maxFrequencyPoints = 5001;  // sampled points a fit may use
+  int32_t maxColumns = 200;           // bounds the poles a fit may add
+  bool individualPoles = true;        // false: one pole set common to all elements
+  bool extractDelays = true;          // extract a pure delay per element
+  bool passivity = false;             // passivity-aware pole adding; default enforcement mode
+  bool reducePoints = false;          // drop points that change by at most 1e-5 after a read
+  double poleRatioBound = 400.0;      // bound used when poles are relocated and added
+  double symmetryTolerance = 0.005;   // relative asymmetry below which data count as symmetric
+  bool addZeroHzPoint = false;        // make the data start with a real 0 Hz point
+  bool prepareSData = false;          // constrain S data at DC to an ideal N-way junction
+  double upperBandFrequency = 2e10;   // upper end of the caller's pole band
+  double lowerBandFrequency = 0.0;    // lower end of the caller's pole band
+  bool callerBand = false;            // keep the band above instead of the data's band
+  bool extendedFit = false;           // extend the band with down-weighted added points
 };
 
 // One sampled point as the host reads and writes it: values[i] points to
@@ -54,14 +54,14 @@ struct DataPointRecord {
 // Waveform request for the time response of one fitted element. Times in
 // seconds.
 struct TimeResponseParameters {
-  int32_t kind = 1;          // 0 impulse, 1 step, 2 bit pulse, 3 trapezoidal pulse
-  double amplitude = 1.0;    // factor applied to every response value
-  double width = 5e-10;      // bit time (kind 2); pulse width (kind 3)
-  double riseTime = 1e-11;   // rise time of the trapezoid
-  double fallTime = 1e-11;   // fall time of the trapezoid
-  double timeStep = 1e-12;   // output grid step
-  double startTime = 0.0;    // first output time
-  double endTime = 1e-7;     // last output time, included
+  int32_t kind = 1;         // 0 impulse, 1 step, 2 bit pulse, 3 trapezoidal pulse
+  double amplitude = 1.0;   // factor applied to every response value
+  double width = 5e-10;     // bit time (kind 2); pulse width (kind 3)
+  double riseTime = 1e-11;  // rise time of the trapezoid
+  double fallTime = 1e-11;  // fall time of the trapezoid
+  double timeStep = 1e-12;  // output grid step
+  double startTime = 0.0;   // first output time
+  double endTime = 1e-7;    // last output time, included
 };
 
 // Recursive-convolution solver made from a fitted S model by
@@ -120,8 +120,7 @@ class cFitAPI {
   virtual int SweepModelAtList(int count, const double* frequencies) = 0;
   virtual int WriteSubcircuit(const char* fileName) = 0;
   virtual int GetModelMutualConductanceDC(int i, int j, double* value) = 0;
-  virtual int GetModelMutualConductance(int i, int j, double frequency, double* re,
-                                        double* im) = 0;
+  virtual int GetModelMutualConductance(int i, int j, double frequency, double* re, double* im) = 0;
   virtual int GetEnforcedAccuracy(double*** rms, double*** largest) = 0;
   virtual bool Init(cFitParams* params) = 0;
   virtual int SetEnforcementMode(int mode) = 0;

@@ -190,9 +190,8 @@ int cCfit::WriteTouchstone(const char* fileName, int format) {
 
 int cCfit::WriteDataTable(const char* fileName, int i, int j, bool header, bool negate,
                           double offset) {
-  return Guarded(0, 0, [&] {
-    return cfit::WriteDataTable(state_, fileName, i, j, header, negate, offset);
-  });
+  return Guarded(
+      0, 0, [&] { return cfit::WriteDataTable(state_, fileName, i, j, header, negate, offset); });
 }
 
 // ---------------------------------------------------------------------------

@@ -40,10 +40,12 @@ class cCfit final : public cFitAPI {
   int GetDataMutualConductance(int i, int j, double frequency, double* re, double* im) override;
   int GetLowestPointTransfer(int i, int j, double* magnitude) override;
   int GetMaxElementMagnitude(int i, int j, double* magnitude, double* frequency) override;
-  int WriteDataTable(const char* fileName, int i, int j, bool header, bool negate, double offset) override;
+  int WriteDataTable(const char* fileName, int i, int j, bool header, bool negate,
+                     double offset) override;
   int WriteTouchstone(const char* fileName, int format) override;
   int CascadeWithTouchstone(const char* fileName) override;
-  int VoltageTransferFunction(double sourceResistance, double loadConductance, int portOrder) override;
+  int VoltageTransferFunction(double sourceResistance, double loadConductance,
+                              int portOrder) override;
   int CheckModelPassivity(double* largestMeasure, double* frequency) override;
   int EnforceModelPassivity(double threshold) override;
   int WritePoles(const char* fileName) override;
@@ -89,15 +91,20 @@ class cCfit final : public cFitAPI {
   int GetModelPassivityMargins() override;
   int GetFirstModelMargin(double* frequency, double* margin) override;
   int GetNextModelMargin(double* frequency, double* margin) override;
-  int GetElementModelInfo(int i, int j, int* poleCount, double* constant, double* proportional, double* delay) override;
+  int GetElementModelInfo(int i, int j, int* poleCount, double* constant, double* proportional,
+                          double* delay) override;
   int GetElementPolesResidues(int i, int j, double* poles, double* residues) override;
-  int DefineModel(int portCount, int dataType, const double* referenceImpedances, bool symmetric) override;
-  int SetElementModel(int i, int j, int poleCount, double constant, double proportional, double delay, const double* poles, const double* residues) override;
+  int DefineModel(int portCount, int dataType, const double* referenceImpedances,
+                  bool symmetric) override;
+  int SetElementModel(int i, int j, int poleCount, double constant, double proportional,
+                      double delay, const double* poles, const double* residues) override;
   int ConvertPulseModelToS(double pulseWidth, double scale, double delay) override;
   void SetTimeStep(double seconds) override;
   int MultiplyModelByFrequency(double closingPole, double factor) override;
-  int GetTimeResponse(const TimeResponseParameters& params, double t, double* value, double* impulseTime, double* impulseWeight, int i, int j) override;
-  int WriteTimeResponse(const TimeResponseParameters& params, const char* fileName, int i, int j) override;
+  int GetTimeResponse(const TimeResponseParameters& params, double t, double* value,
+                      double* impulseTime, double* impulseWeight, int i, int j) override;
+  int WriteTimeResponse(const TimeResponseParameters& params, const char* fileName, int i,
+                        int j) override;
   const double* GetProgress() override;
   char* SetCancelFlag(char* flag) override;
   const char* GetErrorMessage() override;
@@ -110,6 +117,7 @@ class cCfit final : public cFitAPI {
   int GetTouchstonePortCount(const char* fileName) override;
   int GetPolesPortCount(const char* fileName) override;
   cCPSolver* CreateSolver(int expectedDataType) override;
+
  private:
   // Runs `body`; an internal fault records `internalCode` (when non-zero) and
   // yields `failure`, as does any other exception.

@@ -61,7 +61,8 @@ bool EndData(FitterState& state) {
   SetBandFromData(state);
   const long long rowsNeeded = 2LL * state.data->point_count() + 2;
   if (rowsNeeded > state.work.max_rows()) {
-    runlog::Write("\n*** Insufficient memory...", " Number of points allowed should be increased ***\n");
+    runlog::Write("\n*** Insufficient memory...",
+                  " Number of points allowed should be increased ***\n");
   }
   if (state.settings.addZeroHzPoint) AddZeroHzPoint(*state.data, state.settings.individualPoles);
   state.data->ComputeAsymmetry();

@@ -28,8 +28,7 @@ int Symmetrize(FitterState& state) {
   return 1;
 }
 
-int GetMaxElementMagnitude(FitterState& state, int i, int j, double* magnitude,
-                           double* frequency) {
+int GetMaxElementMagnitude(FitterState& state, int i, int j, double* magnitude, double* frequency) {
   if (!ValidOffDiagonal(state, i, j)) {
     if (magnitude != nullptr) *magnitude = 0.0;
     if (frequency != nullptr) *frequency = -1.0;
@@ -60,8 +59,7 @@ int GetLowestPointTransfer(FitterState& state, int i, int j, double* magnitude) 
     case kZ:
       // Needs the S/Y/Z conversion, which is not built yet.
       return 0;
-    default:
-      return state.error.Record(1003);
+    default: return state.error.Record(1003);
   }
 }
 

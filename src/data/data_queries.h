@@ -17,8 +17,7 @@ int Symmetrize(FitterState& state);
 
 // Largest |m(i, j)| over the points, i != j, and its frequency (the first of
 // a tie). On bad indices or no data: magnitude 0, frequency -1, error 20.
-int GetMaxElementMagnitude(FitterState& state, int i, int j, double* magnitude,
-                           double* frequency);
+int GetMaxElementMagnitude(FitterState& state, int i, int j, double* magnitude, double* frequency);
 
 // |S(i, j)| at the lowest frequency, i != j. S data only so far; Y and Z
 // data fail without a recorded error until the type conversion exists.

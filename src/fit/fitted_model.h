@@ -39,8 +39,7 @@ struct FittedModel {
   std::vector<double> maxError;
 
   std::size_t Index(int i, int j) const {
-    return static_cast<std::size_t>(i) * static_cast<std::size_t>(n) +
-           static_cast<std::size_t>(j);
+    return static_cast<std::size_t>(i) * static_cast<std::size_t>(n) + static_cast<std::size_t>(j);
   }
   int PoleCount(int i, int j) const {
     return elementPoles.empty() ? 0 : static_cast<int>(elementPoles[Index(i, j)].size());

@@ -54,8 +54,7 @@ class ElementTable {
  private:
   bool InRange(int i, int j) const { return i >= 0 && j >= 0 && i < n_ && j < n_; }
   std::size_t Index(int i, int j) const {
-    return static_cast<std::size_t>(i) * static_cast<std::size_t>(n_) +
-           static_cast<std::size_t>(j);
+    return static_cast<std::size_t>(i) * static_cast<std::size_t>(n_) + static_cast<std::size_t>(j);
   }
   // The in-range index of (i, j), or of the fallback element, or none.
   bool Resolve(int i, int j, int fi, int fj, std::size_t* index) const;

@@ -7,7 +7,8 @@
 namespace cfit {
 
 PoleTerm::PoleTerm(int n)
-    : residues_(static_cast<std::size_t>(std::max(n, 0)) * static_cast<std::size_t>(std::max(n, 0))),
+    : residues_(static_cast<std::size_t>(std::max(n, 0)) *
+                static_cast<std::size_t>(std::max(n, 0))),
       n_(std::max(n, 0)) {}
 
 void PoleTerm::SetPole(double re, double im) {

@@ -1,8 +1,105 @@
-// Placeholder host test; replaced below.
-#include <gtest/gtest.h>
+// A host of the library: only the public header and libcfit.so.
 #include <cfit/cfit.h>
-TEST(Host, CreateAndDelete) {
-  cFitAPI* fitter = cFitAPI::Create(nullptr);
-  ASSERT_NE(fitter, nullptr);
-  delete fitter;
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Deleter {
+  void operator()(cFitAPI* f) const { delete f; }
+};
+using Fitter = std::unique_ptr<cFitAPI, Deleter>;
+
+// Element (i, j) of the 3-port at point k: reciprocal except for a small
+// asymmetry of (2, 0).
+void Element(int k, int i, int j, double* re, double* im) {
+  const int a = std::min(i, j), b = std::max(i, j);
+  *re = 0.1 * (a + 1) + 0.01 * b - 0.001 * k;
+  *im = -0.05 * (a + b) + 0.002 * k;
+  if (i == 2 && j == 0) *re += 1e-4;
 }
+
+TEST(Host, CreatesFittersWithNullAndCustomParams) {
+  Fitter plain(cFitAPI::Create(nullptr));
+  ASSERT_NE(plain, nullptr);
+  EXPECT_EQ(plain->GetPortCount(), 0);
+  EXPECT_FALSE(plain->HasSampledData());
+
+  cFitParams params;
+  params.maxFrequencyPoints = 100;
+  params.individualPoles = false;
+  params.symmetryTolerance = 1e-6;
+  Fitter custom(cFitAPI::Create(&params));
+  ASSERT_NE(custom, nullptr);
+
+  params.maxColumns = -1;
+  EXPECT_EQ(cFitAPI::Create(&params), nullptr);
+}
+
+TEST(Host, LoadsWalksAndChecksAThreePort) {
+  cFitParams params;
+  params.symmetryTolerance = 1e-6;  // the asymmetry of (2, 0) is above it
+  Fitter fitter(cFitAPI::Create(&params));
+  ASSERT_NE(fitter, nullptr);
+  const double z[3] = {50.0, 75.0, 100.0};
+  fitter->BeginData(3, 1, z);
+
+  std::vector<double> storage(3 * 6);
+  double* rows[3] = {&storage[0], &storage[6], &storage[12]};
+  DataPointRecord point{0.0, rows};
+  const int count = 5;
+  for (int k = 0; k < count; ++k) {
+    point.frequency = 1e8 * (k + 1);
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) Element(k, i, j, &rows[i][2 * j], &rows[i][2 * j + 1]);
+    ASSERT_TRUE(fitter->AddDataPoint(&point));
+  }
+  EXPECT_FALSE(fitter->AddDataPoint(&point));  // frequency not above the last
+  EXPECT_FALSE(fitter->EndData());             // not symmetric within 1e-6
+  EXPECT_FALSE(fitter->IsSymmetric());
+  EXPECT_EQ(fitter->GetPortCount(), 3);
+  EXPECT_EQ(fitter->GetDataType(), 1);
+  ASSERT_NE(fitter->GetReferenceImpedances(), nullptr);
+  EXPECT_EQ(fitter->GetReferenceImpedances()[2], 100.0);
+
+  int walked = 0;
+  for (DataPointRecord* r = fitter->GetFirstDataPoint(); r != nullptr;
+       r = fitter->GetNextDataPoint(), ++walked) {
+    EXPECT_EQ(r->frequency, 1e8 * (walked + 1));
+    for (int i = 0; i < 3; ++i) {
+      for (int j = 0; j < 3; ++j) {
+        double re, im;
+        Element(walked, i, j, &re, &im);
+        EXPECT_EQ(r->values[i][2 * j], re);
+        EXPECT_EQ(r->values[i][2 * j + 1], im);
+      }
+    }
+  }
+  EXPECT_EQ(walked, count);
+
+  double relative = -1.0, absolute = -1.0;
+  EXPECT_FALSE(fitter->CheckSymmetry(&relative, &absolute));
+  EXPECT_NEAR(absolute, 1e-4, 1e-12);
+  EXPECT_GT(relative, 1e-6);
+  EXPECT_EQ(fitter->GetErrorMessage(), nullptr);
+
+  double magnitude, frequency;
+  EXPECT_EQ(fitter->GetMaxElementMagnitude(1, 1, &magnitude, &frequency), 0);
+  ASSERT_NE(fitter->GetErrorMessage(), nullptr);
+  const std::string first = fitter->GetErrorMessage();
+  EXPECT_EQ(fitter->GetFirstDataPoint() != nullptr, true);
+  EXPECT_EQ(fitter->Fit(), 0);                  // not built yet
+  EXPECT_EQ(first, fitter->GetErrorMessage());  // the first error stays
+
+  EXPECT_EQ(fitter->Symmetrize(), 1);
+  EXPECT_TRUE(fitter->IsSymmetric());
+  EXPECT_TRUE(fitter->CheckSymmetry(&relative, &absolute));
+  EXPECT_EQ(relative, 0.0);
+  EXPECT_EQ(absolute, 0.0);
+}
+
+}  // namespace

@@ -12,7 +12,9 @@ namespace {
 TEST(RunLog, TimestampHasTheAsctimeLayoutWithoutLineFeed) {
   const std::string stamp = runlog::Timestamp();
   EXPECT_TRUE(std::regex_match(
-      stamp, std::regex(R"((Sun|Mon|Tue|Wed|Thu|Fri|Sat) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [ 123][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] [0-9]{4})")))
+      stamp,
+      std::regex(
+          R"((Sun|Mon|Tue|Wed|Thu|Fri|Sat) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [ 123][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] [0-9]{4})")))
       << stamp;
 }
 

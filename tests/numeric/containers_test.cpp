@@ -1,0 +1,160 @@
+// Port matrices, pole terms and the element table.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "numeric/element_table.h"
+#include "numeric/pole_term.h"
+#include "numeric/port_matrix.h"
+
+namespace cfit {
+namespace {
+
+TEST(PortMatrix, OutOfRangeAccessFollowsTheFallbackFlag) {
+  PortMatrix m(2);
+  m.At(0, 0) = {7.0, -1.0};
+  ASSERT_FALSE(FallbackIndexing());
+  EXPECT_EQ(m.Get(5, 0), Complex(0.0, 0.0));
+  EXPECT_EQ(m.Get(-1, 1), Complex(0.0, 0.0));
+  EXPECT_FALSE(m.Set(5, 0, {3.0, 3.0}));
+  EXPECT_EQ(m.At(0, 0), Complex(7.0, -1.0));
+  {
+    ScopedFallbackIndexing fallback(true);
+    EXPECT_EQ(m.Get(5, 0), Complex(7.0, -1.0));
+    EXPECT_TRUE(m.Set(5, 0, {3.0, 3.0}));
+    EXPECT_EQ(m.At(0, 0), Complex(3.0, 3.0));
+  }
+  EXPECT_FALSE(FallbackIndexing());
+}
+
+TEST(PortMatrix, FallbackFlagBelongsToOneThread) {
+  ScopedFallbackIndexing fallback(true);
+  bool seenByOtherThread = true;
+  std::thread other([&] { seenByOtherThread = FallbackIndexing(); });
+  other.join();
+  EXPECT_FALSE(seenByOtherThread);
+  EXPECT_TRUE(FallbackIndexing());
+}
+
+TEST(PortMatrix, EmptyMatrixNeverTouchesMemoryEvenWithFallback) {
+  PortMatrix m(0);
+  ScopedFallbackIndexing fallback(true);
+  EXPECT_FALSE(m.Set(0, 0, {1.0, 0.0}));
+  EXPECT_EQ(m.Get(0, 0), Complex(0.0, 0.0));
+}
+
+TEST(PortMatrix, Aggregates) {
+  PortMatrix m(2);
+  for (int i = 0; i < 2; ++i)
+    for (int j = 0; j < 2; ++j) m.At(i, j) = {1.0, 0.0};
+  m.AlternatingSum();
+  EXPECT_EQ(m.aggregate(), Complex(0.0, 0.0));  // 1 - 1 - 1 + 1
+  m.At(0, 1) = {2.0, 1.0};
+  m.SumAll();
+  EXPECT_EQ(m.aggregate(), Complex(5.0, 1.0));
+  m.Trace();
+  EXPECT_EQ(m.aggregate(), Complex(2.0, 0.0));
+  m.AlternatingSum();
+  EXPECT_EQ(m.aggregate(), Complex(-1.0, -1.0));
+}
+
+TEST(PortMatrix, Norms) {
+  PortMatrix m(3);
+  m.At(0, 1) = {3.0, 4.0};  // |.| = 5
+  m.At(1, 0) = {3.0, 0.0};
+  m.At(2, 2) = {-2.0, 0.0};
+  EXPECT_DOUBLE_EQ(m.RowSumNorm(), 5.0);
+  // Row 0: |a01 - a10| = 4; row 1: the same; row 2: 0.
+  EXPECT_DOUBLE_EQ(m.AsymmetryNorm(), 4.0);
+}
+
+TEST(PoleTerm, RealPolesRefuseComplexResidues) {
+  PoleTerm t(1);
+  EXPECT_TRUE(t.IsReal());
+  EXPECT_FALSE(t.SetResidue00({1.0, 0.5}));
+  EXPECT_EQ(t.GetResidue00(), Complex(0.0, 0.0));
+  EXPECT_TRUE(t.SetResidue00({1.0, 0.0}));
+  EXPECT_EQ(t.GetResidue00(), Complex(1.0, 0.0));
+  t.SetPole(2.0, -3.0);
+  EXPECT_FALSE(t.IsReal());
+  EXPECT_TRUE(t.SetResidue00({1.0, 0.5}));
+  t.SetPole(2.0, 0.0);
+  EXPECT_TRUE(t.IsReal());
+}
+
+TEST(PoleTerm, ResidueIndicesOutOfRange) {
+  PoleTerm t(3);
+  EXPECT_FALSE(t.SetResidue(3, 0, {1.0, 0.0}));
+  EXPECT_FALSE(t.SetResidue(0, -1, {1.0, 0.0}));
+  EXPECT_EQ(t.GetResidue(0, 3), Complex(0.0, 0.0));
+  EXPECT_TRUE(t.SetResidue(2, 1, {4.0, 0.0}));
+  EXPECT_EQ(t.GetResidue(2, 1), Complex(4.0, 0.0));
+  EXPECT_EQ(t.GetResidue(1, 2), Complex(0.0, 0.0));
+}
+
+TEST(PoleTerm, QualityRatioAndNegligibility) {
+  PoleTerm t(1);
+  t.SetPole(0.0, 5.0);
+  EXPECT_EQ(t.QualityRatio(), 1e10);
+  t.SetPole(-2.0, 6.0);
+  EXPECT_DOUBLE_EQ(t.QualityRatio(), 3.0);
+  ASSERT_TRUE(t.SetResidue00({0.1, -0.1}));
+  // (|0.1| + |-0.1|) * (1 + 3) = 0.8
+  EXPECT_TRUE(t.IsNegligible(0.8));
+  EXPECT_FALSE(t.IsNegligible(0.79));
+  PoleTerm real(1);
+  real.SetPole(5.0, 0.0);
+  ASSERT_TRUE(real.SetResidue00({0.3, 0.0}));
+  EXPECT_TRUE(real.IsNegligible(0.3));
+  EXPECT_FALSE(real.IsNegligible(0.29));
+}
+
+TEST(ElementTable, DefaultsFollowTheDataType) {
+  EXPECT_EQ(ElementTable(2, 1).AsymptoteModeAt(0, 1), 1);  // S
+  EXPECT_EQ(ElementTable(2, 2).AsymptoteModeAt(0, 1), 2);  // Y
+  EXPECT_EQ(ElementTable(2, 3).AsymptoteModeAt(1, 1), 2);  // Z
+  EXPECT_EQ(ElementTable(2, 4).AsymptoteModeAt(1, 0), 1);  // ABCD
+  EXPECT_EQ(ElementTable(2, 5).AsymptoteModeAt(0, 0), 0);  // pulse model
+  EXPECT_EQ(ElementTable(2, 0).AsymptoteModeAt(0, 0), 1);
+  const ElementTable t(3, 1);
+  EXPECT_EQ(t.DcFlagAt(2, 1), 1);
+  EXPECT_FALSE(t.HasDcValues());
+  EXPECT_EQ(t.DcValueAt(0, 0), kUnset);
+  EXPECT_EQ(t.ConstantValueAt(0, 0), kUnset);
+}
+
+TEST(ElementTable, SettersWriteOneElementItsMirrorOrAll) {
+  ElementTable t(3, 2);
+  t.SetDcOption(0, -1, -1, 5.0, true);  // every flag, no value
+  EXPECT_EQ(t.DcFlagAt(2, 0), 0);
+  EXPECT_FALSE(t.HasDcValues());
+
+  t.SetDcOption(0, 2, 0, 0.25, true);
+  EXPECT_EQ(t.DcValueAt(2, 0), 0.25);
+  EXPECT_EQ(t.DcValueAt(0, 2), 0.25);  // mirrored for a symmetric matrix
+  EXPECT_EQ(t.DcValueAt(1, 0), kUnset);
+
+  t.SetAsymptote(0, 1, 0, -3.0, false);
+  EXPECT_EQ(t.AsymptoteModeAt(1, 0), 0);
+  EXPECT_EQ(t.ConstantValueAt(1, 0), -3.0);
+  EXPECT_EQ(t.AsymptoteModeAt(0, 1), 2);  // not mirrored
+  EXPECT_EQ(t.ConstantValueAt(0, 1), kUnset);
+
+  t.SetAsymptote(1, 1, 1, 9.0, true);  // non-zero code: no value recorded
+  EXPECT_EQ(t.ConstantValueAt(1, 1), kUnset);
+
+  t.SetAsymptote(1, 7, 0, 1.0, true);  // outside the table: ignored
+  EXPECT_EQ(t.AsymptoteModeAt(0, 0), 2);
+}
+
+TEST(ElementTable, OutOfRangeGettersReadTheFallbackElement) {
+  ElementTable t(2, 1);
+  t.SetAsymptote(0, 1, 0, 0.5, false);
+  EXPECT_EQ(t.AsymptoteModeAt(9, 9, 1, 0), 0);
+  EXPECT_EQ(t.ConstantValueAt(-1, 0, 1, 0), 0.5);
+  EXPECT_EQ(t.AsymptoteModeAt(9, 9), 1);  // (0, 0)
+  EXPECT_EQ(ElementTable(0, 1).DcFlagAt(0, 0), 1);
+}
+
+}  // namespace
+}  // namespace cfit
