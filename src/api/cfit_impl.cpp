@@ -6,6 +6,8 @@
 
 #include "data/data_loading.h"
 #include "data/data_queries.h"
+#include "fit/model_evaluation.h"
+#include "fit/sweeps.h"
 #include "io/touchstone_reader.h"
 #include "io/touchstone_writer.h"
 
@@ -195,6 +197,51 @@ int cCfit::WriteDataTable(const char* fileName, int i, int j, bool header, bool 
 }
 
 // ---------------------------------------------------------------------------
+// Model evaluation and sweeps
+
+int cCfit::EvaluateModelElement(int i, int j, double frequency, double* value) {
+  return Guarded(0, 0, [&] { return cfit::EvaluateModelElement(state_, i, j, frequency, value); });
+}
+
+int cCfit::SweepModelAdaptive(double tolerance, double stopFrequency) {
+  return Guarded(0, 0, [&] { return cfit::SweepModelAdaptive(state_, tolerance, stopFrequency); });
+}
+
+int cCfit::SweepModelLinear(double step, double start, double stop) {
+  return Guarded(0, 0, [&] { return cfit::SweepModelLinear(state_, step, start, stop); });
+}
+
+int cCfit::SweepModelAtDataOf(cFitAPI* other) {
+  return Guarded(0, 0, [&] {
+    if (!state_.HasFit()) return state_.error.Record(8);
+    std::vector<double> frequencies;
+    if (auto* fitter = dynamic_cast<cCfit*>(other)) {
+      if (fitter->state_.data != nullptr) {
+        for (const PortMatrix& p : fitter->state_.data->points()) {
+          frequencies.push_back(p.frequency());
+        }
+      }
+    } else if (other != nullptr) {
+      // Another implementation of the interface: walk its points.
+      for (DataPointRecord* r = other->GetFirstDataPoint(); r != nullptr;
+           r = other->GetNextDataPoint()) {
+        frequencies.push_back(r->frequency);
+      }
+    }
+    if (frequencies.empty()) return state_.error.Record(45);
+    return cfit::SweepModelAtList(state_, frequencies);
+  });
+}
+
+int cCfit::SweepModelAtList(int count, const double* frequencies) {
+  return Guarded(0, 0, [&] {
+    if (!state_.HasFit()) return state_.error.Record(8);
+    if (frequencies == nullptr || count < 0) return state_.error.Record(45);
+    return cfit::SweepModelAtList(state_, std::vector<double>(frequencies, frequencies + count));
+  });
+}
+
+// ---------------------------------------------------------------------------
 // Operations whose subsystems are not built yet. Each fails without
 // recording anything, so that no host mistakes them for working ones.
 
@@ -209,10 +256,6 @@ int cCfit::VoltageTransferFunction(double, double, int) { return 0; }
 int cCfit::CheckModelPassivity(double*, double*) { return 0; }
 int cCfit::EnforceModelPassivity(double) { return 0; }
 int cCfit::WritePoles(const char*) { return 0; }
-int cCfit::SweepModelAdaptive(double, double) { return 0; }
-int cCfit::SweepModelLinear(double, double, double) { return 0; }
-int cCfit::SweepModelAtDataOf(cFitAPI*) { return 0; }
-int cCfit::SweepModelAtList(int, const double*) { return 0; }
 int cCfit::WriteSubcircuit(const char*) { return 0; }
 int cCfit::GetModelMutualConductanceDC(int, int, double*) { return 0; }
 int cCfit::GetModelMutualConductance(int, int, double, double*, double*) { return 0; }
@@ -236,7 +279,6 @@ int cCfit::GetDataPassivityMargins() { return 0; }
 int cCfit::GetFirstDataMargin(double*, double*) { return 0; }
 int cCfit::GetNextDataMargin(double*, double*) { return 0; }
 int cCfit::JoinModalTwoPortModels(const char*) { return 0; }
-int cCfit::EvaluateModelElement(int, int, double, double*) { return 0; }
 int cCfit::GetModelPassivityMargins() { return 0; }
 int cCfit::GetFirstModelMargin(double*, double*) { return 0; }
 int cCfit::GetNextModelMargin(double*, double*) { return 0; }
