@@ -212,6 +212,26 @@ inline std::vector<double> LapackSymmetricEigenvalues(int n, std::vector<double>
   return w;
 }
 
+// Row-stored square matrix with a leading dimension that may exceed n.
+struct Square {
+  int n = 0;
+  int lda = 0;
+  std::vector<double> v;
+  Square(int order, int ld = 0) : n(order), lda(ld > 0 ? ld : order) {
+    v.assign(static_cast<std::size_t>(n) * static_cast<std::size_t>(lda), 0.0);
+  }
+  double& operator()(int i, int j) { return v[static_cast<std::size_t>(i) * lda + j]; }
+  double operator()(int i, int j) const { return v[static_cast<std::size_t>(i) * lda + j]; }
+  // Packed column-major copy for LAPACK.
+  std::vector<double> ColumnMajor() const {
+    std::vector<double> out(static_cast<std::size_t>(n) * n);
+    for (int i = 0; i < n; ++i) {
+      for (int j = 0; j < n; ++j) out[static_cast<std::size_t>(j) * n + i] = (*this)(i, j);
+    }
+    return out;
+  }
+};
+
 }  // namespace cfit::testing
 
 #endif  // CFIT_TESTS_NUMERIC_LAPACK_REFERENCE_H

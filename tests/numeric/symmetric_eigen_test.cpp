@@ -16,24 +16,7 @@
 namespace cfit {
 namespace {
 
-// Row-stored symmetric matrix, full storage.
-struct Square {
-  int n = 0;
-  int lda = 0;
-  std::vector<double> v;
-  Square(int order, int ld = 0) : n(order), lda(ld > 0 ? ld : order) {
-    v.assign(static_cast<std::size_t>(n) * static_cast<std::size_t>(lda), 0.0);
-  }
-  double& operator()(int i, int j) { return v[static_cast<std::size_t>(i) * lda + j]; }
-  double operator()(int i, int j) const { return v[static_cast<std::size_t>(i) * lda + j]; }
-  std::vector<double> ColumnMajor() const {
-    std::vector<double> out(static_cast<std::size_t>(n) * n);
-    for (int i = 0; i < n; ++i) {
-      for (int j = 0; j < n; ++j) out[static_cast<std::size_t>(j) * n + i] = (*this)(i, j);
-    }
-    return out;
-  }
-};
+using testing::Square;
 
 Square RandomSymmetric(int n, std::mt19937_64& rng, int lda = 0) {
   std::normal_distribution<double> normal;
