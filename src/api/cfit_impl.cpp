@@ -6,6 +6,7 @@
 
 #include "data/data_loading.h"
 #include "data/data_queries.h"
+#include "fit/fit_driver.h"
 #include "fit/model_evaluation.h"
 #include "fit/sweeps.h"
 #include "io/touchstone_reader.h"
@@ -197,7 +198,11 @@ int cCfit::WriteDataTable(const char* fileName, int i, int j, bool header, bool 
 }
 
 // ---------------------------------------------------------------------------
-// Model evaluation and sweeps
+// Fitting, model evaluation and sweeps
+
+int cCfit::Fit() {
+  return Guarded(0, 23, [&] { return cfit::Fit(state_); });
+}
 
 int cCfit::EvaluateModelElement(int i, int j, double frequency, double* value) {
   return Guarded(0, 0, [&] { return cfit::EvaluateModelElement(state_, i, j, frequency, value); });
@@ -245,7 +250,6 @@ int cCfit::SweepModelAtList(int count, const double* frequencies) {
 // Operations whose subsystems are not built yet. Each fails without
 // recording anything, so that no host mistakes them for working ones.
 
-int cCfit::Fit() { return 0; }
 int cCfit::ReadPoles(const char*) { return 0; }
 int cCfit::CheckDataPassivity(double*, double*) { return 0; }
 int cCfit::EnforceDataPassivity(double) { return 0; }

@@ -55,6 +55,22 @@ struct Settings {
   double timeStep = 0.0;
 };
 
+// Working fields of the fitting engine. The working pole list and the
+// current element live for one fit; workingQLimit carries over between the
+// fits of one fitter and only grows (up to the pole ratio bound).
+struct FitContext {
+  PoleList working;
+  int row = 0;
+  int column = 0;
+  double workingQLimit = 100.0;
+  // Least squares with column pivoting (default) or plain Householder QR.
+  bool pivoting = true;
+  // Extended fit: the rows of added points are down-weighted.
+  bool rowWeighting = false;
+  // Share of the progress fraction one least-squares factorisation covers.
+  double progressStep = 0.0;
+};
+
 // One (frequency, margin) entry of a passivity margin list.
 struct MarginEntry {
   double frequency;
@@ -88,6 +104,7 @@ struct FitterState {
   const char* outputComment = nullptr;
 
   WorkingSet work;
+  FitContext fit;
 
   // Passivity margin lists and their walk cursors.
   std::vector<MarginEntry> dataMargins;

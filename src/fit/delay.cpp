@@ -38,8 +38,8 @@ double EstimateDelay(FitterState& state, int i, int j) {
   double phase = 0.0;
   double span = 0.0;
   for (std::size_t k = 2; k < points.size(); ++k) {
-    const Complex a = points[k - 1].At(i, j);
-    const Complex b = points[k].At(i, j);
+    const Complex a = points[k - 1].Get(i, j);
+    const Complex b = points[k].Get(i, j);
     const double product = Abs(a) * Abs(b);
     if (product < kSmallSignalOn) small = true;
     if (product > kSmallSignalOff) small = false;
@@ -85,9 +85,10 @@ void ApplyDelay(FitterState& state, int i, int j, double tau, bool forward) {
   const double sign = forward ? 1.0 : -1.0;
   for (PortMatrix& point : state.data->points()) {
     const Complex rotated =
-        point.At(i, j) * Exp(Complex(0.0, sign * 2.0 * std::numbers::pi * point.frequency() * tau));
-    point.At(i, j) = rotated;
-    if (state.symmetric) point.At(j, i) = rotated;
+        point.Get(i, j) *
+        Exp(Complex(0.0, sign * 2.0 * std::numbers::pi * point.frequency() * tau));
+    point.Set(i, j, rotated);
+    if (state.symmetric) point.Set(j, i, rotated);
   }
 }
 

@@ -184,7 +184,6 @@ TEST(SimpleOperations, SettersReturnTheirArgument) {
 TEST(SimpleOperations, UnbuiltOperationsFailWithoutRecording) {
   auto f = Make();
   LoadTwoPort(*f, 1);
-  EXPECT_EQ(f->Fit(), 0);
   EXPECT_EQ(f->ReadPoles("x.pls"), 0);
   EXPECT_EQ(f->ConvertDataType(2), 0);
   EXPECT_EQ(f->SetReferenceImpedance(75.0), 0);

@@ -1,0 +1,311 @@
+// Whole fits of synthetic data made from known rational models.
+#include "fit/fit_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <functional>
+#include <memory>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "api/cfit_impl.h"
+#include "fit/model_evaluation.h"
+#include "support/log_capture.h"
+
+namespace cfit {
+namespace {
+
+using C = std::complex<double>;
+using std::numbers::pi;
+
+// A rational element: d + j f e + sum r / (j f - q) (+ conjugate for pairs),
+// times exp(-j 2 pi f tau).
+struct Rational {
+  double d = 0.0;
+  double e = 0.0;
+  double tau = 0.0;
+  std::vector<std::pair<C, C>> terms;  // (q, r); pairs with Im q != 0
+  C operator()(double f) const {
+    const C s(0.0, f);
+    C h(d, f * e);
+    for (auto [q, r] : terms) {
+      h += r / (s - q);
+      if (q.imag() != 0.0) h += std::conj(r) / (s - std::conj(q));
+    }
+    return h * std::exp(C(0.0, -2.0 * pi * f * tau));
+  }
+};
+
+std::unique_ptr<cCfit> Loaded(int n, int dataType, const std::function<C(int, int, double)>& value,
+                              const std::vector<double>& freqs, cFitParams* params = nullptr) {
+  std::unique_ptr<cCfit> f(static_cast<cCfit*>(cFitAPI::Create(params)));
+  f->BeginData(n, dataType, nullptr);
+  std::vector<double> storage(2 * n * n);
+  std::vector<double*> rows(n);
+  for (int i = 0; i < n; ++i) rows[i] = storage.data() + 2 * n * i;
+  DataPointRecord r{0.0, rows.data()};
+  for (double freq : freqs) {
+    r.frequency = freq;
+    for (int i = 0; i < n; ++i) {
+      for (int j = 0; j < n; ++j) {
+        const C v = value(i, j, freq);
+        rows[i][2 * j] = v.real();
+        rows[i][2 * j + 1] = v.imag();
+      }
+    }
+    EXPECT_TRUE(f->AddDataPoint(&r));
+  }
+  f->EndData();
+  return f;
+}
+
+std::vector<double> Linear(double start, double stop, int count) {
+  std::vector<double> out;
+  for (int k = 0; k < count; ++k) out.push_back(start + (stop - start) * k / (count - 1));
+  return out;
+}
+
+// Largest |model - data| over the sampled points and all elements.
+double LargestError(cCfit& f) {
+  double largest = 0.0;
+  const int n = f.GetPortCount();
+  for (const PortMatrix& p : f.state().data->points()) {
+    for (int i = 0; i < n; ++i) {
+      for (int j = 0; j < n; ++j) {
+        const Complex m = EvaluateElement(f.state(), i, j, p.frequency());
+        largest = std::max(largest, Abs(m - p.At(i, j)));
+      }
+    }
+  }
+  return largest;
+}
+
+const Rational kResonator{
+    0.1,
+    0.0,
+    0.0,
+    {{C(-2e8, -3e9), C(1e8, 5e7)}, {C(-5e8, -7e9), C(-2e8, 1e8)}, {C(-1e9, 0), C(3e8, 0)}}};
+
+TEST(Fit, IndividualPolesReproduceAKnownModel) {
+  auto f = Loaded(
+      2, 1, [](int i, int j, double freq) { return (i == j ? 1.0 : 0.5) * kResonator(freq); },
+      Linear(1e7, 1e10, 301));
+  testing::LogCapture log;
+  ASSERT_EQ(f->Fit(), 1) << (f->GetErrorMessage() ? f->GetErrorMessage() : "");
+  EXPECT_TRUE(f->HasFit());
+  EXPECT_LT(LargestError(*f), 1e-6);
+  EXPECT_EQ(f->GetErrorMessage(), nullptr);
+  EXPECT_EQ(f->state().data->point_count(), 301);  // data unchanged
+  EXPECT_EQ(*f->GetProgress(), 0.0);
+}
+
+TEST(Fit, CommonPolesReproduceAKnownModel) {
+  cFitParams params;
+  params.individualPoles = false;
+  auto f = Loaded(
+      2, 1,
+      [](int i, int j, double freq) { return (i == j ? 1.0 : -0.5) * kResonator(freq) + 0.01 * j; },
+      Linear(1e7, 1e10, 301), &params);
+  testing::LogCapture log;
+  ASSERT_EQ(f->Fit(), 1) << (f->GetErrorMessage() ? f->GetErrorMessage() : "");
+  EXPECT_TRUE(f->HasFit());
+  EXPECT_LT(LargestError(*f), 1e-5);
+}
+
+TEST(Fit, DelayIsExtractedAndCarriedByTheModel) {
+  Rational delayed = kResonator;
+  delayed.tau = 2e-9;
+  auto f = Loaded(
+      1, 1, [&](int, int, double freq) { return 0.8 * delayed(freq); }, Linear(1e7, 1e10, 2001));
+  testing::LogCapture log;
+  ASSERT_EQ(f->Fit(), 1);
+  EXPECT_GT(f->state().model->delay[0], 1e-9);
+  EXPECT_LT(LargestError(*f), 1e-3);
+  EXPECT_NE(log.text().find("extracted delay(1,1) = "), std::string::npos);
+}
+
+TEST(Fit, DcConstrainedElementHoldsItsPrescribedValue) {
+  auto f = Loaded(
+      2, 1, [](int i, int j, double freq) { return (i == j ? 1.0 : 0.5) * kResonator(freq); },
+      Linear(1e8, 1e10, 201));
+  ASSERT_EQ(f->SetElementDcOption(0, 1, 1, 0.37), 1);
+  ASSERT_EQ(f->SetElementDcOption(0, 1, 0, -0.25), 1);
+  testing::LogCapture log;
+  ASSERT_EQ(f->Fit(), 1);
+  EXPECT_NEAR(EvaluateElement(f->state(), 1, 1, 0.0).re, 0.37, 1e-12);
+  EXPECT_NEAR(EvaluateElement(f->state(), 1, 0, 0.0).re, -0.25, 1e-12);
+  EXPECT_NEAR(EvaluateElement(f->state(), 0, 1, 0.0).re, -0.25, 1e-12);
+}
+
+TEST(Fit, SymmetricThreePortFitsTheLowerTriangleInOrder) {
+  auto f = Loaded(
+      3, 1, [](int i, int j, double freq) { return (0.2 + 0.1 * (i + j)) * kResonator(freq); },
+      Linear(1e8, 1e10, 101));
+  ASSERT_TRUE(f->IsSymmetric());
+  testing::LogCapture log;
+  ASSERT_EQ(f->Fit(), 1);
+  const std::string text = log.text();
+  std::size_t at = 0;
+  for (const char* element : {"(1,1)", "(2,1)", "(2,2)", "(3,1)", "(3,2)", "(3,3)"}) {
+    const std::string header =
+        std::string("\n*** Matrix component ") + element + " is being fitted ***\n";
+    const std::size_t found = text.find(header, at);
+    ASSERT_NE(found, std::string::npos) << element;
+    at = found + header.size();
+  }
+  EXPECT_EQ(text.find("Matrix component (1,2)"), std::string::npos);
+  EXPECT_EQ(text.rfind(" Fitting start: ", 0), 0u);
+  EXPECT_NE(text.find("mean(1,2)="), std::string::npos);
+  EXPECT_NE(text.find("\n Fitting   end: "), std::string::npos);
+  // The upper triangle reads the lower one's terms.
+  EXPECT_EQ(EvaluateElement(f->state(), 0, 2, 3e9), EvaluateElement(f->state(), 2, 0, 3e9));
+}
+
+TEST(Fit, PointLimitFitsTheFirstPointsAndKeepsTheData) {
+  cFitParams params;
+  params.maxFrequencyPoints = 100;
+  auto f = Loaded(
+      1, 1, [](int, int, double freq) { return kResonator(freq); }, Linear(1e7, 1e10, 500),
+      &params);
+  testing::LogCapture log;
+  ASSERT_EQ(f->Fit(), 1);
+  const std::string text = log.text();
+  EXPECT_NE(text.find("\n*** Touchstone file contains more points than allowed by parameter "
+                      "setting ***\n\n*** Extra points will be ignored during fitting ***\n"),
+            std::string::npos);
+  EXPECT_EQ(f->state().data->point_count(), 500);
+  EXPECT_EQ(f->state().data->back().frequency(), 1e10);
+}
+
+TEST(Fit, FewPointsWithDelayExtractionRecord26AndStillFit) {
+  auto f = Loaded(
+      1, 1, [](int, int, double freq) { return kResonator(freq); }, Linear(1e9, 9e9, 9));
+  testing::LogCapture log;
+  EXPECT_EQ(f->Fit(), 1);
+  EXPECT_STREQ(f->GetErrorMessage(), "Internal error. Inconsistent sampled data structure");
+  EXPECT_EQ(f->state().model->delay[0], 0.0);
+  EXPECT_TRUE(f->HasFit());
+}
+
+TEST(Fit, CancelBeforeFitLogsOnlyStartAndEnd) {
+  auto f = Loaded(
+      2, 1, [](int, int, double freq) { return kResonator(freq); }, Linear(1e8, 1e10, 50));
+  char cancel = 1;
+  f->SetCancelFlag(&cancel);
+  testing::LogCapture log;
+  EXPECT_EQ(f->Fit(), 0);
+  EXPECT_EQ(f->GetErrorMessage(), nullptr);
+  const std::string text = log.text();
+  ASSERT_EQ(text.rfind(" Fitting start: ", 0), 0u);
+  const std::size_t second = text.find('\n') + 1;
+  EXPECT_EQ(text.substr(second, 16), " Fitting   end: ");
+  EXPECT_EQ(text.find('\n', second) + 1, text.size());
+  EXPECT_FALSE(f->HasFit());
+}
+
+TEST(Fit, SDataPreparationConstrainsDcToAnIdealJunction) {
+  cFitParams params;
+  params.prepareSData = true;
+  auto f = Loaded(
+      2, 1, [](int i, int j, double freq) { return (i == j ? 0.1 : 0.9) * kResonator(freq); },
+      Linear(1e8, 1e10, 100), &params);
+  testing::LogCapture log;
+  ASSERT_EQ(f->Fit(), 1);
+  const ElementTable& t = *f->state().elements;
+  EXPECT_EQ(t.DcFlagAt(0, 0), 0);
+  EXPECT_EQ(t.DcValueAt(0, 0), 0.0);
+  EXPECT_EQ(t.DcValueAt(1, 0), 1.0);
+  EXPECT_NEAR(EvaluateElement(f->state(), 1, 0, 0.0).re, 1.0, 1e-12);
+  EXPECT_NEAR(EvaluateElement(f->state(), 1, 1, 0.0).re, 0.0, 1e-12);
+}
+
+TEST(Fit, RepeatedFitsAreBitIdentical) {
+  auto make = [] {
+    return Loaded(
+        2, 1, [](int i, int j, double freq) { return (1.0 + i - 0.3 * j) * kResonator(freq); },
+        Linear(1e7, 1e10, 151));
+  };
+  auto a = make();
+  auto b = make();
+  testing::LogCapture log;
+  ASSERT_EQ(a->Fit(), 1);
+  ASSERT_EQ(b->Fit(), 1);
+  ASSERT_EQ(a->Fit(), 1);  // a second fit of the same fitter starts afresh
+  const FittedModel& ma = *a->state().model;
+  const FittedModel& mb = *b->state().model;
+  EXPECT_EQ(ma.constant, mb.constant);
+  EXPECT_EQ(ma.delay, mb.delay);
+  EXPECT_EQ(ma.rmsError, mb.rmsError);
+  for (std::size_t k = 0; k < ma.elementPoles.size(); ++k) {
+    ASSERT_EQ(ma.elementPoles[k].size(), mb.elementPoles[k].size());
+    for (std::size_t t = 0; t < ma.elementPoles[k].size(); ++t) {
+      EXPECT_EQ(ma.elementPoles[k][t].GetPole(), mb.elementPoles[k][t].GetPole());
+      EXPECT_EQ(ma.elementPoles[k][t].GetResidue00(), mb.elementPoles[k][t].GetResidue00());
+    }
+  }
+}
+
+TEST(Fit, ExtendedFitRestoresDataAndIndexing) {
+  cFitParams params;
+  params.extendedFit = true;
+  auto f = Loaded(
+      2, 1, [](int i, int j, double freq) { return (i == j ? 0.2 : 0.9) * kResonator(freq); },
+      Linear(1e8, 1e10, 120), &params);
+  testing::LogCapture log;
+  ASSERT_EQ(f->Fit(), 1);
+  EXPECT_FALSE(FallbackIndexing());
+  EXPECT_FALSE(f->state().fit.rowWeighting);
+  EXPECT_EQ(f->state().data->port_count(), 2);
+  EXPECT_EQ(f->state().data->point_count(), 120);
+  EXPECT_LT(LargestError(*f), 1e-3);
+}
+
+TEST(ExtendBand, AddedPointsReachTenBandwidthsAboveTheBand) {
+  SampledData data(2);
+  for (double freq : Linear(1e9, 2e9, 11)) {
+    PortMatrix p(2);
+    p.set_frequency(freq);
+    data.Append(p);
+  }
+  // K = floor(10 * 1e9 / 1e8) = 100 > 11 / 2: geometric points, 5 of them.
+  const SampledData extended = ExtendBand(data);
+  EXPECT_EQ(extended.port_count(), 1);
+  EXPECT_EQ(extended.point_count(), 16);
+  EXPECT_EQ(extended.marked_count(), 5);
+  EXPECT_DOUBLE_EQ(extended.back().frequency(), 2e9 + 10 * 1e9);
+  SampledData dense(1);
+  for (double freq : Linear(1e9, 2e9, 301)) {
+    PortMatrix p(1);
+    p.set_frequency(freq);
+    dense.Append(p);
+  }
+  // K = floor(10 * 1e9 / (1e9 / 300)) = 3000 > 150: geometric again.
+  EXPECT_EQ(ExtendBand(dense).marked_count(), 150);
+  // A coarse last step: 1..40 GHz, then 1000 GHz. K = floor(9990 / 960) = 10
+  // and 2K <= 41: ten points spaced like the last step.
+  SampledData coarse(1);
+  for (double freq : Linear(1e9, 40e9, 40)) {
+    PortMatrix p(1);
+    p.set_frequency(freq);
+    coarse.Append(p);
+  }
+  PortMatrix last(1);
+  last.set_frequency(1000e9);
+  coarse.Append(last);
+  const SampledData e3 = ExtendBand(coarse);
+  ASSERT_EQ(e3.marked_count(), 10);
+  EXPECT_DOUBLE_EQ(e3.points()[41].frequency(), 1960e9);
+  EXPECT_DOUBLE_EQ(e3.back().frequency(), 1000e9 + 10 * 960e9);
+}
+
+TEST(Fit, WithoutDataIsError5) {
+  std::unique_ptr<cCfit> f(static_cast<cCfit*>(cFitAPI::Create(nullptr)));
+  EXPECT_EQ(f->Fit(), 0);
+  EXPECT_STREQ(f->GetErrorMessage(), "Cannot fit: no data yet read from touchstone file");
+}
+
+}  // namespace
+}  // namespace cfit
