@@ -11,8 +11,8 @@ namespace cfit {
 int WriteTouchstone(FitterState& state, const char* fileName, int format);
 
 // Writes element (i, j) of the sampled data as a numeric table.
-int WriteDataTable(FitterState& state, const char* fileName, int i, int j, bool header,
-                   bool negate, double offset);
+int WriteDataTable(FitterState& state, const char* fileName, int i, int j, bool header, bool negate,
+                   double offset);
 
 }  // namespace cfit
 

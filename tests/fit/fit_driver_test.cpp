@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <complex>
 #include <functional>
 #include <memory>
 #include <numbers>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "api/cfit_impl.h"
@@ -299,6 +301,42 @@ TEST(ExtendBand, AddedPointsReachTenBandwidthsAboveTheBand) {
   ASSERT_EQ(e3.marked_count(), 10);
   EXPECT_DOUBLE_EQ(e3.points()[41].frequency(), 1960e9);
   EXPECT_DOUBLE_EQ(e3.back().frequency(), 1000e9 + 10 * 960e9);
+}
+
+TEST(Fit, ProgressIsReadableAndCancelSettableFromAnotherThread) {
+  auto f = Loaded(
+      4, 1, [](int i, int j, double freq) { return (1.0 + 0.1 * (i + 2 * j)) * kResonator(freq); },
+      Linear(1e7, 1e10, 2000));
+  char cancel = 0;
+  f->SetCancelFlag(&cancel);
+  const double* progress = f->GetProgress();
+  std::atomic<bool> done{false};
+  double lowest = 0.0, highest = 0.0;
+  bool cancelled = false;
+  std::thread watcher([&] {
+    while (!done.load()) {
+      const double p = std::atomic_ref<const double>(*progress).load(std::memory_order_relaxed);
+      lowest = std::min(lowest, p);
+      highest = std::max(highest, p);
+      if (p > 0.3 && !cancelled) {
+        std::atomic_ref<char>(cancel).store(1, std::memory_order_relaxed);
+        cancelled = true;
+      }
+    }
+  });
+  testing::LogCapture log;
+  const int result = f->Fit();
+  done = true;
+  watcher.join();
+  EXPECT_GE(lowest, 0.0);
+  EXPECT_LE(highest, 1.0);
+  if (cancelled) {
+    EXPECT_EQ(result, 0);
+  }
+  // The fitter stays usable: with the byte cleared a new fit succeeds.
+  cancel = 0;
+  EXPECT_EQ(f->Fit(), 1);
+  EXPECT_EQ(f->state().data->point_count(), 2000);
 }
 
 TEST(Fit, WithoutDataIsError5) {

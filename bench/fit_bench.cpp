@@ -1,0 +1,197 @@
+// Whole fits of the real Touchstone files and of tiled 16- and 32-port
+// networks, individual and common poles. Prints one table row per fit:
+// file, ports, points, fitted elements, seconds, total poles (real poles plus
+// two per pair, summed over the stored lists), relative RMS error
+// ||S - S_fit||_F / ||S||_F, largest error and peak memory of the fit.
+//
+// Every fit runs in a child process, so that its peak resident memory can be
+// read alone and the library's run log can go to /dev/null.
+//
+// Usage: cfit_fit_bench [data-folder]
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "api/cfit_impl.h"
+#include "fit/model_evaluation.h"
+
+namespace {
+
+using cfit::cCfit;
+using cfit::Complex;
+
+struct Result {
+  int ok = 0;
+  int ports = 0;
+  int points = 0;
+  int elements = 0;
+  double seconds = 0.0;
+  int poles = 0;
+  double relativeRms = 0.0;
+  double largest = 0.0;
+};
+
+std::unique_ptr<cCfit> Make(bool individual) {
+  cFitParams params;
+  params.individualPoles = individual;
+  return std::unique_ptr<cCfit>(static_cast<cCfit*>(cFitAPI::Create(&params)));
+}
+
+// A 2x2 block tiling of an n-port: the network on the diagonal blocks and
+// `coupling` times it on the off-diagonal ones.
+std::unique_ptr<cCfit> Tiled(const cCfit& source, int copies, double coupling, bool individual) {
+  auto f = Make(individual);
+  const int n = source.state().portCount;
+  const int big = n * copies;
+  std::vector<double> z(static_cast<std::size_t>(big), 50.0);
+  f->BeginData(big, 1, z.data());
+  std::vector<double> storage(static_cast<std::size_t>(2 * big * big));
+  std::vector<double*> rows(static_cast<std::size_t>(big));
+  for (int i = 0; i < big; ++i) rows[i] = storage.data() + 2 * big * i;
+  for (const cfit::PortMatrix& p : source.state().data->points()) {
+    DataPointRecord r{p.frequency(), rows.data()};
+    for (int i = 0; i < big; ++i) {
+      for (int j = 0; j < big; ++j) {
+        const double scale = (i / n == j / n) ? 1.0 : coupling;
+        const Complex v = p.At(i % n, j % n) * scale;
+        rows[i][2 * j] = v.re;
+        rows[i][2 * j + 1] = v.im;
+      }
+    }
+    f->AddDataPoint(&r);
+  }
+  f->EndData();
+  return f;
+}
+
+Result Measure(cCfit& f) {
+  Result r;
+  const auto start = std::chrono::steady_clock::now();
+  r.ok = f.Fit();
+  r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const cfit::FitterState& s = f.state();
+  const int n = s.portCount;
+  r.ports = n;
+  r.points = s.data->point_count();
+  r.elements = s.settings.individualPoles ? (s.symmetric ? n * (n + 1) / 2 : n * n) : 1;
+  if (!f.HasFit()) return r;
+  auto order = [](const cfit::PoleList& list) {
+    int count = 0;
+    for (const cfit::PoleTerm& t : list) count += t.IsReal() ? 1 : 2;
+    return count;
+  };
+  if (s.settings.individualPoles) {
+    for (const cfit::PoleList& list : s.model->elementPoles) r.poles += order(list);
+  } else {
+    r.poles = order(s.model->commonPoles);
+  }
+  double diff2 = 0.0, norm2 = 0.0;
+  for (const cfit::PortMatrix& p : s.data->points()) {
+    for (int i = 0; i < n; ++i) {
+      for (int j = 0; j < n; ++j) {
+        const Complex v = p.At(i, j);
+        const double e = cfit::Abs(cfit::EvaluateElement(s, i, j, p.frequency()) - v);
+        diff2 += e * e;
+        norm2 += v.re * v.re + v.im * v.im;
+        r.largest = std::max(r.largest, e);
+      }
+    }
+  }
+  r.relativeRms = norm2 > 0.0 ? std::sqrt(diff2 / norm2) : 0.0;
+  return r;
+}
+
+// Runs `job` in a child with the run log silenced; returns its result and
+// peak resident memory in MB.
+template <class Job>
+bool RunChild(Job job, Result* result, double* peakMb) {
+  int pipeFd[2];
+  if (pipe(pipeFd) != 0) return false;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(pipeFd[0]);
+    const int devNull = open("/dev/null", O_WRONLY);
+    dup2(devNull, STDOUT_FILENO);
+    const Result r = job();
+    const ssize_t written = write(pipeFd[1], &r, sizeof r);
+    _exit(written == static_cast<ssize_t>(sizeof r) ? 0 : 1);
+  }
+  close(pipeFd[1]);
+  const ssize_t got = read(pipeFd[0], result, sizeof *result);
+  close(pipeFd[0]);
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  *peakMb = usage.ru_maxrss / 1024.0;
+  return got == static_cast<ssize_t>(sizeof *result);
+}
+
+void Print(const std::string& name, const char* mode, const Result& r, double peakMb) {
+  std::fprintf(stderr, "| %s | %s | %d | %d | %d | %.4f | %d | %.2e | %.2e | %.0f |%s\n",
+               name.c_str(), mode, r.ports, r.points, r.elements, r.seconds, r.poles, r.relativeRms,
+               r.largest, peakMb, r.ok ? "" : " fit failed");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  namespace fs = std::filesystem;
+  const fs::path folder = argc > 1 ? argv[1] : CFIT_BENCH_DATA_DIR;
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("reject_", 0) == 0 || entry.path().extension() == ".md") continue;
+    files.push_back(entry.path());
+  }
+  std::sort(files.begin(), files.end());
+  std::fprintf(stderr,
+               "| file | poles | ports | points | fitted | seconds | total poles | rel. RMS | "
+               "largest error | peak MB |\n|---|---|---|---|---|---|---|---|---|---|\n");
+  for (const fs::path& path : files) {
+    for (bool individual : {true, false}) {
+      Result r;
+      double peak = 0.0;
+      const bool ran = RunChild(
+          [&] {
+            auto f = Make(individual);
+            Result bad;
+            if (f->ReadTouchstone(path.c_str()) == 0) return bad;
+            return Measure(*f);
+          },
+          &r, &peak);
+      if (ran && r.ports > 0) {
+        Print(path.filename().string(), individual ? "individual" : "common", r, peak);
+      }
+    }
+  }
+  const fs::path package = folder / "package_8port_sim.s8p";
+  for (int copies : {2, 4}) {
+    for (bool individual : {true, false}) {
+      Result r;
+      double peak = 0.0;
+      RunChild(
+          [&] {
+            auto source = Make(true);
+            Result bad;
+            if (source->ReadTouchstone(package.c_str()) == 0) return bad;
+            auto f = Tiled(*source, copies, 0.01, individual);
+            source.reset();
+            return Measure(*f);
+          },
+          &r, &peak);
+      Print("package x" + std::to_string(copies) + " (1 % coupling)",
+            individual ? "individual" : "common", r, peak);
+    }
+  }
+  return 0;
+}
