@@ -9,8 +9,12 @@
 #include "fit/fit_driver.h"
 #include "fit/model_evaluation.h"
 #include "fit/sweeps.h"
+#include "io/pole_file.h"
+#include "io/subcircuit_writer.h"
 #include "io/touchstone_reader.h"
 #include "io/touchstone_writer.h"
+#include "network/model_access.h"
+#include "network/type_conversion.h"
 
 namespace cfit {
 
@@ -247,10 +251,68 @@ int cCfit::SweepModelAtList(int count, const double* frequencies) {
 }
 
 // ---------------------------------------------------------------------------
+// Pole file, netlist, type conversion and model access
+
+int cCfit::ReadPoles(const char* fileName) {
+  return Guarded(0, 0, [&] { return cfit::ReadPoles(state_, fileName); });
+}
+
+int cCfit::WritePoles(const char* fileName) {
+  return Guarded(0, 0, [&] { return cfit::WritePoles(state_, fileName); });
+}
+
+int cCfit::GetPolesPortCount(const char* fileName) {
+  return Guarded(0, 0, [&] { return cfit::GetPolesPortCount(state_, fileName); });
+}
+
+int cCfit::WriteSubcircuit(const char* fileName) {
+  return Guarded(0, 0, [&] { return cfit::WriteSubcircuit(state_, fileName); });
+}
+
+int cCfit::ConvertDataType(int target) {
+  return Guarded(0, 0, [&] { return cfit::ConvertDataType(state_, target); });
+}
+
+int cCfit::GetElementModelInfo(int i, int j, int* poleCount, double* constant, double* proportional,
+                               double* delay) {
+  return Guarded(0, 0, [&] {
+    return cfit::GetElementModelInfo(state_, i, j, poleCount, constant, proportional, delay);
+  });
+}
+
+int cCfit::GetElementPolesResidues(int i, int j, double* poles, double* residues) {
+  return Guarded(0, 0,
+                 [&] { return cfit::GetElementPolesResidues(state_, i, j, poles, residues); });
+}
+
+int cCfit::DefineModel(int portCount, int dataType, const double* referenceImpedances,
+                       bool symmetric) {
+  return Guarded(0, 0, [&] {
+    return cfit::DefineModel(state_, portCount, dataType, referenceImpedances, symmetric);
+  });
+}
+
+int cCfit::ConvertPulseModelToS(double pulseWidth, double scale, double delay) {
+  return Guarded(0, 0,
+                 [&] { return cfit::ConvertPulseModelToS(state_, pulseWidth, scale, delay); });
+}
+
+int cCfit::MultiplyModelByFrequency(double closingPole, double factor) {
+  return Guarded(0, 0, [&] { return cfit::MultiplyModelByFrequency(state_, closingPole, factor); });
+}
+
+int cCfit::SetElementModel(int i, int j, int poleCount, double constant, double proportional,
+                           double delay, const double* poles, const double* residues) {
+  return Guarded(0, 0, [&] {
+    return cfit::SetElementModel(state_, i, j, poleCount, constant, proportional, delay, poles,
+                                 residues);
+  });
+}
+
+// ---------------------------------------------------------------------------
 // Operations whose subsystems are not built yet. Each fails without
 // recording anything, so that no host mistakes them for working ones.
 
-int cCfit::ReadPoles(const char*) { return 0; }
 int cCfit::CheckDataPassivity(double*, double*) { return 0; }
 int cCfit::EnforceDataPassivity(double) { return 0; }
 int cCfit::GetDataMutualConductanceDC(int, int, double*) { return 0; }
@@ -259,15 +321,12 @@ int cCfit::CascadeWithTouchstone(const char*) { return 0; }
 int cCfit::VoltageTransferFunction(double, double, int) { return 0; }
 int cCfit::CheckModelPassivity(double*, double*) { return 0; }
 int cCfit::EnforceModelPassivity(double) { return 0; }
-int cCfit::WritePoles(const char*) { return 0; }
-int cCfit::WriteSubcircuit(const char*) { return 0; }
 int cCfit::GetModelMutualConductanceDC(int, int, double*) { return 0; }
 int cCfit::GetModelMutualConductance(int, int, double, double*, double*) { return 0; }
 int cCfit::GetEnforcedAccuracy(double***, double***) { return 0; }
 bool cCfit::IsSeriesElement() { return false; }
 bool cCfit::IsShuntElement() { return false; }
 int cCfit::IdealizeShuntElement() { return 0; }
-int cCfit::ConvertDataType(int) { return 0; }
 int cCfit::ExtractShuntElement(int) { return 0; }
 int cCfit::ExtractSeriesElement(int) { return 0; }
 int cCfit::MakeSeriesTwoPort() { return 0; }
@@ -286,14 +345,6 @@ int cCfit::JoinModalTwoPortModels(const char*) { return 0; }
 int cCfit::GetModelPassivityMargins() { return 0; }
 int cCfit::GetFirstModelMargin(double*, double*) { return 0; }
 int cCfit::GetNextModelMargin(double*, double*) { return 0; }
-int cCfit::GetElementModelInfo(int, int, int*, double*, double*, double*) { return 0; }
-int cCfit::GetElementPolesResidues(int, int, double*, double*) { return 0; }
-int cCfit::DefineModel(int, int, const double*, bool) { return 0; }
-int cCfit::SetElementModel(int, int, int, double, double, double, const double*, const double*) {
-  return 0;
-}
-int cCfit::ConvertPulseModelToS(double, double, double) { return 0; }
-int cCfit::MultiplyModelByFrequency(double, double) { return 0; }
 int cCfit::GetTimeResponse(const TimeResponseParameters&, double, double*, double*, double*, int,
                            int) {
   return 0;
@@ -301,7 +352,6 @@ int cCfit::GetTimeResponse(const TimeResponseParameters&, double, double*, doubl
 int cCfit::WriteTimeResponse(const TimeResponseParameters&, const char*, int, int) { return 0; }
 int cCfit::BuildRLCModel(double, double, double, int) { return 0; }
 int cCfit::FindReactanceZeroCrossing(double*) { return 0; }
-int cCfit::GetPolesPortCount(const char*) { return 0; }
 cCPSolver* cCfit::CreateSolver(int) { return nullptr; }
 
 }  // namespace cfit
