@@ -15,6 +15,8 @@
 #include "io/touchstone_writer.h"
 #include "network/model_access.h"
 #include "network/type_conversion.h"
+#include "passivity/mutual_conductance.h"
+#include "passivity/passivity_checks.h"
 
 namespace cfit {
 
@@ -310,20 +312,71 @@ int cCfit::SetElementModel(int i, int j, int poleCount, double constant, double 
 }
 
 // ---------------------------------------------------------------------------
+// Passivity assessment
+
+int cCfit::CheckDataPassivity(double* largestMeasure, double* frequency) {
+  return Guarded(0, 0, [&] { return cfit::CheckDataPassivity(state_, largestMeasure, frequency); });
+}
+
+int cCfit::CheckModelPassivity(double* largestMeasure, double* frequency) {
+  return Guarded(0, 0,
+                 [&] { return cfit::CheckModelPassivity(state_, largestMeasure, frequency); });
+}
+
+int cCfit::GetDataPassivityMargins() {
+  return Guarded(0, 0, [&] { return cfit::GetDataPassivityMargins(state_); });
+}
+
+int cCfit::GetFirstDataMargin(double* frequency, double* margin) {
+  return GetFirstMargin(state_.passivity.dataMargins, frequency, margin);
+}
+
+int cCfit::GetNextDataMargin(double* frequency, double* margin) {
+  return GetNextMargin(state_.passivity.dataMargins, frequency, margin);
+}
+
+int cCfit::GetModelPassivityMargins() {
+  return Guarded(0, 0, [&] { return cfit::GetModelPassivityMargins(state_); });
+}
+
+int cCfit::GetFirstModelMargin(double* frequency, double* margin) {
+  return GetFirstMargin(state_.passivity.modelMargins, frequency, margin);
+}
+
+int cCfit::GetNextModelMargin(double* frequency, double* margin) {
+  return GetNextMargin(state_.passivity.modelMargins, frequency, margin);
+}
+
+int cCfit::GetDataMutualConductanceDC(int i, int j, double* value) {
+  return Guarded(0, 0, [&] { return cfit::GetDataMutualConductanceDC(state_, i, j, value); });
+}
+
+int cCfit::GetDataMutualConductance(int i, int j, double frequency, double* re, double* im) {
+  return Guarded(0, 0,
+                 [&] { return cfit::GetDataMutualConductance(state_, i, j, frequency, re, im); });
+}
+
+int cCfit::GetModelMutualConductanceDC(int i, int j, double* value) {
+  return Guarded(0, 0, [&] { return cfit::GetModelMutualConductanceDC(state_, i, j, value); });
+}
+
+int cCfit::GetModelMutualConductance(int i, int j, double frequency, double* re, double* im) {
+  return Guarded(0, 0,
+                 [&] { return cfit::GetModelMutualConductance(state_, i, j, frequency, re, im); });
+}
+
+int cCfit::GetEnforcedAccuracy(double*** rms, double*** largest) {
+  return Guarded(0, 0, [&] { return cfit::GetEnforcedAccuracy(state_, rms, largest); });
+}
+
+// ---------------------------------------------------------------------------
 // Operations whose subsystems are not built yet. Each fails without
 // recording anything, so that no host mistakes them for working ones.
 
-int cCfit::CheckDataPassivity(double*, double*) { return 0; }
 int cCfit::EnforceDataPassivity(double) { return 0; }
-int cCfit::GetDataMutualConductanceDC(int, int, double*) { return 0; }
-int cCfit::GetDataMutualConductance(int, int, double, double*, double*) { return 0; }
 int cCfit::CascadeWithTouchstone(const char*) { return 0; }
 int cCfit::VoltageTransferFunction(double, double, int) { return 0; }
-int cCfit::CheckModelPassivity(double*, double*) { return 0; }
 int cCfit::EnforceModelPassivity(double) { return 0; }
-int cCfit::GetModelMutualConductanceDC(int, int, double*) { return 0; }
-int cCfit::GetModelMutualConductance(int, int, double, double*, double*) { return 0; }
-int cCfit::GetEnforcedAccuracy(double***, double***) { return 0; }
 bool cCfit::IsSeriesElement() { return false; }
 bool cCfit::IsShuntElement() { return false; }
 int cCfit::IdealizeShuntElement() { return 0; }
@@ -338,13 +391,7 @@ int cCfit::ChangeReferenceImpedances(const double*) { return 0; }
 int cCfit::TerminatePorts(const int*) { return 0; }
 int cCfit::CombinePorts(const unsigned char*, int) { return 0; }
 int cCfit::ReorderPorts(const int*) { return 0; }
-int cCfit::GetDataPassivityMargins() { return 0; }
-int cCfit::GetFirstDataMargin(double*, double*) { return 0; }
-int cCfit::GetNextDataMargin(double*, double*) { return 0; }
 int cCfit::JoinModalTwoPortModels(const char*) { return 0; }
-int cCfit::GetModelPassivityMargins() { return 0; }
-int cCfit::GetFirstModelMargin(double*, double*) { return 0; }
-int cCfit::GetNextModelMargin(double*, double*) { return 0; }
 int cCfit::GetTimeResponse(const TimeResponseParameters&, double, double*, double*, double*, int,
                            int) {
   return 0;

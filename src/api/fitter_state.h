@@ -17,6 +17,7 @@
 #include "fit/fitted_model.h"
 #include "numeric/element_table.h"
 #include "numeric/working_set.h"
+#include "passivity/passivity_state.h"
 
 namespace cfit {
 
@@ -71,12 +72,6 @@ struct FitContext {
   double progressStep = 0.0;
 };
 
-// One (frequency, margin) entry of a passivity margin list.
-struct MarginEntry {
-  double frequency;
-  double margin;
-};
-
 struct FitterState {
   int portCount = 0;
   int dataType = kNoData;
@@ -104,11 +99,13 @@ struct FitterState {
   const char* outputComment = nullptr;
 
   WorkingSet work;
+  // Right-hand sides of the S/Y/Z conversions (N x N complex, row by row),
+  // grown on first use and kept; their 2N x 2N system lives in `work`.
+  std::vector<Complex> conversionRhs;
   FitContext fit;
 
-  // Passivity margin lists and their walk cursors.
-  std::vector<MarginEntry> dataMargins;
-  std::vector<MarginEntry> modelMargins;
+  // Passivity curves, margin lists, conductance and accuracy matrices.
+  PassivityState passivity;
 
   // Point walk for GetFirstDataPoint / GetNextDataPoint.
   std::optional<std::size_t> dataCursor;

@@ -33,7 +33,7 @@ void BeginData(FitterState& state, int portCount, int dataType, const double* im
   state.dataType = dataType;
   state.elements = std::move(table);
   state.ReplaceData(std::move(set));
-  state.dataMargins.clear();
+  state.passivity.dataMargins = MarginList{};
 }
 
 bool AddDataPoint(FitterState& state, const DataPointRecord* record) {

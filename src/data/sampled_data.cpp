@@ -10,6 +10,7 @@ bool SampledData::Append(PortMatrix point, bool marked) {
   if (!points_.empty() && !(point.frequency() > points_.back().frequency())) return false;
   points_.push_back(std::move(point));
   if (marked) ++markedCount_;
+  id_.Renew();
   return true;
 }
 
@@ -17,6 +18,7 @@ bool SampledData::PrependZeroHz(PortMatrix point) {
   if (point.frequency() != 0.0 || point.order() != portCount_) return false;
   if (points_.empty() || !(points_.front().frequency() > 0.0)) return false;
   points_.insert(points_.begin(), std::move(point));
+  id_.Renew();
   return true;
 }
 
@@ -49,6 +51,7 @@ void SampledData::Symmetrize() {
     }
   }
   ClearAsymmetry();
+  MarkChanged();
 }
 
 void SetStoredAggregate(PortMatrix& point, bool individualPoles) {

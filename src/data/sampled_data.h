@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "numeric/object_id.h"
 #include "numeric/port_matrix.h"
 
 namespace cfit {
@@ -21,8 +22,11 @@ class SampledData {
 
   const std::vector<PortMatrix>& points() const { return points_; }
   // Element values may be changed in place; frequencies and order must keep
-  // the set's rules.
-  std::vector<PortMatrix>& points() { return points_; }
+  // the set's rules. Taking the points for change renews the set's identity.
+  std::vector<PortMatrix>& points() {
+    id_.Renew();
+    return points_;
+  }
   const PortMatrix& front() const { return points_.front(); }
   const PortMatrix& back() const { return points_.back(); }
 
@@ -50,7 +54,13 @@ class SampledData {
   // clears the asymmetry statistics.
   void Symmetrize();
 
+  // Identity for caches of values derived from the set; renewed by changes
+  // made in place through this class.
+  const ObjectId& id() const { return id_; }
+  void MarkChanged() { id_.Renew(); }
+
  private:
+  ObjectId id_;
   int portCount_ = 0;
   int markedCount_ = 0;
   double absoluteAsymmetry_ = 0.0;

@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "numeric/object_id.h"
 #include "numeric/pole_term.h"
 
 namespace cfit {
@@ -37,6 +38,10 @@ struct FittedModel {
   std::vector<double> delay;         // tau, seconds
   std::vector<double> rmsError;      // accuracy against the data
   std::vector<double> maxError;
+
+  // Identity for caches of values derived from the model; code that changes
+  // the model in place calls id.Renew().
+  ObjectId id;
 
   std::size_t Index(int i, int j) const {
     return static_cast<std::size_t>(i) * static_cast<std::size_t>(n) + static_cast<std::size_t>(j);

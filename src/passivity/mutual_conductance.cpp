@@ -1,0 +1,216 @@
+#include "passivity/mutual_conductance.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "fit/model_evaluation.h"
+#include "io/run_log.h"
+#include "numeric/complex_inverse.h"
+#include "numeric/pivoted_qr.h"
+#include "passivity/passivity_measure.h"
+
+namespace cfit {
+
+namespace {
+
+// Singular I + s H is retried with s = 0.9999, then its square each time; a
+// matrix that stays singular (non-finite values) ends the retries here.
+constexpr double kFirstRetryScale = 0.9999;
+constexpr int kMaxRetries = 64;
+
+// H at f from the data: linear interpolation between the last point at or
+// below f and the first above it (lower triangle, mirrored).
+std::vector<Complex> DataMatrix(const SampledData& data, double f) {
+  const auto& points = data.points();
+  const int n = data.port_count();
+  std::vector<Complex> h(static_cast<std::size_t>(n) * n);
+  const PortMatrix* a = &points.front();
+  const PortMatrix* b = nullptr;
+  double t = 0.0;
+  if (f < points.front().frequency() || f > points.back().frequency()) {
+    runlog::Write(" *** Warning in GetMutualConductance. The requested frequency",
+                  " is not contained in the sampled data. Taking the nearest point... ***\n");
+    a = f < points.front().frequency() ? &points.front() : &points.back();
+  } else {
+    auto upper = std::upper_bound(points.begin(), points.end(), f,
+                                  [](double x, const PortMatrix& p) { return x < p.frequency(); });
+    a = &*(upper - 1);
+    if (upper != points.end() && a->frequency() != f) {
+      b = &*upper;
+      t = (f - a->frequency()) / (b->frequency() - a->frequency());
+    }
+  }
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j <= i; ++j) {
+      Complex v = a->At(i, j);
+      if (b != nullptr) v = v + t * (b->At(i, j) - v);
+      h[static_cast<std::size_t>(i) * n + j] = v;
+      h[static_cast<std::size_t>(j) * n + i] = v;
+    }
+  }
+  return h;
+}
+
+std::vector<Complex> ModelMatrix(const FitterState& state, double f) {
+  const int n = state.model->n;
+  std::vector<Complex> h(static_cast<std::size_t>(n) * n);
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j <= i; ++j) {
+      const Complex v = EvaluateElement(state, i, j, f);
+      h[static_cast<std::size_t>(i) * n + j] = v;
+      h[static_cast<std::size_t>(j) * n + i] = v;
+    }
+  }
+  return h;
+}
+
+// Y = (I + s H)^-1 (I - H) (real parts only at 0 Hz), normalised by the
+// impedances. False when the solve fails.
+bool Conductance(const std::vector<Complex>& h, int n, bool dc, const std::vector<double>& z0,
+                 std::vector<Complex>* y) {
+  // The real problem: order n at 0 Hz, the 2n embedding otherwise.
+  const int order = dc ? n : 2 * n;
+  std::vector<double> a(static_cast<std::size_t>(order) * order);
+  std::vector<double> c(static_cast<std::size_t>(order)), d(c.size()), work(c.size());
+  std::vector<double> b(c.size());
+  std::vector<int> permutation(c.size());
+  auto build = [&](double s) {
+    std::vector<Complex> m(static_cast<std::size_t>(n) * n);
+    for (int i = 0; i < n; ++i) {
+      for (int j = 0; j < n; ++j) {
+        Complex v = s * h[static_cast<std::size_t>(i) * n + j];
+        if (dc) v.im = 0.0;
+        m[static_cast<std::size_t>(i) * n + j] = (i == j ? Complex(1.0) : Complex()) + v;
+      }
+    }
+    if (dc) {
+      for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < n; ++j)
+          a[static_cast<std::size_t>(j) * order + i] = m[static_cast<std::size_t>(i) * n + j].re;
+      }
+    } else {
+      // Column-stored embedding [R, -X; X, R].
+      for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < n; ++j) {
+          const Complex v = m[static_cast<std::size_t>(i) * n + j];
+          a[static_cast<std::size_t>(j) * order + i] = v.re;
+          a[static_cast<std::size_t>(j + n) * order + i] = -v.im;
+          a[static_cast<std::size_t>(j) * order + n + i] = v.im;
+          a[static_cast<std::size_t>(j + n) * order + n + i] = v.re;
+        }
+      }
+    }
+    return PivotedQR(order, order, a.data(), order, c.data(), d.data(), permutation.data(), nullptr,
+                     false);
+  };
+  double s = 1.0;
+  int rank = build(s);
+  for (int retry = 0; rank < order; ++retry) {
+    if (retry == kMaxRetries) return false;
+    s = retry == 0 ? kFirstRetryScale : s * s;
+    rank = build(s);
+  }
+  y->assign(static_cast<std::size_t>(n) * n, Complex());
+  for (int k = 0; k < n; ++k) {
+    // Right-hand side: column k of B = I - H, split into real and imaginary
+    // parts for the embedding.
+    for (int i = 0; i < n; ++i) {
+      Complex v = (i == k ? Complex(1.0) : Complex()) - h[static_cast<std::size_t>(i) * n + k];
+      if (dc) {
+        b[i] = v.re;
+      } else {
+        b[i] = v.re;
+        b[n + i] = v.im;
+      }
+    }
+    if (SolvePivotedQR(order, order, a.data(), order, c.data(), d.data(), b.data(),
+                       permutation.data(), work.data(), false) != order) {
+      return false;
+    }
+    for (int i = 0; i < n; ++i) {
+      const Complex v = dc ? Complex(b[i]) : Complex(b[i], b[n + i]);
+      (*y)[static_cast<std::size_t>(i) * n + k] = v / std::sqrt(z0[i] * z0[k]);
+    }
+  }
+  return true;
+}
+
+// The conductance element from a normalised Y.
+Complex Element(const std::vector<Complex>& y, int n, int i, int j) {
+  if (i != j) return -y[static_cast<std::size_t>(i) * n + j];
+  Complex sum;
+  for (int k = 0; k < n; ++k) sum += y[static_cast<std::size_t>(i) * n + k];
+  return sum;
+}
+
+// Computes (or reuses) the conductance matrix of the data or the model at f
+// and returns element (i, j). Records `badCode` on a failed precondition.
+int Compute(FitterState& state, bool model, int i, int j, double f, bool dc, Complex* out) {
+  *out = Complex();
+  const int badCode = model ? 19 : 20;
+  const int n = state.portCount;
+  const bool haveSource = model ? state.HasFit() && state.model != nullptr
+                                : state.HasPoints() && state.data->port_count() == n;
+  if (!haveSource || !state.symmetric || i < 0 || j < 0 || i >= n || j >= n) {
+    return state.error.Record(badCode);
+  }
+  if (!MeasurableType(state.dataType)) return state.error.Record(1003);
+  if (!state.impedances.has_value() || static_cast<int>(state.impedances->size()) != n) {
+    return state.error.Record(badCode);
+  }
+  const std::uint64_t source = model ? state.model->id.value() : state.data->id().value();
+  ConductanceCache& cache = dc ? state.passivity.dcConductance : state.passivity.conductance;
+  const bool reuse = cache.valid && cache.fromModel == model && cache.source == source &&
+                     cache.n == n && (dc || cache.frequency == f);
+  if (!reuse) {
+    cache.valid = false;
+    const std::vector<Complex> h = model ? ModelMatrix(state, f) : DataMatrix(*state.data, f);
+    if (!Conductance(h, n, dc, *state.impedances, &cache.values)) return state.error.Record(30);
+    cache.valid = true;
+    cache.fromModel = model;
+    cache.source = source;
+    cache.frequency = f;
+    cache.n = n;
+  }
+  *out = Element(cache.values, n, i, j);
+  return 1;
+}
+
+}  // namespace
+
+int GetDataMutualConductanceDC(FitterState& state, int i, int j, double* value) {
+  Complex v;
+  const int result = Compute(state, false, i, j, 0.0, true, &v);
+  if (value != nullptr) *value = v.re;
+  return result;
+}
+
+int GetDataMutualConductance(FitterState& state, int i, int j, double frequency, double* re,
+                             double* im) {
+  Complex v;
+  const int result = std::isfinite(frequency) ? Compute(state, false, i, j, frequency, false, &v)
+                                              : state.error.Record(20);
+  if (re != nullptr) *re = v.re;
+  if (im != nullptr) *im = v.im;
+  return result;
+}
+
+int GetModelMutualConductanceDC(FitterState& state, int i, int j, double* value) {
+  Complex v;
+  const int result = Compute(state, true, i, j, 0.0, true, &v);
+  if (value != nullptr) *value = v.re;
+  return result;
+}
+
+int GetModelMutualConductance(FitterState& state, int i, int j, double frequency, double* re,
+                              double* im) {
+  Complex v;
+  const int result = std::isfinite(frequency) ? Compute(state, true, i, j, frequency, false, &v)
+                                              : state.error.Record(19);
+  if (re != nullptr) *re = v.re;
+  if (im != nullptr) *im = v.im;
+  return result;
+}
+
+}  // namespace cfit
