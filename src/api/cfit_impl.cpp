@@ -15,6 +15,7 @@
 #include "io/touchstone_writer.h"
 #include "network/model_access.h"
 #include "network/type_conversion.h"
+#include "passivity/enforcement.h"
 #include "passivity/mutual_conductance.h"
 #include "passivity/passivity_checks.h"
 
@@ -365,6 +366,14 @@ int cCfit::GetModelMutualConductance(int i, int j, double frequency, double* re,
                  [&] { return cfit::GetModelMutualConductance(state_, i, j, frequency, re, im); });
 }
 
+int cCfit::EnforceDataPassivity(double threshold) {
+  return Guarded(0, 11, [&] { return cfit::EnforceDataPassivity(state_, threshold); });
+}
+
+int cCfit::EnforceModelPassivity(double threshold) {
+  return Guarded(0, 27, [&] { return cfit::EnforceModelPassivity(state_, threshold); });
+}
+
 int cCfit::GetEnforcedAccuracy(double*** rms, double*** largest) {
   return Guarded(0, 0, [&] { return cfit::GetEnforcedAccuracy(state_, rms, largest); });
 }
@@ -373,10 +382,8 @@ int cCfit::GetEnforcedAccuracy(double*** rms, double*** largest) {
 // Operations whose subsystems are not built yet. Each fails without
 // recording anything, so that no host mistakes them for working ones.
 
-int cCfit::EnforceDataPassivity(double) { return 0; }
 int cCfit::CascadeWithTouchstone(const char*) { return 0; }
 int cCfit::VoltageTransferFunction(double, double, int) { return 0; }
-int cCfit::EnforceModelPassivity(double) { return 0; }
 bool cCfit::IsSeriesElement() { return false; }
 bool cCfit::IsShuntElement() { return false; }
 int cCfit::IdealizeShuntElement() { return 0; }

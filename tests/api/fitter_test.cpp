@@ -185,7 +185,7 @@ TEST(SimpleOperations, UnbuiltOperationsFailWithoutRecording) {
   auto f = Make();
   LoadTwoPort(*f, 1);
   EXPECT_EQ(f->ReorderPorts(nullptr), 0);
-  EXPECT_EQ(f->EnforceModelPassivity(1.0), 0);
+  EXPECT_EQ(f->TerminatePorts(nullptr), 0);
   EXPECT_EQ(f->SetReferenceImpedance(75.0), 0);
   EXPECT_EQ(f->CreateSolver(1), nullptr);
   EXPECT_FALSE(f->FitSeriesElement());

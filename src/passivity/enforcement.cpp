@@ -1,0 +1,242 @@
+#include "passivity/enforcement.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+#include <vector>
+
+#include "io/run_log.h"
+#include "passivity/correction_record.h"
+#include "passivity/passivity_measure.h"
+#include "passivity/passivity_sweeps.h"
+#include "passivity/suppression.h"
+#include "passivity/yz_correction.h"
+
+namespace cfit {
+
+namespace {
+
+constexpr int kPriorTries = 100;
+
+enum class LoopKind { kPriorYZ, kPriorS, kModelYZ, kRow, kGlobalS };
+
+int TriesForMode(int mode) { return (mode == 1 || mode == 2) ? 100 : 20; }
+
+// The level that delimits the band around a peak of measure m.
+double BandLevel(const FitterState& state, double m) {
+  if (state.dataType != kS) return 1.0 + 0.5 * (m - 1.0);
+  switch (state.settings.enforcementMode) {
+    case 1: return m >= 1.1 ? 1.0 + 0.1 * (m - 1.0) : 1.0;
+    case 2: return 1.0 + 0.5 * (m - 1.0);
+    default: return m >= 1.5 ? 1.0 + 0.01 * (m - 1.0) : 1.0;
+  }
+}
+
+// The peak (first of equal maxima) and the band around it.
+Band FindBand(const PassivityCurve& curve, double level, int peak) {
+  Band band{0, peak, static_cast<int>(curve.size()) - 1};
+  for (int k = peak - 1; k >= 0; --k) {
+    if (curve[k].measure < level) {
+      band.left = k == peak - 1 ? k : k + 1;
+      break;
+    }
+  }
+  for (int k = peak + 1; k < static_cast<int>(curve.size()); ++k) {
+    if (curve[k].measure < level) {
+      band.right = k == peak + 1 ? k : k - 1;
+      break;
+    }
+  }
+  return band;
+}
+
+int Peak(const PassivityCurve& curve) {
+  int peak = 0;
+  for (int k = 1; k < static_cast<int>(curve.size()); ++k) {
+    if (curve[k].measure > curve[peak].measure) peak = k;
+  }
+  return peak;
+}
+
+const char* TryText(LoopKind kind) {
+  switch (kind) {
+    case LoopKind::kPriorYZ:
+    case LoopKind::kPriorS: return "-th try in PriorEnforceGlobalPassivity\n";
+    case LoopKind::kRow: return "-th try in EnforceComponentPassivity\n";
+    default: return "-th try in EnforceGlobalPassivity\n";
+  }
+}
+
+bool BuildCurve(FitterState& state, LoopKind kind, int row, double threshold, PassivityCurve* curve,
+                bool* passive) {
+  switch (kind) {
+    case LoopKind::kPriorYZ:
+    case LoopKind::kPriorS: return SampledSweep(state, threshold, curve, passive);
+    case LoopKind::kRow: return RowSweep(state, row, curve, passive);
+    default: return ModelSweep(state, threshold, curve, passive);
+  }
+}
+
+// The common loop. Returns -1 when a step failed, 1 when the curve ends
+// passive, 0 when the tries ran out.
+int RunLoop(FitterState& state, LoopKind kind, int row, double threshold, int tries) {
+  PassivityCurve curve;
+  bool passive = true;
+  const double curveThreshold = kind == LoopKind::kRow ? 1.0 : threshold;
+  if (!BuildCurve(state, kind, row, curveThreshold, &curve, &passive)) {
+    if (kind == LoopKind::kRow) state.error.Record(27);
+    return (kind == LoopKind::kPriorYZ || kind == LoopKind::kPriorS || kind == LoopKind::kRow) ? -1
+                                                                                               : 0;
+  }
+  if (curve.empty()) return passive ? 1 : 0;
+  if (kind == LoopKind::kGlobalS && !passive) {
+    HighFrequencyRollOff(state, curve, threshold, &passive);
+  }
+  Sp sp;
+  bool ok = true;
+  for (int attempt = 1; !passive && attempt <= tries && ok; ++attempt) {
+    const int peak = Peak(curve);
+    const double m = curve[peak].measure;
+    int column = -1;
+    if (m > 1.0) {
+      const Band band = FindBand(curve, BandLevel(state, m), peak);
+      runlog::Write("\n\n", attempt, TryText(kind));
+      const double peakFrequency = curve[peak].frequency;
+      switch (kind) {
+        case LoopKind::kPriorYZ:
+          FindYZParams(curve, band, state.HasFit(), &sp);
+          ok = ApplyYZToData(state, sp, peakFrequency);
+          break;
+        case LoopKind::kModelYZ:
+          FindYZParams(curve, band, true, &sp);
+          ok = ApplyYZToModel(state, sp, peakFrequency);
+          break;
+        case LoopKind::kPriorS:
+          FindSupParamsGlobal(state, curve, band, &sp);
+          SuppressData(state, sp);
+          break;
+        case LoopKind::kRow:
+          column = FindSupParams(state, curve, band, &sp);
+          ok = SuppressRow(state, row, column, sp);
+          break;
+        case LoopKind::kGlobalS:
+          FindSupParamsGlobal(state, curve, band, &sp);
+          ok = SuppressModel(state, sp);
+          break;
+      }
+      if (!ok) break;
+    }
+    const double at = std::hypot(sp.al, sp.w0);
+    if (kind == LoopKind::kRow) {
+      runlog::Write(" Correction done at: ", at, " i= ", row, "  j= ", column, " rc=", 1, "\n");
+    } else {
+      runlog::Write(" Global correction done at: ", at, " rc=", 1, "\n");
+    }
+    if (kind == LoopKind::kGlobalS) {
+      passive = true;
+      for (PassivityPoint& p : curve) {
+        if (m > 1.0) p.measure *= SuppressionFactor(sp, p.frequency);
+        if (p.measure > threshold) passive = false;
+      }
+    } else if (!BuildCurve(state, kind, row, curveThreshold, &curve, &passive)) {
+      ok = false;
+    }
+  }
+  if (!ok) return -1;
+  return passive ? 1 : 0;
+}
+
+struct Snapshot {
+  std::vector<double> constant;
+  std::vector<PoleList> elementPoles;
+};
+
+int PostFit(FitterState& state, double threshold) {
+  const int n = state.model->n;
+  if (2LL * n > state.work.max_rows() || 2LL * n > state.work.max_cols()) {
+    runlog::Write(" ************* Not enough memory allocated in cFit ******\n");
+    return 0;
+  }
+  const Snapshot snapshot{state.model->constant, state.model->elementPoles};
+  state.passivity.modelMargins = MarginList{};
+  state.passivity.checkCurve.clear();
+  const int tries = TriesForMode(state.settings.enforcementMode);
+  int result = 0;
+  try {
+    if (state.dataType != kS) {
+      result = RunLoop(state, LoopKind::kModelYZ, 0, threshold, tries);
+    } else {
+      result = 1;
+      for (int row = 0; row < n && result >= 0; ++row) {
+        result = RunLoop(state, LoopKind::kRow, row, threshold, tries);
+      }
+      if (result >= 0) {
+        result = RunLoop(state, LoopKind::kGlobalS, 0, threshold, std::max(tries, n));
+      }
+    }
+  } catch (const InternalFault&) {
+    result = -1;
+  }
+  if (result < 0) {
+    state.model->constant = snapshot.constant;
+    state.model->elementPoles = snapshot.elementPoles;
+    state.model->id.Renew();
+  }
+  if (result == 1) return 1;
+  return state.error.Record(27);
+}
+
+}  // namespace
+
+void ConvertSharedPoles(FitterState& state) {
+  if (state.settings.individualPoles) return;
+  FittedModel& model = *state.model;
+  const int n = model.n;
+  const std::size_t nn = static_cast<std::size_t>(n) * n;
+  model.elementPoles.assign(nn, PoleList{});
+  if (model.delay.size() != nn) model.delay.assign(nn, 0.0);
+  if (model.proportional.size() != nn) model.proportional.assign(nn, 0.0);
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) {
+      if (state.symmetric && j > i) continue;
+      PoleList& list = model.elementPoles[model.Index(i, j)];
+      for (const PoleTerm& shared : model.commonPoles) {
+        PoleTerm own(1);
+        own.SetPole(shared.GetPole());
+        own.SetResidue00(shared.GetResidue(i, j));
+        list.push_back(own);
+      }
+    }
+  }
+  model.commonPoles.clear();
+  state.settings.individualPoles = true;
+  model.id.Renew();
+}
+
+int EnforceDataPassivity(FitterState& state, double threshold) {
+  if (state.data == nullptr) return state.error.Record(10);
+  if (!MeasurableType(state.dataType)) return state.error.Record(1003);
+  state.passivity.dataMargins = MarginList{};
+  int result = -1;
+  try {
+    result = RunLoop(state, state.dataType == kS ? LoopKind::kPriorS : LoopKind::kPriorYZ, 0,
+                     threshold, kPriorTries);
+  } catch (const InternalFault&) {
+    result = -1;
+  }
+  if (result == 1) return 1;
+  return state.error.Record(11);
+}
+
+int EnforceModelPassivity(FitterState& state, double threshold) {
+  runlog::Banner(" ************* Passivity enforcement ******\n");
+  if (!state.HasFit()) return state.error.Record(12);
+  if (!MeasurableType(state.dataType)) return state.error.Record(1003);
+  ConvertSharedPoles(state);
+  runlog::WriteFlushed(" Enforce passivity start: ", runlog::Timestamp(), "\n");
+  const int result = PostFit(state, threshold);
+  runlog::WriteFlushed(" Enforce passivity   end: ", runlog::Timestamp(), "\n");
+  return result;
+}
+
+}  // namespace cfit
