@@ -56,11 +56,14 @@ PortMatrix EvaluatePoint(const FitterState& state, double f) {
   point.set_frequency(f);
   for (int i = 0; i < n; ++i) {
     for (int j = 0; j < n; ++j) {
-      if (state.symmetric && j > i) {
-        point.At(i, j) = point.At(j, i);
-      } else {
-        point.At(i, j) = EvaluateElement(state, i, j, f);
-      }
+      if (!state.symmetric || j <= i) point.At(i, j) = EvaluateElement(state, i, j, f);
+    }
+  }
+  // A symmetric model fills the upper triangle from the lower one, which is
+  // complete only once every row has been evaluated.
+  if (state.symmetric) {
+    for (int i = 0; i < n; ++i) {
+      for (int j = i + 1; j < n; ++j) point.At(i, j) = point.At(j, i);
     }
   }
   return point;

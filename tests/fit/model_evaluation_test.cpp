@@ -250,6 +250,15 @@ TEST_F(SweepTest, AdaptiveGridGrowsItsStepOnlyWithinTheBound) {
   }
 }
 
+TEST_F(SweepTest, SymmetricModelFillsTheUpperTriangleFromTheLowerOne) {
+  fitter->state().symmetric = true;
+  ASSERT_EQ(fitter->SweepModelLinear(1e8, 1e8, 1e9), 1);
+  for (const PortMatrix& p : fitter->state().data->points()) {
+    EXPECT_EQ(p.At(0, 1), p.At(1, 0));
+    EXPECT_NE(p.At(0, 1), Complex(0.0, 0.0));
+  }
+}
+
 TEST_F(SweepTest, AdaptiveSweepStartsAtZeroWhenAsked) {
   fitter->state().settings.addZeroHzPoint = true;
   ASSERT_EQ(fitter->SweepModelAdaptive(0.5, 1e10), 1);
