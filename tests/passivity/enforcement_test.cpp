@@ -5,6 +5,9 @@
 
 #include <cmath>
 #include <complex>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <random>
 #include <regex>
@@ -13,6 +16,7 @@
 
 #include "api/cfit_impl.h"
 #include "fit/model_evaluation.h"
+#include "fit/sweeps.h"
 #include "passivity/passivity_sweeps.h"
 #include "passivity/suppression.h"
 #include "passivity/yz_correction.h"
@@ -335,6 +339,54 @@ TEST(EnforceDataPassivity, SAndYDataEndPassive) {
   EXPECT_LE(m, 1.0);
   auto none = Fitter();
   EXPECT_EQ(none->EnforceDataPassivity(1.0), 0);
+}
+
+}  // namespace
+}  // namespace cfit
+
+namespace cfit {
+namespace {
+
+// For the independent dense check (tests/passivity/dense_check.py): fits a
+// set of real files, enforces passivity, and writes each enforced model at
+// 20,000 log-spaced frequencies from the smallest pole magnitude / 100 to 100
+// times the largest (int32 ports, count, data type, then per frequency the
+// frequency and the N x N (re, im) values).
+TEST(RealFiles, EnforcedModelDump) {
+  const char* folder = std::getenv("CFIT_TEST_DATA");
+  const char* dump = std::getenv("CFIT_DENSE_DUMP");
+  if (folder == nullptr || dump == nullptr) GTEST_SKIP() << "no dump requested";
+  for (const char* name : {"ring_slot_sim.s2p", "twoport_mixed_eol.s2p", "coax_line_sim_crlf.s2p",
+                           "lowpass_filter_measured.s2p", "power_splitter_2way_measured.s3p",
+                           "resonator_36mm_measured.s2p", "package_8port_sim.s8p",
+                           "cpw_sim_port_impedance_crlf.s2p"}) {
+    auto f = Fitter();
+    testing::LogCapture log;
+    ASSERT_NE(f->ReadTouchstone((std::string(folder) + "/" + name).c_str()), 0) << name;
+    ASSERT_EQ(f->Fit(), 1) << name;
+    ASSERT_EQ(f->EnforceModelPassivity(1.0), 1) << name;
+    const FitterState& s = f->state();
+    double low = 1e300, high = 0.0;
+    for (const PoleList& list : s.model->elementPoles) {
+      for (const PoleTerm& t : list) {
+        low = std::min(low, Abs(t.GetPole()));
+        high = std::max(high, Abs(t.GetPole()));
+      }
+    }
+    std::ofstream out(std::string(dump) + "/" + name + ".bin", std::ios::binary);
+    const int32_t header[3] = {s.portCount, 20000, s.dataType};
+    out.write(reinterpret_cast<const char*>(header), sizeof header);
+    const double a = std::log(low / 100.0), b = std::log(high * 100.0);
+    for (int k = 0; k < header[1]; ++k) {
+      const double freq = std::exp(a + (b - a) * k / (header[1] - 1));
+      const PortMatrix p = EvaluatePoint(s, freq);
+      out.write(reinterpret_cast<const char*>(&freq), sizeof freq);
+      for (int i = 0; i < s.portCount; ++i) {
+        out.write(reinterpret_cast<const char*>(p.Row(i)),
+                  static_cast<std::streamsize>(sizeof(Complex) * s.portCount));
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -1,0 +1,192 @@
+// Passivity check and enforcement on fits of the real files and of tiled
+// 16- and 32-port networks. For every fit prints: file, pole mode, ports,
+// seconds of CheckModelPassivity, its largest measure, seconds of
+// EnforceModelPassivity and its result, the relative RMS error before and
+// after, and writes the model (before and after enforcement) evaluated at
+// 20,000 log-spaced frequencies, from the smallest pole magnitude / 100 to
+// 100 times the largest, into DUMP/<name>.<mode>.{before,after}.bin for the
+// independent dense check (bench/passivity_dense_check.py).
+//
+// Usage: cfit_passivity_bench DUMP [data-folder]
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "api/cfit_impl.h"
+#include "fit/model_evaluation.h"
+#include "io/run_log.h"
+
+namespace {
+
+using cfit::cCfit;
+using cfit::Complex;
+namespace fs = std::filesystem;
+
+constexpr int kDensePoints = 20000;
+
+std::unique_ptr<cCfit> Make(bool individual) {
+  cFitParams params;
+  params.individualPoles = individual;
+  return std::unique_ptr<cCfit>(static_cast<cCfit*>(cFitAPI::Create(&params)));
+}
+
+double RelativeRms(const cCfit& f) {
+  const cfit::FitterState& s = f.state();
+  double diff = 0.0, norm = 0.0;
+  for (const cfit::PortMatrix& p : s.data->points()) {
+    for (int i = 0; i < s.portCount; ++i) {
+      for (int j = 0; j < s.portCount; ++j) {
+        const double e = cfit::Abs(cfit::EvaluateElement(s, i, j, p.frequency()) - p.At(i, j));
+        diff += e * e;
+        norm += p.At(i, j).re * p.At(i, j).re + p.At(i, j).im * p.At(i, j).im;
+      }
+    }
+  }
+  return std::sqrt(diff / norm);
+}
+
+// Smallest and largest pole magnitude of the model.
+void PoleSpan(const cCfit& f, double* low, double* high) {
+  *low = 1e300;
+  *high = 0.0;
+  auto take = [&](const cfit::PoleList& list) {
+    for (const cfit::PoleTerm& t : list) {
+      const double m = cfit::Abs(t.GetPole());
+      *low = std::min(*low, m);
+      *high = std::max(*high, m);
+    }
+  };
+  take(f.state().model->commonPoles);
+  for (const cfit::PoleList& list : f.state().model->elementPoles) take(list);
+}
+
+// Binary dump: int32 ports, int32 count, int32 data type, then per frequency
+// the frequency and N x N (re, im) doubles.
+void Dump(const cCfit& f, double low, double high, const fs::path& path) {
+  std::ofstream out(path, std::ios::binary);
+  const int32_t n = f.state().portCount, count = kDensePoints, type = f.state().dataType;
+  out.write(reinterpret_cast<const char*>(&n), sizeof n);
+  out.write(reinterpret_cast<const char*>(&count), sizeof count);
+  out.write(reinterpret_cast<const char*>(&type), sizeof type);
+  const double a = std::log(low / 100.0), b = std::log(high * 100.0);
+  std::vector<double> row(static_cast<std::size_t>(1 + 2 * n * n));
+  for (int k = 0; k < count; ++k) {
+    const double freq = std::exp(a + (b - a) * k / (count - 1));
+    row[0] = freq;
+    for (int i = 0; i < n; ++i) {
+      for (int j = 0; j < n; ++j) {
+        const Complex v = cfit::EvaluateElement(f.state(), i, j, freq);
+        row[1 + 2 * (i * n + j)] = v.re;
+        row[2 + 2 * (i * n + j)] = v.im;
+      }
+    }
+    out.write(reinterpret_cast<const char*>(row.data()),
+              static_cast<std::streamsize>(row.size() * sizeof(double)));
+  }
+}
+
+std::unique_ptr<cCfit> Tiled(const cCfit& source, int copies, bool individual) {
+  auto f = Make(individual);
+  const int n = source.state().portCount, big = n * copies;
+  f->BeginData(big, 1, nullptr);
+  std::vector<double> storage(static_cast<std::size_t>(2 * big * big));
+  std::vector<double*> rows(static_cast<std::size_t>(big));
+  for (int i = 0; i < big; ++i) rows[i] = storage.data() + 2 * big * i;
+  for (const cfit::PortMatrix& p : source.state().data->points()) {
+    DataPointRecord r{p.frequency(), rows.data()};
+    for (int i = 0; i < big; ++i) {
+      for (int j = 0; j < big; ++j) {
+        const Complex v = p.At(i % n, j % n) * ((i / n == j / n) ? 1.0 : 0.01);
+        rows[i][2 * j] = v.re;
+        rows[i][2 * j + 1] = v.im;
+      }
+    }
+    f->AddDataPoint(&r);
+  }
+  f->EndData();
+  return f;
+}
+
+void Run(cCfit& f, const std::string& name, bool individual, const fs::path& dump) {
+  std::ostringstream log;
+  cfit::runlog::SetSink(&log);
+  if (f.Fit() == 0) {
+    cfit::runlog::SetSink(nullptr);
+    std::printf("| %s | %s | fit failed |\n", name.c_str(), individual ? "individual" : "common");
+    return;
+  }
+  const char* mode = individual ? "individual" : "common";
+  double low, high;
+  PoleSpan(f, &low, &high);
+  const double rmsBefore = RelativeRms(f);
+  Dump(f, low, high, dump / (name + "." + mode + ".before.bin"));
+  double measure = 0.0, at = 0.0;
+  auto t0 = std::chrono::steady_clock::now();
+  f.CheckModelPassivity(&measure, &at);
+  const double checkSeconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  t0 = std::chrono::steady_clock::now();
+  const int result = f.EnforceModelPassivity(1.0);
+  const double enforceSeconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  double after = 0.0;
+  f.CheckModelPassivity(&after, &at);
+  cfit::runlog::SetSink(nullptr);
+  PoleSpan(f, &low, &high);
+  Dump(f, low, high, dump / (name + "." + mode + ".after.bin"));
+  std::printf("| %s | %s | %d | %.4f | %.4g | %.4f | %d | %.4g | %.3g | %.3g |\n", name.c_str(),
+              mode, f.state().portCount, checkSeconds, measure, enforceSeconds, result, after,
+              rmsBefore, RelativeRms(f));
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s DUMP [data-folder]\n", argv[0]);
+    return 2;
+  }
+  const fs::path dump = argv[1];
+  const fs::path folder = argc > 2 ? argv[2] : CFIT_BENCH_DATA_DIR;
+  fs::create_directories(dump);
+  std::printf(
+      "| file | poles | ports | check s | largest measure | enforce s | result | after | rel. RMS "
+      "before | after |\n|---|---|---|---|---|---|---|---|---|---|\n");
+  std::vector<fs::path> files;
+  for (const auto& e : fs::directory_iterator(folder)) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind("reject_", 0) == 0 || e.path().extension() == ".md") continue;
+    files.push_back(e.path());
+  }
+  std::sort(files.begin(), files.end());
+  for (const fs::path& path : files) {
+    for (bool individual : {true, false}) {
+      auto f = Make(individual);
+      std::ostringstream log;
+      cfit::runlog::SetSink(&log);
+      const bool read = f->ReadTouchstone(path.c_str()) != 0 && f->state().data->point_count() > 1;
+      cfit::runlog::SetSink(nullptr);
+      if (read) Run(*f, path.filename().string(), individual, dump);
+    }
+  }
+  for (int copies : {2, 4}) {
+    for (bool individual : {true, false}) {
+      auto source = Make(true);
+      std::ostringstream log;
+      cfit::runlog::SetSink(&log);
+      source->ReadTouchstone((folder / "package_8port_sim.s8p").c_str());
+      cfit::runlog::SetSink(nullptr);
+      auto f = Tiled(*source, copies, individual);
+      Run(*f, "package_x" + std::to_string(copies), individual, dump);
+    }
+  }
+  return 0;
+}
