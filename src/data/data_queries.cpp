@@ -1,5 +1,8 @@
 #include "data/data_queries.h"
 
+#include "network/impedance_scaling.h"
+#include "network/type_conversion.h"
+
 namespace cfit {
 
 namespace {
@@ -56,9 +59,20 @@ int GetLowestPointTransfer(FitterState& state, int i, int j, double* magnitude) 
       if (magnitude != nullptr) *magnitude = Abs(state.data->front().At(i, j));
       return 1;
     case kY:
-    case kZ:
-      // Needs the S/Y/Z conversion, which is not built yet.
-      return 0;
+    case kZ: {
+      // A copy of the first point, brought to S by the steps of the data
+      // type conversion; the held data stay as they are.
+      const int n = state.portCount;
+      if (!ValidReferenceImpedances(state, n)) return state.error.Record(17);
+      ConversionWorkspace ws;
+      if (!BindConversionWorkspace(state, n, ws)) return state.error.Record(25);
+      PortMatrix copy = state.data->front();
+      if (!ConvertMatrix(ws, state.dataType, kS, state.impedances->data(), copy.Row(0))) {
+        LogSingularPoints(1, 1, copy.frequency());
+      }
+      if (magnitude != nullptr) *magnitude = Abs(copy.At(i, j));
+      return 1;
+    }
     default: return state.error.Record(1003);
   }
 }

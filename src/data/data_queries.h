@@ -19,8 +19,8 @@ int Symmetrize(FitterState& state);
 // a tie). On bad indices or no data: magnitude 0, frequency -1, error 20.
 int GetMaxElementMagnitude(FitterState& state, int i, int j, double* magnitude, double* frequency);
 
-// |S(i, j)| at the lowest frequency, i != j. S data only so far; Y and Z
-// data fail without a recorded error until the type conversion exists.
+// |S(i, j)| at the lowest frequency, i != j; Y and Z data convert a copy of
+// the first point to S.
 int GetLowestPointTransfer(FitterState& state, int i, int j, double* magnitude);
 
 // Point walk through the exported record.

@@ -1,16 +1,219 @@
 #include "network/model_access.h"
 
+#include <cmath>
+#include <cstddef>
+#include <memory>
+#include <numbers>
+#include <utility>
+#include <vector>
+
 namespace cfit {
 
-// Not built yet: each fails without recording anything.
-int GetElementModelInfo(FitterState&, int, int, int*, double*, double*, double*) { return 0; }
-int GetElementPolesResidues(FitterState&, int, int, double*, double*) { return 0; }
-int DefineModel(FitterState&, int, int, const double*, bool) { return 0; }
-int SetElementModel(FitterState&, int, int, int, double, double, double, const double*,
-                    const double*) {
-  return 0;
+namespace {
+
+// (i, j) lies inside both the fitter's port count and the model's tables.
+bool InModel(const FitterState& state, int i, int j) {
+  if (state.model == nullptr) return false;
+  const int n = state.model->n;
+  return i >= 0 && j >= 0 && i < n && j < n && i < state.portCount && j < state.portCount;
 }
-int ConvertPulseModelToS(FitterState&, double, double, double) { return 0; }
-int MultiplyModelByFrequency(FitterState&, double, double) { return 0; }
+
+bool HasTable(const FittedModel& m, const std::vector<double>& table) {
+  return table.size() == static_cast<std::size_t>(m.n) * static_cast<std::size_t>(m.n);
+}
+
+double Entry(const FittedModel& m, const std::vector<double>& table, int i, int j) {
+  return HasTable(m, table) ? table[m.Index(i, j)] : 0.0;
+}
+
+void Store(FittedModel& m, std::vector<double>& table, int i, int j, double value, bool mirror) {
+  if (!HasTable(m, table)) return;
+  table[m.Index(i, j)] = value;
+  if (mirror) table[m.Index(j, i)] = value;
+}
+
+// The element whose pole list (i, j) reads.
+std::size_t ListIndex(const FitterState& state, int i, int j) {
+  return state.symmetric && i < j ? state.model->Index(j, i) : state.model->Index(i, j);
+}
+
+bool HasElementLists(const FittedModel& m) {
+  return m.elementPoles.size() == static_cast<std::size_t>(m.n) * static_cast<std::size_t>(m.n);
+}
+
+// Stores a residue; a real pole keeps only the real part, as the model's
+// evaluation reads it.
+void SetResidue(PoleTerm& term, int i, int j, Complex value) {
+  if (term.IsReal()) value.im = 0.0;
+  term.SetResidue(i, j, value);
+}
+
+// q / (1 - exp(-q T)) for q = 2 pi p, the pulse-spectrum factor at the pole.
+// The denominator is (1 - e cos b) + j e sin b with e = exp(-a), a = Re(q) T,
+// b = Im(q) T; its real part is formed as -expm1(-a) cos b + 2 sin^2(b / 2),
+// which keeps its digits when q T is small. It is 0 only for q = 0, where
+// the factor tends to 1 / T.
+Complex PulseFactor(Complex p, double width) {
+  const Complex q = 2.0 * std::numbers::pi * p;
+  const double a = q.re * width;
+  const double b = q.im * width;
+  const double halfSine = std::sin(0.5 * b);
+  const Complex denominator(-std::expm1(-a) * std::cos(b) + 2.0 * halfSine * halfSine,
+                            std::exp(-a) * std::sin(b));
+  if (denominator.re == 0.0 && denominator.im == 0.0) return Complex(1.0 / width, 0.0);
+  return q / denominator;
+}
+
+}  // namespace
+
+int GetElementModelInfo(FitterState& state, int i, int j, int* poleCount, double* constant,
+                        double* proportional, double* delay) {
+  if (!state.HasFit() || !InModel(state, i, j)) return state.error.Record(8);
+  const FittedModel& m = *state.model;
+  if (poleCount != nullptr) {
+    if (!state.settings.individualPoles) {
+      *poleCount = static_cast<int>(m.commonPoles.size());
+    } else {
+      *poleCount =
+          HasElementLists(m) ? static_cast<int>(m.elementPoles[ListIndex(state, i, j)].size()) : 0;
+    }
+  }
+  if (constant != nullptr) *constant = Entry(m, m.constant, i, j);
+  if (proportional != nullptr) *proportional = Entry(m, m.proportional, i, j);
+  if (delay != nullptr) *delay = Entry(m, m.delay, i, j);
+  return 1;
+}
+
+int GetElementPolesResidues(FitterState& state, int i, int j, double* poles, double* residues) {
+  if (!state.HasFit() || !InModel(state, i, j) || poles == nullptr || residues == nullptr) return 0;
+  const FittedModel& m = *state.model;
+  const bool common = !state.settings.individualPoles;
+  if (!common && !HasElementLists(m)) return 0;
+  const PoleList& terms = common ? m.commonPoles : m.elementPoles[ListIndex(state, i, j)];
+  int k = 0;
+  for (const PoleTerm& term : terms) {
+    const Complex p = term.GetPole();
+    const Complex r = common ? term.GetResidue(i, j) : term.GetResidue00();
+    poles[2 * k] = p.re;
+    poles[2 * k + 1] = p.im;
+    residues[2 * k] = r.re;
+    residues[2 * k + 1] = r.im;
+    ++k;
+  }
+  return k;
+}
+
+int DefineModel(FitterState& state, int portCount, int dataType, const double* referenceImpedances,
+                bool symmetric) {
+  if (state.portCount > 0 && state.portCount != portCount) return state.error.Record(46);
+  if (portCount < 1 || portCount > kMaxDefinedPorts) return state.error.Record(45);
+
+  // Everything new is built before the fitter changes, so that a failed
+  // allocation leaves it as it was.
+  const std::size_t n = static_cast<std::size_t>(portCount);
+  auto model = std::make_unique<FittedModel>();
+  model->n = portCount;
+  model->elementPoles.assign(n * n, PoleList{});
+  model->constant.assign(n * n, 0.0);
+  model->proportional.assign(n * n, 0.0);
+  model->delay.assign(n * n, 0.0);
+  model->rmsError.assign(n * n, 0.0);
+  model->maxError.assign(n * n, 0.0);
+  auto table = std::make_unique<ElementTable>(portCount, dataType);
+  std::vector<double> impedances(n, 50.0);
+  if (referenceImpedances != nullptr)
+    impedances.assign(referenceImpedances, referenceImpedances + n);
+
+  state.dataType = dataType;
+  state.portCount = portCount;
+  state.impedances = std::move(impedances);
+  state.symmetric = symmetric;
+  state.elements = std::move(table);
+  state.ReplaceData(nullptr);
+  state.passivity.dataMargins = MarginList{};
+  state.model = std::move(model);
+  return 1;
+}
+
+int SetElementModel(FitterState& state, int i, int j, int poleCount, double constant,
+                    double proportional, double delay, const double* poles,
+                    const double* residues) {
+  if (!InModel(state, i, j) || !HasElementLists(*state.model)) return 0;
+  FittedModel& m = *state.model;
+  state.settings.individualPoles = true;
+  m.id.Renew();
+  const bool mirror = state.symmetric;
+  Store(m, m.constant, i, j, constant, mirror);
+  Store(m, m.proportional, i, j, proportional, mirror);
+  Store(m, m.delay, i, j, delay, mirror);
+  if (poles == nullptr || residues == nullptr) return 0;
+
+  PoleList list;
+  for (int k = 0; k < poleCount; ++k) {
+    PoleTerm term(1);
+    term.SetPole(poles[2 * k], poles[2 * k + 1]);
+    SetResidue(term, 0, 0, Complex(residues[2 * k], residues[2 * k + 1]));
+    list.push_back(std::move(term));
+  }
+  m.elementPoles[ListIndex(state, i, j)] = std::move(list);
+  return 1;
+}
+
+int ConvertPulseModelToS(FitterState& state, double pulseWidth, double scale, double delay) {
+  if (!state.HasFit() || state.portCount != 1 || state.dataType != kPulse ||
+      !InModel(state, 0, 0)) {
+    return state.error.Record(8);
+  }
+  FittedModel& m = *state.model;
+  const bool common = !state.settings.individualPoles;
+  if (!common && !HasElementLists(m)) return state.error.Record(8);
+  m.id.Renew();
+  if (delay > 0.0) Store(m, m.delay, 0, 0, delay, false);
+
+  PoleList& terms = common ? m.commonPoles : m.elementPoles[0];
+  int count = 0;
+  for (PoleTerm& term : terms) {
+    Complex r = scale * term.GetResidue(0, 0);
+    if (pulseWidth > 0.0) r = r * PulseFactor(term.GetPole(), pulseWidth);
+    SetResidue(term, 0, 0, r);
+    ++count;
+  }
+  state.dataType = kS;
+  return count;
+}
+
+int MultiplyModelByFrequency(FitterState& state, double closingPole, double factor) {
+  if (!state.HasFit() || !state.settings.individualPoles || state.portCount != 1 ||
+      !InModel(state, 0, 0) || !HasElementLists(*state.model)) {
+    return 0;
+  }
+  FittedModel& m = *state.model;
+  const bool hasProportional = HasTable(m, m.proportional);
+  if (hasProportional && m.proportional[0] != 0.0) return 0;
+  m.id.Renew();
+
+  const double k = 2.0 * std::acos(-1.0) * factor;
+  const double d = Entry(m, m.constant, 0, 0);
+  if (hasProportional) m.proportional[0] = k * d;
+  // k s R / (1 + s / P) = k P R - k P R / (1 + s / P): each term gives up
+  // k P R to the constant and keeps -k P R (a pair the real part of it).
+  double c = 0.0;
+  PoleList& terms = m.elementPoles[0];
+  for (PoleTerm& term : terms) {
+    const Complex kpr = k * term.GetPole() * term.GetResidue00();
+    SetResidue(term, 0, 0, -kpr);
+    c += kpr.re;
+  }
+  if (closingPole == 0.0) {
+    Store(m, m.constant, 0, 0, c, false);
+  } else {
+    PoleTerm closing(1);
+    closing.SetPole(closingPole, 0.0);
+    closing.SetResidue00(Complex(c, 0.0));
+    terms.insert(terms.begin(), std::move(closing));
+    Store(m, m.constant, 0, 0, 0.0, false);
+  }
+  return 1;
+}
 
 }  // namespace cfit

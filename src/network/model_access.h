@@ -1,4 +1,8 @@
 // Reading fitted elements, caller-defined models, and two model rewrites.
+//
+// Element indices are 0-based. With the symmetric flag set, the pole list of
+// (i, j), i < j, is kept at (j, i); constants, proportional terms and delays
+// at both places. Complex arrays of the caller hold (re, im) pairs.
 #ifndef CFIT_NETWORK_MODEL_ACCESS_H
 #define CFIT_NETWORK_MODEL_ACCESS_H
 
@@ -6,14 +10,56 @@
 
 namespace cfit {
 
+// Pole count, constant, proportional term and delay of element (i, j), each
+// written through its pointer when that is not null (0 for a table the model
+// lacks). The count is the element's (per-element poles) or the common
+// list's. No fitted model or an index outside 0..N-1: error 8.
 int GetElementModelInfo(FitterState& state, int i, int j, int* poleCount, double* constant,
                         double* proportional, double* delay);
+
+// Copies the poles and residues of element (i, j) (with common poles: each
+// common pole and its (i, j) residue) to poles[2k], poles[2k + 1] and
+// residues[2k], residues[2k + 1], and returns the number of terms. The
+// caller sizes the arrays by GetElementModelInfo's count. 0 without an error
+// when there is no fitted model, an index is out of range or an array is null.
 int GetElementPolesResidues(FitterState& state, int i, int j, double* poles, double* residues);
+
+// Prepares an empty model of `portCount` ports: data type `dataType` (not
+// checked), the reference impedances (50 ohms each when null), the symmetric
+// flag, a fresh element table, no sampled data, and zero tables with no
+// poles. A port count other than the one held (when one is held) records 46;
+// a port count outside 1..kMaxDefinedPorts records 45.
 int DefineModel(FitterState& state, int portCount, int dataType, const double* referenceImpedances,
                 bool symmetric);
+
+// Largest port count DefineModel accepts: N x N tables of this order still
+// fit comfortably in memory.
+inline constexpr int kMaxDefinedPorts = 4096;
+
+// Stores element (i, j) of a caller-defined model: switches the model to
+// per-element poles, stores the constant, proportional term and delay (and at
+// (j, i) when symmetric), then builds the list of poleCount terms from the
+// arrays and stores it (at (j, i) when symmetric and i < j). Returns 1; 0
+// without an error, changing nothing, for an index outside 0..N-1 or a model
+// without per-element tables; 0 after storing the scalars when an array is
+// null. An element's pole count is always the length of its list, so a null
+// array leaves the count of the list already there.
 int SetElementModel(FitterState& state, int i, int j, int poleCount, double constant,
                     double proportional, double delay, const double* poles, const double* residues);
+
+// Turns a 1-port pulse model (data type 5) into an S model: every residue r
+// of element (0, 0) (or of the common list) becomes scale * r, and with a
+// pulse width T > 0 scale * r * q / (1 - exp(-q T)), q = 2 pi p for the
+// stored pole p. A delay > 0 becomes the element's delay. Returns the number
+// of terms; error 8 for anything but a fitted 1-port pulse model.
 int ConvertPulseModelToS(FitterState& state, double pulseWidth, double scale, double delay);
+
+// Multiplies a 1-port per-element model without a proportional term by
+// k s, k = 2 pi factor: the proportional term becomes k d, each residue r of
+// stored pole p becomes -k p r, and the constant becomes c = sum Re(k p r) -
+// or, with a closing pole, c goes into a new first-order term at that pole
+// and the constant becomes 0. Returns 1, or 0 (no error, no change) when
+// the model does not qualify.
 int MultiplyModelByFrequency(FitterState& state, double closingPole, double factor);
 
 }  // namespace cfit
