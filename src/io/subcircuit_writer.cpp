@@ -1,8 +1,174 @@
 #include "io/subcircuit_writer.h"
 
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "io/run_log.h"
+#include "io/text_file.h"
+
 namespace cfit {
 
-// Not built yet: fails without recording anything.
-int WriteSubcircuit(FitterState&, const char*) { return 0; }
+namespace {
+
+constexpr const char* kWritingOperation = " Writing subckt to ";
+// Poles beyond this magnitude (in rad/s) stand for the constant term.
+constexpr double kFinitePole = 1e20;
+constexpr double kConstantPole = 1e25;
+constexpr int kCorrupted = 29;
+
+// The file name without its directory part, cut before its first '.'.
+std::string SubcircuitName(const std::string& fileName) {
+  const std::size_t slash = fileName.find_last_of("\\/");
+  std::string name = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
+  return name.substr(0, name.find('.'));
+}
+
+// The scale of port p: its reference impedance when all ports share one
+// (every port's scale then cancels out of the waves), else its square root.
+double PortScale(const FitterState& state, int p, bool equalImpedances) {
+  const double z0 = (*state.impedances)[static_cast<std::size_t>(p)];
+  return equalImpedances ? z0 : std::sqrt(z0);
+}
+
+// The wave-conversion circuit of port i (1-based): V0_i senses the port
+// current, xv_i carries the incident wave and the pole terms feed the
+// reflected wave into y_i.
+void WritePortCircuit(std::FILE* file, int i, double z, bool equalImpedances) {
+  if (!equalImpedances) {
+    std::fprintf(file, "FI_%d  x_%d  ref  V0_%d  %20.15le\n", i, i, i, (1.0 - z) / z);
+  }
+  std::fprintf(file, "V0_%d  x_%d  y_%d  0\n", i, i, i);
+  std::fprintf(file, "RZ_%d  y_%d  ref  %20.15le\n", i, i, z);
+  std::fprintf(file, "FIX_%d  ref  xv_%d  V0_%d  1\n", i, i, i);
+  std::fprintf(file, "GVX_%d  ref  xv_%d  x_%d  ref  %20.15le\n", i, i, i, 1.0 / z);
+  std::fprintf(file, "RV_%d  xv_%d  ref  1\n", i, i);
+}
+
+// Pole term k of element (i, j) (1-based) with stored pole p and residue r.
+// Returns false for a pole that no stable model holds.
+bool WritePoleTerm(std::FILE* file, int i, int j, int k, Complex p, Complex r, bool delayed) {
+  const double twoPi = 2.0 * std::acos(-1.0);
+  const double a = twoPi * p.re;
+  const double b = -twoPi * p.im;
+  if (!(a > 0.0) || !(b >= 0.0)) return false;
+  const double rr = r.re;
+  const double ri = r.im;
+  if (rr == 0.0 && (b == 0.0 || ri == 0.0)) return true;
+
+  if (std::fabs(a) <= kFinitePole && std::fabs(b) <= kFinitePole) {
+    if (delayed) {
+      std::fprintf(file, "GS_%d_%d_%d  ref  y_%d  LAPLACE  xdv_%d_%d  ref ", i, j, k, i, i, j);
+    } else {
+      std::fprintf(file, "GS_%d_%d_%d  ref  y_%d  LAPLACE  xv_%d  ref ", i, j, k, i, j);
+    }
+    if (b == 0.0) {
+      // a rr / (a + s)
+      std::fprintf(file, "%20.15le / %20.15le  1\n", a * rr, a);
+      return true;
+    }
+    // The pair (D rr + m s) / (D + 2a s + s^2).
+    const double d = a * a + b * b;
+    const double m = rr * a + ri * b;
+    if (m != 0.0) {
+      std::fprintf(file, "%20.15le %20.15le / %20.15le %20.15le  1\n", d * rr, m, d, 2.0 * a);
+    } else {
+      std::fprintf(file, "%20.15le / %20.15le %20.15le  1\n", d * rr, d, 2.0 * a);
+    }
+    return true;
+  }
+
+  // The constant term: a plain controlled source.
+  if (rr == 0.0) return true;
+  if (delayed) {
+    std::fprintf(file, "GS_%d_%d_%d  ref  y_%d  xdv_%d_%d  ref ", i, j, k, i, i, j);
+  } else {
+    std::fprintf(file, "GS_%d_%d_%d  ref  y_%d  xv_%d  ref ", i, j, k, i, j);
+  }
+  std::fprintf(file, "%20.15le\n", rr);
+  return true;
+}
+
+// Writes element (i, j) (0-based): the port circuit on the diagonal, the
+// delay line and the pole terms. False (error recorded) on a corrupted pole.
+bool WriteElement(std::FILE* file, FitterState& state, int i, int j, bool equalImpedances) {
+  const FittedModel& model = *state.model;
+  const std::size_t own = model.Index(i, j);
+  const bool individual = state.settings.individualPoles;
+  static const PoleList kNone;
+  const PoleList* poles = &model.commonPoles;
+  double tau = 0.0;  // common-pole models carry no delay elements
+  if (individual) {
+    const std::size_t source = (state.symmetric && i < j) ? model.Index(j, i) : own;
+    poles = source < model.elementPoles.size() ? &model.elementPoles[source] : &kNone;
+    tau = own < model.delay.size() ? model.delay[own] : 0.0;
+  }
+  const int row = i + 1;
+  const int column = j + 1;
+  if (i == j) WritePortCircuit(file, row, PortScale(state, i, equalImpedances), equalImpedances);
+  if (tau != 0.0) {
+    std::fprintf(file, "EDV_%d_%d  xdv_%d_%d  ref  DELAY  xv_%d  ref  TD=%20.15le\n", row, column,
+                 row, column, column, tau);
+    std::fprintf(file, "RDV_%d_%d  xdv_%d_%d  ref 1\n", row, column, row, column);
+  }
+  const bool delayed = tau > 0.0;
+
+  int k = 0;
+  for (const PoleTerm& term : *poles) {
+    const Complex r = individual ? term.GetResidue00() : term.GetResidue(i, j);
+    if (!WritePoleTerm(file, row, column, ++k, term.GetPole(), r, delayed)) {
+      state.error.Record(kCorrupted);
+      return false;
+    }
+  }
+  const double d = own < model.constant.size() ? model.constant[own] : 0.0;
+  if (d != 0.0) {
+    WritePoleTerm(file, row, column, ++k, Complex(kConstantPole, 0.0), Complex(d, 0.0), delayed);
+  }
+  return true;
+}
+
+int WriteNetlist(FitterState& state, const std::string& name) {
+  OutputFile file(name.c_str());
+  if (file.get() == nullptr) return state.error.RecordFile(name.c_str(), 28);
+  const int n = state.portCount;
+
+  std::fprintf(file.get(), "*** This subcircuit was generated by Korvalis simulation tool ");
+  std::fprintf(file.get(), "%s ***\n", runlog::Timestamp().c_str());
+  std::fprintf(file.get(), "*** Number of ports: %d   ***\n", n);
+  std::fprintf(file.get(), ".subckt %s", SubcircuitName(name).c_str());
+  for (int i = 1; i <= n; ++i) std::fprintf(file.get(), " x_%d", i);
+  std::fputs(" ref\n", file.get());
+
+  bool equalImpedances = true;
+  for (int p = 1; p < n; ++p) {
+    equalImpedances = equalImpedances &&
+                      (*state.impedances)[static_cast<std::size_t>(p)] == (*state.impedances)[0];
+  }
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) {
+      if (!WriteElement(file.get(), state, i, j, equalImpedances)) return 0;
+    }
+  }
+  std::fputs(".ends\n", file.get());
+  return 1;
+}
+
+}  // namespace
+
+int WriteSubcircuit(FitterState& state, const char* fileName) {
+  const std::string name = fileName != nullptr ? fileName : "";
+  runlog::Banner(" ****** Writing subckt to " + name + " ******\n");
+  if (!state.HasFit() || state.dataType != kS) return state.error.Record(12);
+  // The port circuits need one reference impedance per port.
+  if (!state.impedances.has_value() ||
+      state.impedances->size() < static_cast<std::size_t>(state.portCount)) {
+    return state.error.Record(12);
+  }
+  runlog::StartLine(kWritingOperation, name);
+  const int result = WriteNetlist(state, name);
+  runlog::EndLine(kWritingOperation, name);
+  return result;
+}
 
 }  // namespace cfit
