@@ -1,0 +1,517 @@
+// End-to-end tests of the cfit program: they run the built binary on real
+// files and read what it wrote back through the library's public header.
+#include <cfit/cfit.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <complex>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Value = std::complex<double>;
+
+struct Deleter {
+  void operator()(cFitAPI* f) const { delete f; }
+};
+using Fitter = std::unique_ptr<cFitAPI, Deleter>;
+
+fs::path Data(const std::string& name) {
+  const char* folder = std::getenv("CFIT_TEST_DATA");
+  return fs::path(folder != nullptr ? folder : "") / name;
+}
+
+std::string Example() { return (fs::path(CFIT_EXAMPLES_DIR) / "ring_slot_sim.s2p").string(); }
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool Contains(const std::string& text, const std::string& piece) {
+  return text.find(piece) != std::string::npos;
+}
+
+// Sampled points of a Touchstone file as the library reads them, without
+// symmetrising, values[k][i * ports + j].
+struct Table {
+  int ports = 0;
+  std::vector<double> frequencies;
+  std::vector<std::vector<Value>> values;
+};
+
+Table ReadTable(const std::string& path) {
+  cFitParams params;
+  params.symmetryTolerance = 0.0;
+  Fitter fitter(cFitAPI::Create(&params));
+  Table t;
+  t.ports = fitter->ReadTouchstone(path.c_str());
+  for (DataPointRecord* r = fitter->GetFirstDataPoint(); r != nullptr;
+       r = fitter->GetNextDataPoint()) {
+    t.frequencies.push_back(r->frequency);
+    std::vector<Value> matrix;
+    for (int i = 0; i < t.ports; ++i) {
+      for (int j = 0; j < t.ports; ++j)
+        matrix.emplace_back(r->values[i][2 * j], r->values[i][2 * j + 1]);
+    }
+    t.values.push_back(matrix);
+  }
+  return t;
+}
+
+Fitter ReadPoles(const std::string& path) {
+  Fitter fitter(cFitAPI::Create(nullptr));
+  EXPECT_GT(fitter->ReadPoles(path.c_str()), 0) << path;
+  return fitter;
+}
+
+Value Evaluate(cFitAPI& fitter, int i, int j, double f) {
+  double v[2] = {0.0, 0.0};
+  EXPECT_EQ(fitter.EvaluateModelElement(i, j, f, v), 1);
+  return {v[0], v[1]};
+}
+
+// Largest |a - b| over all points and elements of two tables on one grid.
+double LargestDifference(const Table& a, const Table& b) {
+  double largest = 0.0;
+  for (std::size_t k = 0; k < a.values.size(); ++k) {
+    for (std::size_t e = 0; e < a.values[k].size(); ++e) {
+      largest = std::max(largest, std::abs(a.values[k][e] - b.values[k][e]));
+    }
+  }
+  return largest;
+}
+
+// Runs the program in a scratch folder of its own per test.
+class Cli : public ::testing::Test {
+ protected:
+  struct Result {
+    int status = -1;  // exit status, or 1000 + signal number
+    std::string out, err;
+  };
+
+  void SetUp() override {
+    if (std::getenv("CFIT_TEST_DATA") == nullptr) GTEST_SKIP() << "CFIT_TEST_DATA is not set";
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir_ = fs::temp_directory_path() /
+           ("cfit_cli_" + std::string(info->name()) + "_" + std::to_string(getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+
+  void TearDown() override {
+    if (!dir_.empty() && !HasFailure()) fs::remove_all(dir_);
+  }
+
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+  pid_t Start(const std::vector<std::string>& args) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const std::string out = Path("stdout.txt"), err = Path("stderr.txt");
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<std::string> words{CFIT_TOOL_PATH};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, CFIT_TOOL_PATH, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    EXPECT_EQ(rc, 0) << "cannot start " << CFIT_TOOL_PATH;
+    return rc == 0 ? pid : -1;
+  }
+
+  Result Collect(int status) {
+    Result r;
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+    r.out = Slurp(Path("stdout.txt"));
+    r.err = Slurp(Path("stderr.txt"));
+    return r;
+  }
+
+  Result Run(const std::vector<std::string>& args) {
+    const pid_t pid = Start(args);
+    int status = 0;
+    if (pid <= 0 || waitpid(pid, &status, 0) != pid) return Result{};
+    return Collect(status);
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(Cli, HelpDescribesEveryCommandAndUsageErrorsExitTwo) {
+  Result r = Run({"--help"});
+  EXPECT_EQ(r.status, 0);
+  for (const char* command : {"fit", "info", "sweep"}) EXPECT_TRUE(Contains(r.out, command));
+
+  const std::vector<std::pair<std::string, std::vector<std::string>>> options = {
+      {"fit",
+       {"--output-dir", "--name", "--outputs", "--format", "--comment", "--common-poles",
+        "--no-delays", "--max-points", "--max-columns", "--zero-hz", "--reduce-points",
+        "--extended-fit", "--band-low", "--band-high", "--log", "--verbose", "--progress"}},
+      {"info", {"--as", "--symmetry-tolerance", "--log", "--verbose"}},
+      {"sweep", {"--linear", "--adaptive", "--tolerance", "--list", "--at-data", "--output"}},
+  };
+  for (const auto& [command, names] : options) {
+    r = Run({command, "--help"});
+    EXPECT_EQ(r.status, 0) << command;
+    EXPECT_TRUE(Contains(r.out, "Usage: cfit " + command)) << r.out;
+    for (const std::string& name : names) EXPECT_TRUE(Contains(r.out, name)) << command << name;
+  }
+  EXPECT_EQ(Run({"help", "sweep"}).out, Run({"sweep", "-h"}).out);
+
+  // A copy, so that a mistake taken for a valid command writes nothing beside
+  // the bundled example.
+  const std::string input = Path("ring.s2p");
+  fs::copy_file(Example(), input);
+  const std::vector<std::vector<std::string>> mistakes = {
+      {},
+      {"refit", input},
+      {"fit"},
+      {"fit", input, input},
+      {"fit", "--no-such-option", input},
+      {"fit", input, "--max-points"},
+      {"fit", "--max-points", "0", input},
+      {"fit", "--max-columns", "12x", input},
+      {"fit", "--band-high", "5 parsecs", input},
+      {"fit", "--band-low", "2GHz", "--band-high", "1GHz", input},
+      {"fit", "--outputs", "pls,xyz", input},
+      {"fit", "--outputs", "cir,sp", input},
+      {"fit", "--format", "hex", input},
+      {"fit", "--no-delays=yes", input},
+      {"info", "--as", "netlist", input},
+      {"sweep", "model.pls"},
+      {"sweep", "--linear", "1,2", "model.pls"},
+      {"sweep", "--linear", "2GHz,1GHz,1MHz", "model.pls"},
+      {"sweep", "--list", "3,2,1", "model.pls"},
+      {"sweep", "--adaptive", "1GHz", "--list", "1", "model.pls"},
+      {"sweep", "--tolerance", "0.1", "--list", "1", "model.pls"},
+  };
+  for (const auto& words : mistakes) {
+    std::string shown;
+    for (const std::string& w : words) shown += w + " ";
+    r = Run(words);
+    EXPECT_EQ(r.status, 2) << shown << "\n" << r.err;
+    EXPECT_TRUE(Contains(r.err, "Usage: cfit")) << shown << "\n" << r.err;
+  }
+  // A usage error writes nothing: only the input and the captured streams.
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 3);
+}
+
+TEST_F(Cli, FitWritesOutputsThatReadBackAndASummaryThatIsTrue) {
+  const Result r = Run(
+      {"fit", "-o", Path("out"), "--comment", "board rev B\nsecond line", "--progress", Example()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string base = Path("out/ring_slot_sim");
+  for (const char* suffix : {".pls", ".cir", "_model.s2p", ".log"}) {
+    EXPECT_TRUE(fs::exists(base + suffix)) << suffix;
+    EXPECT_TRUE(Contains(r.out, base + suffix)) << r.out;
+  }
+  EXPECT_TRUE(Contains(r.err, "fitting [")) << r.err;
+  EXPECT_TRUE(Contains(r.err, "100%")) << r.err;
+
+  // The model's Touchstone file, the pole file and the data agree.
+  const Table data = ReadTable(Example());
+  const Table model = ReadTable(base + "_model.s2p");
+  ASSERT_EQ(model.ports, 2);
+  ASSERT_EQ(model.frequencies, data.frequencies);
+  Fitter poles = ReadPoles(base + ".pls");
+  for (std::size_t k = 0; k < model.frequencies.size(); ++k) {
+    for (int e = 0; e < 4; ++e) {
+      const Value fromPoles = Evaluate(*poles, e / 2, e % 2, model.frequencies[k]);
+      EXPECT_NEAR(std::abs(model.values[k][e] - fromPoles), 0.0, 1e-12) << k << " " << e;
+    }
+  }
+  const double worst = LargestDifference(model, data);
+  EXPECT_LT(worst, 1e-4);
+
+  // The summary names the worst element with the deviation measured here.
+  std::smatch m;
+  ASSERT_TRUE(
+      std::regex_search(r.out, m, std::regex(R"(worst element: S(\d)(\d), max error (\S+))")))
+      << r.out;
+  EXPECT_NEAR(std::stod(m[3]), worst, 0.01 * worst);
+  const int i = std::stoi(m[1]) - 1, j = std::stoi(m[2]) - 1;
+  double elementWorst = 0.0;
+  for (std::size_t k = 0; k < data.values.size(); ++k) {
+    elementWorst =
+        std::max(elementWorst, std::abs(model.values[k][2 * i + j] - data.values[k][2 * i + j]));
+  }
+  EXPECT_DOUBLE_EQ(elementWorst, worst);
+
+  const std::string netlist = Slurp(base + ".cir");
+  EXPECT_TRUE(Contains(netlist, "\n.subckt ring_slot_sim x_1 x_2 ref\n")) << netlist;
+  EXPECT_TRUE(netlist.ends_with(".ends\n"));
+  EXPECT_TRUE(Slurp(base + ".pls").starts_with("!board rev B\n!second line\n"));
+  EXPECT_TRUE(Slurp(base + "_model.s2p").starts_with("!board rev B\n!second line\n"));
+  const std::string log = Slurp(base + ".log");
+  EXPECT_TRUE(Contains(log, " Reading from touchstone file " + Example() + " start: "));
+  EXPECT_TRUE(Contains(log, " Fitting start: "));
+  EXPECT_TRUE(Contains(log, "worst element: "));
+}
+
+// A 2-port delay line: S21 = S12 = exp(-j 2 pi f 5 ns), small reflections.
+std::string WriteDelayLine(const std::string& path) {
+  std::FILE* out = std::fopen(path.c_str(), "w");
+  std::fprintf(out, "# GHz S RI R 50\n");
+  for (int k = 0; k < 200; ++k) {
+    const double f = 1.0 + 0.05 * k;
+    const double phase = -2.0 * M_PI * f * 5.0;
+    std::fprintf(out, "%.6f 0.05 0 %.15f %.15f %.15f %.15f 0.05 0\n", f, 0.9 * std::cos(phase),
+                 0.9 * std::sin(phase), 0.9 * std::cos(phase), 0.9 * std::sin(phase));
+  }
+  std::fclose(out);
+  return path;
+}
+
+TEST_F(Cli, FitOptionsReachTheFitter) {
+  const std::string line = WriteDelayLine(Path("line.s2p"));
+  auto delayOf21 = [](const std::string& pls) {
+    Fitter f = ReadPoles(pls);
+    int count = 0;
+    double d = 0, e = 0, delay = -1;
+    EXPECT_EQ(f->GetElementModelInfo(1, 0, &count, &d, &e, &delay), 1);
+    return delay;
+  };
+  ASSERT_EQ(Run({"fit", "--outputs", "pls", line}).status, 0);
+  EXPECT_GT(delayOf21(Path("line.pls")), 4e-9);
+  ASSERT_EQ(Run({"fit", "--outputs", "pls", "--no-delays", "--name", "flat", line}).status, 0);
+  EXPECT_EQ(delayOf21(Path("flat.pls")), 0.0);
+  EXPECT_FALSE(fs::exists(Path("flat.cir")));
+  EXPECT_FALSE(fs::exists(Path("flat_model.s2p")));
+
+  // Common poles: every element comes back with the same pole count.
+  Result r = Run({"fit", "-o", Path("common"), "--outputs", "sp", "--common-poles",
+                  "--all-elements", Data("fourport_measured_75ohm.s4p")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::exists(Path("common/fourport_measured_75ohm.sp")));
+  EXPECT_FALSE(fs::exists(Path("common/fourport_measured_75ohm.cir")));
+  const std::regex row(R"(\n  S\d\d +(\d+) )");
+  std::vector<int> counts;
+  for (auto it = std::sregex_iterator(r.out.begin(), r.out.end(), row);
+       it != std::sregex_iterator(); ++it) {
+    counts.push_back(std::stoi((*it)[1]));
+  }
+  ASSERT_EQ(counts.size(), 16u) << r.out;  // not symmetric within 0.005: all 16 listed
+  EXPECT_EQ(std::count(counts.begin(), counts.end(), counts[0]), 16) << r.out;
+
+  // 0 Hz point, number format and the point limit.
+  r = Run({"fit", "-o", Path("dc"), "--outputs", "ts", "--zero-hz", "--format", "db",
+           "--max-points", "50", Example()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string model = Slurp(Path("dc/ring_slot_sim_model.s2p"));
+  EXPECT_TRUE(Contains(model, "# HZ S  DB R")) << model.substr(0, 200);
+  EXPECT_EQ(ReadTable(Path("dc/ring_slot_sim_model.s2p")).frequencies.front(), 0.0);
+  EXPECT_TRUE(Contains(r.err, "the fit uses the first 50")) << r.err;
+  EXPECT_TRUE(Contains(Slurp(Path("dc/ring_slot_sim.log")), "more points than allowed"));
+}
+
+TEST_F(Cli, FailuresExitOneWithTheLibraryMessage) {
+  struct Case {
+    std::vector<std::string> words;
+    std::string message;
+  };
+  fs::copy_file(Example(), Path("x_model.s2p"));
+  std::ofstream(Path("plain_file")) << "not a folder\n";
+  std::ofstream(Path("bad.pls")) << "1\nR0: 50\n1\n1e9 0 0.5\n";  // a pole line of three numbers
+  const std::vector<Case> cases = {
+      {{"fit", Path("missing.s2p")}, "missing.s2p: no such file"},
+      {{"fit", "-o", Path("out"), Data("reject_complex_reference.s2p")},
+       "reject_complex_reference.s2p: Invalid touchstone syntax"},
+      {{"fit", "-o", Path("out"), Data("hparam_spec_example_khz.s2p")},
+       "We only support S-Y-Z parameter types"},
+      {{"fit", "-o", Path("out"), "--outputs", "cir", Data("zparam_spec_example.s1p")},
+       "a netlist needs S data"},
+      {{"fit", "-o", Path("plain_file/sub"), Example()}, "cannot create the output directory"},
+      {{"fit", "--name", "x", Path("x_model.s2p")}, "would overwrite the input"},
+      {{"info", "--log", Path("x_model.s2p"), Path("x_model.s2p")}, "would overwrite the input"},
+      {{"info", Data("v2_sixport_per_port_reference.ts")}, "We only support S-Y-Z parameter types"},
+      {{"info", "--as", "poles", Example()}, "ring_slot_sim.s2p: not a pole file"},
+      {{"sweep", "--list", "1GHz", Example()}, "ring_slot_sim.s2p: not a pole file"},
+      {{"sweep", "--list", "1GHz", Path("bad.pls")}, "bad.pls: Invalid pls file format"},
+  };
+  for (const Case& c : cases) {
+    const Result r = Run(c.words);
+    EXPECT_EQ(r.status, 1) << c.message << "\n" << r.err;
+    EXPECT_TRUE(Contains(r.err, "cfit: error: ")) << r.err;
+    EXPECT_TRUE(Contains(r.err, c.message)) << r.err;
+  }
+  EXPECT_EQ(Slurp(Path("x_model.s2p")), Slurp(Example()));  // the input survived
+  EXPECT_FALSE(fs::exists(Path("missing.log")));            // nothing made for a missing input
+}
+
+TEST_F(Cli, LogGoesToItsFileAndVerboseEchoesIt) {
+  Result r =
+      Run({"fit", "-o", Path("out"), "--log", Path("chosen.log"), "--outputs", "none", Example()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_FALSE(fs::exists(Path("out/ring_slot_sim.log")));
+  const std::string log = Slurp(Path("chosen.log"));
+  EXPECT_TRUE(Contains(log, " Fitting start: "));
+  EXPECT_TRUE(Contains(log, "*** Matrix component (2,1) is being fitted ***"));
+  EXPECT_FALSE(Contains(r.out, " Fitting start: "));  // not echoed by default
+  EXPECT_TRUE(Contains(r.out, Path("chosen.log")));
+
+  r = Run({"fit", "-o", Path("out"), "--verbose", "--outputs", "none", Example()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Contains(r.out, " Fitting start: "));
+  EXPECT_TRUE(Contains(Slurp(Path("out/ring_slot_sim.log")), " Fitting start: "));
+
+  // info keeps no log unless asked.
+  r = Run({"info", "--log", Path("info.log"), Example()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Contains(Slurp(Path("info.log")), "201 data points were read"));
+}
+
+// Ctrl-C during a running fit. The run log goes into a pipe with a small
+// buffer that this test stops reading once the fit has started: the fit then
+// blocks on its log long before it could finish, so the signal is sure to
+// arrive while the fit runs.
+TEST_F(Cli, CtrlCCancelsARunningFitAndWritesNothing) {
+  const std::string fifo = Path("log.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const int fd = open(fifo.c_str(), O_RDWR | O_NONBLOCK);  // never waits for the writer
+  ASSERT_GE(fd, 0);
+  if (fcntl(fd, F_SETPIPE_SZ, 4096) < 0) {
+    close(fd);
+    GTEST_SKIP() << "the pipe buffer cannot be made small";
+  }
+  // Without symmetry the 8-port fits 64 elements and logs about 18 KB after
+  // its start line, more than the pipe and the program's file buffer hold.
+  const pid_t pid = Start({"fit", "-o", Path("out"), "--log", fifo, "--symmetry-tolerance", "0",
+                           Data("package_8port_sim.s8p")});
+  ASSERT_GT(pid, 0);
+  std::string log;
+  int status = 0;
+  bool exited = false;
+  const auto readSome = [&](int timeoutMs) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, timeoutMs) > 0) {
+      char buffer[1024];
+      const ssize_t n = read(fd, buffer, sizeof buffer);
+      if (n > 0) log.append(buffer, static_cast<std::size_t>(n));
+    }
+    if (!exited && waitpid(pid, &status, WNOHANG) == pid) exited = true;
+  };
+  while (!Contains(log, " Fitting start: ") && !exited) readSome(100);
+  ASSERT_FALSE(exited) << log;
+
+  ASSERT_EQ(kill(pid, SIGINT), 0);
+  // Wait for the program to pass the request on to the fitter.
+  while (!exited && !Contains(Slurp(Path("stderr.txt")), "stopping the fit")) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (waitpid(pid, &status, WNOHANG) == pid) exited = true;
+  }
+  while (!exited) readSome(100);
+  readSome(0);
+  close(fd);
+
+  const Result r = Collect(status);
+  EXPECT_EQ(r.status, 130) << r.err;
+  EXPECT_TRUE(Contains(r.err, "fit cancelled with Ctrl-C; nothing was written")) << r.err;
+  EXPECT_TRUE(Contains(log, " Fitting   end: ")) << log;
+  std::size_t fitted = 0;
+  for (std::size_t at = log.find("is being fitted"); at != std::string::npos;
+       at = log.find("is being fitted", at + 1)) {
+    ++fitted;
+  }
+  EXPECT_LT(fitted, 64u);
+  EXPECT_TRUE(fs::is_empty(Path("out")));
+}
+
+TEST_F(Cli, InfoDescribesTouchstoneAndPoleFiles) {
+  Result r = Run({"info", Data("fourport_measured_75ohm.s4p")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* line :
+       {"ports:       4\n", "points:      205\n", "band:        500 MHz to 4.5 GHz\n",
+        "data type:   S (scattering parameters)\n",
+        "format:      DB (dB, angle), frequencies in Hz", "reference:   75 ohm on every port\n",
+        "symmetric:   no, relative asymmetry 0.0051",
+        "comment:     network analyser,model A,serial A,firmware A\n"}) {
+    EXPECT_TRUE(Contains(r.out, line)) << line << "\n" << r.out;
+  }
+  r = Run({"info", "--symmetry-tolerance", "0.01", Data("fourport_measured_75ohm.s4p")});
+  EXPECT_TRUE(Contains(r.out, "symmetric:   yes")) << r.out;
+  r = Run({"info", Data("zparam_spec_example.s1p")});
+  EXPECT_TRUE(Contains(r.out, "data type:   Z (impedance parameters)")) << r.out;
+  EXPECT_TRUE(Contains(r.out, "MA (magnitude, angle), frequencies in MHz")) << r.out;
+
+  // A pole file: the pole counts are those the fit reported.
+  r = Run({"fit", "-o", dir_.string(), "--outputs", "pls", Example()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::regex row(R"(\n  (S\d\d) +(\d+) )");
+  std::string expected;
+  for (auto it = std::sregex_iterator(r.out.begin(), r.out.end(), row);
+       it != std::sregex_iterator(); ++it) {
+    expected += (expected.empty() ? "" : ", ") + (*it)[1].str() + " " + (*it)[2].str();
+  }
+  r = Run({"info", Path("ring_slot_sim.pls")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Contains(r.out, "kind:        pole file")) << r.out;
+  EXPECT_TRUE(Contains(r.out, "ports:       2\n")) << r.out;
+  EXPECT_TRUE(Contains(r.out, "band:        poles from ")) << r.out;
+  EXPECT_TRUE(Contains(r.out, "symmetric:   yes\n")) << r.out;
+  EXPECT_TRUE(Contains(r.out, "(lower triangle): " + expected + "\n")) << expected << "\n" << r.out;
+}
+
+TEST_F(Cli, SweepWritesTheModelOnEachGrid) {
+  ASSERT_EQ(Run({"fit", "-o", dir_.string(), "--outputs", "pls", Example()}).status, 0);
+  const std::string pls = Path("ring_slot_sim.pls");
+  Fitter model = ReadPoles(pls);
+  const auto check = [&](const std::vector<std::string>& grid, const std::string& output) {
+    std::vector<std::string> words = {"sweep"};
+    words.insert(words.end(), grid.begin(), grid.end());
+    words.push_back(pls);
+    const Result r = Run(words);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, output)) << r.out;
+    const Table t = ReadTable(output);
+    for (std::size_t k = 0; k < t.frequencies.size(); ++k) {
+      for (int e = 0; e < 4; ++e) {
+        EXPECT_NEAR(std::abs(t.values[k][e] - Evaluate(*model, e / 2, e % 2, t.frequencies[k])),
+                    0.0, 1e-12);
+      }
+    }
+    return t.frequencies;
+  };
+  std::vector<double> f = check({"--linear", "75GHz,110GHz,5GHz"}, Path("ring_slot_sim_sweep.s2p"));
+  EXPECT_EQ(f, (std::vector<double>{75e9, 80e9, 85e9, 90e9, 95e9, 100e9, 105e9, 110e9}));
+  f = check({"--list", "1e9,76.5GHz,1THz", "-o", Path("list.s2p")}, Path("list.s2p"));
+  EXPECT_EQ(f, (std::vector<double>{1e9, 76.5e9, 1e12}));
+  f = check({"--at-data", Example(), "-o", Path("at.s2p"), "--format", "ma"}, Path("at.s2p"));
+  EXPECT_EQ(f, ReadTable(Example()).frequencies);
+  f = check({"--adaptive", "150GHz", "--zero-hz", "-o", Path("adaptive.s2p")},
+            Path("adaptive.s2p"));
+  ASSERT_GT(f.size(), 10u);
+  EXPECT_EQ(f.front(), 0.0);
+  EXPECT_GE(f.back(), 150e9);
+  EXPECT_TRUE(std::is_sorted(f.begin(), f.end()));
+  EXPECT_TRUE(fs::exists(Path("adaptive.log")));
+}
+
+}  // namespace

@@ -1,0 +1,300 @@
+// cfit fit: Touchstone file in; pole file, netlist and the model's own
+// Touchstone file out, with a progress bar, Ctrl-C and an accuracy summary.
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "common.h"
+#include "log_file.h"
+#include "progress.h"
+#include "summary.h"
+
+namespace cfit_tool {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kDefaultOutputs = "pls,cir,ts";
+
+struct Outputs {
+  bool poles = false;
+  bool netlist = false;
+  const char* netlistExtension = ".cir";
+  bool touchstone = false;
+};
+
+Outputs ParseOutputs(const std::string& list) {
+  Outputs o;
+  std::size_t start = 0;
+  bool none = false;
+  while (true) {
+    const auto comma = list.find(',', start);
+    const std::string item = list.substr(start, comma - start);
+    if (item == "pls") {
+      o.poles = true;
+    } else if (item == "cir" || item == "sp") {
+      if (o.netlist && item != o.netlistExtension + 1) {
+        throw UsageError("--outputs takes one netlist form, cir or sp, not both");
+      }
+      o.netlist = true;
+      o.netlistExtension = item == "cir" ? ".cir" : ".sp";
+    } else if (item == "ts") {
+      o.touchstone = true;
+    } else if (item == "none") {
+      none = true;
+    } else {
+      throw UsageError("--outputs takes pls, cir, sp, ts or none, not '" + item + "'");
+    }
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  if (none && (o.poles || o.netlist || o.touchstone)) {
+    throw UsageError("--outputs none cannot be combined with other outputs");
+  }
+  return o;
+}
+
+cFitParams ReadFitParams(const Arguments& a) {
+  cFitParams p;
+  p.individualPoles = !a.Has("common-poles");
+  p.extractDelays = !a.Has("no-delays");
+  p.addZeroHzPoint = a.Has("zero-hz");
+  p.reducePoints = a.Has("reduce-points");
+  p.extendedFit = a.Has("extended-fit");
+  if (auto v = a.Integer("max-points", 1, 1000000)) p.maxFrequencyPoints = static_cast<int>(*v);
+  if (auto v = a.Integer("max-columns", 1, 10000)) p.maxColumns = static_cast<int>(*v);
+  if (auto v = a.Number("symmetry-tolerance", 0.0, 1.0)) p.symmetryTolerance = *v;
+  const auto low = a.Frequency("band-low");
+  const auto high = a.Frequency("band-high");
+  if (low || high) {
+    if (high && *high <= 0.0) throw UsageError("--band-high must be above 0 Hz");
+    if (low && high && *low >= *high) throw UsageError("--band-low must be below --band-high");
+    // An end the caller leaves open gets a value the library does not take
+    // as a band end, so that it follows the data there.
+    p.callerBand = true;
+    p.lowerBandFrequency = low ? *low : -1.0;
+    p.upperBandFrequency = high ? *high : 0.0;
+  }
+  return p;
+}
+
+ProgressMode ReadProgressMode(const Arguments& a) {
+  if (a.Has("progress") && a.Has("no-progress")) {
+    throw UsageError("--progress and --no-progress exclude each other");
+  }
+  if (a.Has("progress")) return ProgressMode::kAlways;
+  if (a.Has("no-progress") || a.Has("verbose")) return ProgressMode::kNever;
+  return ProgressMode::kAuto;
+}
+
+void Note(const std::string& text) { std::cerr << "cfit: " << text << "\n"; }
+
+}  // namespace
+
+const CommandDef& FitDef() {
+  static const CommandDef def = [] {
+    CommandDef s{
+        "fit",
+        "INPUT",
+        "fit a Touchstone file and write the pole file, the subcircuit netlist and the "
+        "model's Touchstone file",
+        "Fits a rational model (poles and residues, a constant and a delay per matrix "
+        "element) to the Touchstone file INPUT and writes, next to INPUT or under "
+        "--output-dir:\n"
+        "\n"
+        "  NAME.pls          the pole file (read back by 'cfit info' and 'cfit sweep')\n"
+        "  NAME.cir          the subcircuit netlist for a circuit simulator (S data only)\n"
+        "  NAME_model.sNp    the model evaluated at the data's frequencies\n"
+        "  NAME.log          the library's run log\n"
+        "\n"
+        "NAME is the input's file name without its extension. At the end a summary gives "
+        "per element the pole count, the delay and the RMS and largest deviation of the "
+        "model from the data, names the worst element and lists the files written.\n"
+        "\n"
+        "While the fit runs a progress bar is drawn on standard error when it is a "
+        "terminal. Ctrl-C cancels the fit: nothing is written and the exit status is 130.\n"
+        "\n"
+        "Example:\n"
+        "  cfit fit -o out --comment \"board rev B\" package.s8p",
+        {
+            {"output-dir", 'o', "DIR",
+             "Write the outputs into DIR (created when missing) instead of the input's "
+             "folder."},
+            {"name", 0, "NAME", "Base name of the outputs instead of the input's name."},
+            {"outputs", 0, "LIST",
+             "Comma-separated outputs to write: pls (pole file), cir or sp (netlist with "
+             "that extension), ts (model Touchstone file) or none. Default pls,cir,ts; "
+             "by default the netlist is left out for Y or Z data, which it cannot "
+             "describe."},
+            {"format", 0, "FMT",
+             "Number format of the model's Touchstone file: ri, ma or db (default ri)."},
+            {"comment", 0, "TEXT",
+             "Comment written at the head of the pole file and the Touchstone file "
+             "(several lines allowed)."},
+            {"common-poles", 0, nullptr,
+             "Fit one pole set common to all matrix elements instead of one per element."},
+            {"no-delays", 0, nullptr, "Do not extract a pure delay per element."},
+            {"max-points", 0, "N",
+             "Largest number of sampled points the fit uses (default 5001); later points "
+             "are left out of the fit but not of the summary."},
+            {"max-columns", 0, "N",
+             "Width of the least-squares problems; bounds how many poles the fit may add "
+             "(default 200)."},
+            {"zero-hz", 0, nullptr, "Make the data start with a real 0 Hz point."},
+            {"reduce-points", 0, nullptr,
+             "Drop points that differ by at most 1e-5 from their neighbours after reading."},
+            {"extended-fit", 0, nullptr,
+             "Extend the band with added, down-weighted points above the data (helps "
+             "elements that are small at the top of the band)."},
+            {"band-low", 0, "FREQ",
+             "Lower end of the band the poles are placed in (default: the lowest sampled "
+             "frequency)."},
+            {"band-high", 0, "FREQ",
+             "Upper end of that band (default: the highest sampled frequency)."},
+            {"symmetry-tolerance", 0, "X",
+             "Relative asymmetry below which the data count as reciprocal and are "
+             "symmetrised before the fit (default 0.005)."},
+            {"all-elements", 0, nullptr,
+             "List every element in the summary (above 16 elements only the ten worst "
+             "are listed)."},
+            {"progress", 0, nullptr,
+             "Draw the progress bar even when standard error is "
+             "not a terminal."},
+            {"no-progress", 0, nullptr, "Never draw the progress bar."},
+        }};
+    for (const OptionDef& o : CommonOptions(
+             "Write the library's run log to FILE instead of NAME.log beside the outputs.")) {
+      s.options.push_back(o);
+    }
+    return s;
+  }();
+  return def;
+}
+
+int RunFitCommand(const Arguments& a) {
+  const fs::path input = a.SingleOperand("the Touchstone file to fit (INPUT)");
+  const cFitParams params = ReadFitParams(a);
+  const std::optional<std::string> outputList = a.Text("outputs");
+  const Outputs outputs = ParseOutputs(outputList.value_or(kDefaultOutputs));
+  const int format = FormatCode(a.Text("format").value_or("ri"));
+  const ProgressMode progressMode = ReadProgressMode(a);
+  const std::string name = a.Text("name").value_or(input.stem().string());
+  if (name.empty() || name.find_first_of("/\\") != std::string::npos) {
+    throw UsageError("--name needs a plain file name, not '" + name + "'");
+  }
+  const fs::path directory =
+      a.Text("output-dir") ? fs::path(*a.Text("output-dir")) : input.parent_path();
+  const fs::path base = directory / name;
+  const fs::path polePath = fs::path(base).concat(".pls");
+  const fs::path netlistPath = fs::path(base).concat(outputs.netlistExtension);
+  const std::string logPath = a.Text("log").value_or(fs::path(base).concat(".log").string());
+
+  RequireFile(input);
+  EnsureDirectory(directory);
+  RefuseOverwrite({input}, {polePath, netlistPath, logPath});
+
+  // The comment must outlive the fitter, which keeps a pointer to it.
+  const std::string comment = a.Text("comment").value_or(std::string());
+  InterruptGuard interrupts;
+  LogFile log(logPath, a.Has("verbose"));
+  log.Note("cfit fit " + input.string() + "\n");
+
+  Fitter fitter = CreateFitter(params);
+  if (a.Has("comment")) fitter->SetOutputComment(comment.c_str());
+  const int ports = fitter->ReadTouchstone(input.string().c_str());
+  if (ports == 0) FailWithLibraryMessage(*fitter, "cannot read " + input.string(), input.string());
+  const fs::path touchstonePath = fs::path(base).concat("_model" + TouchstoneExtension(ports));
+  RefuseOverwrite({input}, {touchstonePath});
+
+  const std::vector<double> frequencies = SampledFrequencies(*fitter);
+  if (frequencies.size() < 2) {
+    throw Failure(input.string() + " holds " + std::to_string(frequencies.size()) +
+                  " frequency point; a fit needs a curve of at least two");
+  }
+  if (frequencies.size() > static_cast<std::size_t>(params.maxFrequencyPoints)) {
+    Note("note: " + input.string() + " has " + std::to_string(frequencies.size()) +
+         " points; the fit uses the first " + std::to_string(params.maxFrequencyPoints) +
+         " (--max-points raises the limit)");
+  }
+  bool writeNetlist = outputs.netlist;
+  if (writeNetlist && fitter->GetDataType() != 1) {
+    const std::string type(1, TypeLetter(fitter->GetDataType()));
+    if (outputList) {
+      throw Failure("a netlist needs S data; " + input.string() + " holds " + type + " data");
+    }
+    Note("note: no netlist for " + type + " data (it describes S models only)");
+    writeNetlist = false;
+  }
+
+  const FitOutcome outcome = RunFit(*fitter, progressMode);
+  if (outcome.cancelled) {
+    log.Note("cfit: cancelled with Ctrl-C\n");
+    log.Close();
+    Note("fit cancelled with Ctrl-C; nothing was written (run log: " + logPath + ")");
+    return kExitCancelled;
+  }
+  if (!outcome.succeeded) {
+    FailWithLibraryMessage(*fitter, "the fit of " + input.string() + " failed");
+  }
+  // A successful fit may still have recorded a message (e.g. an element with
+  // too few points for a delay estimate); the user should see it.
+  if (const std::string message = LibraryMessage(*fitter); !message.empty()) {
+    Note("warning: the fit succeeded, but the library recorded: " + message);
+  }
+
+  const FitSummary summary = MeasureFit(*fitter);
+
+  // The outputs in order; the model sweep replaces the fitter's data by the
+  // model's values, so the Touchstone file comes last.
+  struct Output {
+    bool wanted;
+    fs::path path;
+    const char* what;
+    std::function<int()> write;
+  };
+  const Output steps[] = {
+      {outputs.poles, polePath, "the pole file",
+       [&] { return fitter->WritePoles(polePath.string().c_str()); }},
+      {writeNetlist, netlistPath, "the netlist",
+       [&] { return fitter->WriteSubcircuit(netlistPath.string().c_str()); }},
+      {outputs.touchstone, touchstonePath, "the model's Touchstone file",
+       [&] {
+         return fitter->SweepModelAtList(static_cast<int>(frequencies.size()),
+                                         frequencies.data()) != 0 &&
+                fitter->WriteTouchstone(touchstonePath.string().c_str(), format) != 0;
+       }},
+  };
+  std::vector<std::string> written;
+  for (const Output& step : steps) {
+    if (!step.wanted) continue;
+    if (InterruptGuard::Interrupted()) {
+      log.Close();
+      std::string text = "cancelled with Ctrl-C while writing the outputs";
+      for (const std::string& w : written) text += "; wrote " + w;
+      Note(text);
+      return kExitCancelled;
+    }
+    const std::string path = step.path.string();
+    if (step.write() == 0) {
+      FailWithLibraryMessage(*fitter, std::string("cannot write ") + step.what + " " + path, path);
+    }
+    written.push_back(path);
+  }
+
+  const std::string timing =
+      "fitted " + input.filename().string() + " in " + FormatTime(outcome.seconds) + "\n";
+  log.Note("\n" + timing + SummaryText(summary, true));
+  log.Close();
+
+  std::cout << timing << SummaryText(summary, a.Has("all-elements")) << "wrote:\n";
+  for (const std::string& w : written) std::cout << "  " << w << "\n";
+  std::cout << "  " << logPath << " (run log)\n";
+  return kExitOk;
+}
+
+}  // namespace cfit_tool
