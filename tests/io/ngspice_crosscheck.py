@@ -33,6 +33,8 @@ import shutil
 import subprocess
 import sys
 import tempfile
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from gtest_dump import run_dump_case  # noqa: E402
 
 TOLERANCE = 1e-4
 # A broken dump must not pass by comparing nothing.
@@ -177,13 +179,8 @@ def main():
         return 1
     program, data = sys.argv[1], sys.argv[2]
     with tempfile.TemporaryDirectory() as folder:
-        env = dict(os.environ, CFIT_NGSPICE_DUMP=folder, CFIT_TEST_DATA=data)
-        run = subprocess.run(
-            [program, "--gtest_filter=SimulatorNetlists.FittedRealFilesGiveCompleteNetlists"],
-            env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-        if run.returncode != 0:
-            print(run.stdout)
-            print("the netlist test failed")
+        if not run_dump_case(program, "SimulatorNetlists.FittedRealFilesGiveCompleteNetlists",
+                             "CFIT_NGSPICE_DUMP", data, folder):
             return 1
         stems = sorted(os.path.basename(p)[:-len(".eval")]
                        for p in glob.glob(os.path.join(folder, "*.eval")))

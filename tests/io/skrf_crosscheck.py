@@ -12,13 +12,14 @@ Exit status 0 when every file agrees.
 """
 import glob
 import os
-import subprocess
 import sys
 import tempfile
 import warnings
 
 warnings.filterwarnings("ignore")
 import numpy  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from gtest_dump import run_dump_case  # noqa: E402
 
 try:
     import skrf  # noqa: E402
@@ -62,13 +63,8 @@ def main():
         return 2
     program, folder = sys.argv[1], sys.argv[2]
     with tempfile.TemporaryDirectory() as dump_folder:
-        env = dict(os.environ, CFIT_SKRF_DUMP=dump_folder, CFIT_TEST_DATA=folder)
-        run = subprocess.run(
-            [program, "--gtest_filter=TouchstoneRealFiles.EachFileReadsOrFailsAsExpected"],
-            env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-        if run.returncode != 0:
-            print(run.stdout)
-            print("the real-file test failed")
+        if not run_dump_case(program, "TouchstoneRealFiles.EachFileReadsOrFailsAsExpected",
+                             "CFIT_SKRF_DUMP", folder, dump_folder):
             return 1
         failures = 0
         compared = 0

@@ -21,13 +21,14 @@ Exit status 0 when every comparison agrees.
 """
 import glob
 import os
-import subprocess
 import sys
 import tempfile
 import warnings
 
 warnings.filterwarnings("ignore")
 import numpy  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from gtest_dump import run_dump_case  # noqa: E402
 
 # Debian's scikit-rf 0.15 still uses the alias numpy.complex, which its numpy
 # no longer has.
@@ -113,13 +114,8 @@ def main():
         return 2
     program, folder = sys.argv[1], sys.argv[2]
     with tempfile.TemporaryDirectory() as dump_folder:
-        env = dict(os.environ, CFIT_SKRF_DUMP=dump_folder, CFIT_TEST_DATA=folder)
-        run = subprocess.run(
-            [program, "--gtest_filter=RealFileConversions.EveryFileConvertsInEveryDirection"],
-            env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-        if run.returncode != 0:
-            print(run.stdout)
-            print("the real-file conversion test failed")
+        if not run_dump_case(program, "RealFileConversions.EveryFileConvertsInEveryDirection",
+                             "CFIT_SKRF_DUMP", folder, dump_folder):
             return 1
         dumps = sorted(glob.glob(os.path.join(dump_folder, "*.bin")))
         inputs = {}  # (file, type) -> values that type was made from, for round trips

@@ -11,11 +11,12 @@ Usage: dense_check.py <cfit_passivity_tests> <data folder>
 """
 import glob
 import os
-import subprocess
 import sys
 import tempfile
 
 import numpy
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from gtest_dump import run_dump_case  # noqa: E402
 
 LIMIT = 1.0 + 1e-6
 
@@ -37,11 +38,8 @@ def largest_measure(path):
 def main():
     program, folder = sys.argv[1], sys.argv[2]
     with tempfile.TemporaryDirectory() as dump:
-        env = dict(os.environ, CFIT_DENSE_DUMP=dump, CFIT_TEST_DATA=folder)
-        run = subprocess.run([program, "--gtest_filter=RealFiles.EnforcedModelDump"], env=env,
-                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-        if run.returncode != 0:
-            print(run.stdout)
+        if not run_dump_case(program, "RealFiles.EnforcedModelDump", "CFIT_DENSE_DUMP", folder,
+                             dump):
             return 1
         files = sorted(glob.glob(os.path.join(dump, "*.bin")))
         failures = 0

@@ -13,11 +13,12 @@ Usage: measure_crosscheck.py <cfit_passivity_tests> <data folder>
 """
 import glob
 import os
-import subprocess
 import sys
 import tempfile
 
 import numpy
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from gtest_dump import run_dump_case  # noqa: E402
 
 TOLERANCE = 1e-10
 MINIMUM_FILES = 20
@@ -48,11 +49,7 @@ def main():
         return 2
     program, folder = sys.argv[1], sys.argv[2]
     with tempfile.TemporaryDirectory() as dump:
-        env = dict(os.environ, CFIT_MEASURE_DUMP=dump, CFIT_TEST_DATA=folder)
-        run = subprocess.run([program, "--gtest_filter=RealFiles.MeasureDump"], env=env,
-                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-        if run.returncode != 0:
-            print(run.stdout)
+        if not run_dump_case(program, "RealFiles.MeasureDump", "CFIT_MEASURE_DUMP", folder, dump):
             return 1
         files = sorted(glob.glob(os.path.join(dump, "*.txt")))
         failures = 0
