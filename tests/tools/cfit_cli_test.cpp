@@ -23,6 +23,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 extern char** environ;
@@ -105,6 +106,45 @@ double LargestDifference(const Table& a, const Table& b) {
   return largest;
 }
 
+// Square of the largest singular value of a 2 x 2 matrix (row-major), in
+// closed form from its Frobenius norm and determinant.
+double SquaredSigmaMax(const Value* h) {
+  const double frobenius = std::norm(h[0]) + std::norm(h[1]) + std::norm(h[2]) + std::norm(h[3]);
+  const double det = std::abs(h[0] * h[3] - h[1] * h[2]);
+  return 0.5 * (frobenius + std::sqrt(std::max(0.0, frobenius * frobenius - 4.0 * det * det)));
+}
+
+double ModelSquaredSigmaMax(cFitAPI& model, double f) {
+  const Value h[4] = {Evaluate(model, 0, 0, f), Evaluate(model, 0, 1, f), Evaluate(model, 1, 0, f),
+                      Evaluate(model, 1, 1, f)};
+  return SquaredSigmaMax(h);
+}
+
+// "10.625 GHz" in hertz.
+double Hertz(const std::string& text) {
+  std::istringstream in(text);
+  double value = 0.0;
+  std::string unit;
+  in >> value >> unit;
+  const std::vector<std::pair<std::string, double>> units = {
+      {"Hz", 1.0}, {"kHz", 1e3}, {"MHz", 1e6}, {"GHz", 1e9}, {"THz", 1e12}};
+  for (const auto& [name, scale] : units) {
+    if (unit == name) return value * scale;
+  }
+  ADD_FAILURE() << "not a frequency: " << text;
+  return -1.0;
+}
+
+// Captures of the first match of `pattern` in `text` (empty when none).
+std::vector<std::string> Find(const std::string& text, const std::string& pattern) {
+  std::smatch m;
+  if (!std::regex_search(text, m, std::regex(pattern))) {
+    ADD_FAILURE() << "no match for " << pattern << " in\n" << text;
+    return std::vector<std::string>(10);
+  }
+  return std::vector<std::string>(m.begin(), m.end());
+}
+
 // Runs the program in a scratch folder of its own per test.
 class Cli : public ::testing::Test {
  protected:
@@ -168,15 +208,18 @@ class Cli : public ::testing::Test {
 TEST_F(Cli, HelpDescribesEveryCommandAndUsageErrorsExitTwo) {
   Result r = Run({"--help"});
   EXPECT_EQ(r.status, 0);
-  for (const char* command : {"fit", "info", "sweep"}) EXPECT_TRUE(Contains(r.out, command));
+  for (const char* command : {"fit", "info", "sweep", "check"})
+    EXPECT_TRUE(Contains(r.out, command));
 
   const std::vector<std::pair<std::string, std::vector<std::string>>> options = {
       {"fit",
        {"--output-dir", "--name", "--outputs", "--format", "--comment", "--common-poles",
         "--no-delays", "--max-points", "--max-columns", "--zero-hz", "--reduce-points",
-        "--extended-fit", "--band-low", "--band-high", "--log", "--verbose", "--progress"}},
+        "--extended-fit", "--band-low", "--band-high", "--log", "--verbose", "--progress",
+        "--passive", "--passive-data"}},
       {"info", {"--as", "--symmetry-tolerance", "--log", "--verbose"}},
       {"sweep", {"--linear", "--adaptive", "--tolerance", "--list", "--at-data", "--output"}},
+      {"check", {"--as", "--threshold", "--log", "Exit status: 0 passive; 1 not passive"}},
   };
   for (const auto& [command, names] : options) {
     r = Run({command, "--help"});
@@ -212,6 +255,10 @@ TEST_F(Cli, HelpDescribesEveryCommandAndUsageErrorsExitTwo) {
       {"sweep", "--list", "3,2,1", "model.pls"},
       {"sweep", "--adaptive", "1GHz", "--list", "1", "model.pls"},
       {"sweep", "--tolerance", "0.1", "--list", "1", "model.pls"},
+      {"fit", "--passive=yes", input},
+      {"check"},
+      {"check", "--as", "netlist", input},
+      {"check", "--threshold", "-1", input},
   };
   for (const auto& words : mistakes) {
     std::string shown;
@@ -276,15 +323,15 @@ TEST_F(Cli, FitWritesOutputsThatReadBackAndASummaryThatIsTrue) {
   EXPECT_TRUE(Contains(log, "worst element: "));
 }
 
-// A 2-port delay line: S21 = S12 = exp(-j 2 pi f 5 ns), small reflections.
-std::string WriteDelayLine(const std::string& path) {
+// A 2-port delay line: S21 = S12 = gain exp(-j 2 pi f 5 ns), small reflections.
+std::string WriteDelayLine(const std::string& path, double gain = 0.9) {
   std::FILE* out = std::fopen(path.c_str(), "w");
   std::fprintf(out, "# GHz S RI R 50\n");
   for (int k = 0; k < 200; ++k) {
     const double f = 1.0 + 0.05 * k;
     const double phase = -2.0 * M_PI * f * 5.0;
-    std::fprintf(out, "%.6f 0.05 0 %.15f %.15f %.15f %.15f 0.05 0\n", f, 0.9 * std::cos(phase),
-                 0.9 * std::sin(phase), 0.9 * std::cos(phase), 0.9 * std::sin(phase));
+    std::fprintf(out, "%.6f 0.05 0 %.15f %.15f %.15f %.15f 0.05 0\n", f, gain * std::cos(phase),
+                 gain * std::sin(phase), gain * std::cos(phase), gain * std::sin(phase));
   }
   std::fclose(out);
   return path;
@@ -353,8 +400,11 @@ TEST_F(Cli, FailuresExitOneWithTheLibraryMessage) {
       {{"info", "--log", Path("x_model.s2p"), Path("x_model.s2p")}, "would overwrite the input"},
       {{"info", Data("v2_sixport_per_port_reference.ts")}, "We only support S-Y-Z parameter types"},
       {{"info", "--as", "poles", Example()}, "ring_slot_sim.s2p: not a pole file"},
-      {{"sweep", "--list", "1GHz", Example()}, "ring_slot_sim.s2p: not a pole file"},
+      {{"sweep", "--list", "1GHz", Path("x_model.s2p")}, "x_model.s2p: not a pole file"},
       {{"sweep", "--list", "1GHz", Path("bad.pls")}, "bad.pls: Invalid pls file format"},
+      {{"check", Path("missing.pls")}, "missing.pls: no such file"},
+      {{"check", Path("bad.pls")}, "bad.pls: Invalid pls file format"},
+      {{"check", "--as", "touchstone", Path("bad.pls")}, "bad.pls: Invalid touchstone syntax"},
   };
   for (const Case& c : cases) {
     const Result r = Run(c.words);
@@ -512,6 +562,158 @@ TEST_F(Cli, SweepWritesTheModelOnEachGrid) {
   EXPECT_GE(f.back(), 150e9);
   EXPECT_TRUE(std::is_sorted(f.begin(), f.end()));
   EXPECT_TRUE(fs::exists(Path("adaptive.log")));
+}
+
+// info and check measure the data as the file holds them: the largest
+// squared singular value over the points, and the runs of points above 1.
+TEST_F(Cli, InfoAndCheckReportTheDataPassivityOfTheSingularValues) {
+  for (const std::string& file :
+       std::vector<std::string>{Example(), Data("lowpass_filter_measured.s2p")}) {
+    const Table t = ReadTable(file);
+    double largest = 0.0, at = 0.0;
+    std::vector<std::pair<double, double>> runs;  // first and last point above 1
+    bool inside = false;
+    for (std::size_t k = 0; k < t.values.size(); ++k) {
+      const double m = SquaredSigmaMax(t.values[k].data());
+      if (m > largest) largest = m, at = t.frequencies[k];
+      if (m > 1.0 && !inside) runs.emplace_back(t.frequencies[k], t.frequencies[k]);
+      if (m > 1.0) runs.back().second = t.frequencies[k];
+      inside = m > 1.0;
+    }
+    const bool passive = largest <= 1.0;
+    const Result info = Run({"info", file});
+    ASSERT_EQ(info.status, 0) << info.err;
+    auto found =
+        Find(info.out, R"(\npassivity: +(passive|not passive), largest measure (\S+) at (.+)\n)");
+    EXPECT_EQ(found[1] == "passive", passive) << file;
+    EXPECT_NEAR(std::stod(found[2]), largest, 1e-5 * largest) << file;
+    EXPECT_NEAR(Hertz(found[3]), at, 1e-6 * at) << file;
+
+    const Result check = Run({"check", file});
+    EXPECT_EQ(check.status, passive ? 0 : 1) << check.err;
+    EXPECT_EQ(Find(check.out, R"(\nlargest: +(\S+) at)")[1], found[2]);
+    EXPECT_EQ(Contains(check.err, "is not passive: largest measure " + found[2]), !passive);
+    std::vector<std::pair<double, double>> bands;
+    double highestPeak = 0.0;
+    const std::regex band(R"(\n  (.+?) to (.+?), peak (\S+) at )");
+    for (auto it = std::sregex_iterator(check.out.begin(), check.out.end(), band);
+         it != std::sregex_iterator(); ++it) {
+      bands.emplace_back(Hertz((*it)[1]), Hertz((*it)[2]));
+      highestPeak = std::max(highestPeak, std::stod((*it)[3]));
+    }
+    ASSERT_EQ(bands.size(), runs.size()) << check.out;
+    EXPECT_NEAR(highestPeak, passive ? 0.0 : largest, 1e-5 * largest);
+    for (std::size_t b = 0; b < runs.size(); ++b) {
+      EXPECT_NEAR(bands[b].first, runs[b].first, 1e-6 * runs[b].first) << b;
+      EXPECT_NEAR(bands[b].second, runs[b].second, 1e-6 * runs[b].second) << b;
+    }
+  }
+  EXPECT_EQ(Run({"check", "--threshold", "1.4", Data("lowpass_filter_measured.s2p")}).status, 0);
+}
+
+// The example's fit is slightly active near 0 Hz; --passive corrects it, the
+// written files hold the corrected model, and a dense sweep independent of
+// the library's adaptive one finds no violation left.
+TEST_F(Cli, PassiveMakesTheFitPassiveAndCheckAgrees) {
+  ASSERT_EQ(
+      Run({"fit", "-o", dir_.string(), "--outputs", "pls", "--name", "plain", Example()}).status,
+      0);
+  Result r = Run({"check", Path("plain.pls")});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_TRUE(Contains(r.out, "\npassivity:   not passive\n")) << r.out;
+  EXPECT_TRUE(Contains(r.err, "plain.pls is not passive")) << r.err;
+  const auto plain = Find(r.out, R"(\nlargest: +(\S+) at (.+)\n)");
+  Fitter plainModel = ReadPoles(Path("plain.pls"));
+  const double plainMeasure = std::stod(plain[1]);
+  EXPECT_GT(plainMeasure, 1.0);
+  EXPECT_NEAR(ModelSquaredSigmaMax(*plainModel, Hertz(plain[2])), plainMeasure, 1e-5);
+
+  r = Run({"fit", "-o", dir_.string(), "--passive", Example()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Contains(r.out, "model passivity before enforcement: largest measure " + plain[1] +
+                                  " at " + plain[2] + " (not passive)\n"))
+      << r.out;
+  const auto after =
+      Find(r.out, R"(model passivity after enforcement:  largest measure (\S+) at (.+) )"
+                  R"(\(passive\); enforced in )");
+  const auto cost =
+      Find(r.out, R"(accuracy before enforcement: rms (\S+), largest (\S+) \(S\d\d\)\n)"
+                  R"(accuracy after enforcement:  rms (\S+), largest (\S+) \(S\d\d\)\n)");
+
+  // The accuracy figures against the data, from the pole files.
+  const Table data = ReadTable(Example());
+  const std::string pls = Path("ring_slot_sim.pls");
+  Fitter model = ReadPoles(pls);
+  for (auto [fitter, rms, largest] : {std::tuple{plainModel.get(), cost[1], cost[2]},
+                                      std::tuple{model.get(), cost[3], cost[4]}}) {
+    double squares = 0.0, worst = 0.0;
+    for (std::size_t k = 0; k < data.frequencies.size(); ++k) {
+      for (int e = 0; e < 4; ++e) {
+        const double d =
+            std::abs(Evaluate(*fitter, e / 2, e % 2, data.frequencies[k]) - data.values[k][e]);
+        squares += d * d;
+        worst = std::max(worst, d);
+      }
+    }
+    EXPECT_NEAR(std::stod(rms), std::sqrt(squares / (4.0 * data.frequencies.size())),
+                0.01 * std::stod(rms));
+    EXPECT_NEAR(std::stod(largest), worst, 0.01 * worst);
+  }
+
+  // Dense sweep of the written model: 0 Hz and 20,000 log-spaced points.
+  double densest = ModelSquaredSigmaMax(*model, 0.0);
+  for (int k = 0; k < 20000; ++k) {
+    densest = std::max(densest, ModelSquaredSigmaMax(*model, 1e6 * std::pow(1e8, k / 19999.0)));
+  }
+  EXPECT_LE(densest, 1.0 + 1e-6);
+  EXPECT_NEAR(ModelSquaredSigmaMax(*model, Hertz(after[2])), std::stod(after[1]), 1e-5);
+
+  const Table written = ReadTable(Path("ring_slot_sim_model.s2p"));
+  for (std::size_t k = 0; k < written.frequencies.size(); k += 20) {
+    for (int e = 0; e < 4; ++e) {
+      EXPECT_NEAR(
+          std::abs(written.values[k][e] - Evaluate(*model, e / 2, e % 2, written.frequencies[k])),
+          0.0, 1e-12);
+    }
+  }
+  r = Run({"check", pls});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Contains(
+      r.out, "\nlargest:     " + after[1] + " at " + after[2] + "\npassivity:   passive\n"))
+      << r.out;
+  r = Run({"info", pls});
+  EXPECT_TRUE(Contains(r.out, "\npassivity:   passive, largest measure " + after[1])) << r.out;
+}
+
+// --passive-data corrects active samples before the fit; a change smaller
+// than the excess gain could not have made them passive.
+TEST_F(Cli, PassiveDataCorrectsTheSamplesBeforeTheFit) {
+  const std::string line = WriteDelayLine(Path("gain.s2p"), 1.05);
+  const Table t = ReadTable(line);
+  double largest = 0.0;
+  for (const auto& h : t.values) largest = std::max(largest, SquaredSigmaMax(h.data()));
+  EXPECT_EQ(Run({"check", line}).status, 1);
+
+  const Result r = Run({"fit", "--passive-data", "--passive", "--outputs", "pls", line});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const double before = std::stod(Find(
+      r.out,
+      R"(data passivity before enforcement: largest measure (\S+) at .+ \(not passive\)\n)")[1]);
+  EXPECT_NEAR(before, largest, 1e-5 * largest);
+  const double after = std::stod(Find(
+      r.out, R"(data passivity after enforcement:  largest measure (\S+) at .+ \(passive\))")[1]);
+  const double change = std::stod(Find(r.out, R"(data changed by at most (\S+) \(S\d\d at )")[1]);
+  // |sigma(H) - sigma(H')| <= |H - H'|_2 <= 2 * largest element change for 2 x 2.
+  EXPECT_GE(2.0 * change, std::sqrt(before) - std::sqrt(after) - 1e-3);
+  EXPECT_EQ(Run({"check", Path("gain.pls")}).status, 0);
+
+  // Passive data are left alone.
+  const Result passive =
+      Run({"fit", "--passive-data", "--outputs", "none", WriteDelayLine(Path("line.s2p"))});
+  ASSERT_EQ(passive.status, 0) << passive.err;
+  EXPECT_TRUE(
+      Contains(passive.out, "data passivity after enforcement:  unchanged, nothing to enforce"))
+      << passive.out;
 }
 
 }  // namespace

@@ -268,8 +268,8 @@ std::string ProgramHelp(const std::vector<const CommandDef*>& commands) {
       "Frequencies may carry a unit: 2.5e9, 2.5GHz, 2.5G, 800MHz, 10kHz.\n"
       "\n"
       "Exit status: 0 success, 1 the library or a file reported an error (its\n"
-      "message goes to standard error), 2 a mistake in the command line,\n"
-      "130 cancelled with Ctrl-C.\n"
+      "message goes to standard error) or 'cfit check' found the file not passive,\n"
+      "2 a mistake in the command line, 130 cancelled with Ctrl-C.\n"
       "\n"
       "Other options: -h, --help shows this help; --version prints the version.\n";
   return out;

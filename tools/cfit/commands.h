@@ -23,6 +23,9 @@ int RunInfoCommand(const Arguments& arguments);
 const CommandDef& SweepDef();
 int RunSweepCommand(const Arguments& arguments);
 
+const CommandDef& CheckDef();
+int RunCheckCommand(const Arguments& arguments);
+
 }  // namespace cfit_tool
 
 #endif  // CFIT_TOOLS_CFIT_COMMANDS_H

@@ -12,6 +12,7 @@
 #include "commands.h"
 #include "common.h"
 #include "log_file.h"
+#include "passivity_report.h"
 
 namespace cfit_tool {
 
@@ -141,6 +142,13 @@ void CommentLines(std::ostream& out, const char* comment) {
   for (std::size_t k = 1; k < kept.size(); ++k) out << std::string(13, ' ') << kept[k] << "\n";
 }
 
+// "passive, largest measure 0.99 at 75 GHz", judged against 1.
+std::string PassivityLine(const PassivityReading& reading) {
+  if (!reading.known) return "unknown (" + reading.failure + ")";
+  return std::string(reading.measure <= 1.0 ? "passive" : "not passive") + ", largest measure " +
+         FormatMeasure(reading.measure) + " at " + FormatSweepFrequency(reading.frequency);
+}
+
 void DescribeTouchstone(const fs::path& path, double tolerance, std::ostream& out) {
   // Read without symmetrising so that the file's own asymmetry is measured.
   cFitParams params;
@@ -179,6 +187,7 @@ void DescribeTouchstone(const fs::path& path, double tolerance, std::ostream& ou
              << ") is not below " << tolerance;
   }
   Line(out, "symmetric", symmetry.str());
+  Line(out, "passivity", PassivityLine(CheckData(*fitter)));
   CommentLines(out, fitter->GetFileComment());
 }
 
@@ -241,6 +250,7 @@ void DescribePoleFile(const fs::path& path, std::ostream& out) {
     if (delayed > 16) delays << ", ...";
     Line(out, "delays", delayed == 0 ? std::string("none") : delays.str());
   }
+  Line(out, "passivity", PassivityLine(CheckModel(*fitter)));
   CommentLines(out, fitter->GetFileComment());
 }
 
@@ -260,8 +270,15 @@ const CommandDef& InfoDef() {
         "describe a Touchstone file or a pole file",
         "Reads FILE, a Touchstone file or a pole file (.pls), and prints its port count, "
         "number of points and frequency band, data type, number format, reference "
-        "impedances, whether the matrix is symmetric (reciprocal), and its header comment. "
-        "For a pole file it also gives the pole count and delay of every element.\n"
+        "impedances, whether the matrix is symmetric (reciprocal), its passivity and its "
+        "header comment. For a pole file it also gives the pole count and delay of every "
+        "element.\n"
+        "\n"
+        "The passivity line gives the largest passivity measure of the data (at every "
+        "point) or of the model (swept adaptively, up to infinite frequency) and where it "
+        "occurs: the square of the largest singular value for S parameters, 1 minus the "
+        "smallest eigenvalue of the Hermitian part for Y or Z; the network is passive where "
+        "it is at most 1. 'cfit check' gives the bands where it is not.\n"
         "\n"
         "The kind of file is taken from its extension: .pls is a pole file, anything else "
         "a Touchstone file; --as overrides that.",

@@ -22,6 +22,7 @@ const std::vector<Command>& Commands() {
       {cfit_tool::FitDef(), cfit_tool::RunFitCommand},
       {cfit_tool::InfoDef(), cfit_tool::RunInfoCommand},
       {cfit_tool::SweepDef(), cfit_tool::RunSweepCommand},
+      {cfit_tool::CheckDef(), cfit_tool::RunCheckCommand},
   };
   return commands;
 }
@@ -50,7 +51,7 @@ bool AsksForHelp(const std::vector<std::string>& words) {
 int Run(const std::vector<std::string>& words) {
   if (words.empty()) {
     std::cerr << "cfit: error: no command given\n"
-                 "Usage: cfit COMMAND [OPTIONS] OPERAND (commands: fit, info, sweep)\n"
+                 "Usage: cfit COMMAND [OPTIONS] OPERAND (commands: fit, info, sweep, check)\n"
                  "Try 'cfit --help' for more.\n";
     return cfit_tool::kExitUsage;
   }
@@ -72,7 +73,7 @@ int Run(const std::vector<std::string>& words) {
   const Command* command = Find(first);
   if (command == nullptr) {
     std::cerr << "cfit: error: unknown command '" << first << "'\n"
-              << "Usage: cfit COMMAND [OPTIONS] OPERAND (commands: fit, info, sweep)\n"
+              << "Usage: cfit COMMAND [OPTIONS] OPERAND (commands: fit, info, sweep, check)\n"
                  "Try 'cfit --help' for more.\n";
     return cfit_tool::kExitUsage;
   }

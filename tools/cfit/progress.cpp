@@ -40,23 +40,32 @@ extern "C" void OnInterrupt(int) {
   }
 }
 
-// One line on standard error, redrawn in place with a carriage return.
+// One line on standard error, redrawn in place with a carriage return: a bar
+// with the fraction done when the call reports one, else the elapsed time
+// with a turning mark.
 class ProgressBar {
  public:
-  explicit ProgressBar(bool enabled) : enabled_(enabled) {}
+  ProgressBar(bool enabled, const char* label, bool fraction)
+      : enabled_(enabled), label_(label), fraction_(fraction) {}
 
   void Draw(double fraction, double seconds) {
     if (!enabled_) return;
     if (!(fraction >= 0.0)) fraction = 0.0;  // also catches NaN
     if (fraction > 1.0) fraction = 1.0;
     constexpr int kWidth = 30;
-    const int filled = static_cast<int>(fraction * kWidth + 0.5);
     const int whole = static_cast<int>(seconds);
-    char line[96];
-    std::snprintf(line, sizeof line, "\rfitting [%s%s] %3d%%  %d:%02d",
-                  std::string(static_cast<std::size_t>(filled), '#').c_str(),
-                  std::string(static_cast<std::size_t>(kWidth - filled), '-').c_str(),
-                  static_cast<int>(fraction * 100.0 + 0.5), whole / 60, whole % 60);
+    char line[128];
+    if (fraction_) {
+      const int filled = static_cast<int>(fraction * kWidth + 0.5);
+      std::snprintf(line, sizeof line, "\r%s [%s%s] %3d%%  %d:%02d", label_,
+                    std::string(static_cast<std::size_t>(filled), '#').c_str(),
+                    std::string(static_cast<std::size_t>(kWidth - filled), '-').c_str(),
+                    static_cast<int>(fraction * 100.0 + 0.5), whole / 60, whole % 60);
+    } else {
+      static const char kTurn[] = "|/-\\";
+      std::snprintf(line, sizeof line, "\r%s %c  %d:%02d", label_, kTurn[turn_++ % 4], whole / 60,
+                    whole % 60);
+    }
     std::fputs(line, stderr);
     std::fflush(stderr);
     drawn_ = true;
@@ -73,13 +82,16 @@ class ProgressBar {
 
   void Finish(bool complete, double seconds) {
     if (!enabled_) return;
-    if (complete) Draw(1.0, seconds);
+    if (complete && fraction_) Draw(1.0, seconds);
     if (drawn_) std::fputs("\n", stderr);
     std::fflush(stderr);
   }
 
  private:
   bool enabled_;
+  const char* label_;
+  bool fraction_;
+  unsigned turn_ = 0;
   bool drawn_ = false;
 };
 
@@ -97,7 +109,7 @@ InterruptGuard::~InterruptGuard() {
 
 bool InterruptGuard::Interrupted() { return interrupts.load() != 0; }
 
-FitOutcome RunFit(cFitAPI& fitter, ProgressMode mode) {
+FitOutcome RunOnWorker(cFitAPI& fitter, ProgressMode mode, const Task& task) {
   FitOutcome outcome;
   if (InterruptGuard::Interrupted()) {
     outcome.cancelled = true;
@@ -105,10 +117,10 @@ FitOutcome RunFit(cFitAPI& fitter, ProgressMode mode) {
   }
   const bool show =
       mode == ProgressMode::kAlways || (mode == ProgressMode::kAuto && CFIT_ISATTY(2));
-  ProgressBar bar(show);
-  const double* progress = fitter.GetProgress();
+  ProgressBar bar(show, task.label, task.tracksProgress);
+  const double* progress = task.tracksProgress ? fitter.GetProgress() : nullptr;
   char cancel = 0;
-  fitter.SetCancelFlag(&cancel);
+  if (task.tracksProgress) fitter.SetCancelFlag(&cancel);
   const auto start = std::chrono::steady_clock::now();
 
   std::mutex mutex;
@@ -118,7 +130,7 @@ FitOutcome RunFit(cFitAPI& fitter, ProgressMode mode) {
   std::thread worker;
   try {
     worker = std::thread([&] {
-      const int r = fitter.Fit();
+      const int r = task.call();
       {
         std::lock_guard<std::mutex> lock(mutex);
         result = r;
@@ -127,8 +139,8 @@ FitOutcome RunFit(cFitAPI& fitter, ProgressMode mode) {
       finished.notify_one();
     });
   } catch (const std::system_error&) {
-    // No second thread: fit here, without a bar or cancellation.
-    result = fitter.Fit();
+    // No second thread: run here, without a bar or cancellation.
+    result = task.call();
     done = true;
   }
 
@@ -138,9 +150,16 @@ FitOutcome RunFit(cFitAPI& fitter, ProgressMode mode) {
     while (!finished.wait_for(lock, std::chrono::milliseconds(100), [&] { return done; })) {
       lock.unlock();
       if (InterruptGuard::Interrupted() && !stopping) {
-        std::atomic_ref<char>(cancel).store(1, std::memory_order_relaxed);
         stopping = true;
-        bar.Message("cfit: stopping the fit (Ctrl-C again ends the program at once)\n");
+        if (task.tracksProgress) {
+          std::atomic_ref<char>(cancel).store(1, std::memory_order_relaxed);
+          bar.Message("cfit: stopping the fit (Ctrl-C again ends the program at once)\n");
+        } else {
+          const std::string text = std::string("cfit: stopping when ") + task.label +
+                                   " ends (it cannot be interrupted; Ctrl-C again ends the "
+                                   "program at once)\n";
+          bar.Message(text.c_str());
+        }
       }
       const double fraction =
           progress != nullptr
@@ -157,8 +176,12 @@ FitOutcome RunFit(cFitAPI& fitter, ProgressMode mode) {
   outcome.cancelled = cancel != 0 || InterruptGuard::Interrupted();
   outcome.succeeded = result != 0 && !outcome.cancelled;
   bar.Finish(outcome.succeeded, outcome.seconds);
-  fitter.SetCancelFlag(nullptr);
+  if (task.tracksProgress) fitter.SetCancelFlag(nullptr);
   return outcome;
+}
+
+FitOutcome RunFit(cFitAPI& fitter, ProgressMode mode) {
+  return RunOnWorker(fitter, mode, Task{"fitting", true, [&fitter] { return fitter.Fit(); }});
 }
 
 }  // namespace cfit_tool

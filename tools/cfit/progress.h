@@ -7,6 +7,8 @@
 
 #include <cfit/cfit.h>
 
+#include <functional>
+
 namespace cfit_tool {
 
 // Catches SIGINT for its lifetime. The first Ctrl-C only sets a flag that
@@ -30,13 +32,25 @@ class InterruptGuard {
 enum class ProgressMode { kAuto, kAlways, kNever };
 
 struct FitOutcome {
-  bool succeeded = false;  // Fit returned success and nobody cancelled it
-  bool cancelled = false;  // Ctrl-C was pressed before or during the fit
-  double seconds = 0.0;    // wall time of the fit
+  bool succeeded = false;  // the call returned success and nobody cancelled it
+  bool cancelled = false;  // Ctrl-C was pressed before or during the call
+  double seconds = 0.0;    // wall time of the call
 };
 
-// Runs fitter.Fit() on a second thread (on this one when no thread can be
-// started) and waits for it, drawing the progress bar and forwarding Ctrl-C.
+// A long library call to run with RunOnWorker.
+struct Task {
+  const char* label;    // drawn at the left of the bar, e.g. "fitting"
+  bool tracksProgress;  // the call updates the progress fraction and reads the cancel byte
+  std::function<int()> call;
+};
+
+// Runs the task's call on a second thread (on this one when no thread can be
+// started) and waits for it, drawing the progress bar. Ctrl-C reaches a call
+// that reads the cancel byte; any other call runs to its end and is then
+// reported as cancelled.
+FitOutcome RunOnWorker(cFitAPI& fitter, ProgressMode mode, const Task& task);
+
+// RunOnWorker for fitter.Fit().
 FitOutcome RunFit(cFitAPI& fitter, ProgressMode mode);
 
 }  // namespace cfit_tool
