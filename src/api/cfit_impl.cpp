@@ -119,9 +119,14 @@ const char* cCfit::SetOutputComment(const char* text) {
   return text;
 }
 
+// An index at or beyond N names no element: refused with 45 (a negative one
+// addresses every element).
 int cCfit::SetElementDcOption(int flag, int i, int j, double value) {
   if (state_.elements == nullptr) return 0;
   if (flag != 0 && flag != 1) return 0;
+  if (i >= state_.elements->port_count() || j >= state_.elements->port_count()) {
+    return state_.error.Record(45);
+  }
   const bool symmetric = CheckSymmetry(nullptr, nullptr);
   state_.elements->SetDcOption(flag, i, j, value, symmetric);
   return 1;
@@ -140,6 +145,9 @@ int cCfit::SetElementAsymptote(int mode, int i, int j, double value) {
     default: break;
   }
   if (!allowed) return 0;
+  if (i >= state_.elements->port_count() || j >= state_.elements->port_count()) {
+    return state_.error.Record(45);
+  }
   const bool symmetric = CheckSymmetry(nullptr, nullptr);
   state_.elements->SetAsymptote(mode, i, j, value, symmetric);
   return 1;

@@ -13,6 +13,7 @@ bool FitterState::EnsureWorkingSet(long long rows, long long cols) {
 bool FitterState::HasFit() const {
   if (portCount == 0 && !impedances.has_value()) return false;
   if (model == nullptr || model->constant.empty() || elements == nullptr) return false;
+  if (model->n != portCount) return false;
   if (settings.individualPoles) {
     if (portCount < 1 || model->elementPoles.empty() || model->delay.empty()) return false;
     for (const PoleList& poles : model->elementPoles) {

@@ -31,6 +31,10 @@ enum DataType : int {
   kPulse = 5  // the pulse model, letter P in files
 };
 
+// Largest port count a host may hand to BeginData or DefineModel: N x N
+// tables of this order still fit comfortably in memory.
+inline constexpr int kMaxPortCount = 4096;
+
 // Options copied from cFitParams (fields 3 to 14) and the fitter's own
 // settings. The values here are the construction defaults; Init overwrites
 // the copied fields.
@@ -119,9 +123,10 @@ struct FitterState {
   bool HasPoints() const { return data != nullptr && !data->empty(); }
 
   // A fitted model is present: port count or impedances set, the model's
-  // constant table and the element table exist, and the model holds at least
-  // one pole (an element's list with individual poles, the common list
-  // otherwise).
+  // constant table and the element table exist, the model has the fitter's
+  // port count, and it holds at least one pole (an element's list with
+  // individual poles, the common list otherwise). A model left from
+  // DefineModel before a file read changed the port count is no fit.
   bool HasFit() const;
 
   // Rebuilds the element table for the current port count and data type.

@@ -21,7 +21,13 @@ bool SymmetricWithinTolerance(const FitterState& state) {
 }  // namespace
 
 void BeginData(FitterState& state, int portCount, int dataType, const double* impedances) {
-  const int n = portCount > 0 ? portCount : 0;
+  // A port count no network has would size the tables by it: refused before
+  // anything changes, so that the fitter keeps what it holds.
+  if (portCount < 1 || portCount > kMaxPortCount) {
+    state.error.Record(45);
+    return;
+  }
+  const int n = portCount;
   // Build everything first so that an allocation failure changes nothing.
   std::vector<double> newImpedances(static_cast<std::size_t>(n), 50.0);
   if (impedances != nullptr) newImpedances.assign(impedances, impedances + n);
@@ -41,6 +47,12 @@ bool AddDataPoint(FitterState& state, const DataPointRecord* record) {
   if (!std::isfinite(record->frequency)) return false;
   PortMatrix point;
   if (!PointFromRecord(*record, state.data->port_count(), &point)) return false;
+  // A value that is not a finite number is no measurement.
+  for (int i = 0; i < point.order(); ++i) {
+    for (int j = 0; j < point.order(); ++j) {
+      if (!std::isfinite(point.At(i, j).re) || !std::isfinite(point.At(i, j).im)) return false;
+    }
+  }
   SetStoredAggregate(point, state.settings.individualPoles);
   return state.data->Append(std::move(point));
 }

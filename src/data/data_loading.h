@@ -12,11 +12,13 @@ namespace cfit {
 // Starts point-by-point loading: sets the port count, the impedances (N
 // values; 50 ohms each when none are given), the data type and a fresh
 // element table, replaces the data by an empty set and drops the data's
-// margin list. The model is not touched.
+// margin list. The model is not touched. A port count outside
+// 1..kMaxPortCount records 45 and changes nothing.
 void BeginData(FitterState& state, int portCount, int dataType, const double* impedances);
 
 // Appends one host point. False when there is no set, the record is
-// incomplete, the frequency is not finite, or the set refuses the point.
+// incomplete, its frequency or a value is not a finite number, or the set
+// refuses the point.
 bool AddDataPoint(FitterState& state, const DataPointRecord* record);
 
 // Finishes host data: band ends, capacity warning, optional 0 Hz point and

@@ -1,12 +1,14 @@
 #include "data/sampled_data.h"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 namespace cfit {
 
 bool SampledData::Append(PortMatrix point, bool marked) {
   if (point.order() != portCount_) return false;
+  if (!std::isfinite(point.frequency())) return false;
   if (!points_.empty() && !(point.frequency() > points_.back().frequency())) return false;
   points_.push_back(std::move(point));
   if (marked) ++markedCount_;

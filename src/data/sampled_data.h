@@ -31,8 +31,9 @@ class SampledData {
   const PortMatrix& back() const { return points_.back(); }
 
   // Appends a point. Refused (false, the set unchanged) when the point's
-  // order differs from the set's port count or its frequency is not strictly
-  // above the last point's. `marked` counts points the fitting engine adds.
+  // order differs from the set's port count or its frequency is not finite or
+  // not strictly above the last point's (a file reader stops at such a point).
+  // `marked` counts points the fitting engine adds.
   bool Append(PortMatrix point, bool marked = false);
 
   // Puts a 0 Hz point in front. Refused unless the point's frequency is

@@ -104,6 +104,17 @@ void PrepareExtendedElement(const SampledData& plain, SampledData& extended, int
   }
 }
 
+bool AllFinite(const SampledData& data) {
+  for (const PortMatrix& p : data.points()) {
+    for (int i = 0; i < p.order(); ++i) {
+      for (int j = 0; j < p.order(); ++j) {
+        if (!std::isfinite(p.At(i, j).re) || !std::isfinite(p.At(i, j).im)) return false;
+      }
+    }
+  }
+  return true;
+}
+
 double LargestMagnitude(const SampledData& data, int i, int j) {
   double largest = 0.0;
   for (const PortMatrix& p : data.points()) largest = std::max(largest, Abs(p.At(i, j)));
@@ -283,6 +294,10 @@ bool FitAll(FitterState& state) {
 
 int Fit(FitterState& state) {
   if (state.data == nullptr) return state.error.Record(5);
+  // Values that are not numbers (a type conversion leaves them where a
+  // matrix has no image) would fill the model with them; the model held so
+  // far stays.
+  if (!AllFinite(*state.data)) return state.error.Record(26);
   if (state.settings.prepareSData && state.dataType == kS && state.elements != nullptr) {
     // An ideal N-way junction at DC: (2 - N) / N on the diagonal, 2 / N off it.
     const int n = state.portCount;

@@ -6,7 +6,8 @@
 
 namespace cfit {
 
-// Fits the sampled data (error 5 without them) into a fresh model: every
+// Fits the sampled data (error 5 without them, 26 when a value is not a
+// finite number, both before the model changes) into a fresh model: every
 // element with its own poles (only the lower triangle of a symmetric
 // matrix), or one pole set common to all elements. Logs the start and end
 // lines and per-element errors; returns true when every fitted element

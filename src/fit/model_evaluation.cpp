@@ -95,6 +95,12 @@ int EvaluateModelElement(FitterState& state, int i, int j, double frequency, dou
     if (value != nullptr) value[0] = value[1] = -1e99;
     return state.error.Record(8);
   }
+  // The model has no value at an infinite frequency (j f e is not a number
+  // there), nor at NaN.
+  if (!std::isfinite(frequency)) {
+    if (value != nullptr) value[0] = value[1] = -1e99;
+    return state.error.Record(45);
+  }
   const Complex h = EvaluateElement(state, i, j, frequency);
   if (value != nullptr) {
     value[0] = h.re;

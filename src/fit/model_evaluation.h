@@ -23,7 +23,7 @@ PoleBand PoleRange(const FitterState& state, int row);
 
 // Slot 63: the value of element (i, j) at `frequency` as (re, im). Without a
 // fitted model or with an index outside 0..N-1: error 8 and -1e99 for both
-// parts.
+// parts; at a frequency that is not finite: error 45 and -1e99.
 int EvaluateModelElement(FitterState& state, int i, int j, double frequency, double* value);
 
 }  // namespace cfit

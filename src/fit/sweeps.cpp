@@ -127,6 +127,10 @@ int SweepModelLinear(FitterState& state, double step, double start, double stop)
 
 int SweepModelAtList(FitterState& state, const std::vector<double>& frequencies) {
   if (!state.HasFit()) return state.error.Record(8);
+  // A point at a frequency that is not finite cannot be evaluated or stored.
+  for (double f : frequencies) {
+    if (!std::isfinite(f)) return state.error.Record(45);
+  }
   auto set = NewSet(state);
   for (double f : frequencies) AppendPoint(state, *set, EvaluatePoint(state, f));
   Commit(state, std::move(set));

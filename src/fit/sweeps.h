@@ -20,7 +20,8 @@ int SweepModelAdaptive(FitterState& state, double tolerance, double stopFrequenc
 // is not below stop. Needs step > 0, start < stop and at most 1e8 steps.
 int SweepModelLinear(FitterState& state, double step, double start, double stop);
 
-// The listed frequencies in order (points out of order are skipped).
+// The listed frequencies in order (points out of order are skipped). A
+// frequency that is not finite records 45 before anything changes.
 int SweepModelAtList(FitterState& state, const std::vector<double>& frequencies);
 
 // The model's N x N value at one frequency, as a stored point.

@@ -161,7 +161,9 @@ int ReadTypeLetter(TextReader& in, const FitterState& state, int* dataType) {
 
 // One pole line: pole real part, minus the pole imaginary part, residue real
 // and imaginary parts. A line above the constant bound adds its residue to
-// the constant term; any other becomes the element's next pole term.
+// the constant term, which must stay within the residue bound: the writer
+// gives the constant back as one line, and the reader has to take that line
+// again. Any other line becomes the element's next pole term.
 int ReadPoleLine(TextReader& in, FittedModel& model, std::size_t index) {
   double w, x, y, z;
   if (!in.ReadDouble(&w) || !in.ReadDouble(&x) || !in.ReadDouble(&y) || !in.ReadDouble(&z)) {
@@ -173,7 +175,9 @@ int ReadPoleLine(TextReader& in, FittedModel& model, std::size_t index) {
   }
   if (w > kConstantBound) {
     if (x != 0.0) return kBadContent;
-    model.constant[index] += y;
+    const double constant = model.constant[index] + y;
+    if (!(std::fabs(constant) <= kMaxResidue)) return kBadContent;
+    model.constant[index] = constant;
     return 0;
   }
   // An infinite imaginary part is no pole any writer or evaluation can use.

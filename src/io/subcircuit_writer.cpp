@@ -52,6 +52,11 @@ bool WritePoleTerm(std::FILE* file, int i, int j, int k, Complex p, Complex r, b
   const double a = twoPi * p.re;
   const double b = -twoPi * p.im;
   if (!(a > 0.0) || !(b >= 0.0)) return false;
+  // A value that is not a number would reach the simulator as text it
+  // cannot read.
+  if (!std::isfinite(a) || !std::isfinite(b) || !std::isfinite(r.re) || !std::isfinite(r.im)) {
+    return false;
+  }
   const double rr = r.re;
   const double ri = r.im;
   if (rr == 0.0 && (b == 0.0 || ri == 0.0)) return true;
@@ -103,6 +108,11 @@ bool WriteElement(std::FILE* file, FitterState& state, int i, int j, bool equalI
     poles = source < model.elementPoles.size() ? &model.elementPoles[source] : &kNone;
     tau = own < model.delay.size() ? model.delay[own] : 0.0;
   }
+  const double d = own < model.constant.size() ? model.constant[own] : 0.0;
+  if (!std::isfinite(tau) || !std::isfinite(d)) {
+    state.error.Record(kCorrupted);
+    return false;
+  }
   const int row = i + 1;
   const int column = j + 1;
   if (i == j) WritePortCircuit(file, row, PortScale(state, i, equalImpedances), equalImpedances);
@@ -121,7 +131,6 @@ bool WriteElement(std::FILE* file, FitterState& state, int i, int j, bool equalI
       return false;
     }
   }
-  const double d = own < model.constant.size() ? model.constant[own] : 0.0;
   if (d != 0.0) {
     WritePoleTerm(file, row, column, ++k, Complex(kConstantPole, 0.0), Complex(d, 0.0), delayed);
   }

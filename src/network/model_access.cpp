@@ -139,6 +139,14 @@ int SetElementModel(FitterState& state, int i, int j, int poleCount, double cons
                     double proportional, double delay, const double* poles,
                     const double* residues) {
   if (!InModel(state, i, j) || !HasElementLists(*state.model)) return 0;
+  // Terms that are not finite numbers make no model: refused before
+  // anything is stored.
+  if (!std::isfinite(constant) || !std::isfinite(proportional) || !std::isfinite(delay)) return 0;
+  if (poles != nullptr && residues != nullptr) {
+    for (int k = 0; k < 2 * poleCount; ++k) {
+      if (!std::isfinite(poles[k]) || !std::isfinite(residues[k])) return 0;
+    }
+  }
   FittedModel& m = *state.model;
   state.settings.individualPoles = true;
   m.id.Renew();
@@ -164,6 +172,9 @@ int ConvertPulseModelToS(FitterState& state, double pulseWidth, double scale, do
       !InModel(state, 0, 0)) {
     return state.error.Record(8);
   }
+  if (!std::isfinite(pulseWidth) || !std::isfinite(scale) || !std::isfinite(delay)) {
+    return state.error.Record(45);
+  }
   FittedModel& m = *state.model;
   const bool common = !state.settings.individualPoles;
   if (!common && !HasElementLists(m)) return state.error.Record(8);
@@ -187,6 +198,7 @@ int MultiplyModelByFrequency(FitterState& state, double closingPole, double fact
       !InModel(state, 0, 0) || !HasElementLists(*state.model)) {
     return 0;
   }
+  if (!std::isfinite(closingPole) || !std::isfinite(factor)) return 0;
   FittedModel& m = *state.model;
   const bool hasProportional = HasTable(m, m.proportional);
   if (hasProportional && m.proportional[0] != 0.0) return 0;

@@ -32,18 +32,18 @@ int GetElementPolesResidues(FitterState& state, int i, int j, double* poles, dou
 int DefineModel(FitterState& state, int portCount, int dataType, const double* referenceImpedances,
                 bool symmetric);
 
-// Largest port count DefineModel accepts: N x N tables of this order still
-// fit comfortably in memory.
-inline constexpr int kMaxDefinedPorts = 4096;
+// Largest port count DefineModel accepts.
+inline constexpr int kMaxDefinedPorts = kMaxPortCount;
 
 // Stores element (i, j) of a caller-defined model: switches the model to
 // per-element poles, stores the constant, proportional term and delay (and at
 // (j, i) when symmetric), then builds the list of poleCount terms from the
 // arrays and stores it (at (j, i) when symmetric and i < j). Returns 1; 0
-// without an error, changing nothing, for an index outside 0..N-1 or a model
-// without per-element tables; 0 after storing the scalars when an array is
-// null. An element's pole count is always the length of its list, so a null
-// array leaves the count of the list already there.
+// without an error, changing nothing, for an index outside 0..N-1, a model
+// without per-element tables, or a term that is not a finite number; 0 after
+// storing the scalars when an array is null. An element's pole count is
+// always the length of its list, so a null array leaves the count of the
+// list already there.
 int SetElementModel(FitterState& state, int i, int j, int poleCount, double constant,
                     double proportional, double delay, const double* poles, const double* residues);
 
@@ -51,7 +51,8 @@ int SetElementModel(FitterState& state, int i, int j, int poleCount, double cons
 // of element (0, 0) (or of the common list) becomes scale * r, and with a
 // pulse width T > 0 scale * r * q / (1 - exp(-q T)), q = 2 pi p for the
 // stored pole p. A delay > 0 becomes the element's delay. Returns the number
-// of terms; error 8 for anything but a fitted 1-port pulse model.
+// of terms; error 8 for anything but a fitted 1-port pulse model, 45 for an
+// argument that is not a finite number.
 int ConvertPulseModelToS(FitterState& state, double pulseWidth, double scale, double delay);
 
 // Multiplies a 1-port per-element model without a proportional term by
@@ -59,7 +60,7 @@ int ConvertPulseModelToS(FitterState& state, double pulseWidth, double scale, do
 // stored pole p becomes -k p r, and the constant becomes c = sum Re(k p r) -
 // or, with a closing pole, c goes into a new first-order term at that pole
 // and the constant becomes 0. Returns 1, or 0 (no error, no change) when
-// the model does not qualify.
+// the model does not qualify or an argument is not a finite number.
 int MultiplyModelByFrequency(FitterState& state, double closingPole, double factor);
 
 }  // namespace cfit

@@ -130,7 +130,10 @@ bool Conductance(const std::vector<Complex>& h, int n, bool dc, const std::vecto
     }
     for (int i = 0; i < n; ++i) {
       const Complex v = dc ? Complex(b[i]) : Complex(b[i], b[n + i]);
-      (*y)[static_cast<std::size_t>(i) * n + k] = v / std::sqrt(z0[i] * z0[k]);
+      const Complex value = v / std::sqrt(z0[i] * z0[k]);
+      // Values that are not numbers in H give none in Y: the solve failed.
+      if (!std::isfinite(value.re) || !std::isfinite(value.im)) return false;
+      (*y)[static_cast<std::size_t>(i) * n + k] = value;
     }
   }
   return true;
