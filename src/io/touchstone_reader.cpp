@@ -1,5 +1,7 @@
 #include "io/touchstone_reader.h"
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -47,7 +49,11 @@ class FileText {
     // One read of the known size for regular files; growing chunks for
     // anything whose size cannot be taken beforehand.
     std::size_t capacity = 1 << 16;
-    if (std::fseek(file, 0, SEEK_END) == 0) {
+    // Only a regular file's end position is its size: on a directory ftell
+    // may report a huge value, and the read below must fail instead.
+    struct stat info {};
+    const bool regular = fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode);
+    if (regular && std::fseek(file, 0, SEEK_END) == 0) {
       const long size = std::ftell(file);
       if (size >= 0) capacity = static_cast<std::size_t>(size) + 1;
       if (std::fseek(file, 0, SEEK_SET) != 0) return false;
