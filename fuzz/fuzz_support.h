@@ -1,10 +1,12 @@
 // Shared pieces of the fuzz targets: the input bytes go to the readers
 // through a scratch file, the run log is silenced, and a broken expectation
-// aborts so that libFuzzer keeps the input. Only the public header is used.
+// aborts so that libFuzzer keeps the input. Only the public header is used
+// (and the sanitizer interface, for the clean-up at a report).
 #ifndef CFIT_FUZZ_FUZZ_SUPPORT_H
 #define CFIT_FUZZ_FUZZ_SUPPORT_H
 
 #include <fcntl.h>
+#include <sanitizer/common_interface_defs.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -12,22 +14,38 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "cfit/cfit.h"
 
 namespace cfit_fuzz {
 
+// Paths of the scratch files that exist now: an abort skips the destructors
+// that would remove them.
+inline std::set<std::string>& LiveScratchFiles() {
+  static std::set<std::string> paths;
+  return paths;
+}
+
+inline void RemoveLiveScratchFiles() {
+  for (const std::string& path : LiveScratchFiles()) ::unlink(path.c_str());
+}
+
 // Aborts with a message when an expectation about the library does not hold.
 inline void Expect(bool condition, const char* what) {
   if (condition) return;
   std::fprintf(stderr, "cfit fuzz expectation failed: %s\n", what);
+  RemoveLiveScratchFiles();
   std::abort();
 }
 
-// The run log goes to standard output; a fuzz run would spend its time there.
-// CFIT_FUZZ_LOG=1 keeps it (for looking at one reproducer).
-inline void SilenceRunLog() {
+// Set-up of every target. The run log goes to standard output, where a fuzz
+// run would spend its time: it is silenced unless CFIT_FUZZ_LOG=1 (for looking
+// at one reproducer). A sanitizer report removes the scratch files before the
+// process dies.
+inline void Initialize() {
+  __sanitizer_set_death_callback(RemoveLiveScratchFiles);
   const char* keep = std::getenv("CFIT_FUZZ_LOG");
   if (keep != nullptr && keep[0] == '1') return;
   std::fflush(stdout);
@@ -50,8 +68,13 @@ inline std::string ScratchFolder() {
 class ScratchFile {
  public:
   explicit ScratchFile(const char* suffix)
-      : path_(ScratchFolder() + "/cfit_fuzz_" + std::to_string(::getpid()) + "_" + suffix) {}
-  ~ScratchFile() { Remove(); }
+      : path_(ScratchFolder() + "/cfit_fuzz_" + std::to_string(::getpid()) + "_" + suffix) {
+    LiveScratchFiles().insert(path_);
+  }
+  ~ScratchFile() {
+    Remove();
+    LiveScratchFiles().erase(path_);
+  }
   ScratchFile(const ScratchFile&) = delete;
   ScratchFile& operator=(const ScratchFile&) = delete;
 

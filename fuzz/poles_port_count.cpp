@@ -4,7 +4,7 @@
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  cfit_fuzz::SilenceRunLog();
+  cfit_fuzz::Initialize();
   return 0;
 }
 

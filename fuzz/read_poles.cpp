@@ -41,7 +41,7 @@ Element ReadElement(cFitAPI& fitter, int i, int j) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  cfit_fuzz::SilenceRunLog();
+  cfit_fuzz::Initialize();
   return 0;
 }
 

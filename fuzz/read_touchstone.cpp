@@ -31,7 +31,7 @@ bool SameAsWritten(double read, double held) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  cfit_fuzz::SilenceRunLog();
+  cfit_fuzz::Initialize();
   return 0;
 }
 
