@@ -22,11 +22,11 @@
 namespace cfit {
 
 template <class R, class F>
-R cCfit::Guarded(R failure, int internalCode, F&& body) noexcept {
+R cCfit::Guarded(R failure, std::optional<ErrorCode> internalCode, F&& body) noexcept {
   try {
     return body();
   } catch (const InternalFault&) {
-    if (internalCode != 0) state_.error.Record(internalCode);
+    if (internalCode.has_value()) state_.error.Record(*internalCode);
     return failure;
   } catch (...) {
     return failure;
@@ -94,7 +94,7 @@ const double* cCfit::GetReferenceImpedances() {
 }
 
 int cCfit::SetReferenceImpedance(double impedance) {
-  return Guarded(0, 0, [&] {
+  return Guarded(0, std::nullopt, [&] {
     const std::vector<double> values(static_cast<std::size_t>(std::max(state_.portCount, 0)),
                                      impedance);
     return ChangeReferenceImpedances(values.data());
@@ -125,7 +125,7 @@ int cCfit::SetElementDcOption(int flag, int i, int j, double value) {
   if (state_.elements == nullptr) return 0;
   if (flag != 0 && flag != 1) return 0;
   if (i >= state_.elements->port_count() || j >= state_.elements->port_count()) {
-    return state_.error.Record(45);
+    return state_.error.Record(ErrorCode::kInvalidArguments);
   }
   const bool symmetric = CheckSymmetry(nullptr, nullptr);
   state_.elements->SetDcOption(flag, i, j, value, symmetric);
@@ -146,7 +146,7 @@ int cCfit::SetElementAsymptote(int mode, int i, int j, double value) {
   }
   if (!allowed) return 0;
   if (i >= state_.elements->port_count() || j >= state_.elements->port_count()) {
-    return state_.error.Record(45);
+    return state_.error.Record(ErrorCode::kInvalidArguments);
   }
   const bool symmetric = CheckSymmetry(nullptr, nullptr);
   state_.elements->SetAsymptote(mode, i, j, value, symmetric);
@@ -167,73 +167,79 @@ int cCfit::GetMaxElementMagnitude(int i, int j, double* magnitude, double* frequ
 }
 
 int cCfit::GetLowestPointTransfer(int i, int j, double* magnitude) {
-  return Guarded(0, 0, [&] { return cfit::GetLowestPointTransfer(state_, i, j, magnitude); });
+  return Guarded(0, std::nullopt,
+                 [&] { return cfit::GetLowestPointTransfer(state_, i, j, magnitude); });
 }
 
 DataPointRecord* cCfit::GetFirstDataPoint() {
-  return Guarded<DataPointRecord*>(nullptr, 0, [&] { return cfit::GetFirstDataPoint(state_); });
+  return Guarded<DataPointRecord*>(nullptr, std::nullopt,
+                                   [&] { return cfit::GetFirstDataPoint(state_); });
 }
 
 DataPointRecord* cCfit::GetNextDataPoint() { return cfit::GetNextDataPoint(state_); }
 
 void cCfit::BeginData(int portCount, int dataType, const double* impedances) {
-  Guarded(0, 0, [&] {
+  Guarded(0, std::nullopt, [&] {
     cfit::BeginData(state_, portCount, dataType, impedances);
     return 0;
   });
 }
 
 bool cCfit::AddDataPoint(const DataPointRecord* point) {
-  return Guarded(false, 0, [&] { return cfit::AddDataPoint(state_, point); });
+  return Guarded(false, std::nullopt, [&] { return cfit::AddDataPoint(state_, point); });
 }
 
 bool cCfit::EndData() {
-  return Guarded(false, 0, [&] { return cfit::EndData(state_); });
+  return Guarded(false, std::nullopt, [&] { return cfit::EndData(state_); });
 }
 
 // ---------------------------------------------------------------------------
 // Touchstone files
 
 int cCfit::ReadTouchstone(const char* fileName) {
-  return Guarded(0, 0, [&] { return cfit::ReadTouchstone(state_, fileName); });
+  return Guarded(0, std::nullopt, [&] { return cfit::ReadTouchstone(state_, fileName); });
 }
 
 int cCfit::GetTouchstonePortCount(const char* fileName) {
-  return Guarded(0, 0, [&] { return cfit::GetTouchstonePortCount(state_, fileName); });
+  return Guarded(0, std::nullopt, [&] { return cfit::GetTouchstonePortCount(state_, fileName); });
 }
 
 int cCfit::WriteTouchstone(const char* fileName, int format) {
-  return Guarded(0, 0, [&] { return cfit::WriteTouchstone(state_, fileName, format); });
+  return Guarded(0, std::nullopt, [&] { return cfit::WriteTouchstone(state_, fileName, format); });
 }
 
 int cCfit::WriteDataTable(const char* fileName, int i, int j, bool header, bool negate,
                           double offset) {
-  return Guarded(
-      0, 0, [&] { return cfit::WriteDataTable(state_, fileName, i, j, header, negate, offset); });
+  return Guarded(0, std::nullopt, [&] {
+    return cfit::WriteDataTable(state_, fileName, i, j, header, negate, offset);
+  });
 }
 
 // ---------------------------------------------------------------------------
 // Fitting, model evaluation and sweeps
 
 int cCfit::Fit() {
-  return Guarded(0, 23, [&] { return cfit::Fit(state_); });
+  return Guarded(0, ErrorCode::kFitFailed, [&] { return cfit::Fit(state_); });
 }
 
 int cCfit::EvaluateModelElement(int i, int j, double frequency, double* value) {
-  return Guarded(0, 0, [&] { return cfit::EvaluateModelElement(state_, i, j, frequency, value); });
+  return Guarded(0, std::nullopt,
+                 [&] { return cfit::EvaluateModelElement(state_, i, j, frequency, value); });
 }
 
 int cCfit::SweepModelAdaptive(double tolerance, double stopFrequency) {
-  return Guarded(0, 0, [&] { return cfit::SweepModelAdaptive(state_, tolerance, stopFrequency); });
+  return Guarded(0, std::nullopt,
+                 [&] { return cfit::SweepModelAdaptive(state_, tolerance, stopFrequency); });
 }
 
 int cCfit::SweepModelLinear(double step, double start, double stop) {
-  return Guarded(0, 0, [&] { return cfit::SweepModelLinear(state_, step, start, stop); });
+  return Guarded(0, std::nullopt,
+                 [&] { return cfit::SweepModelLinear(state_, step, start, stop); });
 }
 
 int cCfit::SweepModelAtDataOf(cFitAPI* other) {
-  return Guarded(0, 0, [&] {
-    if (!state_.HasFit()) return state_.error.Record(8);
+  return Guarded(0, std::nullopt, [&] {
+    if (!state_.HasFit()) return state_.error.Record(ErrorCode::kNoFit);
     std::vector<double> frequencies;
     if (auto* fitter = dynamic_cast<cCfit*>(other)) {
       if (fitter->state_.data != nullptr) {
@@ -248,15 +254,16 @@ int cCfit::SweepModelAtDataOf(cFitAPI* other) {
         frequencies.push_back(r->frequency);
       }
     }
-    if (frequencies.empty()) return state_.error.Record(45);
+    if (frequencies.empty()) return state_.error.Record(ErrorCode::kInvalidArguments);
     return cfit::SweepModelAtList(state_, frequencies);
   });
 }
 
 int cCfit::SweepModelAtList(int count, const double* frequencies) {
-  return Guarded(0, 0, [&] {
-    if (!state_.HasFit()) return state_.error.Record(8);
-    if (frequencies == nullptr || count < 0) return state_.error.Record(45);
+  return Guarded(0, std::nullopt, [&] {
+    if (!state_.HasFit()) return state_.error.Record(ErrorCode::kNoFit);
+    if (frequencies == nullptr || count < 0)
+      return state_.error.Record(ErrorCode::kInvalidArguments);
     return cfit::SweepModelAtList(state_, std::vector<double>(frequencies, frequencies + count));
   });
 }
@@ -265,56 +272,57 @@ int cCfit::SweepModelAtList(int count, const double* frequencies) {
 // Pole file, netlist, type conversion and model access
 
 int cCfit::ReadPoles(const char* fileName) {
-  return Guarded(0, 0, [&] { return cfit::ReadPoles(state_, fileName); });
+  return Guarded(0, std::nullopt, [&] { return cfit::ReadPoles(state_, fileName); });
 }
 
 int cCfit::WritePoles(const char* fileName) {
-  return Guarded(0, 0, [&] { return cfit::WritePoles(state_, fileName); });
+  return Guarded(0, std::nullopt, [&] { return cfit::WritePoles(state_, fileName); });
 }
 
 int cCfit::GetPolesPortCount(const char* fileName) {
-  return Guarded(0, 0, [&] { return cfit::GetPolesPortCount(state_, fileName); });
+  return Guarded(0, std::nullopt, [&] { return cfit::GetPolesPortCount(state_, fileName); });
 }
 
 int cCfit::WriteSubcircuit(const char* fileName) {
-  return Guarded(0, 0, [&] { return cfit::WriteSubcircuit(state_, fileName); });
+  return Guarded(0, std::nullopt, [&] { return cfit::WriteSubcircuit(state_, fileName); });
 }
 
 int cCfit::ConvertDataType(int target) {
-  return Guarded(0, 0, [&] { return cfit::ConvertDataType(state_, target); });
+  return Guarded(0, std::nullopt, [&] { return cfit::ConvertDataType(state_, target); });
 }
 
 int cCfit::GetElementModelInfo(int i, int j, int* poleCount, double* constant, double* proportional,
                                double* delay) {
-  return Guarded(0, 0, [&] {
+  return Guarded(0, std::nullopt, [&] {
     return cfit::GetElementModelInfo(state_, i, j, poleCount, constant, proportional, delay);
   });
 }
 
 int cCfit::GetElementPolesResidues(int i, int j, double* poles, double* residues) {
-  return Guarded(0, 0,
+  return Guarded(0, std::nullopt,
                  [&] { return cfit::GetElementPolesResidues(state_, i, j, poles, residues); });
 }
 
 int cCfit::DefineModel(int portCount, int dataType, const double* referenceImpedances,
                        bool symmetric) {
-  return Guarded(0, 0, [&] {
+  return Guarded(0, std::nullopt, [&] {
     return cfit::DefineModel(state_, portCount, dataType, referenceImpedances, symmetric);
   });
 }
 
 int cCfit::ConvertPulseModelToS(double pulseWidth, double scale, double delay) {
-  return Guarded(0, 0,
+  return Guarded(0, std::nullopt,
                  [&] { return cfit::ConvertPulseModelToS(state_, pulseWidth, scale, delay); });
 }
 
 int cCfit::MultiplyModelByFrequency(double closingPole, double factor) {
-  return Guarded(0, 0, [&] { return cfit::MultiplyModelByFrequency(state_, closingPole, factor); });
+  return Guarded(0, std::nullopt,
+                 [&] { return cfit::MultiplyModelByFrequency(state_, closingPole, factor); });
 }
 
 int cCfit::SetElementModel(int i, int j, int poleCount, double constant, double proportional,
                            double delay, const double* poles, const double* residues) {
-  return Guarded(0, 0, [&] {
+  return Guarded(0, std::nullopt, [&] {
     return cfit::SetElementModel(state_, i, j, poleCount, constant, proportional, delay, poles,
                                  residues);
   });
@@ -324,16 +332,17 @@ int cCfit::SetElementModel(int i, int j, int poleCount, double constant, double 
 // Passivity assessment
 
 int cCfit::CheckDataPassivity(double* largestMeasure, double* frequency) {
-  return Guarded(0, 0, [&] { return cfit::CheckDataPassivity(state_, largestMeasure, frequency); });
+  return Guarded(0, std::nullopt,
+                 [&] { return cfit::CheckDataPassivity(state_, largestMeasure, frequency); });
 }
 
 int cCfit::CheckModelPassivity(double* largestMeasure, double* frequency) {
-  return Guarded(0, 0,
+  return Guarded(0, std::nullopt,
                  [&] { return cfit::CheckModelPassivity(state_, largestMeasure, frequency); });
 }
 
 int cCfit::GetDataPassivityMargins() {
-  return Guarded(0, 0, [&] { return cfit::GetDataPassivityMargins(state_); });
+  return Guarded(0, std::nullopt, [&] { return cfit::GetDataPassivityMargins(state_); });
 }
 
 int cCfit::GetFirstDataMargin(double* frequency, double* margin) {
@@ -345,7 +354,7 @@ int cCfit::GetNextDataMargin(double* frequency, double* margin) {
 }
 
 int cCfit::GetModelPassivityMargins() {
-  return Guarded(0, 0, [&] { return cfit::GetModelPassivityMargins(state_); });
+  return Guarded(0, std::nullopt, [&] { return cfit::GetModelPassivityMargins(state_); });
 }
 
 int cCfit::GetFirstModelMargin(double* frequency, double* margin) {
@@ -357,33 +366,37 @@ int cCfit::GetNextModelMargin(double* frequency, double* margin) {
 }
 
 int cCfit::GetDataMutualConductanceDC(int i, int j, double* value) {
-  return Guarded(0, 0, [&] { return cfit::GetDataMutualConductanceDC(state_, i, j, value); });
+  return Guarded(0, std::nullopt,
+                 [&] { return cfit::GetDataMutualConductanceDC(state_, i, j, value); });
 }
 
 int cCfit::GetDataMutualConductance(int i, int j, double frequency, double* re, double* im) {
-  return Guarded(0, 0,
+  return Guarded(0, std::nullopt,
                  [&] { return cfit::GetDataMutualConductance(state_, i, j, frequency, re, im); });
 }
 
 int cCfit::GetModelMutualConductanceDC(int i, int j, double* value) {
-  return Guarded(0, 0, [&] { return cfit::GetModelMutualConductanceDC(state_, i, j, value); });
+  return Guarded(0, std::nullopt,
+                 [&] { return cfit::GetModelMutualConductanceDC(state_, i, j, value); });
 }
 
 int cCfit::GetModelMutualConductance(int i, int j, double frequency, double* re, double* im) {
-  return Guarded(0, 0,
+  return Guarded(0, std::nullopt,
                  [&] { return cfit::GetModelMutualConductance(state_, i, j, frequency, re, im); });
 }
 
 int cCfit::EnforceDataPassivity(double threshold) {
-  return Guarded(0, 11, [&] { return cfit::EnforceDataPassivity(state_, threshold); });
+  return Guarded(0, ErrorCode::kDataEnforcementFailed,
+                 [&] { return cfit::EnforceDataPassivity(state_, threshold); });
 }
 
 int cCfit::EnforceModelPassivity(double threshold) {
-  return Guarded(0, 27, [&] { return cfit::EnforceModelPassivity(state_, threshold); });
+  return Guarded(0, ErrorCode::kModelEnforcementFailed,
+                 [&] { return cfit::EnforceModelPassivity(state_, threshold); });
 }
 
 int cCfit::GetEnforcedAccuracy(double*** rms, double*** largest) {
-  return Guarded(0, 0, [&] { return cfit::GetEnforcedAccuracy(state_, rms, largest); });
+  return Guarded(0, std::nullopt, [&] { return cfit::GetEnforcedAccuracy(state_, rms, largest); });
 }
 
 // ---------------------------------------------------------------------------

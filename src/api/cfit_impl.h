@@ -7,6 +7,8 @@
 #ifndef CFIT_API_CFIT_IMPL_H
 #define CFIT_API_CFIT_IMPL_H
 
+#include <optional>
+
 #include "api/fitter_state.h"
 #include "cfit/cfit.h"
 
@@ -119,10 +121,10 @@ class cCfit final : public cFitAPI {
   cCPSolver* CreateSolver(int expectedDataType) override;
 
  private:
-  // Runs `body`; an internal fault records `internalCode` (when non-zero) and
+  // Runs `body`; an internal fault records `internalCode` (when given) and
   // yields `failure`, as does any other exception.
   template <class R, class F>
-  R Guarded(R failure, int internalCode, F&& body) noexcept;
+  R Guarded(R failure, std::optional<ErrorCode> internalCode, F&& body) noexcept;
 
   FitterState state_;
 };

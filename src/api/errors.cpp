@@ -7,7 +7,7 @@ namespace cfit {
 
 namespace {
 
-// Codes 2 to 58 and 71, then the Touchstone codes.
+// The texts by number: 2 to 58 and 71, then the Touchstone file conditions.
 const char* DenseText(int code) {
   switch (code) {
     case 2: return "ReadTouchstone failed. The object already contains sampled data";
@@ -83,17 +83,21 @@ const char* DenseText(int code) {
 
 const char* FitErrorText(int code) { return DenseText(code); }
 
-int ErrorSlot::Record(int code) {
+const char* ErrorText(ErrorCode code) { return DenseText(static_cast<int>(code)); }
+
+// A value outside the enumerators records nothing but still fails: the
+// caller's failure must never turn into success.
+int ErrorSlot::Record(ErrorCode code) {
   if (message_ != nullptr) return 0;
-  const char* text = FitErrorText(code);
-  if (text == nullptr) return 1;
+  const char* text = ErrorText(code);
+  if (text == nullptr) return 0;
   message_ = text;
   return 0;
 }
 
-int ErrorSlot::RecordFile(const char* fileName, int code) {
+int ErrorSlot::RecordFile(const char* fileName, ErrorCode code) {
   if (message_ != nullptr) return 0;
-  const char* text = FitErrorText(code);
+  const char* text = ErrorText(code);
   if (text == nullptr) return 0;
   buffer_.assign(fileName != nullptr ? fileName : "");
   buffer_ += ":\n";

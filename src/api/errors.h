@@ -8,19 +8,21 @@
 
 #include <string>
 
+#include "core/error_code.h"
+
 namespace cfit {
 
-// Fixed text of a listed error code, or null for a code not in the table.
+// Fixed text of the error numbered `code`, or null for a number that is not
+// an error code.
 const char* FitErrorText(int code);
 
 class ErrorSlot {
  public:
-  // Records `code` unless a message is already held. Returns 0 when the code
-  // is listed (or a message was already held), 1 for an unlisted code, which
-  // records nothing. Callers use the result as their own failure result.
-  int Record(int code);
+  // Records `code` unless a message is already held. Returns 0, so that
+  // callers can use the result as their own failure result.
+  int Record(ErrorCode code);
   // As Record, with the message "<file>:\n<text>". Returns 0.
-  int RecordFile(const char* fileName, int code);
+  int RecordFile(const char* fileName, ErrorCode code);
   void Clear() { message_ = nullptr; }
   // The first recorded message, or null.
   const char* message() const { return message_; }

@@ -24,7 +24,7 @@ void BeginData(FitterState& state, int portCount, int dataType, const double* im
   // A port count no network has would size the tables by it: refused before
   // anything changes, so that the fitter keeps what it holds.
   if (portCount < 1 || portCount > kMaxPortCount) {
-    state.error.Record(45);
+    state.error.Record(ErrorCode::kInvalidArguments);
     return;
   }
   const int n = portCount;
@@ -91,7 +91,7 @@ bool StoreReadPoints(FitterState& state, std::vector<PortMatrix> points) {
   points.clear();
   state.ReplaceData(std::move(set));
   if (state.data->empty()) {
-    state.error.Record(24);
+    state.error.Record(ErrorCode::kNoPointsRead);
     return false;
   }
   runlog::Write("\n", state.data->point_count(), " data points were read from touchstone file\n");

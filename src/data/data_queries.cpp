@@ -24,8 +24,8 @@ bool CheckSymmetry(const FitterState& state, double* relative, double* absolute)
 }
 
 int Symmetrize(FitterState& state) {
-  if (state.data == nullptr) return state.error.Record(6);
-  if (state.HasFit()) return state.error.Record(22);
+  if (state.data == nullptr) return state.error.Record(ErrorCode::kNoData);
+  if (state.HasFit()) return state.error.Record(ErrorCode::kWouldDestroyFit);
   state.data->Symmetrize();
   state.symmetric = true;
   return 1;
@@ -35,7 +35,7 @@ int GetMaxElementMagnitude(FitterState& state, int i, int j, double* magnitude, 
   if (!ValidOffDiagonal(state, i, j)) {
     if (magnitude != nullptr) *magnitude = 0.0;
     if (frequency != nullptr) *frequency = -1.0;
-    return state.error.Record(20);
+    return state.error.Record(ErrorCode::kNoSymmetricData);
   }
   double best = 0.0;
   double where = 0.0;
@@ -53,7 +53,7 @@ int GetMaxElementMagnitude(FitterState& state, int i, int j, double* magnitude, 
 
 int GetLowestPointTransfer(FitterState& state, int i, int j, double* magnitude) {
   if (magnitude != nullptr) *magnitude = 0.0;
-  if (!ValidOffDiagonal(state, i, j)) return state.error.Record(20);
+  if (!ValidOffDiagonal(state, i, j)) return state.error.Record(ErrorCode::kNoSymmetricData);
   switch (state.dataType) {
     case kS:
       if (magnitude != nullptr) *magnitude = Abs(state.data->front().At(i, j));
@@ -63,9 +63,11 @@ int GetLowestPointTransfer(FitterState& state, int i, int j, double* magnitude) 
       // A copy of the first point, brought to S by the steps of the data
       // type conversion; the held data stay as they are.
       const int n = state.portCount;
-      if (!ValidReferenceImpedances(state, n)) return state.error.Record(17);
+      if (!ValidReferenceImpedances(state, n))
+        return state.error.Record(ErrorCode::kInvalidImpedance);
       ConversionWorkspace ws;
-      if (!BindConversionWorkspace(state, n, ws)) return state.error.Record(25);
+      if (!BindConversionWorkspace(state, n, ws))
+        return state.error.Record(ErrorCode::kSizeExceedsWorkspace);
       PortMatrix copy = state.data->front();
       if (!ConvertMatrix(ws, state.dataType, kS, state.impedances->data(), copy.Row(0))) {
         LogSingularPoints(1, 1, copy.frequency());
@@ -73,13 +75,13 @@ int GetLowestPointTransfer(FitterState& state, int i, int j, double* magnitude) 
       if (magnitude != nullptr) *magnitude = Abs(copy.At(i, j));
       return 1;
     }
-    default: return state.error.Record(1003);
+    default: return state.error.Record(ErrorCode::kUnsupportedParameters);
   }
 }
 
 DataPointRecord* GetFirstDataPoint(FitterState& state) {
   if (state.data == nullptr) {
-    state.error.Record(6);
+    state.error.Record(ErrorCode::kNoData);
     return nullptr;
   }
   state.exportRecord.Rebuild(state.data->port_count());

@@ -23,7 +23,7 @@ constexpr double kGuardPeriods = 5.0;
 double EstimateDelay(FitterState& state, int i, int j) {
   const auto& points = state.data->points();
   if (static_cast<int>(points.size()) < kMinimumPoints) {
-    state.error.Record(26);
+    state.error.Record(ErrorCode::kInconsistentData);
     return 0.0;
   }
 

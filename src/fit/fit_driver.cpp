@@ -286,18 +286,18 @@ bool FitAll(FitterState& state) {
   }
   SetProgress(state, 0.0);
   if (!ok) {
-    state.error.Record(23);
+    state.error.Record(ErrorCode::kFitFailed);
     return false;
   }
   return true;
 }
 
 int Fit(FitterState& state) {
-  if (state.data == nullptr) return state.error.Record(5);
+  if (state.data == nullptr) return state.error.Record(ErrorCode::kNoDataToFit);
   // Values that are not numbers (a type conversion leaves them where a
   // matrix has no image) would fill the model with them; the model held so
   // far stays.
-  if (!AllFinite(*state.data)) return state.error.Record(26);
+  if (!AllFinite(*state.data)) return state.error.Record(ErrorCode::kInconsistentData);
   if (state.settings.prepareSData && state.dataType == kS && state.elements != nullptr) {
     // An ideal N-way junction at DC: (2 - N) / N on the diagonal, 2 / N off it.
     const int n = state.portCount;

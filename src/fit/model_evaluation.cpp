@@ -93,13 +93,13 @@ int EvaluateModelElement(FitterState& state, int i, int j, double frequency, dou
   const int n = state.model != nullptr ? state.model->n : 0;
   if (!state.HasFit() || i < 0 || j < 0 || i >= n || j >= n) {
     if (value != nullptr) value[0] = value[1] = -1e99;
-    return state.error.Record(8);
+    return state.error.Record(ErrorCode::kNoFit);
   }
   // The model has no value at an infinite frequency (j f e is not a number
   // there), nor at NaN.
   if (!std::isfinite(frequency)) {
     if (value != nullptr) value[0] = value[1] = -1e99;
-    return state.error.Record(45);
+    return state.error.Record(ErrorCode::kInvalidArguments);
   }
   const Complex h = EvaluateElement(state, i, j, frequency);
   if (value != nullptr) {

@@ -92,7 +92,7 @@ PoleTerm NewWorkingPole(const FitterState& state, double re, double im) {
 
 bool PlaceStartingPoles(FitterState& state) {
   if (state.data == nullptr || state.data->point_count() < 2) {
-    state.error.Record(6);
+    state.error.Record(ErrorCode::kNoData);
     return false;
   }
   const Settings& settings = state.settings;
@@ -206,7 +206,8 @@ bool PlaceStartingPoles(FitterState& state) {
 }
 
 bool SolveSigmaSystem(FitterState& state) {
-  if (state.data == nullptr || state.data->empty()) return state.error.Record(26) != 0;
+  if (state.data == nullptr || state.data->empty())
+    return state.error.Record(ErrorCode::kInconsistentData) != 0;
   const auto& points = state.data->points();
   const PoleList& poles = state.fit.working;
   const int npts = static_cast<int>(points.size());
@@ -217,7 +218,7 @@ bool SolveSigmaSystem(FitterState& state) {
   WorkingSet& work = state.work;
   if (!work.allocated() || rows > work.max_rows() || cols > work.max_cols() ||
       cols > work.max_rows()) {
-    state.error.Record(25);
+    state.error.Record(ErrorCode::kSizeExceedsWorkspace);
     return false;
   }
   const int lda = work.max_rows();
@@ -279,13 +280,13 @@ bool SolveSigmaSystem(FitterState& state) {
 bool FindCPols(FitterState& state) {
   PoleList& poles = state.fit.working;
   if (poles.empty()) {
-    state.error.Record(23);
+    state.error.Record(ErrorCode::kFitFailed);
     return false;
   }
   const int m = BasisColumnCount(poles);
   WorkingSet& work = state.work;
   if (!work.allocated() || m > work.max_rows() || m > work.max_cols()) {
-    state.error.Record(25);
+    state.error.Record(ErrorCode::kSizeExceedsWorkspace);
     return false;
   }
   // H = A - b c^T, row-stored in the working columns.
@@ -328,7 +329,7 @@ bool FindCPols(FitterState& state) {
   ReduceToHessenberg(m, h, lda);
   if (hqr(m, h, lda, wr, wi) == 0) {
     runlog::Write("In FindCPols: eigen value finder hqr failed\n");
-    state.error.Record(23);
+    state.error.Record(ErrorCode::kFitFailed);
     return false;
   }
 

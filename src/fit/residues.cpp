@@ -109,7 +109,7 @@ bool ResidueProblem::Build() {
   WorkingSet& work = state_.work;
   if (!work.allocated() || offset_ + dataRows_ > work.max_rows() || cols_ > work.max_cols() ||
       cols_ > work.max_rows() || cols_ == 0) {
-    state_.error.Record(25);
+    state_.error.Record(ErrorCode::kSizeExceedsWorkspace);
     return false;
   }
   const double tau = state_.settings.timeStep;
@@ -279,7 +279,7 @@ void ConvertToStoredForm(PoleList& poles) {
 bool RunResidueFit(FitterState& state, bool withDc) {
   if (state.data == nullptr || state.data->empty() || state.model == nullptr ||
       state.model->constant.empty()) {
-    state.error.Record(26);
+    state.error.Record(ErrorCode::kInconsistentData);
     return false;
   }
   ResidueProblem problem(state, withDc);

@@ -70,13 +70,13 @@ PortMatrix EvaluatePoint(const FitterState& state, double f) {
 }
 
 int SweepModelAdaptive(FitterState& state, double tolerance, double stopFrequency) {
-  if (!state.HasFit()) return state.error.Record(8);
+  if (!state.HasFit()) return state.error.Record(ErrorCode::kNoFit);
   double t = tolerance;
   if (!(t >= 0.01)) t = 0.01;
   if (t > 0.7) t = 0.7;
   const double stop = stopFrequency == 0.0 ? state.settings.upperBandFrequency : stopFrequency;
   // An endless grid cannot be swept.
-  if (!std::isfinite(stop)) return state.error.Record(45);
+  if (!std::isfinite(stop)) return state.error.Record(ErrorCode::kInvalidArguments);
 
   double low = 1e20;
   for (int row = 0; row < state.model->n; ++row) low = std::min(low, PoleRange(state, row).low);
@@ -111,9 +111,9 @@ int SweepModelAdaptive(FitterState& state, double tolerance, double stopFrequenc
 }
 
 int SweepModelLinear(FitterState& state, double step, double start, double stop) {
-  if (!state.HasFit()) return state.error.Record(8);
+  if (!state.HasFit()) return state.error.Record(ErrorCode::kNoFit);
   if (!(step > 0.0) || !(start < stop) || !((stop - start) / step <= kMaxLinearSteps)) {
-    return state.error.Record(45);
+    return state.error.Record(ErrorCode::kInvalidArguments);
   }
   auto set = NewSet(state);
   for (long long k = 0;; ++k) {
@@ -126,10 +126,10 @@ int SweepModelLinear(FitterState& state, double step, double start, double stop)
 }
 
 int SweepModelAtList(FitterState& state, const std::vector<double>& frequencies) {
-  if (!state.HasFit()) return state.error.Record(8);
+  if (!state.HasFit()) return state.error.Record(ErrorCode::kNoFit);
   // A point at a frequency that is not finite cannot be evaluated or stored.
   for (double f : frequencies) {
-    if (!std::isfinite(f)) return state.error.Record(45);
+    if (!std::isfinite(f)) return state.error.Record(ErrorCode::kInvalidArguments);
   }
   auto set = NewSet(state);
   for (double f : frequencies) AppendPoint(state, *set, EvaluatePoint(state, f));

@@ -292,13 +292,14 @@ int ParsePoleFile(TextReader& in, const FitterState& state, ReadResult* result) 
 }  // namespace
 
 int WritePoles(FitterState& state, const char* fileName) {
-  if (!state.HasFit()) return state.error.Record(8);
+  if (!state.HasFit()) return state.error.Record(ErrorCode::kNoFit);
   const std::string name = fileName != nullptr ? fileName : "";
   runlog::Banner(" ****** Writing poles to " + name + " ********\n");
 
   OutputFile file(name.empty() ? nullptr : name.c_str());
   if (file.get() == nullptr) {
-    return name.empty() ? state.error.Record(9) : state.error.RecordFile(name.c_str(), 9);
+    return name.empty() ? state.error.Record(ErrorCode::kCannotWriteFit)
+                        : state.error.RecordFile(name.c_str(), ErrorCode::kCannotWriteFit);
   }
   if (state.outputComment != nullptr) WriteCommentLines(file.get(), state.outputComment);
   runlog::StartLine(kWritingOperation, name);
@@ -320,10 +321,10 @@ int WritePoles(FitterState& state, const char* fileName) {
 }
 
 int ReadPoles(FitterState& state, const char* fileName) {
-  if (state.HasFit()) return state.error.Record(13);
+  if (state.HasFit()) return state.error.Record(ErrorCode::kPoleReadWithFit);
   const std::string name = fileName != nullptr ? fileName : "";
   TextReader in;
-  if (!in.Load(fileName)) return state.error.RecordFile(name.c_str(), 14);
+  if (!in.Load(fileName)) return state.error.RecordFile(name.c_str(), ErrorCode::kCannotReadFit);
   runlog::Write(kReadingOperation, name, " Start: ", runlog::Timestamp(), "\n");
 
   // Everything is read aside and put into the fitter only once the whole
@@ -331,9 +332,9 @@ int ReadPoles(FitterState& state, const char* fileName) {
   ReadResult result;
   result.comment = in.ReadHeaderComment();
   const int code = ParsePoleFile(in, state, &result);
-  if (code == kBadContent) return state.error.RecordFile(name.c_str(), code);
+  if (code == kBadContent) return state.error.RecordFile(name.c_str(), ErrorCode::kInvalidPoleFile);
   if (code == kSilent) return 0;
-  if (code != 0) return state.error.Record(code);
+  if (code != 0) return state.error.Record(static_cast<ErrorCode>(code));
 
   // The fit that may follow works with at least 1000 rows and 200 columns.
   const long long rows = std::max(1000LL, 2LL * result.n);
@@ -343,7 +344,7 @@ int ReadPoles(FitterState& state, const char* fileName) {
       !state.work.allocated() || state.work.max_rows() < rows || state.work.max_cols() < cols;
   if (grow && !grown.Allocate(std::max<long long>(rows, state.work.max_rows()),
                               std::max<long long>(cols, state.work.max_cols()))) {
-    return state.error.Record(25);
+    return state.error.Record(ErrorCode::kSizeExceedsWorkspace);
   }
   auto elements = std::make_unique<ElementTable>(result.n, result.dataType);
 
@@ -364,7 +365,7 @@ int ReadPoles(FitterState& state, const char* fileName) {
 int GetPolesPortCount(FitterState& state, const char* fileName) {
   TextReader in;
   if (!in.Load(fileName)) {
-    return state.error.RecordFile(fileName != nullptr ? fileName : "", 14);
+    return state.error.RecordFile(fileName != nullptr ? fileName : "", ErrorCode::kCannotReadFit);
   }
   in.ReadHeaderComment();
   const int c = in.Peek();

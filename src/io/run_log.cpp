@@ -38,17 +38,19 @@ std::string Timestamp() {
   return text;
 }
 
-void Banner(const std::string& title) {
-  Write("\n ******************************************\n", title,
-        " ******************************************\n");
+void Banner(std::ostream& out, const std::string& title) {
+  out << "\n ******************************************\n"
+      << title << " ******************************************\n";
 }
 
-void StartLine(const char* operation, const std::string& file) {
-  WriteFlushed(operation, file, " start: ", Timestamp(), "\n");
+void StartLine(std::ostream& out, const char* operation, const std::string& file) {
+  out << operation << file << " start: " << Timestamp() << "\n";
+  out.flush();
 }
 
-void EndLine(const char* operation, const std::string& file) {
-  WriteFlushed(operation, file, "   end: ", Timestamp(), "\n");
+void EndLine(std::ostream& out, const char* operation, const std::string& file) {
+  out << operation << file << "   end: " << Timestamp() << "\n";
+  out.flush();
 }
 
 }  // namespace cfit::runlog

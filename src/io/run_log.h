@@ -39,12 +39,19 @@ void WriteFlushed(const Pieces&... pieces) {
 }
 
 // The three banner lines around `title` (which carries its own line feed).
-void Banner(const std::string& title);
+void Banner(std::ostream& out, const std::string& title);
+inline void Banner(const std::string& title) { Banner(Stream(), title); }
 
 // "<operation><file> start: <timestamp>\n" and "<operation><file>   end:
 // <timestamp>\n", flushed.
-void StartLine(const char* operation, const std::string& file);
-void EndLine(const char* operation, const std::string& file);
+void StartLine(std::ostream& out, const char* operation, const std::string& file);
+void EndLine(std::ostream& out, const char* operation, const std::string& file);
+inline void StartLine(const char* operation, const std::string& file) {
+  StartLine(Stream(), operation, file);
+}
+inline void EndLine(const char* operation, const std::string& file) {
+  EndLine(Stream(), operation, file);
+}
 
 }  // namespace cfit::runlog
 

@@ -658,18 +658,19 @@ constexpr const char* kReadingOperation = " Reading from touchstone file ";
 }  // namespace
 
 int ReadTouchstone(FitterState& state, const char* fileName) {
-  if (state.data != nullptr) return state.error.Record(2);
-  if (state.HasFit()) return state.error.Record(3);
+  if (state.data != nullptr) return state.error.Record(ErrorCode::kReadWithData);
+  if (state.HasFit()) return state.error.Record(ErrorCode::kReadWithFit);
   state.error.Clear();
 
   const std::string name = fileName != nullptr ? fileName : "";
   FileText text;
-  if (!text.Load(name.c_str())) return state.error.RecordFile(name.c_str(), 1002);
+  if (!text.Load(name.c_str()))
+    return state.error.RecordFile(name.c_str(), ErrorCode::kCannotOpenTouchstone);
   state.fileComment = ReadHeaderComment(text.begin(), text.end());
 
   const int n = DetectPortCount(text.begin(), text.end(), name);
   state.portCount = n;
-  if (n == 0) return state.error.RecordFile(name.c_str(), 1001);
+  if (n == 0) return state.error.RecordFile(name.c_str(), ErrorCode::kTouchstoneSyntax);
   runlog::StartLine(kReadingOperation, name);
 
   bool ok = false;
@@ -697,14 +698,15 @@ int ReadTouchstone(FitterState& state, const char* fileName) {
   state.elements.reset();
   state.dataType = DataTypeOf(first.options.parameterType);
   if (state.dataType == kNoData) {
-    state.error.RecordFile(name.c_str(), 1003);
+    state.error.RecordFile(name.c_str(), ErrorCode::kUnsupportedParameters);
     ok = false;
   }
   if (ok) state.ResetElementTable();
   runlog::EndLine(kReadingOperation, name);
 
   if (ok) return n;
-  if (state.error.message() == nullptr) state.error.RecordFile(name.c_str(), 1001);
+  if (state.error.message() == nullptr)
+    state.error.RecordFile(name.c_str(), ErrorCode::kTouchstoneSyntax);
   return 0;
 }
 
@@ -713,10 +715,10 @@ int GetTouchstonePortCount(FitterState& state, const char* fileName) {
   FileText text;
   if (!text.Load(name.c_str())) {
     runlog::Write("*** Cannot open the file ", name, " ***\n");
-    return state.error.RecordFile(name.c_str(), 1001);
+    return state.error.RecordFile(name.c_str(), ErrorCode::kTouchstoneSyntax);
   }
   const int n = DetectPortCount(text.begin(), text.end(), name);
-  if (n == 0) return state.error.RecordFile(name.c_str(), 1001);
+  if (n == 0) return state.error.RecordFile(name.c_str(), ErrorCode::kTouchstoneSyntax);
   return n;
 }
 

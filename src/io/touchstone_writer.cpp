@@ -35,7 +35,7 @@ double ImpedanceOf(const FitterState& state, int p) {
 bool WriteHeader(FitterState& state, std::FILE* file, int format) {
   const char letter = TypeLetter(state.dataType);
   if (letter == '\0') {
-    state.error.Record(7);
+    state.error.Record(ErrorCode::kUnknownDataType);
     return false;
   }
   if (state.outputComment != nullptr) {
@@ -120,9 +120,9 @@ void WritePoint(std::FILE* file, const PortMatrix& point, int format) {
 }  // namespace
 
 int WriteTouchstone(FitterState& state, const char* fileName, int format) {
-  if (state.data == nullptr) return state.error.Record(6);
+  if (state.data == nullptr) return state.error.Record(ErrorCode::kNoData);
   OutputFile file(fileName);
-  if (file.get() == nullptr) return state.error.Record(6);
+  if (file.get() == nullptr) return state.error.Record(ErrorCode::kNoData);
   if (!WriteHeader(state, file.get(), format)) return 0;
   for (const PortMatrix& point : state.data->points()) WritePoint(file.get(), point, format);
   return 1;
@@ -130,9 +130,9 @@ int WriteTouchstone(FitterState& state, const char* fileName, int format) {
 
 int WriteDataTable(FitterState& state, const char* fileName, int i, int j, bool header, bool negate,
                    double offset) {
-  if (state.data == nullptr) return state.error.Record(6);
+  if (state.data == nullptr) return state.error.Record(ErrorCode::kNoData);
   OutputFile file(fileName);
-  if (file.get() == nullptr) return state.error.Record(6);
+  if (file.get() == nullptr) return state.error.Record(ErrorCode::kNoData);
   if (header) WriteHeader(state, file.get(), 0);
   const int n = state.data->port_count();
   const bool oneElement = i >= 0 && j >= 0 && i < n && j < n;

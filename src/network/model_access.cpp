@@ -68,7 +68,7 @@ Complex PulseFactor(Complex p, double width) {
 
 int GetElementModelInfo(FitterState& state, int i, int j, int* poleCount, double* constant,
                         double* proportional, double* delay) {
-  if (!state.HasFit() || !InModel(state, i, j)) return state.error.Record(8);
+  if (!state.HasFit() || !InModel(state, i, j)) return state.error.Record(ErrorCode::kNoFit);
   const FittedModel& m = *state.model;
   if (poleCount != nullptr) {
     if (!state.settings.individualPoles) {
@@ -105,8 +105,10 @@ int GetElementPolesResidues(FitterState& state, int i, int j, double* poles, dou
 
 int DefineModel(FitterState& state, int portCount, int dataType, const double* referenceImpedances,
                 bool symmetric) {
-  if (state.portCount > 0 && state.portCount != portCount) return state.error.Record(46);
-  if (portCount < 1 || portCount > kMaxDefinedPorts) return state.error.Record(45);
+  if (state.portCount > 0 && state.portCount != portCount)
+    return state.error.Record(ErrorCode::kFitOfOtherSize);
+  if (portCount < 1 || portCount > kMaxDefinedPorts)
+    return state.error.Record(ErrorCode::kInvalidArguments);
 
   // Everything new is built before the fitter changes, so that a failed
   // allocation leaves it as it was.
@@ -170,14 +172,14 @@ int SetElementModel(FitterState& state, int i, int j, int poleCount, double cons
 int ConvertPulseModelToS(FitterState& state, double pulseWidth, double scale, double delay) {
   if (!state.HasFit() || state.portCount != 1 || state.dataType != kPulse ||
       !InModel(state, 0, 0)) {
-    return state.error.Record(8);
+    return state.error.Record(ErrorCode::kNoFit);
   }
   if (!std::isfinite(pulseWidth) || !std::isfinite(scale) || !std::isfinite(delay)) {
-    return state.error.Record(45);
+    return state.error.Record(ErrorCode::kInvalidArguments);
   }
   FittedModel& m = *state.model;
   const bool common = !state.settings.individualPoles;
-  if (!common && !HasElementLists(m)) return state.error.Record(8);
+  if (!common && !HasElementLists(m)) return state.error.Record(ErrorCode::kNoFit);
   m.id.Renew();
   if (delay > 0.0) Store(m, m.delay, 0, 0, delay, false);
 

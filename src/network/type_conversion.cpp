@@ -84,26 +84,29 @@ void LogSingularPoints(int count, int points, double firstFrequency) {
 int ConvertDataType(FitterState& state, int target) {
   const int from = state.dataType;
   if (target == from) return 1;
-  if (target < kS || target > kABCD) return state.error.Record(32);
-  if (!IsSyz(from)) return state.error.Record(32);
-  if (target == kABCD && (from != kS || state.portCount != 2)) return state.error.Record(49);
+  if (target < kS || target > kABCD) return state.error.Record(ErrorCode::kCannotTransform);
+  if (!IsSyz(from)) return state.error.Record(ErrorCode::kCannotTransform);
+  if (target == kABCD && (from != kS || state.portCount != 2))
+    return state.error.Record(ErrorCode::kAbcdNeedsTwoPort);
 
   state.passivity.dataMargins = MarginList{};
   if (!state.HasFit()) {
     // What an unfinished fit leaves behind is its working pole list.
     state.fit.working.clear();
-    if (state.data == nullptr) return state.error.Record(6);
+    if (state.data == nullptr) return state.error.Record(ErrorCode::kNoData);
   }
 
   if (state.HasPoints()) {
     const int n = state.portCount;
     // A set built for another port count cannot be read with this one's
     // impedances and workspace.
-    if (state.data->port_count() != n) return state.error.Record(26);
+    if (state.data->port_count() != n) return state.error.Record(ErrorCode::kInconsistentData);
     const bool scaled = ConversionNeedsImpedances(from, target);
-    if (scaled && !ValidReferenceImpedances(state, n)) return state.error.Record(17);
+    if (scaled && !ValidReferenceImpedances(state, n))
+      return state.error.Record(ErrorCode::kInvalidImpedance);
     ConversionWorkspace ws;
-    if (!BindConversionWorkspace(state, n, ws)) return state.error.Record(25);
+    if (!BindConversionWorkspace(state, n, ws))
+      return state.error.Record(ErrorCode::kSizeExceedsWorkspace);
     const double* z0 = scaled ? state.impedances->data() : nullptr;
 
     int singular = 0;

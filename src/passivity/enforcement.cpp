@@ -84,7 +84,7 @@ int RunLoop(FitterState& state, LoopKind kind, int row, double threshold, int tr
   bool passive = true;
   const double curveThreshold = kind == LoopKind::kRow ? 1.0 : threshold;
   if (!BuildCurve(state, kind, row, curveThreshold, &curve, &passive)) {
-    if (kind == LoopKind::kRow) state.error.Record(27);
+    if (kind == LoopKind::kRow) state.error.Record(ErrorCode::kModelEnforcementFailed);
     return (kind == LoopKind::kPriorYZ || kind == LoopKind::kPriorS || kind == LoopKind::kRow) ? -1
                                                                                                : 0;
   }
@@ -183,7 +183,7 @@ int PostFit(FitterState& state, double threshold) {
     state.model->id.Renew();
   }
   if (result == 1) return 1;
-  return state.error.Record(27);
+  return state.error.Record(ErrorCode::kModelEnforcementFailed);
 }
 
 }  // namespace
@@ -214,8 +214,8 @@ void ConvertSharedPoles(FitterState& state) {
 }
 
 int EnforceDataPassivity(FitterState& state, double threshold) {
-  if (state.data == nullptr) return state.error.Record(10);
-  if (!MeasurableType(state.dataType)) return state.error.Record(1003);
+  if (state.data == nullptr) return state.error.Record(ErrorCode::kNoSData);
+  if (!MeasurableType(state.dataType)) return state.error.Record(ErrorCode::kUnsupportedParameters);
   state.passivity.dataMargins = MarginList{};
   int result = -1;
   try {
@@ -225,13 +225,13 @@ int EnforceDataPassivity(FitterState& state, double threshold) {
     result = -1;
   }
   if (result == 1) return 1;
-  return state.error.Record(11);
+  return state.error.Record(ErrorCode::kDataEnforcementFailed);
 }
 
 int EnforceModelPassivity(FitterState& state, double threshold) {
   runlog::Banner(" ************* Passivity enforcement ******\n");
-  if (!state.HasFit()) return state.error.Record(12);
-  if (!MeasurableType(state.dataType)) return state.error.Record(1003);
+  if (!state.HasFit()) return state.error.Record(ErrorCode::kNoSFit);
+  if (!MeasurableType(state.dataType)) return state.error.Record(ErrorCode::kUnsupportedParameters);
   ConvertSharedPoles(state);
   runlog::WriteFlushed(" Enforce passivity start: ", runlog::Timestamp(), "\n");
   const int result = PostFit(state, threshold);

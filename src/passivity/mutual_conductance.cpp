@@ -151,14 +151,14 @@ Complex Element(const std::vector<Complex>& y, int n, int i, int j) {
 // and returns element (i, j). Records `badCode` on a failed precondition.
 int Compute(FitterState& state, bool model, int i, int j, double f, bool dc, Complex* out) {
   *out = Complex();
-  const int badCode = model ? 19 : 20;
+  const ErrorCode badCode = model ? ErrorCode::kNoSymmetricFit : ErrorCode::kNoSymmetricData;
   const int n = state.portCount;
   const bool haveSource = model ? state.HasFit() && state.model != nullptr
                                 : state.HasPoints() && state.data->port_count() == n;
   if (!haveSource || !state.symmetric || i < 0 || j < 0 || i >= n || j >= n) {
     return state.error.Record(badCode);
   }
-  if (!MeasurableType(state.dataType)) return state.error.Record(1003);
+  if (!MeasurableType(state.dataType)) return state.error.Record(ErrorCode::kUnsupportedParameters);
   if (!state.impedances.has_value() || static_cast<int>(state.impedances->size()) != n) {
     return state.error.Record(badCode);
   }
@@ -169,7 +169,8 @@ int Compute(FitterState& state, bool model, int i, int j, double f, bool dc, Com
   if (!reuse) {
     cache.valid = false;
     const std::vector<Complex> h = model ? ModelMatrix(state, f) : DataMatrix(*state.data, f);
-    if (!Conductance(h, n, dc, *state.impedances, &cache.values)) return state.error.Record(30);
+    if (!Conductance(h, n, dc, *state.impedances, &cache.values))
+      return state.error.Record(ErrorCode::kNoConnectivity);
     cache.valid = true;
     cache.fromModel = model;
     cache.source = source;
@@ -193,7 +194,7 @@ int GetDataMutualConductance(FitterState& state, int i, int j, double frequency,
                              double* im) {
   Complex v;
   const int result = std::isfinite(frequency) ? Compute(state, false, i, j, frequency, false, &v)
-                                              : state.error.Record(20);
+                                              : state.error.Record(ErrorCode::kNoSymmetricData);
   if (re != nullptr) *re = v.re;
   if (im != nullptr) *im = v.im;
   return result;
@@ -210,7 +211,7 @@ int GetModelMutualConductance(FitterState& state, int i, int j, double frequency
                               double* im) {
   Complex v;
   const int result = std::isfinite(frequency) ? Compute(state, true, i, j, frequency, false, &v)
-                                              : state.error.Record(19);
+                                              : state.error.Record(ErrorCode::kNoSymmetricFit);
   if (re != nullptr) *re = v.re;
   if (im != nullptr) *im = v.im;
   return result;

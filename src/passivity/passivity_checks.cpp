@@ -33,14 +33,16 @@ bool HasModel(const FitterState& state) { return state.HasFit() && state.model !
 
 int CheckDataPassivity(FitterState& state, double* largestMeasure, double* frequency) {
   if (state.data == nullptr)
-    return FailWithZeros(largestMeasure, frequency, state.error.Record(10));
+    return FailWithZeros(largestMeasure, frequency, state.error.Record(ErrorCode::kNoSData));
   if (!MeasurableType(state.dataType)) {
-    return FailWithZeros(largestMeasure, frequency, state.error.Record(1003));
+    return FailWithZeros(largestMeasure, frequency,
+                         state.error.Record(ErrorCode::kUnsupportedParameters));
   }
   PassivityCurve curve;
   bool passive = true;
   if (!SampledSweep(state, 1.0, &curve, &passive)) {
-    return FailWithZeros(largestMeasure, frequency, state.error.Record(33));
+    return FailWithZeros(largestMeasure, frequency,
+                         state.error.Record(ErrorCode::kDataPassivityUnknown));
   }
   double best = 0.0, where = 0.0;
   for (const PassivityPoint& p : curve) {
@@ -59,13 +61,16 @@ int CheckDataPassivity(FitterState& state, double* largestMeasure, double* frequ
 }
 
 int CheckModelPassivity(FitterState& state, double* largestMeasure, double* frequency) {
-  if (!HasModel(state)) return FailWithZeros(largestMeasure, frequency, state.error.Record(12));
+  if (!HasModel(state))
+    return FailWithZeros(largestMeasure, frequency, state.error.Record(ErrorCode::kNoSFit));
   if (!MeasurableType(state.dataType)) {
-    return FailWithZeros(largestMeasure, frequency, state.error.Record(1003));
+    return FailWithZeros(largestMeasure, frequency,
+                         state.error.Record(ErrorCode::kUnsupportedParameters));
   }
   bool passive = true;
   if (!ModelSweep(state, 1.0, &state.passivity.checkCurve, &passive)) {
-    return FailWithZeros(largestMeasure, frequency, state.error.Record(27));
+    return FailWithZeros(largestMeasure, frequency,
+                         state.error.Record(ErrorCode::kModelEnforcementFailed));
   }
   double best = 0.0, where = 0.0;
   for (const PassivityPoint& p : state.passivity.checkCurve) {
@@ -86,12 +91,12 @@ int CheckModelPassivity(FitterState& state, double* largestMeasure, double* freq
 int GetDataPassivityMargins(FitterState& state) {
   MarginList& list = state.passivity.dataMargins;
   list = MarginList{};
-  if (state.data == nullptr) return state.error.Record(6);
-  if (!MeasurableType(state.dataType)) return state.error.Record(1003);
+  if (state.data == nullptr) return state.error.Record(ErrorCode::kNoData);
+  if (!MeasurableType(state.dataType)) return state.error.Record(ErrorCode::kUnsupportedParameters);
   bool passive = true;
   if (!SampledSweep(state, 1.0, &list.points, &passive) || list.points.empty()) {
     list = MarginList{};
-    return state.error.Record(33);
+    return state.error.Record(ErrorCode::kDataPassivityUnknown);
   }
   for (PassivityPoint& p : list.points) p.measure = PassivityMargin(p.measure, state.dataType);
   return 1;
@@ -100,12 +105,12 @@ int GetDataPassivityMargins(FitterState& state) {
 int GetModelPassivityMargins(FitterState& state) {
   MarginList& list = state.passivity.modelMargins;
   list = MarginList{};
-  if (!HasModel(state)) return state.error.Record(8);
-  if (!MeasurableType(state.dataType)) return state.error.Record(1003);
+  if (!HasModel(state)) return state.error.Record(ErrorCode::kNoFit);
+  if (!MeasurableType(state.dataType)) return state.error.Record(ErrorCode::kUnsupportedParameters);
   bool passive = true;
   if (!ModelSweep(state, 1.0, &list.points, &passive) || list.points.empty()) {
     list = MarginList{};
-    return state.error.Record(34);
+    return state.error.Record(ErrorCode::kModelPassivityUnknown);
   }
   for (PassivityPoint& p : list.points) p.measure = PassivityMargin(p.measure, state.dataType);
   return 1;

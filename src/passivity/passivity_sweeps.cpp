@@ -108,7 +108,7 @@ void Band(const FitterState& state, int only, double* fmin, double* fmax) {
 bool ModelMeasure(FitterState& state, double f, double* measure) {
   *measure = 0.0;
   if (!MeasurableType(state.dataType)) {
-    state.error.Record(1003);
+    state.error.Record(ErrorCode::kUnsupportedParameters);
     return true;
   }
   MeasureWorkspace work(state.model->n);
@@ -119,7 +119,7 @@ bool SampledSweep(FitterState& state, double threshold, PassivityCurve* curve, b
   curve->clear();
   *passive = true;
   if (!MeasurableType(state.dataType)) {
-    state.error.Record(1003);
+    state.error.Record(ErrorCode::kUnsupportedParameters);
     return true;
   }
   const SampledData& data = *state.data;
@@ -142,7 +142,7 @@ bool ModelSweep(FitterState& state, double threshold, PassivityCurve* curve, boo
   double fmin, fmax;
   Band(state, -1, &fmin, &fmax);
   if (!MeasurableType(state.dataType)) {
-    state.error.Record(1003);
+    state.error.Record(ErrorCode::kUnsupportedParameters);
     curve->clear();
     *passive = true;
     return true;
