@@ -51,6 +51,8 @@ bool cCfit::Init(cFitParams* params) {
   s.passivity = p.passivity;
   s.reducePoints = p.reducePoints;
   s.poleRatioBound = p.poleRatioBound;
+  // The setting replaces a bound a reactive top raised.
+  state_.fit.poleRatioBound.reset();
   s.symmetryTolerance = p.symmetryTolerance;
   s.addZeroHzPoint = p.addZeroHzPoint;
   s.prepareSData = p.prepareSData;
@@ -219,7 +221,9 @@ int cCfit::WriteDataTable(const char* fileName, int i, int j, bool header, bool 
 // Fitting, model evaluation and sweeps
 
 int cCfit::Fit() {
-  return Guarded(0, ErrorCode::kFitFailed, [&] { return cfit::Fit(state_); });
+  return Guarded(0, ErrorCode::kFitFailed, [&] {
+    return cfit::Fit(state_, RunContext(runlog::Stream(), &state_.progress, state_.cancelFlag));
+  });
 }
 
 int cCfit::EvaluateModelElement(int i, int j, double frequency, double* value) {

@@ -14,7 +14,7 @@ bool FitterState::HasFit() const {
   if (portCount == 0 && !impedances.has_value()) return false;
   if (model == nullptr || model->constant.empty() || elements == nullptr) return false;
   if (model->n != portCount) return false;
-  if (settings.individualPoles) {
+  if (model->individual()) {
     if (portCount < 1 || model->elementPoles.empty() || model->delay.empty()) return false;
     for (const PoleList& poles : model->elementPoles) {
       if (!poles.empty()) return true;

@@ -60,20 +60,17 @@ struct Settings {
   double timeStep = 0.0;
 };
 
-// Working fields of the fitting engine. The working pole list and the
-// current element live for one fit; workingQLimit carries over between the
-// fits of one fitter and only grows (up to the pole ratio bound).
+// What the fitting engine keeps between the fits of one fitter. The working
+// pole list lives for one fit. The quality limit given to starting poles
+// only grows (up to the pole ratio bound); once a reactive top has raised
+// the pole ratio bound, the raised bound holds for the life of the fitter
+// (before that, the setting applies).
 struct FitContext {
   PoleList working;
-  int row = 0;
-  int column = 0;
   double workingQLimit = 100.0;
+  std::optional<double> poleRatioBound;
   // Least squares with column pivoting (default) or plain Householder QR.
   bool pivoting = true;
-  // Extended fit: the rows of added points are down-weighted.
-  bool rowWeighting = false;
-  // Share of the progress fraction one least-squares factorisation covers.
-  double progressStep = 0.0;
 };
 
 struct FitterState {

@@ -10,6 +10,7 @@
 #ifndef CFIT_CORE_RUN_CONTEXT_H
 #define CFIT_CORE_RUN_CONTEXT_H
 
+#include <atomic>
 #include <ostream>
 #include <string>
 
@@ -45,17 +46,33 @@ class RunContext {
     runlog::EndLine(*log_, operation, file);
   }
 
-  // The host set its cancel byte.
-  bool Cancelled() const { return cancel_ != nullptr && *cancel_ != 0; }
+  // The host's other threads set the cancel byte and read the progress
+  // while an operation runs, so both are accessed atomically (relaxed: no
+  // other data is published through them).
+
+  // The host set its cancel byte. The byte is only read; atomic_ref needs a
+  // non-const object.
+  bool Cancelled() const {
+    return cancel_ != nullptr &&
+           std::atomic_ref<char>(*const_cast<char*>(cancel_)).load(std::memory_order_relaxed) != 0;
+  }
 
   // Progress fraction, 0 to 1; a context without a progress cell drops it.
   void SetProgress(double fraction) const {
-    if (progress_ != nullptr) *progress_ = fraction;
+    if (progress_ != nullptr) {
+      std::atomic_ref<double>(*progress_).store(fraction, std::memory_order_relaxed);
+    }
   }
   void AddProgress(double step) const {
-    if (progress_ != nullptr) *progress_ += step;
+    if (progress_ == nullptr) return;
+    std::atomic_ref<double> cell(*progress_);
+    cell.store(cell.load(std::memory_order_relaxed) + step, std::memory_order_relaxed);
   }
-  double progress() const { return progress_ != nullptr ? *progress_ : 0.0; }
+  double progress() const {
+    return progress_ != nullptr
+               ? std::atomic_ref<double>(*progress_).load(std::memory_order_relaxed)
+               : 0.0;
+  }
 
  private:
   std::ostream* log_;

@@ -20,12 +20,9 @@ constexpr double kGuardPeriods = 5.0;
 
 }  // namespace
 
-double EstimateDelay(FitterState& state, int i, int j) {
-  const auto& points = state.data->points();
-  if (static_cast<int>(points.size()) < kMinimumPoints) {
-    state.error.Record(ErrorCode::kInconsistentData);
-    return 0.0;
-  }
+Result<double> EstimateDelay(const FitSeries& series) {
+  const int count = series.size();
+  if (count < kMinimumPoints) return ErrorCode::kInconsistentData;
 
   // Phase increments of consecutive pairs, from the pair (second, third).
   struct Step {
@@ -33,20 +30,20 @@ double EstimateDelay(FitterState& state, int i, int j) {
     double dphi;
   };
   std::vector<Step> steps;
-  steps.reserve(points.size());
+  steps.reserve(static_cast<std::size_t>(count));
   bool small = false;
   double phase = 0.0;
   double span = 0.0;
-  for (std::size_t k = 2; k < points.size(); ++k) {
-    const Complex a = points[k - 1].Get(i, j);
-    const Complex b = points[k].Get(i, j);
+  for (int k = 2; k < count; ++k) {
+    const Complex a = series.value[k - 1];
+    const Complex b = series.value[k];
     const double product = Abs(a) * Abs(b);
     if (product < kSmallSignalOn) small = true;
     if (product > kSmallSignalOff) small = false;
     if (small) continue;
     // sin of the angle between a and b; rounding may push it past +-1.
     const double sine = std::clamp((a.re * b.im - a.im * b.re) / product, -1.0, 1.0);
-    const Step step{points[k].frequency() - points[k - 1].frequency(), std::asin(sine)};
+    const Step step{series.frequency[k] - series.frequency[k - 1], std::asin(sine)};
     phase += step.dphi;
     span += step.df;
     steps.push_back(step);
@@ -63,8 +60,12 @@ double EstimateDelay(FitterState& state, int i, int j) {
       deviation += s.df * r * r;
       width += s.df;
     }
+    // A phase that wanders around its mean slope is no pure delay; the
+    // estimate is shortened by its roughness and by a guard of five periods
+    // of the highest frequency, so that a removed delay never overshoots
+    // (an overshoot would make the remaining curve non-causal).
     const double roughness = std::sqrt(deviation / width) / std::fabs(slope);
-    const double fLast = points.back().frequency();
+    const double fLast = series.frequency.back();
     const double guard = kGuardPeriods / fLast;
     // A NaN roughness (flat phase) counts as too rough.
     if (roughness < kRoughnessLimit && width > kMinimumSpanShare * fLast &&
@@ -72,23 +73,15 @@ double EstimateDelay(FitterState& state, int i, int j) {
       tau = tau0 * (1.0 - roughness) - guard;
     }
   }
-  FittedModel* model = state.model.get();
-  if (model != nullptr && !model->delay.empty() && i < model->n && j < model->n) {
-    model->delay[model->Index(i, j)] = tau;
-    if (state.symmetric) model->delay[model->Index(j, i)] = tau;
-  }
   return tau;
 }
 
-void ApplyDelay(FitterState& state, int i, int j, double tau, bool forward) {
+void ApplyDelay(FitSeries& series, double tau, bool forward) {
   if (!(tau > 0.0)) return;
   const double sign = forward ? 1.0 : -1.0;
-  for (PortMatrix& point : state.data->points()) {
-    const Complex rotated =
-        point.Get(i, j) *
-        Exp(Complex(0.0, sign * 2.0 * std::numbers::pi * point.frequency() * tau));
-    point.Set(i, j, rotated);
-    if (state.symmetric) point.Set(j, i, rotated);
+  for (int k = 0; k < series.size(); ++k) {
+    series.value[k] = series.value[k] *
+                      Exp(Complex(0.0, sign * 2.0 * std::numbers::pi * series.frequency[k] * tau));
   }
 }
 

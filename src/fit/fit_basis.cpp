@@ -1,32 +1,16 @@
 #include "fit/fit_basis.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
 namespace cfit {
 
 namespace {
-// Down-weighting of the rows of points added above the band.
+// Points added above the band only steer the roll-off; they must not
+// outweigh the measured points.
 constexpr double kAddedRowWeight = 0.2;
 }  // namespace
-
-Complex FittedQuantity(const FitterState& state, const PortMatrix& point) {
-  if (!state.settings.individualPoles) {
-    Complex sum;
-    const int n = point.order();
-    for (int i = 0; i < n; ++i) {
-      for (int j = 0; j < n; ++j) {
-        if ((i + j) % 2 == 0) {
-          sum += point.At(i, j);
-        } else {
-          sum -= point.At(i, j);
-        }
-      }
-    }
-    return sum;
-  }
-  return point.Get(state.fit.row, state.fit.column);
-}
 
 Complex PulseSpectrum(double f, double tau) {
   if (f == 0.0) return {tau, 0.0};
@@ -62,25 +46,15 @@ void PoleBasis(const PoleList& poles, double f, Complex* out) {
   }
 }
 
-int FittedAsymptoteMode(const FitterState& state) {
-  if (state.elements == nullptr) return kConstant;
-  if (!state.settings.individualPoles) return state.elements->AsymptoteModeAt(0, 0);
-  return state.elements->AsymptoteModeAt(state.fit.row, state.fit.column, state.fit.row,
-                                         state.fit.column);
-}
-
-bool FittedDcConstrained(const FitterState& state) {
-  if (state.elements == nullptr) return false;
-  if (!state.settings.individualPoles) return state.elements->DcFlagAt(0, 0) == 0;
-  return state.elements->DcFlagAt(state.fit.row, state.fit.column, state.fit.row,
-                                  state.fit.column) == 0;
-}
-
-int FirstAddedPoint(const SampledData& data) { return data.point_count() - data.marked_count(); }
-
-double RowWeight(const FitterState& state, int k) {
-  if (state.fit.rowWeighting && k >= FirstAddedPoint(*state.data)) return kAddedRowWeight;
+double RowWeight(const FitSeries& series, const FitOptions& options, int k) {
+  if (options.extendedFit && k >= series.sampled) return kAddedRowWeight;
   return 1.0;
+}
+
+double LargestMagnitude(const std::vector<Complex>& values) {
+  double largest = 0.0;
+  for (const Complex& v : values) largest = std::max(largest, Abs(v));
+  return largest;
 }
 
 }  // namespace cfit

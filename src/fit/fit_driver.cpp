@@ -1,41 +1,37 @@
 #include "fit/fit_driver.h"
 
-#include <atomic>
+#include <algorithm>
 #include <cmath>
 #include <memory>
-#include <optional>
-#include <utility>
 #include <vector>
 
 #include "fit/delay.h"
 #include "fit/pole_identification.h"
-#include "fit/residues.h"
 #include "io/run_log.h"
 
 namespace cfit {
 
 namespace {
 
-// Elements whose largest value is at least this are fitted on the plain
-// sampled data in an extended fit.
+// An element whose values stay below this is small enough that its roll-off
+// above the band is poorly determined by the samples; an extended fit gives
+// it added points that continue its last value with a first-order roll-off.
 constexpr double kExtendThreshold = 0.6;
 
-// Progress is read by another thread while a fit runs.
-void SetProgress(FitterState& state, double value) {
-  std::atomic_ref<double>(state.progress).store(value, std::memory_order_relaxed);
+// Records the failure's code (if any) in the fitter's error slot.
+template <class T>
+bool Check(FitterState& state, const Result<T>& result) {
+  if (!result.ok() && result.failure().code.has_value()) state.error.Record(*result.failure().code);
+  return result.ok();
 }
 
-bool Cancelled(const FitterState& state) {
-  return state.cancelFlag != nullptr &&
-         std::atomic_ref<char>(*state.cancelFlag).load(std::memory_order_relaxed) != 0;
-}
-
-// A fresh model of N x N zero tables.
-void ClearModel(FitterState& state) {
+// A fresh model of N x N zero tables with the given pole shape.
+void ClearModel(FitterState& state, PoleShape shape) {
   auto model = std::make_unique<FittedModel>();
   const int n = state.portCount;
   const std::size_t nn = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
   model->n = n;
+  model->shape = shape;
   model->elementPoles.assign(nn, PoleList{});
   model->constant.assign(nn, 0.0);
   model->proportional.assign(nn, 0.0);
@@ -46,63 +42,28 @@ void ClearModel(FitterState& state) {
   state.fit.working.clear();
 }
 
-// Holds the data set the fitter had before the fit changed it (the point
-// limit, the extended data) and puts it back on every way out.
-class DataRestorer {
+// The pole limits of one fit, taken from the fitter and handed back on every
+// way out of the fit.
+class CarriedLimits {
  public:
-  explicit DataRestorer(FitterState& state) : state_(state) {}
-  ~DataRestorer() { Restore(); }
-  DataRestorer(const DataRestorer&) = delete;
-  DataRestorer& operator=(const DataRestorer&) = delete;
+  explicit CarriedLimits(FitterState& state)
+      : context_(state.fit), setting_(state.settings.poleRatioBound) {
+    limits.workingQLimit = context_.workingQLimit;
+    limits.poleRatioBound = context_.poleRatioBound.value_or(setting_);
+  }
+  ~CarriedLimits() {
+    context_.workingQLimit = limits.workingQLimit;
+    if (limits.poleRatioBound != setting_) context_.poleRatioBound = limits.poleRatioBound;
+  }
+  CarriedLimits(const CarriedLimits&) = delete;
+  CarriedLimits& operator=(const CarriedLimits&) = delete;
 
-  // Replaces the fitter's data for the fit, keeping the original.
-  void Replace(std::unique_ptr<SampledData> replacement) {
-    auto previous = std::exchange(state_.data, std::move(replacement));
-    if (original_ == nullptr) original_ = std::move(previous);
-  }
-  void Restore() {
-    if (original_ != nullptr) state_.data = std::move(original_);
-  }
+  PoleLimits limits;
 
  private:
-  FitterState& state_;
-  std::unique_ptr<SampledData> original_;
+  FitContext& context_;
+  double setting_;
 };
-
-// Extended fit: fallback indexing and row weighting for the duration.
-class ExtendedFitScope {
- public:
-  ExtendedFitScope(FitterState& state, bool on) : state_(state), fallback_(on) {
-    state_.fit.rowWeighting = on;
-  }
-  ~ExtendedFitScope() { state_.fit.rowWeighting = false; }
-  ExtendedFitScope(const ExtendedFitScope&) = delete;
-  ExtendedFitScope& operator=(const ExtendedFitScope&) = delete;
-
- private:
-  FitterState& state_;
-  ScopedFallbackIndexing fallback_;
-};
-
-// Writes element (i, j)'s values into the extended set: the sampled values at
-// the sampled frequencies, and a first-order roll-off from the last value
-// above the band.
-void PrepareExtendedElement(const SampledData& plain, SampledData& extended, int i, int j) {
-  const auto& source = plain.points();
-  auto& target = extended.points();
-  const double fFirst = source.front().frequency();
-  const double fLast = source.back().frequency();
-  const Complex vLast = source.back().At(i, j);
-  const double w = fLast + 6.0 * (fLast - fFirst);
-  for (std::size_t k = 0; k < target.size(); ++k) {
-    PortMatrix& p = target[k];
-    if (k < source.size()) {
-      p.At(0, 0) = source[k].At(i, j);
-    } else {
-      p.At(0, 0) = vLast / (Complex(1.0, 0.0) + Complex(0.0, (p.frequency() - fLast) / w));
-    }
-  }
-}
 
 bool AllFinite(const SampledData& data) {
   for (const PortMatrix& p : data.points()) {
@@ -115,176 +76,339 @@ bool AllFinite(const SampledData& data) {
   return true;
 }
 
-double LargestMagnitude(const SampledData& data, int i, int j) {
+double LargestElementMagnitude(std::span<const PortMatrix> points, int i, int j) {
   double largest = 0.0;
-  for (const PortMatrix& p : data.points()) largest = std::max(largest, Abs(p.At(i, j)));
+  for (const PortMatrix& p : points) largest = std::max(largest, Abs(p.At(i, j)));
   return largest;
+}
+
+FitSeries ElementSeries(std::span<const PortMatrix> points, int i, int j) {
+  FitSeries series;
+  series.frequency.reserve(points.size());
+  series.value.reserve(points.size());
+  for (const PortMatrix& p : points) {
+    series.frequency.push_back(p.frequency());
+    series.value.push_back(p.At(i, j));
+  }
+  series.sampled = series.size();
+  return series;
+}
+
+// Element (i, j) on the extended band: its values at the sampled
+// frequencies, and above the band a first-order roll-off from its last
+// value.
+FitSeries ExtendedElementSeries(const FitSeries& band, std::span<const PortMatrix> points, int i,
+                                int j) {
+  FitSeries series = band;
+  if (points.empty()) return series;
+  const double fFirst = points.front().frequency();
+  const double fLast = points.back().frequency();
+  const Complex vLast = points.back().At(i, j);
+  const double w = fLast + 6.0 * (fLast - fFirst);
+  for (int k = 0; k < series.size(); ++k) {
+    if (k < static_cast<int>(points.size())) {
+      series.value[k] = points[k].At(i, j);
+    } else {
+      series.value[k] =
+          vLast / (Complex(1.0, 0.0) + Complex(0.0, (series.frequency[k] - fLast) / w));
+    }
+  }
+  return series;
+}
+
+// Options every fit of this fitter shares.
+FitOptions CommonOptions(const FitterState& state) {
+  const Settings& s = state.settings;
+  FitOptions o;
+  o.passivity = s.passivity;
+  o.dataType = state.dataType;
+  o.timeStep = s.timeStep;
+  o.pivoting = state.fit.pivoting;
+  o.extendedFit = s.extendedFit;
+  o.callerBand = s.callerBand;
+  o.lowerBandFrequency = s.lowerBandFrequency;
+  o.upperBandFrequency = s.upperBandFrequency;
+  return o;
+}
+
+// The element table's entries of (i, j): asymptote mode, DC constraint, fixed
+// constant and DC value (unset entries as the table reports them).
+struct ElementEntries {
+  int asymptoteMode = kConstant;
+  bool dcConstrained = false;
+  double fixedConstant = 0.0;
+  double dcValue = kUnset;
+};
+
+ElementEntries EntriesOf(const FitterState& state, int i, int j) {
+  ElementEntries e;
+  if (state.elements == nullptr) return e;
+  const ElementTable& t = *state.elements;
+  e.asymptoteMode = t.AsymptoteModeAt(i, j, i, j);
+  e.dcConstrained = t.DcFlagAt(i, j, i, j) == 0;
+  const double constant = t.ConstantValueAt(i, j, i, j);
+  e.fixedConstant = constant == kUnset ? 0.0 : constant;
+  e.dcValue = t.DcValueAt(i, j, i, j);
+  return e;
+}
+
+// The value a DC-constrained quantity must take at 0 Hz: the table's entry
+// when set, else the real part of a 0 Hz sample, else 0.
+double DcValue(double tableEntry, const std::vector<double>& frequency,
+               std::span<const Complex> value) {
+  if (tableEntry != kUnset) return tableEntry;
+  if (!frequency.empty() && frequency[0] == 0.0) return value[0].re;
+  return 0.0;
+}
+
+// Writes the residue fit of (i, j) into the model's tables, mirrored to
+// (j, i) for a symmetric matrix. Constants and proportional terms add to
+// the entries (zero in a fresh model).
+void StoreFit(FittedModel& model, bool symmetric, int i, int j, const ResidueFit& fit) {
+  auto store = [&](std::vector<double>& table, double value, bool add) {
+    auto put = [&](int r, int c) {
+      double& slot = table[model.Index(r, c)];
+      slot = add ? slot + value : value;
+    };
+    put(i, j);
+    if (symmetric && i != j) put(j, i);
+  };
+  store(model.constant, fit.constant, true);
+  store(model.proportional, fit.proportional, true);
+  store(model.rmsError, fit.rmsError, false);
+  store(model.maxError, fit.maxError, false);
 }
 
 double ModelEntry(const FitterState& state, const std::vector<double>& table, int i, int j) {
   return table[state.model->Index(i, j)];
 }
 
-// Swaps two data sets for the lifetime of the object.
-class DataSwap {
- public:
-  DataSwap(std::unique_ptr<SampledData>& a, std::unique_ptr<SampledData>& b) : a_(a), b_(b) {
-    std::swap(a_, b_);
-  }
-  ~DataSwap() { std::swap(a_, b_); }
-  DataSwap(const DataSwap&) = delete;
-  DataSwap& operator=(const DataSwap&) = delete;
+// Fits element (i, j) of an individual fit, on the extended band when one
+// is given and the element is small.
+bool FitElement(FitterState& state, std::span<const PortMatrix> points, int i, int j,
+                const FitSeries* extendedBand, double step, PoleLimits& limits,
+                const RunContext& run) {
+  run.Write("\n*** Matrix component (", i + 1, ",", j + 1, ") is being fitted ***\n");
+  FittedModel& model = *state.model;
+  FitSeries series =
+      extendedBand != nullptr && LargestElementMagnitude(points, i, j) < kExtendThreshold
+          ? ExtendedElementSeries(*extendedBand, points, i, j)
+          : ElementSeries(points, i, j);
 
- private:
-  std::unique_ptr<SampledData>& a_;
-  std::unique_ptr<SampledData>& b_;
-};
-
-// Fits one element of an individual fit, on the extended set when one is
-// given and the element is small. The element's original values are saved
-// before the delay is removed and put back exactly afterwards.
-bool FitElement(FitterState& state, int i, int j, std::unique_ptr<SampledData>& extended) {
-  state.fit.row = i;
-  state.fit.column = j;
-  runlog::Write("\n*** Matrix component (", i + 1, ",", j + 1, ") is being fitted ***\n");
-
-  const bool useExtended =
-      extended != nullptr && LargestMagnitude(*state.data, i, j) < kExtendThreshold;
-  if (useExtended) PrepareExtendedElement(*state.data, *extended, i, j);
-  std::optional<DataSwap> swap;
-  if (useExtended) swap.emplace(state.data, extended);
-  SampledData* fitted = state.data.get();
-
-  std::vector<Complex> saved;
   double tau = 0.0;
   if (state.settings.extractDelays) {
-    saved.reserve(fitted->points().size());
-    for (const PortMatrix& p : fitted->points()) saved.push_back(p.Get(i, j));
-    tau = EstimateDelay(state, i, j);
-    ApplyDelay(state, i, j, tau, true);
-  }
-
-  const double step = state.fit.progressStep;
-  const double start = state.progress;
-  bool ok = PlaceStartingPoles(state) && SolveSigmaSystem(state);
-  if (ok) SetProgress(state, start + step);
-  ok = ok && FindCPols(state);
-  const bool residues = ok && IdentifyResidues(state);
-  if (residues) SetProgress(state, start + 2.0 * step);
-  runlog::Write("\nmean error(", i + 1, ",", j + 1,
-                ")=", ModelEntry(state, state.model->rmsError, i, j), "\n", "tol  error(", i + 1,
-                ",", j + 1, ")=", ModelEntry(state, state.model->maxError, i, j), "\n");
-  if (residues) CommitPoles(state);
-
-  if (state.settings.extractDelays) {
-    // Put the element's values back as they were (the backward rotation,
-    // without its rounding).
-    std::size_t k = 0;
-    for (PortMatrix& p : fitted->points()) {
-      p.Set(i, j, saved[k]);
-      if (state.symmetric) p.Set(j, i, saved[k]);
-      ++k;
+    const Result<double> estimate = EstimateDelay(series);
+    if (Check(state, estimate)) {
+      tau = *estimate;
+      model.delay[model.Index(i, j)] = tau;
+      if (state.symmetric) model.delay[model.Index(j, i)] = tau;
     }
-    runlog::Write("extracted delay(", i + 1, ",", j + 1, ") = ", tau, "\n");
+    ApplyDelay(series, tau, true);
   }
-  runlog::Stream().flush();
-  state.fit.working.clear();
-  return residues;
+
+  const ElementEntries entries = EntriesOf(state, i, j);
+  FitOptions options = CommonOptions(state);
+  options.asymptoteMode = entries.asymptoteMode;
+  options.dcConstrained = entries.dcConstrained;
+  options.delayRemoved = tau != 0.0;
+  options.progressStep = step;
+  ResidueTarget target;
+  target.value = series.value;
+  target.fixedConstant = entries.fixedConstant;
+  target.dcValue = DcValue(entries.dcValue, series.frequency, series.value);
+
+  // Until the residues are known, the element's maximum error holds the
+  // largest modulus of what is fitted.
+  if (series.size() >= 2) model.maxError[model.Index(i, j)] = LargestMagnitude(series.value);
+  PoleList& working = state.fit.working;
+  const Result<ResidueFit> fit =
+      FitElementSeries(series, options, target, state.work, limits, working, run);
+  if (Check(state, fit)) StoreFit(model, state.symmetric, i, j, *fit);
+  run.Write("\nmean error(", i + 1, ",", j + 1, ")=", ModelEntry(state, model.rmsError, i, j), "\n",
+            "tol  error(", i + 1, ",", j + 1, ")=", ModelEntry(state, model.maxError, i, j), "\n");
+  if (fit.ok()) {
+    CommitPoles(working, model.elementPoles[model.Index(i, j)], limits.workingQLimit, options);
+  }
+  if (state.settings.extractDelays) {
+    run.Write("extracted delay(", i + 1, ",", j + 1, ") = ", tau, "\n");
+  }
+  run.log().flush();
+  working.clear();
+  return fit.ok();
 }
 
-bool FitCommonPoles(FitterState& state) {
-  state.fit.progressStep = 0.5;
-  bool ok = PlaceStartingPoles(state) && SolveSigmaSystem(state);
-  if (ok) SetProgress(state, 0.5);
-  ok = ok && FindCPols(state);
-  const bool residues = ok && IdentifyResidues(state);
-  if (residues) SetProgress(state, 1.0);
+bool FitCommonPoles(FitterState& state, std::span<const PortMatrix> points, PoleLimits& limits,
+                    const RunContext& run) {
   const int n = state.portCount;
+  FittedModel& model = *state.model;
+  FitOptions options = CommonOptions(state);
+  if (state.elements != nullptr) {
+    options.asymptoteMode = state.elements->AsymptoteModeAt(0, 0);
+    options.dcConstrained = state.elements->DcFlagAt(0, 0) == 0;
+  }
+  options.residueOrder = n;
+  options.progressStep = 0.5;
+
+  // The quantity whose poles are common to all elements: the alternating
+  // sum of the elements.
+  FitSeries series;
+  for (const PortMatrix& p : points) {
+    Complex sum;
+    for (int i = 0; i < p.order(); ++i) {
+      for (int j = 0; j < p.order(); ++j) {
+        if ((i + j) % 2 == 0) {
+          sum += p.At(i, j);
+        } else {
+          sum -= p.At(i, j);
+        }
+      }
+    }
+    series.frequency.push_back(p.frequency());
+    series.value.push_back(sum);
+  }
+  series.sampled = series.size();
+
+  // Every element's own series, and the first value of its maximum error.
+  std::vector<FitSeries> elements;
+  std::vector<ResidueTarget> targets;
+  elements.reserve(static_cast<std::size_t>(n) * static_cast<std::size_t>(n));
   for (int i = 0; i < n; ++i) {
     for (int j = 0; j < n; ++j) {
-      runlog::Write("mean error(", i + 1, ",", j + 1,
-                    ")=", ModelEntry(state, state.model->rmsError, i, j), "\n");
+      elements.push_back(ElementSeries(points, i, j));
+      if (series.size() >= 2) {
+        model.maxError[model.Index(i, j)] = LargestMagnitude(elements.back().value);
+      }
+      if (state.symmetric && j > i) continue;
+      const ElementEntries entries = EntriesOf(state, i, j);
+      ResidueTarget target;
+      target.value = elements.back().value;
+      target.row = i;
+      target.column = j;
+      target.mirror = state.symmetric && i != j;
+      target.fixedConstant = entries.fixedConstant;
+      target.dcValue = DcValue(entries.dcValue, series.frequency, target.value);
+      targets.push_back(target);
     }
   }
-  if (residues) CommitPoles(state);
-  state.fit.working.clear();
-  runlog::WriteFlushed(runlog::Timestamp(), "\n");
-  return residues;
+
+  PoleList& working = state.fit.working;
+  bool ok = Check(state, PlaceStartingPoles(series, options, state.work.max_cols(), limits, working,
+                                            run)) &&
+            Check(state, SolveSigmaSystem(series, options, state.work, working, run));
+  if (ok) run.SetProgress(0.5);
+  ok = ok && Check(state, FindCPols(series, options, limits, state.work, working, run));
+  Result<std::vector<ResidueFit>> fits = Failure::Silent();
+  if (ok) {
+    fits = IdentifyResidues(series, targets, options, state.work, working, run);
+    Check(state, fits);
+  }
+  if (fits.ok()) {
+    for (std::size_t t = 0; t < targets.size(); ++t) {
+      StoreFit(model, state.symmetric, targets[t].row, targets[t].column, (*fits)[t]);
+    }
+    run.SetProgress(1.0);
+  }
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) {
+      run.Write("mean error(", i + 1, ",", j + 1, ")=", ModelEntry(state, model.rmsError, i, j),
+                "\n");
+    }
+  }
+  if (fits.ok()) CommitPoles(working, model.commonPoles, limits.workingQLimit, options);
+  working.clear();
+  run.WriteFlushed(runlog::Timestamp(), "\n");
+  return fits.ok();
 }
 
 }  // namespace
 
-SampledData ExtendBand(const SampledData& data) {
-  SampledData extended(1);
-  const auto& points = data.points();
-  for (const PortMatrix& p : points) {
-    PortMatrix q(1);
-    q.set_frequency(p.frequency());
-    extended.Append(std::move(q));
+Result<ResidueFit> FitElementSeries(const FitSeries& series, const FitOptions& options,
+                                    const ResidueTarget& target, WorkingSet& work,
+                                    PoleLimits& limits, PoleList& poles, const RunContext& run) {
+  const double start = run.progress();
+  if (Status s = PlaceStartingPoles(series, options, work.max_cols(), limits, poles, run); !s) {
+    return s.failure();
   }
+  if (Status s = SolveSigmaSystem(series, options, work, poles, run); !s) return s.failure();
+  run.SetProgress(start + options.progressStep);
+  if (Status s = FindCPols(series, options, limits, work, poles, run); !s) return s.failure();
+  Result<std::vector<ResidueFit>> fits = IdentifyResidues(
+      series, std::span<const ResidueTarget>(&target, 1), options, work, poles, run);
+  if (!fits) return fits.failure();
+  run.SetProgress(start + 2.0 * options.progressStep);
+  return fits->front();
+}
+
+FitSeries ExtendBand(std::span<const PortMatrix> points) {
+  FitSeries extended;
+  for (const PortMatrix& p : points) extended.frequency.push_back(p.frequency());
   const int npts = static_cast<int>(points.size());
-  if (npts < 2) return extended;
-  const double fFirst = points.front().frequency();
-  const double fLast = points.back().frequency();
-  const double fPrev = points[npts - 2].frequency();
-  const double reach = fLast + 10.0 * (fLast - fFirst);
-  const double k = std::floor(10.0 * (fLast - fFirst) / (fLast - fPrev));
-  auto add = [&](double f) {
-    PortMatrix q(1);
-    q.set_frequency(f);
-    extended.Append(std::move(q), true);
-  };
-  if (2.0 * k <= npts) {
-    for (int m = 1; m <= static_cast<int>(k); ++m) add(fLast + m * (fLast - fPrev));
-  } else {
-    const int count = npts / 2;
-    const double x = reach / fLast;
-    for (int m = 1; m <= count; ++m) add(fLast * std::pow(x, static_cast<double>(m) / count));
+  extended.sampled = npts;
+  if (npts >= 2) {
+    const double fFirst = points.front().frequency();
+    const double fLast = points.back().frequency();
+    const double fPrev = points[npts - 2].frequency();
+    const double reach = fLast + 10.0 * (fLast - fFirst);
+    // Continue at the last sampling step when that takes few enough points;
+    // otherwise spread half as many points as were sampled geometrically.
+    const double k = std::floor(10.0 * (fLast - fFirst) / (fLast - fPrev));
+    if (2.0 * k <= npts) {
+      for (int m = 1; m <= static_cast<int>(k); ++m) {
+        extended.frequency.push_back(fLast + m * (fLast - fPrev));
+      }
+    } else {
+      const int count = npts / 2;
+      const double x = reach / fLast;
+      for (int m = 1; m <= count; ++m) {
+        extended.frequency.push_back(fLast * std::pow(x, static_cast<double>(m) / count));
+      }
+    }
   }
+  extended.value.assign(extended.frequency.size(), Complex());
   return extended;
 }
 
-bool FitAll(FitterState& state) {
-  ClearModel(state);
-  DataRestorer restorer(state);
+bool FitAll(FitterState& state, const RunContext& run) {
+  const bool individual = state.settings.individualPoles;
+  ClearModel(state, individual ? PoleShape::kIndividual : PoleShape::kCommon);
+  CarriedLimits carried(state);
 
   // Point limit: fit on the first points the working set can hold.
+  std::span<const PortMatrix> points(state.data->points());
   const long long maxRows = state.work.max_rows();
   if (maxRows < 2LL * state.data->point_count() + 2) {
-    runlog::Write(
-        "\n*** Touchstone file contains more points than allowed by parameter setting ***\n",
-        "\n*** Extra points will be ignored during fitting ***\n");
-    restorer.Replace(
-        std::make_unique<SampledData>(state.data->CopyFirst(static_cast<int>(maxRows / 2 - 1))));
+    run.Write("\n*** Touchstone file contains more points than allowed by parameter setting ***\n",
+              "\n*** Extra points will be ignored during fitting ***\n");
+    const long long kept = std::clamp<long long>(maxRows / 2 - 1, 0, points.size());
+    points = points.first(static_cast<std::size_t>(kept));
   }
-  SetProgress(state, 0.0);
+  run.SetProgress(0.0);
 
   bool ok = true;
-  if (!state.settings.individualPoles) {
-    ok = FitCommonPoles(state);
+  if (!individual) {
+    ok = FitCommonPoles(state, points, carried.limits, run);
   } else {
-    const bool extendedFit = state.settings.extendedFit;
-    ExtendedFitScope scope(state, extendedFit);
-    std::unique_ptr<SampledData> extended;
-    if (extendedFit) extended = std::make_unique<SampledData>(ExtendBand(*state.data));
+    std::unique_ptr<FitSeries> extendedBand;
+    if (state.settings.extendedFit) extendedBand = std::make_unique<FitSeries>(ExtendBand(points));
     const int n = state.portCount;
     const long long count = state.symmetric ? 1LL * n * (n + 1) / 2 : 1LL * n * n;
-    state.fit.progressStep = count > 0 ? 0.5 / static_cast<double>(count) : 0.0;
+    // Every element advances the progress by two steps.
+    const double step = count > 0 ? 0.5 / static_cast<double>(count) : 0.0;
     for (int i = 0; i < n && ok; ++i) {
-      if (Cancelled(state)) return false;
+      if (run.Cancelled()) return false;
       for (int j = 0; j < n && ok; ++j) {
         if (state.symmetric && j > i) break;
-        ok = FitElement(state, i, j, extended);
+        ok = FitElement(state, points, i, j, extendedBand.get(), step, carried.limits, run);
       }
     }
     for (int i = 0; i < n; ++i) {
       for (int j = 0; j < n; ++j) {
-        runlog::Write("mean(", i + 1, ",", j + 1,
-                      ")=", ModelEntry(state, state.model->rmsError, i, j), "\n");
+        run.Write("mean(", i + 1, ",", j + 1, ")=", ModelEntry(state, state.model->rmsError, i, j),
+                  "\n");
       }
     }
   }
-  SetProgress(state, 0.0);
+  run.SetProgress(0.0);
   if (!ok) {
     state.error.Record(ErrorCode::kFitFailed);
     return false;
@@ -292,7 +416,7 @@ bool FitAll(FitterState& state) {
   return true;
 }
 
-int Fit(FitterState& state) {
+int Fit(FitterState& state, const RunContext& run) {
   if (state.data == nullptr) return state.error.Record(ErrorCode::kNoDataToFit);
   // Values that are not numbers (a type conversion leaves them where a
   // matrix has no image) would fill the model with them; the model held so
@@ -309,9 +433,9 @@ int Fit(FitterState& state) {
       }
     }
   }
-  runlog::WriteFlushed(" Fitting start: ", runlog::Timestamp(), "\n");
-  const bool ok = FitAll(state);
-  runlog::WriteFlushed(" Fitting   end: ", runlog::Timestamp(), "\n");
+  run.WriteFlushed(" Fitting start: ", runlog::Timestamp(), "\n");
+  const bool ok = FitAll(state, run);
+  run.WriteFlushed(" Fitting   end: ", runlog::Timestamp(), "\n");
   return ok ? 1 : 0;
 }
 

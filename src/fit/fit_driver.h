@@ -1,8 +1,16 @@
-// The fitting driver: what is fitted, in which order and on which data.
+// The fitting driver: what is fitted, in which order and on which series.
+// It is the only part of the fitting engine that sees the fitter's state;
+// the routines under it take the series, options, poles and working set
+// they work on.
 #ifndef CFIT_FIT_FIT_DRIVER_H
 #define CFIT_FIT_FIT_DRIVER_H
 
+#include <span>
+
 #include "api/fitter_state.h"
+#include "core/run_context.h"
+#include "fit/fit_basis.h"
+#include "fit/residues.h"
 
 namespace cfit {
 
@@ -10,17 +18,27 @@ namespace cfit {
 // finite number, both before the model changes) into a fresh model: every
 // element with its own poles (only the lower triangle of a symmetric
 // matrix), or one pole set common to all elements. Logs the start and end
-// lines and per-element errors; returns true when every fitted element
-// succeeded. The sampled data are left as they were.
-int Fit(FitterState& state);
+// lines and per-element errors to the run context, reports progress there
+// and stops between rows when its cancel byte is set; returns true when
+// every fitted element succeeded. The sampled data are left as they were.
+int Fit(FitterState& state, const RunContext& run);
 
 // The body of Fit, between its start and end lines.
-bool FitAll(FitterState& state);
+bool FitAll(FitterState& state, const RunContext& run);
 
-// The extended data set of a fit with the extended-fit option: one 1 x 1
-// point at every sampled frequency, then marked points above the band
-// reaching F_last + 10 (F_last - F_first).
-SampledData ExtendBand(const SampledData& data);
+// The frequencies of an extended fit (values zero): every sampled
+// frequency, then points above the band reaching
+// F_last + 10 (F_last - F_first), counted as added.
+FitSeries ExtendBand(std::span<const PortMatrix> points);
+
+// The fit of one element on its series (after delay removal; on the plain
+// or the extended band): starting poles, one relocation, residues. On
+// success the poles hold the element's terms in stored form (not yet
+// pruned) and the result its constant, proportional term and accuracy.
+// Failures as the routines report them.
+Result<ResidueFit> FitElementSeries(const FitSeries& series, const FitOptions& options,
+                                    const ResidueTarget& target, WorkingSet& work,
+                                    PoleLimits& limits, PoleList& poles, const RunContext& run);
 
 }  // namespace cfit
 

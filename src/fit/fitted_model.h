@@ -23,8 +23,16 @@
 
 namespace cfit {
 
+// How the model's poles are held: per element, or one list common to all
+// elements.
+enum class PoleShape { kIndividual, kCommon };
+
 struct FittedModel {
   int n = 0;
+  // Set where the model is made (a fit, a pole-file read, DefineModel, a
+  // conversion); readers of the pole lists go by it, not by the setting that
+  // chooses the next fit.
+  PoleShape shape = PoleShape::kIndividual;
 
   // Common-pole fits: one list whose terms carry N x N residues.
   PoleList commonPoles;
@@ -42,6 +50,8 @@ struct FittedModel {
   // Identity for caches of values derived from the model; code that changes
   // the model in place calls id.Renew().
   ObjectId id;
+
+  bool individual() const { return shape == PoleShape::kIndividual; }
 
   std::size_t Index(int i, int j) const {
     return static_cast<std::size_t>(i) * static_cast<std::size_t>(n) + static_cast<std::size_t>(j);

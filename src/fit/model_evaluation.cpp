@@ -32,7 +32,7 @@ Complex EvaluateElement(const FitterState& state, int i, int j, double f) {
   const double e =
       model.proportional.empty() || !UsesProportional(state, i, j) ? 0.0 : model.proportional[own];
 
-  if (!state.settings.individualPoles) {
+  if (!model.individual()) {
     if (f == 0.0) {
       double sum = d;
       for (const PoleTerm& term : model.commonPoles) sum += term.GetResidue(i, j).re;
@@ -77,7 +77,7 @@ PoleBand PoleRange(const FitterState& state, int row) {
     largestAbs = std::max(largestAbs, Abs(p));
   };
   const FittedModel& model = *state.model;
-  if (!state.settings.individualPoles) {
+  if (!model.individual()) {
     for (const PoleTerm& term : model.commonPoles) take(term);
   } else if (!model.elementPoles.empty() && row >= 0 && row < model.n) {
     for (int j = 0; j < model.n; ++j) {

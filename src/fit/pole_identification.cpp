@@ -4,8 +4,6 @@
 #include <cmath>
 #include <vector>
 
-#include "fit/fit_basis.h"
-#include "io/run_log.h"
 #include "numeric/eigen_general.h"
 #include "numeric/householder_qr.h"
 #include "numeric/pivoted_qr.h"
@@ -14,7 +12,9 @@ namespace cfit {
 
 namespace {
 
-// Starting-pole constants, normal and with the passivity option.
+// Starting-pole constants, normal and with the passivity option. A passive
+// model needs its resonances caught more closely, so the passivity option
+// lowers the turning-point threshold and adds regular poles more often.
 struct StartingConstants {
   double turningFactor;  // turning-point threshold as a share of the largest value
   int regularStep;       // regular pole every so many points
@@ -23,121 +23,75 @@ struct StartingConstants {
 constexpr StartingConstants kNormal{0.01, 10, 0.05};
 constexpr StartingConstants kPassive{0.005, 3, 0.02};
 
+// A reactive top (a Y or Z element growing like j f without a proportional
+// term) needs a pole of very high quality far above the band; both limits are
+// lifted so that it survives relocation and pruning.
 constexpr double kReactiveTopBound = 1e10;
+// Poles far above the band of an extended fit only model the added roll-off.
 constexpr double kExtendedPoleLimit = 1e11;
+// The one pole a fit keeps when every relocated pole was dropped.
 constexpr double kDroppedPoleFallback = -1e9;
 
-double ElementConstant(const FitterState& state, int i, int j) {
-  const FittedModel* model = state.model.get();
-  if (model == nullptr || model->constant.empty() || i >= model->n || j >= model->n) return 0.0;
-  return model->constant[model->Index(i, j)];
-}
+constexpr int kDataTypeS = 1;
+constexpr int kDataTypePulse = 5;
 
-// The constant term matching the fitted quantity.
-double FittedConstant(const FitterState& state) {
-  if (state.settings.individualPoles) {
-    return ElementConstant(state, state.fit.row, state.fit.column);
-  }
-  double sum = 0.0;
-  const int n = state.portCount;
-  for (int i = 0; i < n; ++i) {
-    for (int j = 0; j < n; ++j)
-      sum += ((i + j) % 2 == 0 ? 1.0 : -1.0) * ElementConstant(state, i, j);
-  }
-  return sum;
-}
-
-bool ElementHasDelay(const FitterState& state) {
-  const FittedModel* model = state.model.get();
-  if (!state.settings.individualPoles || model == nullptr || model->delay.empty()) return false;
-  if (state.fit.row >= model->n || state.fit.column >= model->n) return false;
-  return model->delay[model->Index(state.fit.row, state.fit.column)] != 0.0;
-}
-
-// Records the largest |v - d| as the first value of the maximum-error table:
-// the fitted element's own entry, or every element's in a common-pole fit.
-void SeedMaximumErrors(FitterState& state) {
-  FittedModel* model = state.model.get();
-  if (model == nullptr || model->maxError.empty()) return;
-  if (state.settings.individualPoles) {
-    const int i = state.fit.row, j = state.fit.column;
-    if (i >= model->n || j >= model->n) return;
-    const double d = ElementConstant(state, i, j);
-    double largest = 0.0;
-    for (const PortMatrix& p : state.data->points()) {
-      largest = std::max(largest, Abs(p.Get(i, j) - d));
-    }
-    model->maxError[model->Index(i, j)] = largest;
-    return;
-  }
-  for (int i = 0; i < model->n; ++i) {
-    for (int j = 0; j < model->n; ++j) {
-      const double d = ElementConstant(state, i, j);
-      double largest = 0.0;
-      for (const PortMatrix& p : state.data->points()) {
-        largest = std::max(largest, Abs(p.Get(i, j) - d));
-      }
-      model->maxError[model->Index(i, j)] = largest;
-    }
-  }
-}
-
-PoleTerm NewWorkingPole(const FitterState& state, double re, double im) {
-  PoleTerm term(state.settings.individualPoles ? 1 : state.portCount);
+PoleTerm NewWorkingPole(const FitOptions& options, double re, double im) {
+  PoleTerm term(options.residueOrder);
   term.SetPole(re, im);
   return term;
 }
 
 }  // namespace
 
-bool PlaceStartingPoles(FitterState& state) {
-  if (state.data == nullptr || state.data->point_count() < 2) {
-    state.error.Record(ErrorCode::kNoData);
-    return false;
-  }
-  const Settings& settings = state.settings;
-  const StartingConstants& k = settings.passivity ? kPassive : kNormal;
-  const auto& points = state.data->points();
-  const double tau = settings.timeStep;
-  const bool hasDelay = ElementHasDelay(state);
-  const bool dcConstrained = FittedDcConstrained(state);
-  const int maxCols = state.work.max_cols();
+Status PlaceStartingPoles(const FitSeries& series, const FitOptions& options, int maxCols,
+                          PoleLimits& limits, PoleList& poles, const RunContext& run) {
+  poles.clear();
+  if (series.size() < 2) return ErrorCode::kNoData;
+  const StartingConstants& k = options.passivity ? kPassive : kNormal;
+  const std::vector<double>& freq = series.frequency;
+  const std::vector<Complex>& values = series.value;
+  const double tau = options.timeStep;
+  const bool delayRemoved = options.delayRemoved;
+  const bool dcConstrained = options.dcConstrained;
 
-  // 1. Threshold of a turning point.
-  const double d = FittedConstant(state);
-  double largest = 0.0;
-  for (const PortMatrix& p : points) largest = std::max(largest, Abs(FittedQuantity(state, p) - d));
-  SeedMaximumErrors(state);
-  const double delta = hasDelay ? k.turningFactor : k.turningFactor * largest;
+  // A turning point counts when the curve has moved by a share of its
+  // largest value since the last one, so that noise does not place poles.
+  // After delay removal the magnitude says little about the ripple of the
+  // rotated curve, and the threshold is absolute.
+  const double largest = LargestMagnitude(values);
+  const double delta = delayRemoved ? k.turningFactor : k.turningFactor * largest;
 
-  // 2. Scan state.
-  PoleList& list = state.fit.working;
-  list.clear();
-  Complex previous = FittedQuantity(state, points[0]);
-  double previousFrequency = points[0].frequency();
+  Complex previous = values[0];
+  double previousFrequency = freq[0];
   double reAnchor = previous.re;
   double imAnchor = previous.im;
   double regAnchor = previous.re;
   double lastPoleFrequency = -1.0;
   int featurePoles = 0;
-  double lastExamined = points[0].frequency();
+  double lastExamined = freq[0];
 
-  auto room = [&] { return 4 * static_cast<long long>(list.size()) + 6 < maxCols; };
+  // Each pole takes up to two numerator and two sigma columns; the constant
+  // and proportional terms and a closing pole need the rest.
+  auto room = [&] { return 4 * static_cast<long long>(poles.size()) + 6 < maxCols; };
   auto stopScan = [&](bool leadingNewline, double f) {
-    runlog::Write(leadingNewline ? "\n" : "",
-                  " *** Warning: cannot add more poles because of the matrix column size ***\n",
-                  "\n *** Stopped at frequency: ", f, "\n");
+    run.Write(leadingNewline ? "\n" : "",
+              " *** Warning: cannot add more poles because of the matrix column size ***\n",
+              "\n *** Stopped at frequency: ", f, "\n");
   };
 
-  // 3. Turning points, regular poles.
-  for (std::size_t index = 1; index < points.size(); ++index) {
+  for (int index = 1; index < series.size(); ++index) {
     const long long n = static_cast<long long>(index) + 1;
-    const double f = points[index].frequency();
-    if (!(f > previousFrequency)) return false;
+    const double f = freq[index];
+    if (!(f > previousFrequency)) return Failure::Silent();
     lastExamined = f;
     if (NearPulseSpectrumZero(f, tau)) continue;
-    const Complex v = FittedQuantity(state, points[index]);
+    const Complex v = values[index];
 
+    // A turning point of the real part marks a resonance just passed: a pole
+    // of quality 100 at this frequency. When it follows the previous one
+    // within 1 % in frequency the two resonances are close, and the pole is
+    // made as sharp as their spacing; the working quality limit follows so
+    // that the pruning keeps it.
     if ((previous.re - reAnchor) * (v.re - previous.re) < 0.0 &&
         std::fabs(v.re - reAnchor) > delta) {
       if (!room()) {
@@ -146,28 +100,34 @@ bool PlaceStartingPoles(FitterState& state) {
       }
       reAnchor = previous.re;
       if (lastPoleFrequency <= 0.0 || 100.0 * (f - lastPoleFrequency) >= f) {
-        list.push_back(NewWorkingPole(state, -0.01 * f, -f));
+        poles.push_back(NewWorkingPole(options, -0.01 * f, -f));
       } else {
-        list.push_back(NewWorkingPole(state, -(f - lastPoleFrequency), -f));
-        double& qLimit = state.fit.workingQLimit;
+        poles.push_back(NewWorkingPole(options, -(f - lastPoleFrequency), -f));
+        double& qLimit = limits.workingQLimit;
         qLimit = std::max(qLimit, f / (f - lastPoleFrequency));
-        if (qLimit > settings.poleRatioBound) qLimit = settings.poleRatioBound;
+        if (qLimit > limits.poleRatioBound) qLimit = limits.poleRatioBound;
       }
       lastPoleFrequency = f;
       ++featurePoles;
     }
 
-    if ((settings.passivity || hasDelay) && (previous.im - imAnchor) * (v.im - previous.im) < 0.0 &&
+    // The imaginary part's turning points carry resonances the real part
+    // hides once a delay rotated the curve, and passive models need them.
+    if ((options.passivity || delayRemoved) &&
+        (previous.im - imAnchor) * (v.im - previous.im) < 0.0 &&
         std::fabs(v.im - imAnchor) > delta) {
       if (!room()) {
         stopScan(false, f);
         break;
       }
       imAnchor = previous.im;
-      list.push_back(NewWorkingPole(state, -0.01 * f, -f));
+      poles.push_back(NewWorkingPole(options, -0.01 * f, -f));
       ++featurePoles;
     }
 
+    // A smooth curve without features still needs poles to follow its
+    // slope: a broad one at the second point, and one every K points while
+    // the real part keeps moving.
     if ((featurePoles == 0 && n % k.regularStep == 0 &&
          std::fabs(v.re - regAnchor) > k.regularChange) ||
         n == 2) {
@@ -176,60 +136,60 @@ bool PlaceStartingPoles(FitterState& state) {
         break;
       }
       regAnchor = v.re;
-      list.push_back(NewWorkingPole(state, -f, -0.5 * f));
+      poles.push_back(NewWorkingPole(options, -f, -0.5 * f));
     }
     previous = v;
     previousFrequency = f;
   }
 
-  // 4.-7. Closing poles.
+  // The top of the band: half the sampling rate of a pulse model, otherwise
+  // the last frequency examined.
   const double F = tau > 0.0 ? 0.5 / tau : lastExamined;
-  if (list.empty()) list.push_back(NewWorkingPole(state, -F, -0.5 * F));
-  const int count = static_cast<int>(list.size());
-  if ((!settings.individualPoles || !hasDelay) &&
-      ((count < 20 && featurePoles > 0) || (count < 2 && dcConstrained)) && room() &&
-      (std::fabs(previous.re - reAnchor) > delta || dcConstrained)) {
-    list.push_back(NewWorkingPole(state, -0.01 * F, -F));
+  if (poles.empty()) poles.push_back(NewWorkingPole(options, -F, -0.5 * F));
+  const int count = static_cast<int>(poles.size());
+  // A closing pole at the top of the band lets the model follow the curve
+  // from its last turning point (or, for a DC-constrained element with few
+  // poles, gives the constraint a free term). An element with a delay
+  // removed would only see it as an artificial resonance.
+  if (!delayRemoved && ((count < 20 && featurePoles > 0) || (count < 2 && dcConstrained)) &&
+      room() && (std::fabs(previous.re - reAnchor) > delta || dcConstrained)) {
+    poles.push_back(NewWorkingPole(options, -0.01 * F, -F));
   }
-  if (FittedAsymptoteMode(state) == kNoAsymptote && state.dataType != kS &&
-      state.dataType != kPulse) {
-    const Complex last = FittedQuantity(state, points.back());
+  if (options.asymptoteMode == kNoAsymptote && options.dataType != kDataTypeS &&
+      options.dataType != kDataTypePulse) {
+    const Complex last = values.back();
     if (std::fabs(last.im) > 100.0 * std::fabs(last.re)) {
-      state.fit.workingQLimit = kReactiveTopBound;
-      state.settings.poleRatioBound = kReactiveTopBound;
-      list.push_back(NewWorkingPole(state, -F, -1000.0 * F));
+      limits.workingQLimit = kReactiveTopBound;
+      limits.poleRatioBound = kReactiveTopBound;
+      poles.push_back(NewWorkingPole(options, -F, -1000.0 * F));
     }
   }
-  // 8. The newest pole leads the list.
-  std::reverse(list.begin(), list.end());
-  return true;
+  // The newest pole leads the list.
+  std::reverse(poles.begin(), poles.end());
+  return Success();
 }
 
-bool SolveSigmaSystem(FitterState& state) {
-  if (state.data == nullptr || state.data->empty())
-    return state.error.Record(ErrorCode::kInconsistentData) != 0;
-  const auto& points = state.data->points();
-  const PoleList& poles = state.fit.working;
-  const int npts = static_cast<int>(points.size());
-  const int mode = FittedAsymptoteMode(state);
+Status SolveSigmaSystem(const FitSeries& series, const FitOptions& options, WorkingSet& work,
+                        PoleList& poles, const RunContext& run) {
+  if (series.size() == 0) return ErrorCode::kInconsistentData;
+  const int npts = series.size();
+  const int mode = options.asymptoteMode;
   const int basis = BasisColumnCount(poles);
   const int cols = 2 * basis + (mode >= 1 ? 1 : 0) + (mode == 2 ? 1 : 0);
   const int rows = 2 * npts;
-  WorkingSet& work = state.work;
   if (!work.allocated() || rows > work.max_rows() || cols > work.max_cols() ||
       cols > work.max_rows()) {
-    state.error.Record(ErrorCode::kSizeExceedsWorkspace);
-    return false;
+    return ErrorCode::kSizeExceedsWorkspace;
   }
   const int lda = work.max_rows();
-  const double tau = state.settings.timeStep;
+  const double tau = options.timeStep;
   std::vector<Complex> b(static_cast<std::size_t>(basis));
   double* rhs = work.rhs();
   for (int k = 0; k < npts; ++k) {
-    const double f = points[k].frequency();
-    const Complex v = FittedQuantity(state, points[k]);
+    const double f = series.frequency[k];
+    const Complex v = series.value[k];
     const Complex pulse = tau > 0.0 ? PulseSpectrum(f, tau) : Complex(1.0, 0.0);
-    const double w = RowWeight(state, k);
+    const double w = RowWeight(series, options, k);
     PoleBasis(poles, f, b.data());
     auto put = [&](int column, Complex value) {
       double* col = work.Column(column);
@@ -249,23 +209,25 @@ bool SolveSigmaSystem(FitterState& state) {
 
   double* x = rhs;
   ScaleColumns(rows, cols, work.columns(), lda, work.scale());
-  if (state.fit.pivoting) {
-    const QrOwner owner{state.cancelFlag, &state.progress, state.fit.progressStep};
+  if (options.pivoting) {
+    const QrOwner owner{&run, options.progressStep};
     if (PivotedQR(rows, cols, work.columns(), lda, work.c(), work.d(), work.permutation(), &owner,
                   true) == 0) {
-      return false;
+      return Failure::Silent();
     }
     SolvePivotedQR(rows, cols, work.columns(), lda, work.c(), work.d(), x, work.permutation(),
                    work.work(), true);
   } else {
-    if (HouseholderQR(rows, cols, work.columns(), lda, work.c(), work.d()) == 0) return false;
+    if (HouseholderQR(rows, cols, work.columns(), lda, work.c(), work.d()) == 0) {
+      return Failure::Silent();
+    }
     SolveQR(rows, cols, work.columns(), lda, work.c(), work.d(), x);
   }
   UnscaleSolution(cols, x, work.scale());
 
-  // Sigma coefficients become the working poles' residue (0, 0).
+  // Sigma coefficients become the poles' residue (0, 0).
   int c = basis;
-  for (PoleTerm& p : state.fit.working) {
+  for (PoleTerm& p : poles) {
     if (p.IsReal()) {
       p.SetResidue00({x[c], 0.0});
       c += 1;
@@ -274,20 +236,15 @@ bool SolveSigmaSystem(FitterState& state) {
       c += 2;
     }
   }
-  return true;
+  return Success();
 }
 
-bool FindCPols(FitterState& state) {
-  PoleList& poles = state.fit.working;
-  if (poles.empty()) {
-    state.error.Record(ErrorCode::kFitFailed);
-    return false;
-  }
+Status FindCPols(const FitSeries& series, const FitOptions& options, const PoleLimits& limits,
+                 WorkingSet& work, PoleList& poles, const RunContext& run) {
+  if (poles.empty()) return ErrorCode::kFitFailed;
   const int m = BasisColumnCount(poles);
-  WorkingSet& work = state.work;
   if (!work.allocated() || m > work.max_rows() || m > work.max_cols()) {
-    state.error.Record(ErrorCode::kSizeExceedsWorkspace);
-    return false;
+    return ErrorCode::kSizeExceedsWorkspace;
   }
   // H = A - b c^T, row-stored in the working columns.
   const int lda = work.max_rows();
@@ -328,37 +285,39 @@ bool FindCPols(FitterState& state) {
   BalanceMatrix(m, h, lda);
   ReduceToHessenberg(m, h, lda);
   if (hqr(m, h, lda, wr, wi) == 0) {
-    runlog::Write("In FindCPols: eigen value finder hqr failed\n");
-    state.error.Record(ErrorCode::kFitFailed);
-    return false;
+    run.Write("In FindCPols: eigen value finder hqr failed\n");
+    return ErrorCode::kFitFailed;
   }
 
-  const Settings& s = state.settings;
-  const auto& points = state.data->points();
-  double f0 = points.empty() ? 0.0 : points[0].frequency();
-  if (f0 == 0.0 && points.size() > 1) f0 = points[1].frequency();
+  // Poles far below the band (the first non-zero frequency) are numerical
+  // debris of the relocation, not features of the data.
+  const std::vector<double>& freq = series.frequency;
+  double f0 = freq.empty() ? 0.0 : freq[0];
+  if (f0 == 0.0 && freq.size() > 1) f0 = freq[1];
   const double smallest = 1e-8 * f0 * f0;
 
+  const FitOptions& s = options;
   PoleList kept;
   for (int e = 0; e < m; ++e) {
     const double re = wr[e];
     const double im = wi[e];
     const bool pair = im != 0.0;
     const double modulus2 = re * re + im * im;
-    const bool drop = std::fabs(im / re) > s.poleRatioBound ||
+    const bool drop = std::fabs(im / re) > limits.poleRatioBound ||
                       (s.callerBand && (modulus2 > s.upperBandFrequency * s.upperBandFrequency ||
                                         modulus2 < s.lowerBandFrequency * s.lowerBandFrequency)) ||
                       (s.extendedFit && modulus2 > kExtendedPoleLimit * kExtendedPoleLimit) ||
                       modulus2 < smallest;
     if (!drop) {
+      // An unstable zero of sigma is mirrored into the stable half-plane.
       const double stableRe = re > 0.0 ? -re : re;
-      kept.push_back(NewWorkingPole(state, stableRe, pair ? -std::fabs(im) : 0.0));
+      kept.push_back(NewWorkingPole(options, stableRe, pair ? -std::fabs(im) : 0.0));
     }
     if (pair) ++e;  // the partner is implied
   }
-  if (kept.empty()) kept.push_back(NewWorkingPole(state, kDroppedPoleFallback, 0.0));
+  if (kept.empty()) kept.push_back(NewWorkingPole(options, kDroppedPoleFallback, 0.0));
   poles = std::move(kept);
-  return true;
+  return Success();
 }
 
 }  // namespace cfit

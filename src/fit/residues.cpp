@@ -5,7 +5,6 @@
 #include <utility>
 #include <vector>
 
-#include "fit/fit_basis.h"
 #include "numeric/householder_qr.h"
 #include "numeric/pivoted_qr.h"
 
@@ -13,72 +12,37 @@ namespace cfit {
 
 namespace {
 
+// Terms whose residues are this small (weighted by their quality) add
+// nothing a writer or a passivity check would notice; a model that is to be
+// made passive keeps smaller ones, since its corrections are small too.
 constexpr double kNegligible = 1e-7;
 constexpr double kNegligiblePassive = 1e-13;
 constexpr double kPlaceholderPole = 1e9;
-
-struct Element {
-  int i;
-  int j;
-};
-
-// The elements whose residues this fit identifies.
-std::vector<Element> TargetElements(const FitterState& state) {
-  if (state.settings.individualPoles) return {{state.fit.row, state.fit.column}};
-  std::vector<Element> targets;
-  const int n = state.portCount;
-  for (int i = 0; i < n; ++i) {
-    for (int j = 0; j < n; ++j) {
-      if (state.symmetric && j > i) continue;
-      targets.push_back({i, j});
-    }
-  }
-  return targets;
-}
-
-Complex ElementValue(const FitterState& state, const PortMatrix& point, Element e) {
-  return state.settings.individualPoles ? point.Get(e.i, e.j) : point.At(e.i, e.j);
-}
-
-// The fixed constant of an element in asymptote mode 0 (0 when unset).
-double FixedConstant(const FitterState& state, Element e, int mode) {
-  if (mode != kNoAsymptote || state.elements == nullptr) return 0.0;
-  const double value = state.elements->ConstantValueAt(e.i, e.j, e.i, e.j);
-  return value == kUnset ? 0.0 : value;
-}
-
-// The value a DC-constrained element must take at 0 Hz.
-double DcValue(const FitterState& state, Element e) {
-  const double table =
-      state.elements != nullptr ? state.elements->DcValueAt(e.i, e.j, e.i, e.j) : kUnset;
-  if (table != kUnset) return table;
-  const auto& points = state.data->points();
-  if (!points.empty() && points[0].frequency() == 0.0) {
-    return ElementValue(state, points[0], e).re;
-  }
-  return 0.0;
-}
 
 // The least-squares problem on fixed poles, column-stored in the working set.
 // With a DC constraint its first row is the model's equation at 0 Hz, and
 // one unknown (the pivot) is eliminated from the data rows by it.
 class ResidueProblem {
  public:
-  ResidueProblem(FitterState& state, bool withDc) : state_(state), withDc_(withDc) {}
+  ResidueProblem(const FitSeries& series, const FitOptions& options, WorkingSet& work,
+                 const PoleList& poles)
+      : series_(series), options_(options), work_(work), poles_(poles) {}
 
-  bool Build();
-  bool Factorise();
-  // Solves for one element; x receives cols unknowns in column order.
-  void Solve(Element e, std::vector<double>* x);
+  Status Build();
+  bool Factorise(const RunContext& run);
+  // Solves for one target; x receives cols unknowns in column order.
+  void Solve(const ResidueTarget& target, std::vector<double>* x);
 
   int basis() const { return basis_; }
-  int mode() const { return mode_; }
 
  private:
-  double* Column(int c) { return state_.work.Column(c); }
+  double* Column(int c) { return work_.Column(c); }
 
-  FitterState& state_;
-  bool withDc_;
+  const FitSeries& series_;
+  const FitOptions& options_;
+  WorkingSet& work_;
+  const PoleList& poles_;
+  bool withDc_ = false;
   int mode_ = kConstant;
   int basis_ = 0;
   int cols_ = 0;
@@ -93,35 +57,33 @@ class ResidueProblem {
   std::vector<double> pivotColumn_;
 };
 
-bool ResidueProblem::Build() {
-  const auto& points = state_.data->points();
-  const PoleList& poles = state_.fit.working;
-  mode_ = FittedAsymptoteMode(state_);
-  basis_ = BasisColumnCount(poles);
+Status ResidueProblem::Build() {
+  withDc_ = options_.dcConstrained;
+  mode_ = options_.asymptoteMode;
+  basis_ = BasisColumnCount(poles_);
   cols_ = basis_ + (mode_ >= 1 ? 1 : 0) + (mode_ == 2 ? 1 : 0);
   offset_ = withDc_ ? 1 : 0;
-  for (int k = 0; k < static_cast<int>(points.size()); ++k) {
-    if (withDc_ && points[k].frequency() == 0.0) continue;
+  for (int k = 0; k < series_.size(); ++k) {
+    // The constraint row takes the place of a 0 Hz sample.
+    if (withDc_ && series_.frequency[k] == 0.0) continue;
     rowPoint_.push_back(k);
   }
   const int npts = static_cast<int>(rowPoint_.size());
   dataRows_ = 2 * npts;
-  WorkingSet& work = state_.work;
-  if (!work.allocated() || offset_ + dataRows_ > work.max_rows() || cols_ > work.max_cols() ||
-      cols_ > work.max_rows() || cols_ == 0) {
-    state_.error.Record(ErrorCode::kSizeExceedsWorkspace);
-    return false;
+  if (!work_.allocated() || offset_ + dataRows_ > work_.max_rows() || cols_ > work_.max_cols() ||
+      cols_ > work_.max_rows() || cols_ == 0) {
+    return ErrorCode::kSizeExceedsWorkspace;
   }
-  const double tau = state_.settings.timeStep;
+  const double tau = options_.timeStep;
   std::vector<Complex> b(static_cast<std::size_t>(basis_));
   weight_.resize(static_cast<std::size_t>(npts));
   for (int r = 0; r < npts; ++r) {
     const int k = rowPoint_[r];
-    const double f = points[k].frequency();
+    const double f = series_.frequency[k];
     const Complex pulse = tau > 0.0 ? PulseSpectrum(f, tau) : Complex(1.0, 0.0);
-    const double w = RowWeight(state_, k);
+    const double w = RowWeight(series_, options_, k);
     weight_[r] = w;
-    PoleBasis(poles, f, b.data());
+    PoleBasis(poles_, f, b.data());
     auto put = [&](int column, Complex value) {
       double* col = Column(column);
       col[offset_ + r] = w * value.re;
@@ -135,25 +97,24 @@ bool ResidueProblem::Build() {
   if (withDc_) {
     // The rational model at 0 Hz: the basis at s = 0 (real by construction),
     // the constant 1, the proportional term 0.
-    PoleBasis(poles, 0.0, b.data());
+    PoleBasis(poles_, 0.0, b.data());
     for (int c = 0; c < basis_; ++c) Column(c)[0] = b[c].re;
     int c = basis_;
     if (mode_ >= 1) Column(c++)[0] = 1.0;
     if (mode_ == 2) Column(c++)[0] = 0.0;
   }
-  return true;
+  return Success();
 }
 
-bool ResidueProblem::Factorise() {
-  WorkingSet& work = state_.work;
-  const int lda = work.max_rows();
-  ScaleColumns(offset_ + dataRows_, cols_, work.columns(), lda, work.scale());
+bool ResidueProblem::Factorise(const RunContext& run) {
+  const int lda = work_.max_rows();
+  ScaleColumns(offset_ + dataRows_, cols_, work_.columns(), lda, work_.scale());
   order_.resize(static_cast<std::size_t>(cols_));
   for (int c = 0; c < cols_; ++c) order_[c] = c;
   int solveCols = cols_;
   if (withDc_) {
     // Impose the constraint row exactly: eliminate the unknown with the
-    // largest coefficient from the data rows.
+    // largest coefficient (the best-conditioned choice) from the data rows.
     pivot_ = 0;
     for (int c = 1; c < cols_; ++c) {
       if (std::fabs(Column(c)[0]) > std::fabs(Column(pivot_)[0])) pivot_ = c;
@@ -178,24 +139,22 @@ bool ResidueProblem::Factorise() {
     solveCols = cols_ - 1;
   }
   if (solveCols == 0) return true;
-  double* a = work.columns() + offset_;
-  if (state_.fit.pivoting) {
-    const QrOwner owner{state_.cancelFlag, &state_.progress, state_.fit.progressStep};
-    return PivotedQR(dataRows_, solveCols, a, lda, work.c(), work.d(), work.permutation(), &owner,
-                     true) != 0;
+  double* a = work_.columns() + offset_;
+  if (options_.pivoting) {
+    const QrOwner owner{&run, options_.progressStep};
+    return PivotedQR(dataRows_, solveCols, a, lda, work_.c(), work_.d(), work_.permutation(),
+                     &owner, true) != 0;
   }
-  return HouseholderQR(dataRows_, solveCols, a, lda, work.c(), work.d()) != 0;
+  return HouseholderQR(dataRows_, solveCols, a, lda, work_.c(), work_.d()) != 0;
 }
 
-void ResidueProblem::Solve(Element e, std::vector<double>* x) {
-  WorkingSet& work = state_.work;
-  const int lda = work.max_rows();
-  const auto& points = state_.data->points();
+void ResidueProblem::Solve(const ResidueTarget& target, std::vector<double>* x) {
+  const int lda = work_.max_rows();
   const int npts = dataRows_ / 2;
-  const double d0 = FixedConstant(state_, e, mode_);
-  double* rhs = work.rhs();
+  const double d0 = mode_ == kNoAsymptote ? target.fixedConstant : 0.0;
+  double* rhs = work_.rhs();
   for (int r = 0; r < npts; ++r) {
-    const Complex v = ElementValue(state_, points[rowPoint_[r]], e) - d0;
+    const Complex v = target.value[rowPoint_[r]] - d0;
     rhs[r] = weight_[r] * v.re;
     rhs[npts + r] = weight_[r] * v.im;
   }
@@ -203,18 +162,18 @@ void ResidueProblem::Solve(Element e, std::vector<double>* x) {
   int solveCols = cols_;
   if (withDc_) {
     // The constraint row was normalised by its pivot coefficient.
-    beta = (DcValue(state_, e) - d0) / pivotValue_;
+    beta = (target.dcValue - d0) / pivotValue_;
     for (int r = 0; r < dataRows_; ++r) rhs[r] -= pivotColumn_[r] * beta;
     solveCols = cols_ - 1;
   }
   x->assign(static_cast<std::size_t>(cols_), 0.0);
   if (solveCols > 0) {
-    const double* a = work.columns() + offset_;
-    if (state_.fit.pivoting) {
-      SolvePivotedQR(dataRows_, solveCols, a, lda, work.c(), work.d(), rhs, work.permutation(),
-                     work.work(), true);
+    const double* a = work_.columns() + offset_;
+    if (options_.pivoting) {
+      SolvePivotedQR(dataRows_, solveCols, a, lda, work_.c(), work_.d(), rhs, work_.permutation(),
+                     work_.work(), true);
     } else {
-      SolveQR(dataRows_, solveCols, a, lda, work.c(), work.d(), rhs);
+      SolveQR(dataRows_, solveCols, a, lda, work_.c(), work_.d(), rhs);
     }
   }
   std::vector<double>& out = *x;
@@ -226,34 +185,21 @@ void ResidueProblem::Solve(Element e, std::vector<double>* x) {
     }
     out[pivot_] = value;
   }
-  UnscaleSolution(cols_, out.data(), work.scale());
+  UnscaleSolution(cols_, out.data(), work_.scale());
 }
 
 // Value of the least-squares model with solution x at f, plus the fixed
 // constant d0.
-Complex FittedValue(const FitterState& state, const std::vector<double>& x, int basis, int mode,
-                    double f, double d0, std::vector<Complex>& b) {
-  PoleBasis(state.fit.working, f, b.data());
+Complex FittedValue(const PoleList& poles, const std::vector<double>& x, int basis, int mode,
+                    double tau, double f, double d0, std::vector<Complex>& b) {
+  PoleBasis(poles, f, b.data());
   Complex sum;
   for (int c = 0; c < basis; ++c) sum += b[c] * x[c];
   int c = basis;
   if (mode >= 1) sum += Complex(x[c++], 0.0);
   if (mode == 2) sum += Complex(0.0, f * x[c]);
-  const double tau = state.settings.timeStep;
   if (tau > 0.0) sum = sum * PulseSpectrum(f, tau);
   return sum + d0;
-}
-
-// Writes value at (i, j), and at (j, i) for a symmetric matrix.
-void StorePair(const FitterState& state, std::vector<double>& table, Element e, double value,
-               bool add) {
-  const FittedModel& model = *state.model;
-  auto store = [&](int i, int j) {
-    double& slot = table[model.Index(i, j)];
-    slot = add ? slot + value : value;
-  };
-  store(e.i, e.j);
-  if (state.symmetric && e.i != e.j) store(e.j, e.i);
 }
 
 // Stored form of the working terms: pole P = conj(-q); residue r / P for a
@@ -276,97 +222,74 @@ void ConvertToStoredForm(PoleList& poles) {
   }
 }
 
-bool RunResidueFit(FitterState& state, bool withDc) {
-  if (state.data == nullptr || state.data->empty() || state.model == nullptr ||
-      state.model->constant.empty()) {
-    state.error.Record(ErrorCode::kInconsistentData);
-    return false;
-  }
-  ResidueProblem problem(state, withDc);
-  if (!problem.Build() || !problem.Factorise()) return false;
-
-  FittedModel& model = *state.model;
-  const auto& points = state.data->points();
-  const int sampled = FirstAddedPoint(*state.data);
-  const int basis = problem.basis();
-  const int mode = problem.mode();
-  std::vector<double> x;
-  std::vector<Complex> b(static_cast<std::size_t>(basis));
-  for (Element e : TargetElements(state)) {
-    problem.Solve(e, &x);
-    const double d0 = FixedConstant(state, e, mode);
-    int c = basis;
-    const double d = mode == kNoAsymptote ? d0 : x[c++];
-    const double prop = mode == kConstantAndProportional ? x[c] : 0.0;
-    StorePair(state, model.constant, e, d, true);
-    StorePair(state, model.proportional, e, prop, true);
-
-    // Accuracy over the sampled points, added points excluded.
-    double sumSquares = 0.0;
-    double largest = 0.0;
-    for (int k = 0; k < sampled; ++k) {
-      const double f = points[k].frequency();
-      const double err =
-          Abs(ElementValue(state, points[k], e) - FittedValue(state, x, basis, mode, f, d0, b));
-      sumSquares += err * err;
-      largest = std::max(largest, err);
-    }
-    const double rms = sampled > 0 ? std::sqrt(sumSquares / sampled) : 0.0;
-    StorePair(state, model.rmsError, e, rms, false);
-    StorePair(state, model.maxError, e, largest, false);
-
-    // Residues into the working terms.
-    int column = 0;
-    for (PoleTerm& term : state.fit.working) {
-      const Complex r = term.IsReal() ? Complex(x[column], 0.0) : Complex(x[column], x[column + 1]);
-      column += term.IsReal() ? 1 : 2;
-      if (state.settings.individualPoles) {
-        term.SetResidue00(r);
-      } else {
-        term.SetResidue(e.i, e.j, r);
-        if (state.symmetric && e.i != e.j) term.SetResidue(e.j, e.i, r);
-      }
-    }
-  }
-  ConvertToStoredForm(state.fit.working);
-  return true;
-}
-
 }  // namespace
 
-bool FitResidues(FitterState& state) { return RunResidueFit(state, false); }
+Result<std::vector<ResidueFit>> IdentifyResidues(const FitSeries& series,
+                                                 std::span<const ResidueTarget> targets,
+                                                 const FitOptions& options, WorkingSet& work,
+                                                 PoleList& poles, const RunContext& run) {
+  if (series.size() == 0) return ErrorCode::kInconsistentData;
+  ResidueProblem problem(series, options, work, poles);
+  if (Status built = problem.Build(); !built) return built.failure();
+  if (!problem.Factorise(run)) return Failure::Silent();
 
-bool FitResiduesWithDC(FitterState& state) { return RunResidueFit(state, true); }
+  const int mode = options.asymptoteMode;
+  const int basis = problem.basis();
+  const int sampled = series.sampled;
+  std::vector<ResidueFit> fits;
+  fits.reserve(targets.size());
+  std::vector<double> x;
+  std::vector<Complex> b(static_cast<std::size_t>(basis));
+  for (const ResidueTarget& target : targets) {
+    problem.Solve(target, &x);
+    const double d0 = mode == kNoAsymptote ? target.fixedConstant : 0.0;
+    ResidueFit fit;
+    int c = basis;
+    fit.constant = mode == kNoAsymptote ? d0 : x[c++];
+    fit.proportional = mode == kConstantAndProportional ? x[c] : 0.0;
 
-bool IdentifyResidues(FitterState& state) {
-  return FittedDcConstrained(state) ? FitResiduesWithDC(state) : FitResidues(state);
+    double sumSquares = 0.0;
+    for (int k = 0; k < sampled; ++k) {
+      const double f = series.frequency[k];
+      const double err =
+          Abs(target.value[k] - FittedValue(poles, x, basis, mode, options.timeStep, f, d0, b));
+      sumSquares += err * err;
+      fit.maxError = std::max(fit.maxError, err);
+    }
+    fit.rmsError = sampled > 0 ? std::sqrt(sumSquares / sampled) : 0.0;
+    fits.push_back(fit);
+
+    int column = 0;
+    for (PoleTerm& term : poles) {
+      const Complex r = term.IsReal() ? Complex(x[column], 0.0) : Complex(x[column], x[column + 1]);
+      column += term.IsReal() ? 1 : 2;
+      term.SetResidue(target.row, target.column, r);
+      if (target.mirror) term.SetResidue(target.column, target.row, r);
+    }
+  }
+  ConvertToStoredForm(poles);
+  return fits;
 }
 
-int CommitPoles(FitterState& state) {
-  if (state.model == nullptr) return 0;
-  FittedModel& model = *state.model;
-  const bool individual = state.settings.individualPoles;
-  if (individual &&
-      (model.elementPoles.empty() || state.fit.row >= model.n || state.fit.column >= model.n)) {
-    return 0;
-  }
-  const double threshold = state.settings.passivity ? kNegligiblePassive : kNegligible;
-  const double qualityLimit = 10.0 * state.fit.workingQLimit;
-  PoleList& target = individual ? model.elementPoles[model.Index(state.fit.row, state.fit.column)]
-                                : model.commonPoles;
+int CommitPoles(PoleList& working, PoleList& target, double workingQLimit,
+                const FitOptions& options) {
+  const double threshold = options.passivity ? kNegligiblePassive : kNegligible;
+  // Terms far sharper than any starting pole was made are artefacts of the
+  // relocation.
+  const double qualityLimit = 10.0 * workingQLimit;
   int kept = 0;
-  for (PoleTerm& term : state.fit.working) {
+  for (PoleTerm& term : working) {
     if (term.QualityRatio() >= qualityLimit || term.IsNegligible(threshold)) continue;
     target.push_back(std::move(term));
     ++kept;
   }
   if (kept == 0) {
-    PoleTerm placeholder(individual ? 1 : state.portCount);
+    PoleTerm placeholder(options.residueOrder);
     placeholder.SetPole(kPlaceholderPole, 0.0);
     target.push_back(std::move(placeholder));
     kept = 1;
   }
-  state.fit.working.clear();
+  working.clear();
   return kept;
 }
 

@@ -310,7 +310,7 @@ int WritePoles(FitterState& state, const char* fileName) {
     for (double r : *state.impedances) std::fprintf(file.get(), " %le", r);
     std::fputs("\n", file.get());
   }
-  if (state.settings.individualPoles) {
+  if (state.model->individual()) {
     WriteIndividualPoles(file.get(), state);
   } else {
     WriteCommonPoles(file.get(), state);

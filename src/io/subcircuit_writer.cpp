@@ -99,7 +99,7 @@ bool WritePoleTerm(std::FILE* file, int i, int j, int k, Complex p, Complex r, b
 bool WriteElement(std::FILE* file, FitterState& state, int i, int j, bool equalImpedances) {
   const FittedModel& model = *state.model;
   const std::size_t own = model.Index(i, j);
-  const bool individual = state.settings.individualPoles;
+  const bool individual = model.individual();
   static const PoleList kNone;
   const PoleList* poles = &model.commonPoles;
   double tau = 0.0;  // common-pole models carry no delay elements

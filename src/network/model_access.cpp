@@ -71,7 +71,7 @@ int GetElementModelInfo(FitterState& state, int i, int j, int* poleCount, double
   if (!state.HasFit() || !InModel(state, i, j)) return state.error.Record(ErrorCode::kNoFit);
   const FittedModel& m = *state.model;
   if (poleCount != nullptr) {
-    if (!state.settings.individualPoles) {
+    if (!m.individual()) {
       *poleCount = static_cast<int>(m.commonPoles.size());
     } else {
       *poleCount =
@@ -87,7 +87,7 @@ int GetElementModelInfo(FitterState& state, int i, int j, int* poleCount, double
 int GetElementPolesResidues(FitterState& state, int i, int j, double* poles, double* residues) {
   if (!state.HasFit() || !InModel(state, i, j) || poles == nullptr || residues == nullptr) return 0;
   const FittedModel& m = *state.model;
-  const bool common = !state.settings.individualPoles;
+  const bool common = !m.individual();
   if (!common && !HasElementLists(m)) return 0;
   const PoleList& terms = common ? m.commonPoles : m.elementPoles[ListIndex(state, i, j)];
   int k = 0;
@@ -150,6 +150,7 @@ int SetElementModel(FitterState& state, int i, int j, int poleCount, double cons
     }
   }
   FittedModel& m = *state.model;
+  m.shape = PoleShape::kIndividual;
   state.settings.individualPoles = true;
   m.id.Renew();
   const bool mirror = state.symmetric;
@@ -178,7 +179,7 @@ int ConvertPulseModelToS(FitterState& state, double pulseWidth, double scale, do
     return state.error.Record(ErrorCode::kInvalidArguments);
   }
   FittedModel& m = *state.model;
-  const bool common = !state.settings.individualPoles;
+  const bool common = !m.individual();
   if (!common && !HasElementLists(m)) return state.error.Record(ErrorCode::kNoFit);
   m.id.Renew();
   if (delay > 0.0) Store(m, m.delay, 0, 0, delay, false);
@@ -196,7 +197,7 @@ int ConvertPulseModelToS(FitterState& state, double pulseWidth, double scale, do
 }
 
 int MultiplyModelByFrequency(FitterState& state, double closingPole, double factor) {
-  if (!state.HasFit() || !state.settings.individualPoles || state.portCount != 1 ||
+  if (!state.HasFit() || !state.model->individual() || state.portCount != 1 ||
       !InModel(state, 0, 0) || !HasElementLists(*state.model)) {
     return 0;
   }

@@ -1,7 +1,6 @@
 #include "numeric/pivoted_qr.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <limits>
 
@@ -23,8 +22,7 @@ namespace {
 constexpr int kProgressSlots = 80;
 
 bool Cancelled(const QrOwner* owner) {
-  if (owner == nullptr || owner->cancelFlag == nullptr) return false;
-  return std::atomic_ref<char>(*owner->cancelFlag).load(std::memory_order_relaxed) != 0;
+  return owner != nullptr && owner->run != nullptr && owner->run->Cancelled();
 }
 
 // Progress bookkeeping before column k of n.
@@ -32,12 +30,15 @@ void ReportProgress(int k, int n, const QrOwner* owner, bool printDots) {
   const long long before = static_cast<long long>(kProgressSlots) * k / n;
   const long long after = static_cast<long long>(kProgressSlots) * (k + 1) / n;
   if (before == after) return;
-  if (owner != nullptr && owner->progress != nullptr) {
-    std::atomic_ref<double> progress(*owner->progress);
-    progress.store(progress.load(std::memory_order_relaxed) + 0.0125 * owner->progressStep,
-                   std::memory_order_relaxed);
+  const RunContext* run = owner != nullptr ? owner->run : nullptr;
+  if (run != nullptr) run->AddProgress(0.0125 * owner->progressStep);
+  if (printDots) {
+    if (run != nullptr) {
+      run->WriteFlushed(".");
+    } else {
+      runlog::WriteFlushed(".");
+    }
   }
-  if (printDots) runlog::WriteFlushed(".");
 }
 
 void SwapColumns(double* a, int lda, int rows, int p, int q) {

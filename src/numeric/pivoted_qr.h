@@ -9,16 +9,17 @@
 #ifndef CFIT_NUMERIC_PIVOTED_QR_H
 #define CFIT_NUMERIC_PIVOTED_QR_H
 
+#include "core/run_context.h"
+
 namespace cfit {
 
-// The caller on whose behalf a factorisation runs (a fitter), for
-// cancellation and progress. Both pointers may be null. Another thread may
-// set *cancelFlag and read *progress while the factorisation runs; the
-// kernel accesses them atomically (relaxed).
+// The caller on whose behalf a factorisation runs (a fit), for cancellation,
+// progress and the progress dots. `run` may be null. Another thread may set
+// the cancel byte and read the progress while the factorisation runs; the
+// run context accesses them atomically.
 struct QrOwner {
-  char* cancelFlag = nullptr;  // non-zero: give up before the next column
-  double* progress = nullptr;  // fraction advanced by up to progressStep
-  double progressStep = 0.0;   // the share of progress one factorisation covers
+  const RunContext* run = nullptr;  // cancel byte, progress fraction and log
+  double progressStep = 0.0;        // the share of progress one factorisation covers
 };
 
 // Relative tolerances of SolvePivotedQR: loose for the fitting engine,

@@ -4,13 +4,6 @@
 
 namespace cfit {
 
-namespace {
-thread_local bool fallback_indexing = false;
-}  // namespace
-
-bool FallbackIndexing() { return fallback_indexing; }
-void SetFallbackIndexing(bool on) { fallback_indexing = on; }
-
 PortMatrix::PortMatrix(int order)
     : order_(std::max(order, 0)),
       elements_(static_cast<std::size_t>(order_) * static_cast<std::size_t>(order_)) {}
@@ -20,16 +13,11 @@ bool PortMatrix::Set(int i, int j, Complex value) {
     At(i, j) = value;
     return true;
   }
-  if (fallback_indexing && order_ > 0) {
-    At(0, 0) = value;
-    return true;
-  }
   return false;
 }
 
 Complex PortMatrix::Get(int i, int j) const {
   if (InRange(i, j)) return At(i, j);
-  if (fallback_indexing && order_ > 0) return At(0, 0);
   return {};
 }
 

@@ -1,8 +1,8 @@
 // The N x N complex matrix of one frequency point.
 //
-// Elements are held row by row in one contiguous block. get/set apply the
-// out-of-range rule below; At() is the unchecked accessor for loops that
-// already know their bounds.
+// Elements are held row by row in one contiguous block. Get/Set check their
+// indices: out of range, Set refuses (false) and Get yields 0. At() is the
+// unchecked accessor for loops that already know their bounds.
 #ifndef CFIT_NUMERIC_PORT_MATRIX_H
 #define CFIT_NUMERIC_PORT_MATRIX_H
 
@@ -12,29 +12,6 @@
 #include "numeric/complex.h"
 
 namespace cfit {
-
-// Out-of-range element access rule. With the flag clear, Set() refuses and
-// Get() yields 0; with it set, both act on element (0, 0). A fit with the
-// extended-fit option sets it for its duration. The flag belongs to the
-// calling thread, so fitters on different threads never see each other's
-// setting.
-bool FallbackIndexing();
-void SetFallbackIndexing(bool on);
-
-// Sets the flag for the lifetime of the object and restores the previous
-// value afterwards, on every exit path.
-class ScopedFallbackIndexing {
- public:
-  explicit ScopedFallbackIndexing(bool on) : previous_(FallbackIndexing()) {
-    SetFallbackIndexing(on);
-  }
-  ~ScopedFallbackIndexing() { SetFallbackIndexing(previous_); }
-  ScopedFallbackIndexing(const ScopedFallbackIndexing&) = delete;
-  ScopedFallbackIndexing& operator=(const ScopedFallbackIndexing&) = delete;
-
- private:
-  bool previous_;
-};
 
 class PortMatrix {
  public:
@@ -46,7 +23,7 @@ class PortMatrix {
   double frequency() const { return frequency_; }
   void set_frequency(double f) { frequency_ = f; }
 
-  // Element access by the out-of-range rule above.
+  // Checked element access.
   bool Set(int i, int j, Complex value);
   Complex Get(int i, int j) const;
 

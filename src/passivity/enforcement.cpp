@@ -189,7 +189,7 @@ int PostFit(FitterState& state, double threshold) {
 }  // namespace
 
 void ConvertSharedPoles(FitterState& state) {
-  if (state.settings.individualPoles) return;
+  if (state.model->individual()) return;
   FittedModel& model = *state.model;
   const int n = model.n;
   const std::size_t nn = static_cast<std::size_t>(n) * n;
@@ -209,6 +209,7 @@ void ConvertSharedPoles(FitterState& state) {
     }
   }
   model.commonPoles.clear();
+  model.shape = PoleShape::kIndividual;
   state.settings.individualPoles = true;
   model.id.Renew();
 }

@@ -227,7 +227,7 @@ void FindSupParamsGlobal(const FitterState& state, const PassivityCurve& curve, 
 
 bool ModifyPoleByMult(FitterState& state, int i, int j, const Sp& sp) {
   FittedModel& model = *state.model;
-  if (!state.settings.individualPoles || model.elementPoles.empty()) return false;
+  if (!model.individual() || model.elementPoles.empty()) return false;
   if (!(sp.w0 != 0.0)) return false;  // a double pole of g
   const std::size_t own = model.Index(i, j);
   const std::size_t listIndex = (state.symmetric && i < j) ? model.Index(j, i) : own;
@@ -327,7 +327,7 @@ bool Coincides(const FitterState& state, const std::vector<std::pair<int, int>>&
 
 void AvoidCoincidentPoles(const FitterState& state,
                           const std::vector<std::pair<int, int>>& elements, Sp& sp) {
-  if (!state.settings.individualPoles || state.model->elementPoles.empty()) return;
+  if (!state.model->individual() || state.model->elementPoles.empty()) return;
   for (int step = 0; step < kMaxCornerSteps && Coincides(state, elements, sp); ++step) {
     sp.al *= kCornerStep;
     sp.w0 *= kCornerStep;

@@ -206,7 +206,7 @@ TEST(HasFit, RequiresModelTablesAndAPole) {
   EXPECT_FALSE(f->HasFit());  // no element has a pole
   s.model->elementPoles[2].emplace_back(1);
   EXPECT_TRUE(f->HasFit());
-  s.settings.individualPoles = false;
+  s.model->shape = PoleShape::kCommon;
   EXPECT_FALSE(f->HasFit());  // common poles: the common list decides
   s.model->commonPoles.emplace_back(2);
   EXPECT_TRUE(f->HasFit());

@@ -224,33 +224,7 @@ TEST(Fit, SDataPreparationConstrainsDcToAnIdealJunction) {
   EXPECT_NEAR(EvaluateElement(f->state(), 1, 1, 0.0).re, 0.0, 1e-12);
 }
 
-TEST(Fit, RepeatedFitsAreBitIdentical) {
-  auto make = [] {
-    return Loaded(
-        2, 1, [](int i, int j, double freq) { return (1.0 + i - 0.3 * j) * kResonator(freq); },
-        Linear(1e7, 1e10, 151));
-  };
-  auto a = make();
-  auto b = make();
-  testing::LogCapture log;
-  ASSERT_EQ(a->Fit(), 1);
-  ASSERT_EQ(b->Fit(), 1);
-  ASSERT_EQ(a->Fit(), 1);  // a second fit of the same fitter starts afresh
-  const FittedModel& ma = *a->state().model;
-  const FittedModel& mb = *b->state().model;
-  EXPECT_EQ(ma.constant, mb.constant);
-  EXPECT_EQ(ma.delay, mb.delay);
-  EXPECT_EQ(ma.rmsError, mb.rmsError);
-  for (std::size_t k = 0; k < ma.elementPoles.size(); ++k) {
-    ASSERT_EQ(ma.elementPoles[k].size(), mb.elementPoles[k].size());
-    for (std::size_t t = 0; t < ma.elementPoles[k].size(); ++t) {
-      EXPECT_EQ(ma.elementPoles[k][t].GetPole(), mb.elementPoles[k][t].GetPole());
-      EXPECT_EQ(ma.elementPoles[k][t].GetResidue00(), mb.elementPoles[k][t].GetResidue00());
-    }
-  }
-}
-
-TEST(Fit, ExtendedFitRestoresDataAndIndexing) {
+TEST(Fit, ExtendedFitKeepsTheData) {
   cFitParams params;
   params.extendedFit = true;
   auto f = Loaded(
@@ -258,49 +232,20 @@ TEST(Fit, ExtendedFitRestoresDataAndIndexing) {
       Linear(1e8, 1e10, 120), &params);
   testing::LogCapture log;
   ASSERT_EQ(f->Fit(), 1);
-  EXPECT_FALSE(FallbackIndexing());
-  EXPECT_FALSE(f->state().fit.rowWeighting);
   EXPECT_EQ(f->state().data->port_count(), 2);
   EXPECT_EQ(f->state().data->point_count(), 120);
   EXPECT_LT(LargestError(*f), 1e-3);
 }
 
-TEST(ExtendBand, AddedPointsReachTenBandwidthsAboveTheBand) {
-  SampledData data(2);
-  for (double freq : Linear(1e9, 2e9, 11)) {
-    PortMatrix p(2);
-    p.set_frequency(freq);
-    data.Append(p);
-  }
-  // K = floor(10 * 1e9 / 1e8) = 100 > 11 / 2: geometric points, 5 of them.
-  const SampledData extended = ExtendBand(data);
-  EXPECT_EQ(extended.port_count(), 1);
-  EXPECT_EQ(extended.point_count(), 16);
-  EXPECT_EQ(extended.marked_count(), 5);
-  EXPECT_DOUBLE_EQ(extended.back().frequency(), 2e9 + 10 * 1e9);
-  SampledData dense(1);
-  for (double freq : Linear(1e9, 2e9, 301)) {
-    PortMatrix p(1);
-    p.set_frequency(freq);
-    dense.Append(p);
-  }
-  // K = floor(10 * 1e9 / (1e9 / 300)) = 3000 > 150: geometric again.
-  EXPECT_EQ(ExtendBand(dense).marked_count(), 150);
-  // A coarse last step: 1..40 GHz, then 1000 GHz. K = floor(9990 / 960) = 10
-  // and 2K <= 41: ten points spaced like the last step.
-  SampledData coarse(1);
-  for (double freq : Linear(1e9, 40e9, 40)) {
-    PortMatrix p(1);
-    p.set_frequency(freq);
-    coarse.Append(p);
-  }
-  PortMatrix last(1);
-  last.set_frequency(1000e9);
-  coarse.Append(last);
-  const SampledData e3 = ExtendBand(coarse);
-  ASSERT_EQ(e3.marked_count(), 10);
-  EXPECT_DOUBLE_EQ(e3.points()[41].frequency(), 1960e9);
-  EXPECT_DOUBLE_EQ(e3.back().frequency(), 1000e9 + 10 * 960e9);
+TEST(Fit, ReactiveTopRaisesThePoleRatioBoundForLaterFitsNotTheSetting) {
+  auto f = Loaded(
+      1, 3, [](int, int, double freq) { return C(1e-3, 1e-9 * freq); }, Linear(1e8, 2e9, 20));
+  ASSERT_EQ(f->SetElementAsymptote(0, -1, -1, 0.0), 1);
+  testing::LogCapture log;
+  ASSERT_EQ(f->Fit(), 1);
+  EXPECT_EQ(f->state().fit.poleRatioBound, 1e10);
+  EXPECT_EQ(f->state().fit.workingQLimit, 1e10);
+  EXPECT_EQ(f->state().settings.poleRatioBound, 400.0);
 }
 
 TEST(Fit, ProgressIsReadableAndCancelSettableFromAnotherThread) {

@@ -102,7 +102,7 @@ TEST(EvaluateElement, SymmetricMatrixReadsTheLowerTriangle) {
 TEST(EvaluateElement, CommonPolesUseTheResidueMatrixAndNoDelay) {
   auto f = MakeFitter();
   FittedModel& m = EmptyModel(*f, 2);
-  f->state().settings.individualPoles = false;
+  m.shape = PoleShape::kCommon;
   PoleTerm pair(2);
   pair.SetPole(1e9, -4e9);
   pair.SetResidue(0, 1, {0.2, 0.1});

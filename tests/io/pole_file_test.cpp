@@ -195,7 +195,7 @@ TEST(PoleFile, CommonPoleModelGivesEveryElementTheCommonTerms) {
   auto f = NewFitter();
   MakeModel(*f, 2, kS, {50, 50});
   FitterState& s = f->state();
-  s.settings.individualPoles = false;
+  s.model->shape = PoleShape::kCommon;
   PoleTerm term(2);
   term.SetPole(4e9, -1e9);
   for (int i = 0; i < 2; ++i) {

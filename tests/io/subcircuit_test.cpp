@@ -182,7 +182,7 @@ TEST(Subcircuit, CommonPoleModel) {
   auto f = NewFitter();
   MakeModel(*f, 2, kS, {50, 50});
   FitterState& s = f->state();
-  s.settings.individualPoles = false;
+  s.model->shape = PoleShape::kCommon;
   PoleTerm term(2);
   term.SetPole(1e9, 0);
   for (int i = 0; i < 2; ++i) {

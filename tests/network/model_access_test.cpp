@@ -192,7 +192,7 @@ TEST(CallerModel, CommonPolesReadTheirElementsResidue) {
   auto f = NewFitter();
   ASSERT_EQ(f->DefineModel(2, kS, nullptr, false), 1);
   FitterState& s = f->state();
-  s.settings.individualPoles = false;
+  s.model->shape = PoleShape::kCommon;
   PoleTerm t(2);
   t.SetPole(1e9, -2e9);
   t.SetResidue(1, 0, Complex(0.3, 0.1));
@@ -280,7 +280,7 @@ TEST(MultiplyByFrequency, RefusesModelsItCannotRework) {
   ASSERT_EQ(two->DefineModel(2, kY, nullptr, false), 1);
   ASSERT_EQ(two->SetElementModel(0, 0, 1, 0.5, 0.0, 0.0, pole, residue), 1);
   auto common = PulseModel(kY);
-  common->state().settings.individualPoles = false;
+  common->state().model->shape = PoleShape::kCommon;
   common->state().model->commonPoles = common->state().model->elementPoles[0];
   auto empty = NewFitter();
   for (cCfit* f : {withE.get(), two.get(), common.get(), empty.get()}) {

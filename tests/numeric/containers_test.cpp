@@ -1,8 +1,6 @@
 // Port matrices, pole terms and the element table.
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "numeric/element_table.h"
 #include "numeric/pole_term.h"
 #include "numeric/port_matrix.h"
@@ -10,35 +8,17 @@
 namespace cfit {
 namespace {
 
-TEST(PortMatrix, OutOfRangeAccessFollowsTheFallbackFlag) {
+TEST(PortMatrix, OutOfRangeAccessIsRefused) {
   PortMatrix m(2);
   m.At(0, 0) = {7.0, -1.0};
-  ASSERT_FALSE(FallbackIndexing());
   EXPECT_EQ(m.Get(5, 0), Complex(0.0, 0.0));
   EXPECT_EQ(m.Get(-1, 1), Complex(0.0, 0.0));
   EXPECT_FALSE(m.Set(5, 0, {3.0, 3.0}));
   EXPECT_EQ(m.At(0, 0), Complex(7.0, -1.0));
-  {
-    ScopedFallbackIndexing fallback(true);
-    EXPECT_EQ(m.Get(5, 0), Complex(7.0, -1.0));
-    EXPECT_TRUE(m.Set(5, 0, {3.0, 3.0}));
-    EXPECT_EQ(m.At(0, 0), Complex(3.0, 3.0));
-  }
-  EXPECT_FALSE(FallbackIndexing());
 }
 
-TEST(PortMatrix, FallbackFlagBelongsToOneThread) {
-  ScopedFallbackIndexing fallback(true);
-  bool seenByOtherThread = true;
-  std::thread other([&] { seenByOtherThread = FallbackIndexing(); });
-  other.join();
-  EXPECT_FALSE(seenByOtherThread);
-  EXPECT_TRUE(FallbackIndexing());
-}
-
-TEST(PortMatrix, EmptyMatrixNeverTouchesMemoryEvenWithFallback) {
+TEST(PortMatrix, EmptyMatrixNeverTouchesMemory) {
   PortMatrix m(0);
-  ScopedFallbackIndexing fallback(true);
   EXPECT_FALSE(m.Set(0, 0, {1.0, 0.0}));
   EXPECT_EQ(m.Get(0, 0), Complex(0.0, 0.0));
 }

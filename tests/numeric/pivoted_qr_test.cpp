@@ -281,8 +281,9 @@ TEST(PivotedQRProgress, IncrementsFollowEightySlots) {
     SCOPED_TRACE(::testing::Message() << c.cols << " columns");
     const ColumnMatrix a = RandomMatrix(c.cols + 5, c.cols, rng);
     double progress = 0.25;
-    QrOwner owner{nullptr, &progress, 0.5};
     testing::LogCapture log;
+    const RunContext run(runlog::Stream(), &progress, nullptr);
+    QrOwner owner{&run, 0.5};
     EXPECT_EQ(Factorise(a, &owner, true).rank, c.cols);
     EXPECT_NEAR(progress, 0.25 + c.increments * 0.0125 * 0.5, 1e-14);
     EXPECT_EQ(log.text(), std::string(static_cast<std::size_t>(c.increments), '.'));
@@ -294,8 +295,9 @@ TEST(PivotedQRProgress, DotsOnlyWhenAskedAndNoProgressWithoutOwner) {
   const ColumnMatrix a = RandomMatrix(120, 100, rng);
   {
     double progress = 0.0;
-    QrOwner owner{nullptr, &progress, 1.0};
     testing::LogCapture log;
+    const RunContext run(runlog::Stream(), &progress, nullptr);
+    QrOwner owner{&run, 1.0};
     EXPECT_EQ(Factorise(a, &owner, false).rank, 100);
     EXPECT_NEAR(progress, 1.0, 1e-14);  // one factorisation advances one step
     EXPECT_EQ(log.text(), "");
@@ -319,8 +321,9 @@ TEST(PivotedQRCancel, SetByteStopsBeforeTheFirstColumn) {
   const ColumnMatrix a = RandomMatrix(20, 10, rng);
   char cancel = 1;
   double progress = 0.5;
-  QrOwner owner{&cancel, &progress, 1.0};
   testing::LogCapture log;
+  const RunContext run(runlog::Stream(), &progress, &cancel);
+  QrOwner owner{&run, 1.0};
   const Factorised f = Factorise(a, &owner, true);
   EXPECT_EQ(f.rank, 0);
   EXPECT_EQ(progress, 0.5);
@@ -359,10 +362,11 @@ TEST(PivotedQRCancel, ByteSetDuringTheFactorisationStopsAtTheNextColumn) {
 
   char cancel = 0;
   double progress = 0.0;
-  QrOwner owner{&cancel, &progress, 1.0};
   CancelOnDot sink(&cancel, 5);
   std::ostream stream(&sink);
   std::ostream* previous = runlog::SetSink(&stream);
+  const RunContext run(runlog::Stream(), &progress, &cancel);
+  QrOwner owner{&run, 1.0};
   const Factorised f = Factorise(a, &owner, true);
   runlog::SetSink(previous);
 
@@ -382,7 +386,8 @@ TEST(PivotedQRProgress, AnotherThreadMayReadProgressAndSetTheByte) {
   const ColumnMatrix a = RandomMatrix(600, 160, rng);
   char cancel = 0;
   double progress = 0.0;
-  QrOwner owner{&cancel, &progress, 1.0};
+  const RunContext run(runlog::Stream(), &progress, &cancel);
+  QrOwner owner{&run, 1.0};
   std::atomic<bool> done{false};
   bool monotonic = true;
   std::thread reader([&] {

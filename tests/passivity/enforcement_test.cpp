@@ -263,6 +263,7 @@ TEST(EnforceModelPassivity, SharedPolesBecomeElementListsWithTheSameValues) {
   Model(*f, 2, kS);
   FitterState& s = f->state();
   s.settings.individualPoles = false;
+  s.model->shape = PoleShape::kCommon;
   PoleTerm shared(2);
   shared.SetPole(1e9, -2e9);
   shared.SetResidue(0, 0, {0.2, 0.1});
