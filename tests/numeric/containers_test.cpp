@@ -36,36 +36,24 @@ TEST(PortMatrix, FallbackFlagBelongsToOneThread) {
   EXPECT_TRUE(FallbackIndexing());
 }
 
-TEST(PortMatrix, EmptyMatrixNeverTouchesMemoryEvenWithFallback) {
-  PortMatrix m(0);
-  ScopedFallbackIndexing fallback(true);
-  EXPECT_FALSE(m.Set(0, 0, {1.0, 0.0}));
-  EXPECT_EQ(m.Get(0, 0), Complex(0.0, 0.0));
-}
-
-TEST(PortMatrix, Aggregates) {
-  PortMatrix m(2);
-  for (int i = 0; i < 2; ++i)
-    for (int j = 0; j < 2; ++j) m.At(i, j) = {1.0, 0.0};
-  m.AlternatingSum();
-  EXPECT_EQ(m.aggregate(), Complex(0.0, 0.0));  // 1 - 1 - 1 + 1
-  m.At(0, 1) = {2.0, 1.0};
-  m.SumAll();
-  EXPECT_EQ(m.aggregate(), Complex(5.0, 1.0));
-  m.Trace();
-  EXPECT_EQ(m.aggregate(), Complex(2.0, 0.0));
-  m.AlternatingSum();
-  EXPECT_EQ(m.aggregate(), Complex(-1.0, -1.0));
-}
-
-TEST(PortMatrix, Norms) {
+// Aggregates and norms in closed form; an empty matrix never touches memory.
+TEST(PortMatrix, AggregatesNormsAndTheEmptyMatrix) {
   PortMatrix m(3);
   m.At(0, 1) = {3.0, 4.0};  // |.| = 5
   m.At(1, 0) = {3.0, 0.0};
   m.At(2, 2) = {-2.0, 0.0};
   EXPECT_DOUBLE_EQ(m.RowSumNorm(), 5.0);
-  // Row 0: |a01 - a10| = 4; row 1: the same; row 2: 0.
-  EXPECT_DOUBLE_EQ(m.AsymmetryNorm(), 4.0);
+  EXPECT_DOUBLE_EQ(m.AsymmetryNorm(), 4.0);  // |a01 - a10| in rows 0 and 1
+  m.SumAll();
+  EXPECT_EQ(m.aggregate(), Complex(4.0, 4.0));
+  m.Trace();
+  EXPECT_EQ(m.aggregate(), Complex(-2.0, 0.0));
+  m.AlternatingSum();  // + a00 - a01 + a02 - a10 + ... (i + j odd negative)
+  EXPECT_EQ(m.aggregate(), Complex(-8.0, -4.0));
+  PortMatrix empty(0);
+  ScopedFallbackIndexing fallback(true);
+  EXPECT_FALSE(empty.Set(0, 0, {1.0, 0.0}));
+  EXPECT_EQ(empty.Get(0, 0), Complex(0.0, 0.0));
 }
 
 TEST(PoleTerm, RealPolesRefuseComplexResidues) {
@@ -80,16 +68,13 @@ TEST(PoleTerm, RealPolesRefuseComplexResidues) {
   EXPECT_TRUE(t.SetResidue00({1.0, 0.5}));
   t.SetPole(2.0, 0.0);
   EXPECT_TRUE(t.IsReal());
-}
-
-TEST(PoleTerm, ResidueIndicesOutOfRange) {
-  PoleTerm t(3);
-  EXPECT_FALSE(t.SetResidue(3, 0, {1.0, 0.0}));
-  EXPECT_FALSE(t.SetResidue(0, -1, {1.0, 0.0}));
-  EXPECT_EQ(t.GetResidue(0, 3), Complex(0.0, 0.0));
-  EXPECT_TRUE(t.SetResidue(2, 1, {4.0, 0.0}));
-  EXPECT_EQ(t.GetResidue(2, 1), Complex(4.0, 0.0));
-  EXPECT_EQ(t.GetResidue(1, 2), Complex(0.0, 0.0));
+  PoleTerm matrix(3);  // residue indices outside 0..2 are refused
+  EXPECT_FALSE(matrix.SetResidue(3, 0, {1.0, 0.0}));
+  EXPECT_FALSE(matrix.SetResidue(0, -1, {1.0, 0.0}));
+  EXPECT_EQ(matrix.GetResidue(0, 3), Complex(0.0, 0.0));
+  EXPECT_TRUE(matrix.SetResidue(2, 1, {4.0, 0.0}));
+  EXPECT_EQ(matrix.GetResidue(2, 1), Complex(4.0, 0.0));
+  EXPECT_EQ(matrix.GetResidue(1, 2), Complex(0.0, 0.0));
 }
 
 TEST(PoleTerm, QualityRatioAndNegligibility) {
