@@ -94,47 +94,19 @@ TEST(PoleTerm, QualityRatioAndNegligibility) {
   EXPECT_FALSE(real.IsNegligible(0.29));
 }
 
-TEST(ElementTable, DefaultsFollowTheDataType) {
-  EXPECT_EQ(ElementTable(2, 1).AsymptoteModeAt(0, 1), 1);  // S
-  EXPECT_EQ(ElementTable(2, 2).AsymptoteModeAt(0, 1), 2);  // Y
-  EXPECT_EQ(ElementTable(2, 3).AsymptoteModeAt(1, 1), 2);  // Z
-  EXPECT_EQ(ElementTable(2, 4).AsymptoteModeAt(1, 0), 1);  // ABCD
-  EXPECT_EQ(ElementTable(2, 5).AsymptoteModeAt(0, 0), 0);  // pulse model
-  EXPECT_EQ(ElementTable(2, 0).AsymptoteModeAt(0, 0), 1);
-  const ElementTable t(3, 1);
-  EXPECT_EQ(t.DcFlagAt(2, 1), 1);
+// The setters through the fitter are in the api tests; here the defaults per
+// data type, requests outside the table and the fallback element.
+TEST(ElementTable, DefaultsPerTypeAndRequestsOutsideTheTable) {
+  const int modes[] = {1, 1, 2, 2, 1, 0};  // none, S, Y, Z, ABCD, pulse model
+  for (int type = 0; type <= 5; ++type)
+    EXPECT_EQ(ElementTable(2, type).AsymptoteModeAt(1, 0), modes[type]);
+  ElementTable t(2, 1);
+  EXPECT_EQ(t.DcFlagAt(1, 1), 1);
   EXPECT_FALSE(t.HasDcValues());
   EXPECT_EQ(t.DcValueAt(0, 0), kUnset);
-  EXPECT_EQ(t.ConstantValueAt(0, 0), kUnset);
-}
-
-TEST(ElementTable, SettersWriteOneElementItsMirrorOrAll) {
-  ElementTable t(3, 2);
-  t.SetDcOption(0, -1, -1, 5.0, true);  // every flag, no value
-  EXPECT_EQ(t.DcFlagAt(2, 0), 0);
-  EXPECT_FALSE(t.HasDcValues());
-
-  t.SetDcOption(0, 2, 0, 0.25, true);
-  EXPECT_EQ(t.DcValueAt(2, 0), 0.25);
-  EXPECT_EQ(t.DcValueAt(0, 2), 0.25);  // mirrored for a symmetric matrix
-  EXPECT_EQ(t.DcValueAt(1, 0), kUnset);
-
-  t.SetAsymptote(0, 1, 0, -3.0, false);
-  EXPECT_EQ(t.AsymptoteModeAt(1, 0), 0);
-  EXPECT_EQ(t.ConstantValueAt(1, 0), -3.0);
-  EXPECT_EQ(t.AsymptoteModeAt(0, 1), 2);  // not mirrored
-  EXPECT_EQ(t.ConstantValueAt(0, 1), kUnset);
-
-  t.SetAsymptote(1, 1, 1, 9.0, true);  // non-zero code: no value recorded
-  EXPECT_EQ(t.ConstantValueAt(1, 1), kUnset);
-
   t.SetAsymptote(1, 7, 0, 1.0, true);  // outside the table: ignored
-  EXPECT_EQ(t.AsymptoteModeAt(0, 0), 2);
-}
-
-TEST(ElementTable, OutOfRangeGettersReadTheFallbackElement) {
-  ElementTable t(2, 1);
   t.SetAsymptote(0, 1, 0, 0.5, false);
+  EXPECT_EQ(t.AsymptoteModeAt(0, 1), 1);  // not mirrored without symmetry
   EXPECT_EQ(t.AsymptoteModeAt(9, 9, 1, 0), 0);
   EXPECT_EQ(t.ConstantValueAt(-1, 0, 1, 0), 0.5);
   EXPECT_EQ(t.AsymptoteModeAt(9, 9), 1);  // (0, 0)
