@@ -17,6 +17,7 @@
 #include <limits>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "api/cfit_impl.h"
@@ -657,12 +658,6 @@ std::vector<unsigned char> Contents(cFitAPI& f) {
   return bytes;
 }
 
-bool EndsWith(const char* text, const char* tail) {
-  if (text == nullptr || tail == nullptr) return false;
-  const std::size_t a = std::strlen(text), b = std::strlen(tail);
-  return a >= b && std::strcmp(text + a - b, tail) == 0;
-}
-
 void ExpectOutcome(const Outcome& want, long got, const char* message) {
   switch (want.kind) {
     case Outcome::kOk: EXPECT_NE(got, 0) << "expected success"; break;
@@ -674,7 +669,7 @@ void ExpectOutcome(const Outcome& want, long got, const char* message) {
     EXPECT_EQ(message == nullptr, want.code == kNoMessage) << (message ? message : "none");
   }
   if (want.code > 0) {
-    EXPECT_TRUE(EndsWith(message, FitErrorText(want.code)))
+    EXPECT_TRUE(std::string_view(message ? message : "").ends_with(FitErrorText(want.code)))
         << "expected error " << want.code << ", got " << (message ? message : "none");
   }
 }
