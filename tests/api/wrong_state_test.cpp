@@ -377,7 +377,7 @@ long Init(cFitAPI& f, const Call& c) {
   return f.Init(c.Ptr(&p));
 }
 
-// Null arrays store the scalars first, as the operation is specified.
+// With null arrays the scalars are still stored first.
 long SetTerms(cFitAPI& f, const Call& c) {
   const double pole[2] = {1e9, c.Number(-2e9)}, residue[2] = {0.1, 0.05};
   return f.SetElementModel(c.i, c.j, 1, 0.1, 0.0, 0.0, c.Ptr(pole), c.Ptr(residue));
