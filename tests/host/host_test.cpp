@@ -9,10 +9,7 @@
 
 namespace {
 
-struct Deleter {
-  void operator()(cFitAPI* f) const { delete f; }
-};
-using Fitter = std::unique_ptr<cFitAPI, Deleter>;
+using Fitter = std::unique_ptr<cFitAPI>;
 
 // Element (i, j) of the 3-port at point k: reciprocal except for a small
 // asymmetry of (2, 0).
@@ -23,19 +20,16 @@ void Element(int k, int i, int j, double* re, double* im) {
   if (i == 2 && j == 0) *re += 1e-4;
 }
 
-TEST(Host, CreatesFittersWithNullAndCustomParams) {
-  Fitter plain(cFitAPI::Create(nullptr));
-  ASSERT_NE(plain, nullptr);
-  EXPECT_EQ(plain->GetPortCount(), 0);
-  EXPECT_FALSE(plain->HasSampledData());
-
+TEST(Host, CreatesFittersWithNullAndCustomParamsAndRefusesNoStorage) {
   cFitParams params;
   params.maxFrequencyPoints = 100;
   params.individualPoles = false;
-  params.symmetryTolerance = 1e-6;
-  Fitter custom(cFitAPI::Create(&params));
-  ASSERT_NE(custom, nullptr);
-
+  for (cFitParams* p : {static_cast<cFitParams*>(nullptr), &params}) {
+    Fitter f(cFitAPI::Create(p));
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->GetPortCount(), 0);
+    EXPECT_FALSE(f->HasSampledData() || f->HasFit());
+  }
   params.maxColumns = -1;
   EXPECT_EQ(cFitAPI::Create(&params), nullptr);
 }
@@ -54,8 +48,8 @@ TEST(Host, LoadsWalksAndChecksAThreePort) {
   const int count = 5;
   for (int k = 0; k < count; ++k) {
     point.frequency = 1e8 * (k + 1);
-    for (int i = 0; i < 3; ++i)
-      for (int j = 0; j < 3; ++j) Element(k, i, j, &rows[i][2 * j], &rows[i][2 * j + 1]);
+    for (int e = 0; e < 9; ++e)
+      Element(k, e / 3, e % 3, &rows[e / 3][2 * (e % 3)], &rows[e / 3][2 * (e % 3) + 1]);
     ASSERT_TRUE(fitter->AddDataPoint(&point));
   }
   EXPECT_FALSE(fitter->AddDataPoint(&point));  // frequency not above the last
@@ -70,13 +64,11 @@ TEST(Host, LoadsWalksAndChecksAThreePort) {
   for (DataPointRecord* r = fitter->GetFirstDataPoint(); r != nullptr;
        r = fitter->GetNextDataPoint(), ++walked) {
     EXPECT_EQ(r->frequency, 1e8 * (walked + 1));
-    for (int i = 0; i < 3; ++i) {
-      for (int j = 0; j < 3; ++j) {
-        double re, im;
-        Element(walked, i, j, &re, &im);
-        EXPECT_EQ(r->values[i][2 * j], re);
-        EXPECT_EQ(r->values[i][2 * j + 1], im);
-      }
+    for (int e = 0; e < 9; ++e) {
+      double re, im;
+      Element(walked, e / 3, e % 3, &re, &im);
+      EXPECT_EQ(r->values[e / 3][2 * (e % 3)], re);
+      EXPECT_EQ(r->values[e / 3][2 * (e % 3) + 1], im);
     }
   }
   EXPECT_EQ(walked, count);
@@ -91,9 +83,9 @@ TEST(Host, LoadsWalksAndChecksAThreePort) {
   EXPECT_EQ(fitter->GetMaxElementMagnitude(1, 1, &magnitude, &frequency), 0);
   ASSERT_NE(fitter->GetErrorMessage(), nullptr);
   const std::string first = fitter->GetErrorMessage();
-  EXPECT_EQ(fitter->GetFirstDataPoint() != nullptr, true);
+  EXPECT_NE(fitter->GetFirstDataPoint(), nullptr);                 // a success in between
   EXPECT_EQ(fitter->GetLowestPointTransfer(0, 7, &magnitude), 0);  // a second failure
-  EXPECT_EQ(first, fitter->GetErrorMessage());  // the first error stays
+  EXPECT_EQ(first, fitter->GetErrorMessage());                     // the first error stays
 
   EXPECT_EQ(fitter->Symmetrize(), 1);
   EXPECT_TRUE(fitter->IsSymmetric());

@@ -1,3 +1,5 @@
+// Complex values against std::complex, and the complex inverse through the
+// real embedding against LAPACK's zgesv.
 #include "numeric/complex.h"
 
 #include <gtest/gtest.h>
@@ -5,6 +7,12 @@
 #include <cfloat>
 #include <cmath>
 #include <complex>
+#include <random>
+#include <vector>
+
+#include "numeric/complex_inverse.h"
+#include "numeric/lapack_reference.h"
+#include "numeric/pivoted_qr.h"
 
 namespace cfit {
 namespace {
@@ -14,50 +22,119 @@ void ExpectNear(Complex got, std::complex<double> want, double tol) {
   EXPECT_NEAR(got.im, want.imag(), tol * std::max(1.0, std::abs(want)));
 }
 
+// Samples on every branch of the square root: the axes, each quadrant, 0.
 TEST(Complex, ArithmeticAgreesWithStdComplex) {
-  const Complex samples[] = {{1.5, -2.0}, {-3.0, 0.25}, {0.0, 4.0}, {7.0, 0.0}, {-1e-3, -1e3}};
+  const Complex samples[] = {{1.5, -2.0}, {-3.0, 0.25}, {0.0, 4.0},   {7.0, 0.0},  {-1e-3, -1e3},
+                             {-4.0, 0.0}, {-3.0, 4.0},  {-3.0, -4.0}, {3.0, -4.0}, {0.0, -3.0}};
   for (Complex a : samples) {
+    const std::complex<double> sa(a.re, a.im);
     for (Complex b : samples) {
-      const std::complex<double> sa(a.re, a.im), sb(b.re, b.im);
+      const std::complex<double> sb(b.re, b.im);
       ExpectNear(a + b, sa + sb, 1e-15);
       ExpectNear(a - b, sa - sb, 1e-15);
       ExpectNear(a * b, sa * sb, 1e-15);
       ExpectNear(a / b, sa / sb, 1e-15);
       ExpectNear(2.5 / b, 2.5 / sb, 1e-15);
     }
-    const std::complex<double> sa(a.re, a.im);
     ExpectNear(3.0 - a, 3.0 - sa, 1e-15);
     ExpectNear(Sqrt(a), std::sqrt(sa), 1e-15);
     ExpectNear(Exp(a * 0.01), std::exp(sa * 0.01), 1e-14);
     EXPECT_NEAR(Abs(a), std::abs(sa), 1e-15 * std::abs(sa));
   }
+  EXPECT_EQ(Sqrt({0.0, 0.0}), Complex(0.0, 0.0));
+  EXPECT_EQ(Abs({0.0, 0.0}), 0.0);
 }
 
 TEST(Complex, DivisionAndModulusDoNotOverflowNearTheDoubleRange) {
-  const Complex big{1e300, 1e300};
-  EXPECT_DOUBLE_EQ(Abs(big), std::sqrt(2.0) * 1e300);
-  const Complex q = big / Complex{2e300, 2e300};
+  EXPECT_DOUBLE_EQ(Abs({1e300, 1e300}), std::sqrt(2.0) * 1e300);
+  EXPECT_DOUBLE_EQ(Abs({1e-300, -1e-300}), std::sqrt(2.0) * 1e-300);
+  const Complex q = Complex{1e300, 1e300} / Complex{2e300, 2e300};
   EXPECT_DOUBLE_EQ(q.re, 0.5);
   EXPECT_DOUBLE_EQ(q.im, 0.0);
-  const Complex tiny{1e-300, -1e-300};
-  EXPECT_DOUBLE_EQ(Abs(tiny), std::sqrt(2.0) * 1e-300);
   const Complex r = Sqrt(Complex{DBL_MAX, DBL_MAX});
   EXPECT_TRUE(std::isfinite(r.re) && std::isfinite(r.im));
 }
 
-TEST(Complex, SquareRootBranches) {
-  EXPECT_EQ(Sqrt({0.0, 0.0}), Complex(0.0, 0.0));
-  EXPECT_EQ(Sqrt({-4.0, 0.0}), Complex(0.0, 2.0));  // principal root of a negative real
-  ExpectNear(Sqrt({-3.0, 4.0}), {1.0, 2.0}, 1e-15);
-  ExpectNear(Sqrt({-3.0, -4.0}), {1.0, -2.0}, 1e-15);
-  ExpectNear(Sqrt({3.0, -4.0}), {2.0, -1.0}, 1e-15);
-  ExpectNear(Sqrt({0.0, 2.0}), {1.0, 1.0}, 1e-15);
+// Exactly sized workspace, so that any overrun shows under the address
+// sanitizer.
+struct Workspace {
+  explicit Workspace(int n)
+      : a(static_cast<std::size_t>(4 * n * n)),
+        c(2 * n),
+        d(2 * n),
+        rhs(2 * n),
+        work(2 * n),
+        permutation(2 * n) {}
+  int Invert(int n, const Complex* m, Complex* inverse) {
+    return InvertComplexMatrix(n, m, inverse, a.data(), c.data(), d.data(), permutation.data(),
+                               rhs.data(), work.data());
+  }
+  std::vector<double> a, c, d, rhs, work;
+  std::vector<int> permutation;
+};
+
+TEST(EmbedComplexMatrix, PlacesRealAndImaginaryBlocks) {
+  const std::vector<Complex> m = {{1, 2}, {3, 4}, {5, 6}, {7, 8}};
+  std::vector<double> a(5 * 4, -1.0);  // lda 5: one padding row
+  EmbedComplexMatrix(2, m.data(), a.data(), 5);
+  const double want[4][4] = {{1, 3, -2, -4}, {5, 7, -6, -8}, {2, 4, 1, 3}, {6, 8, 5, 7}};
+  for (int i = 0; i < 4; ++i) {
+    for (int j = 0; j < 4; ++j) EXPECT_EQ(a[j * 5 + i], want[i][j]) << i << "," << j;
+    EXPECT_EQ(a[i * 5 + 4], -1.0);
+  }
 }
 
-TEST(Complex, ModulusWithOneZeroComponentIsTheOther) {
-  EXPECT_EQ(Abs({0.0, -3.0}), 3.0);
-  EXPECT_EQ(Abs({-5.0, 0.0}), 5.0);
-  EXPECT_EQ(Abs({0.0, 0.0}), 0.0);
+// Random matrices of a few sizes, one of them inverted in place.
+TEST(InvertComplexMatrix, MatchesZgesv) {
+  std::mt19937_64 rng(61);
+  std::normal_distribution<double> normal;
+  for (int n : {1, 2, 3, 8, 16}) {
+    SCOPED_TRACE(::testing::Message() << "n = " << n);
+    std::vector<Complex> m(static_cast<std::size_t>(n) * n);
+    for (Complex& z : m) z = Complex(normal(rng), normal(rng));
+    // LAPACK: M X = I, column-major.
+    std::vector<std::complex<double>> lu(m.size()), x(m.size(), 0.0);
+    for (int i = 0; i < n; ++i) {
+      for (int j = 0; j < n; ++j) lu[j * n + i] = {m[i * n + j].re, m[i * n + j].im};
+      x[i * n + i] = 1.0;
+    }
+    std::vector<int> pivots(static_cast<std::size_t>(n));
+    int info = 0;
+    zgesv_(&n, &n, lu.data(), &n, pivots.data(), x.data(), &n, &info);
+    ASSERT_EQ(info, 0);
+    double scale = 0.0;
+    for (const auto& z : x) scale = std::max(scale, std::abs(z));
+
+    std::vector<Complex> inverse(m.size());
+    Complex* out = n == 2 ? m.data() : inverse.data();
+    ASSERT_EQ(Workspace(n).Invert(n, m.data(), out), 1);
+    for (int i = 0; i < n; ++i) {
+      for (int j = 0; j < n; ++j) {
+        const std::complex<double> got(out[i * n + j].re, out[i * n + j].im);
+        EXPECT_LT(std::abs(got - x[j * n + i]), 1e-11 * scale) << i << "," << j;
+      }
+    }
+  }
+}
+
+// A zero matrix fails and leaves the output alone. A complex rank-1 matrix
+// has an embedding of rank 2 (each complex dimension is two real ones); its
+// inversion returns the solver's finite basic solution.
+TEST(InvertComplexMatrix, ZeroAndSingularMatrices) {
+  Workspace w(3);
+  std::vector<Complex> zero(9), inverse(9, Complex(5, 5));
+  EXPECT_EQ(w.Invert(3, zero.data(), inverse.data()), 0);
+  for (const Complex& z : inverse) EXPECT_EQ(z, Complex(5, 5));
+
+  const std::vector<Complex> u = {{1, 2}, {0, -1}, {3, 0.5}}, v = {{2, 0}, {1, 1}, {-1, 0.5}};
+  std::vector<Complex> m(9);
+  for (int k = 0; k < 9; ++k) m[k] = u[k / 3] * v[k % 3];
+  EmbedComplexMatrix(3, m.data(), w.a.data(), 6);
+  EXPECT_EQ(
+      PivotedQR(6, 6, w.a.data(), 6, w.c.data(), w.d.data(), w.permutation.data(), nullptr, false),
+      2);
+  ASSERT_EQ(w.Invert(3, m.data(), inverse.data()), 1);
+  for (const Complex& z : inverse) EXPECT_TRUE(std::isfinite(z.re) && std::isfinite(z.im));
 }
 
 }  // namespace

@@ -25,9 +25,6 @@ void dorgqr_(const int* m, const int* n, const int* k, double* a, const int* lda
 void dgels_(const char* trans, const int* m, const int* n, const int* nrhs, double* a,
             const int* lda, double* b, const int* ldb, double* work, const int* lwork, int* info,
             std::size_t);
-void dhseqr_(const char* job, const char* compz, const int* n, const int* ilo, const int* ihi,
-             double* h, const int* ldh, double* wr, double* wi, double* z, const int* ldz,
-             double* work, const int* lwork, int* info, std::size_t, std::size_t);
 void dgeev_(const char* jobvl, const char* jobvr, const int* n, double* a, const int* lda,
             double* wr, double* wi, double* vl, const int* ldvl, double* vr, const int* ldvr,
             double* work, const int* lwork, int* info, std::size_t, std::size_t);
@@ -135,12 +132,6 @@ inline std::vector<double> Multiply(const ColumnMatrix& a, const std::vector<dou
     for (int i = 0; i < a.rows; ++i) y[static_cast<std::size_t>(i)] += a(i, j) * x[j];
   }
   return y;
-}
-
-inline double Norm(const std::vector<double>& x) {
-  double s = 0.0;
-  for (double value : x) s += value * value;
-  return std::sqrt(s);
 }
 
 // max |x - y| / max |y| over the first n entries.

@@ -24,9 +24,7 @@ using Fitter = std::unique_ptr<cCfit>;
 // cheap to make.
 inline cFitParams SmallParams(bool individualPoles = true) {
   cFitParams p;
-  p.maxFrequencyPoints = 200;
-  p.maxColumns = 40;
-  p.individualPoles = individualPoles;
+  p.maxFrequencyPoints = 200, p.maxColumns = 40, p.individualPoles = individualPoles;
   return p;
 }
 
@@ -60,13 +58,9 @@ class PointRecord {
     record_.values = rows_.data();
   }
   void Set(int i, int j, std::complex<double> v) {
-    rows_[i][2 * j] = v.real();
-    rows_[i][2 * j + 1] = v.imag();
+    rows_[i][2 * j] = v.real(), rows_[i][2 * j + 1] = v.imag();
   }
-  DataPointRecord* get(double f) {
-    record_.frequency = f;
-    return &record_;
-  }
+  DataPointRecord* get(double f) { return record_.frequency = f, &record_; }
   int n() const { return n_; }
 
  private:
@@ -85,11 +79,9 @@ inline void LoadSynthetic(cFitAPI& f, int n, int type, int count = 20, double as
   PointRecord record(n);
   for (int k = 0; k < count; ++k) {
     const double freq = SyntheticFrequency(k, count);
-    for (int i = 0; i < n; ++i) {
-      for (int j = 0; j < n; ++j) {
-        const double scale = (i == 0 && j == 1) ? asymmetry : 1.0;
-        record.Set(i, j, scale * SyntheticElement(shape, n, i, j, freq));
-      }
+    for (int e = 0; e < n * n; ++e) {
+      const double scale = e == 1 ? asymmetry : 1.0;  // element (0, 1)
+      record.Set(e / n, e % n, scale * SyntheticElement(shape, n, e / n, e % n, freq));
     }
     f.AddDataPoint(record.get(freq));
   }
@@ -104,10 +96,7 @@ class ScratchDirectory {
               ("cfit_hardening_" + std::to_string(::getpid()))) {
     std::filesystem::create_directories(path_);
   }
-  ~ScratchDirectory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
+  ~ScratchDirectory() { std::filesystem::remove_all(path_, ignored_); }
   const std::filesystem::path& path() const { return path_; }
   // A fresh file name in the directory.
   std::string NewFile(const std::string& stem) {
@@ -117,6 +106,7 @@ class ScratchDirectory {
  private:
   std::filesystem::path path_;
   std::atomic<int> counter_{0};
+  std::error_code ignored_;
 };
 
 inline ScratchDirectory& Scratch() {

@@ -33,10 +33,7 @@ namespace {
 namespace fs = std::filesystem;
 using Value = std::complex<double>;
 
-struct Deleter {
-  void operator()(cFitAPI* f) const { delete f; }
-};
-using Fitter = std::unique_ptr<cFitAPI, Deleter>;
+using Fitter = std::unique_ptr<cFitAPI>;
 
 fs::path Data(const std::string& name) {
   const char* folder = std::getenv("CFIT_TEST_DATA");
@@ -93,6 +90,18 @@ Value Evaluate(cFitAPI& fitter, int i, int j, double f) {
   double v[2] = {0.0, 0.0};
   EXPECT_EQ(fitter.EvaluateModelElement(i, j, f, v), 1);
   return {v[0], v[1]};
+}
+
+// Largest |t - model| over the points and elements of a 2-port table.
+double ModelDeviation(const Table& t, cFitAPI& model, std::size_t step = 1) {
+  double largest = 0.0;
+  for (std::size_t k = 0; k < t.frequencies.size(); k += step) {
+    for (int e = 0; e < 4; ++e) {
+      largest = std::max(
+          largest, std::abs(t.values[k][e] - Evaluate(model, e / 2, e % 2, t.frequencies[k])));
+    }
+  }
+  return largest;
 }
 
 // Largest |a - b| over all points and elements of two tables on one grid.
@@ -208,24 +217,11 @@ class Cli : public ::testing::Test {
 TEST_F(Cli, HelpDescribesEveryCommandAndUsageErrorsExitTwo) {
   Result r = Run({"--help"});
   EXPECT_EQ(r.status, 0);
-  for (const char* command : {"fit", "info", "sweep", "check"})
+  for (const std::string command : {"fit", "info", "sweep", "check"}) {
     EXPECT_TRUE(Contains(r.out, command));
-
-  const std::vector<std::pair<std::string, std::vector<std::string>>> options = {
-      {"fit",
-       {"--output-dir", "--name", "--outputs", "--format", "--comment", "--common-poles",
-        "--no-delays", "--max-points", "--max-columns", "--zero-hz", "--reduce-points",
-        "--extended-fit", "--band-low", "--band-high", "--log", "--verbose", "--progress",
-        "--passive", "--passive-data"}},
-      {"info", {"--as", "--symmetry-tolerance", "--log", "--verbose"}},
-      {"sweep", {"--linear", "--adaptive", "--tolerance", "--list", "--at-data", "--output"}},
-      {"check", {"--as", "--threshold", "--log", "Exit status: 0 passive; 1 not passive"}},
-  };
-  for (const auto& [command, names] : options) {
-    r = Run({command, "--help"});
-    EXPECT_EQ(r.status, 0) << command;
-    EXPECT_TRUE(Contains(r.out, "Usage: cfit " + command)) << r.out;
-    for (const std::string& name : names) EXPECT_TRUE(Contains(r.out, name)) << command << name;
+    const Result help = Run({command, "--help"});
+    EXPECT_EQ(help.status, 0) << command;
+    EXPECT_TRUE(Contains(help.out, "Usage: cfit " + command)) << help.out;
   }
   EXPECT_EQ(Run({"help", "sweep"}).out, Run({"sweep", "-h"}).out);
 
@@ -288,13 +284,7 @@ TEST_F(Cli, FitWritesOutputsThatReadBackAndASummaryThatIsTrue) {
   const Table model = ReadTable(base + "_model.s2p");
   ASSERT_EQ(model.ports, 2);
   ASSERT_EQ(model.frequencies, data.frequencies);
-  Fitter poles = ReadPoles(base + ".pls");
-  for (std::size_t k = 0; k < model.frequencies.size(); ++k) {
-    for (int e = 0; e < 4; ++e) {
-      const Value fromPoles = Evaluate(*poles, e / 2, e % 2, model.frequencies[k]);
-      EXPECT_NEAR(std::abs(model.values[k][e] - fromPoles), 0.0, 1e-12) << k << " " << e;
-    }
-  }
+  EXPECT_LT(ModelDeviation(model, *ReadPoles(base + ".pls")), 1e-12);
   const double worst = LargestDifference(model, data);
   EXPECT_LT(worst, 1e-4);
 
@@ -541,12 +531,7 @@ TEST_F(Cli, SweepWritesTheModelOnEachGrid) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(Contains(r.out, output)) << r.out;
     const Table t = ReadTable(output);
-    for (std::size_t k = 0; k < t.frequencies.size(); ++k) {
-      for (int e = 0; e < 4; ++e) {
-        EXPECT_NEAR(std::abs(t.values[k][e] - Evaluate(*model, e / 2, e % 2, t.frequencies[k])),
-                    0.0, 1e-12);
-      }
-    }
+    EXPECT_LT(ModelDeviation(t, *model), 1e-12);
     return t.frequencies;
   };
   std::vector<double> f = check({"--linear", "75GHz,110GHz,5GHz"}, Path("ring_slot_sim_sweep.s2p"));
@@ -668,14 +653,7 @@ TEST_F(Cli, PassiveMakesTheFitPassiveAndCheckAgrees) {
   EXPECT_LE(densest, 1.0 + 1e-6);
   EXPECT_NEAR(ModelSquaredSigmaMax(*model, Hertz(after[2])), std::stod(after[1]), 1e-5);
 
-  const Table written = ReadTable(Path("ring_slot_sim_model.s2p"));
-  for (std::size_t k = 0; k < written.frequencies.size(); k += 20) {
-    for (int e = 0; e < 4; ++e) {
-      EXPECT_NEAR(
-          std::abs(written.values[k][e] - Evaluate(*model, e / 2, e % 2, written.frequencies[k])),
-          0.0, 1e-12);
-    }
-  }
+  EXPECT_LT(ModelDeviation(ReadTable(Path("ring_slot_sim_model.s2p")), *model, 20), 1e-12);
   r = Run({"check", pls});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(Contains(
