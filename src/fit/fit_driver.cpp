@@ -190,10 +190,10 @@ bool FitElement(FitterState& state, std::span<const PortMatrix> points, int i, i
                 const RunContext& run) {
   run.Write("\n*** Matrix component (", i + 1, ",", j + 1, ") is being fitted ***\n");
   FittedModel& model = *state.model;
-  FitSeries series =
-      extendedBand != nullptr && LargestElementMagnitude(points, i, j) < kExtendThreshold
-          ? ExtendedElementSeries(*extendedBand, points, i, j)
-          : ElementSeries(points, i, j);
+  const bool extended =
+      extendedBand != nullptr && LargestElementMagnitude(points, i, j) < kExtendThreshold;
+  FitSeries series = extended ? ExtendedElementSeries(*extendedBand, points, i, j)
+                              : ElementSeries(points, i, j);
 
   double tau = 0.0;
   if (state.settings.extractDelays) {
@@ -230,6 +230,13 @@ bool FitElement(FitterState& state, std::span<const PortMatrix> points, int i, i
     CommitPoles(working, model.elementPoles[model.Index(i, j)], limits.workingQLimit, options);
   }
   if (state.settings.extractDelays) {
+    // Putting the delay back writes the element of a symmetric matrix to
+    // both places, so the sampled data end exactly symmetric there (unless
+    // the fit worked on a shortened or extended copy of them).
+    const bool whole = points.size() == state.data->points().size();
+    if (state.symmetric && i != j && whole && !extended) {
+      for (PortMatrix& p : state.data->points()) p.At(j, i) = p.At(i, j);
+    }
     run.Write("extracted delay(", i + 1, ",", j + 1, ") = ", tau, "\n");
   }
   run.log().flush();
