@@ -398,7 +398,7 @@ TEST_F(Cli, FailuresExitOneWithTheLibraryMessage) {
       {{"fit", "-o", Path("plain_file/sub"), Example()}, "cannot create the output directory"},
       {{"fit", "--name", "x", Path("x_model.s2p")}, "would overwrite the input"},
       {{"info", "--log", Path("x_model.s2p"), Path("x_model.s2p")}, "would overwrite the input"},
-      {{"info", Data("v2_sixport_per_port_reference.ts")}, "We only support S-Y-Z parameter types"},
+      {{"check", Data("v2_sixport_per_port_reference.ts")}, "We only support S-Y-Z parameter types"},
       {{"info", "--as", "poles", Example()}, "ring_slot_sim.s2p: not a pole file"},
       {{"sweep", "--list", "1GHz", Path("x_model.s2p")}, "x_model.s2p: not a pole file"},
       {{"sweep", "--list", "1GHz", Path("bad.pls")}, "bad.pls: Invalid pls file format"},
