@@ -49,7 +49,7 @@ int ReadTouchstone(FitterState& state, const char* fileName, const TouchstoneOpt
   bool ok = read.ok();
   if (ok) {
     TouchstoneFile& file = read.value();
-    ok = StoreReadPoints(state, std::move(file.points));
+    ok = StoreReadPoints(state, std::move(file.points), context);
     if (ok) {
       SetBandFromData(state);
       state.impedances = std::move(file.impedances);
