@@ -4,15 +4,12 @@
 #include <new>
 #include <vector>
 
+#include "api/file_operations.h"
 #include "data/data_loading.h"
 #include "data/data_queries.h"
 #include "fit/fit_driver.h"
 #include "fit/model_evaluation.h"
 #include "fit/sweeps.h"
-#include "io/pole_file.h"
-#include "io/subcircuit_writer.h"
-#include "io/touchstone_reader.h"
-#include "io/touchstone_writer.h"
 #include "network/model_access.h"
 #include "network/type_conversion.h"
 #include "passivity/enforcement.h"

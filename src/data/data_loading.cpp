@@ -82,7 +82,8 @@ bool EndData(FitterState& state) {
   return state.symmetric;
 }
 
-bool StoreReadPoints(FitterState& state, std::vector<PortMatrix> points) {
+bool StoreReadPoints(FitterState& state, std::vector<PortMatrix> points,
+                     const RunContext& context) {
   auto set = std::make_unique<SampledData>(state.portCount);
   for (PortMatrix& point : points) {
     SetStoredAggregate(point, state.settings.individualPoles);
@@ -94,12 +95,12 @@ bool StoreReadPoints(FitterState& state, std::vector<PortMatrix> points) {
     state.error.Record(ErrorCode::kNoPointsRead);
     return false;
   }
-  runlog::Write("\n", state.data->point_count(), " data points were read from touchstone file\n");
+  context.Write("\n", state.data->point_count(), " data points were read from touchstone file\n");
   if (state.settings.addZeroHzPoint) AddZeroHzPoint(*state.data, state.settings.individualPoles);
   if (state.settings.reducePoints) {
     auto reduced = std::make_unique<SampledData>(ReducedCopy(*state.data, kReductionTolerance));
     if (reduced->point_count() != state.data->point_count()) {
-      runlog::Write("Number of points were reduced to ", reduced->point_count(), "\n");
+      context.Write("Number of points were reduced to ", reduced->point_count(), "\n");
     }
     state.ReplaceData(std::move(reduced));
   }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "api/fitter_state.h"
+#include "core/run_context.h"
 
 namespace cfit {
 
@@ -34,8 +35,10 @@ void SetBandFromData(FitterState& state);
 // order and units) as the sampled data: append until the first refusal, log
 // the count, add the 0 Hz point and reduce points when asked, then measure
 // asymmetry and symmetrise data that are symmetric within the tolerance.
-// Records error 24 and returns false when no point was given.
-bool StoreReadPoints(FitterState& state, std::vector<PortMatrix> points);
+// Records error 24 and returns false when no point was given. The log lines
+// go through `context`.
+bool StoreReadPoints(FitterState& state, std::vector<PortMatrix> points,
+                     const RunContext& context = RunContext());
 
 }  // namespace cfit
 

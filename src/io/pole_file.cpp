@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "api/fitter_state.h"
 #include "io/run_log.h"
 #include "io/text_file.h"
 
@@ -19,7 +20,7 @@ constexpr const char* kWritingOperation = " Writing poles to ";
 constexpr const char* kReadingOperation = " Reading from pls file ";
 
 // Limits the reader checks.
-constexpr long kMaxPorts = 1000;
+constexpr long kMaxPorts = kMaxPoleFilePorts;
 constexpr long kMaxPoleLines = 5000;
 constexpr double kMaxImpedance = 1e6;
 constexpr double kMaxDelay = 1e5;
@@ -31,10 +32,10 @@ constexpr double kConstantPole = 1e25;
 
 // Error codes of the reader; kSilent fails without recording anything.
 constexpr int kSilent = -1;
-constexpr int kTypeMismatch = 15;
-constexpr int kSizeMismatch = 16;
-constexpr int kBadImpedance = 17;
-constexpr int kBadContent = 18;
+constexpr int kTypeMismatch = static_cast<int>(ErrorCode::kTypesDiffer);
+constexpr int kSizeMismatch = static_cast<int>(ErrorCode::kSizesDiffer);
+constexpr int kBadImpedance = static_cast<int>(ErrorCode::kInvalidImpedance);
+constexpr int kBadContent = static_cast<int>(ErrorCode::kInvalidPoleFile);
 
 // Entry `index` of an N x N model table; 0 where the table is missing.
 double Entry(const std::vector<double>& table, std::size_t index) {
@@ -49,58 +50,59 @@ const PoleList& ElementList(const FittedModel& model, std::size_t index) {
 // ---------------------------------------------------------------------------
 // Writing
 
-void WriteTypeLine(std::FILE* file, int dataType, int n) {
+void WriteTypeLine(OutputFile& file, int dataType, int n) {
   switch (dataType) {
-    case kY: std::fputs("Y ", file); break;
-    case kZ: std::fputs("Z ", file); break;
-    case kPulse: std::fputs("P ", file); break;
+    case kY: file.Put("Y "); break;
+    case kZ: file.Put("Z "); break;
+    case kPulse: file.Put("P "); break;
     default: break;  // S and ABCD carry no letter
   }
-  std::fprintf(file, "%d\n", n);
+  file.Print("%d\n", n);
 }
 
 // The pole is written with the sign of its imaginary part turned, so that
 // both pole numbers of a stored pole are >= 0 (0 - im keeps a real pole's 0
 // positive).
-void WritePoleLine(std::FILE* file, Complex pole, Complex residue) {
-  std::fprintf(file, "%22.14le %22.14le  ", pole.re, 0.0 - pole.im);
-  std::fprintf(file, "%22.14le %22.14le\n", residue.re, residue.im);
+void WritePoleLine(OutputFile& file, Complex pole, Complex residue) {
+  file.Print("%22.14le %22.14le  ", pole.re, 0.0 - pole.im);
+  file.Print("%22.14le %22.14le\n", residue.re, residue.im);
 }
 
 // The delay and asymptote lines of an element, and its pole-line count. Both
 // values carry the pole lines' 15 significant digits, so that a long delay
 // keeps its phase at high frequencies when the file is read back.
-void WriteElementHead(std::FILE* file, const FitterState& state, std::size_t index, int count) {
-  const FittedModel& model = *state.model;
+void WriteElementHead(OutputFile& file, const PoleFileModel& content, std::size_t index,
+                      int count) {
+  const FittedModel& model = content.model;
   const double tau = Entry(model.delay, index);
   const double e = Entry(model.proportional, index);
-  if (tau != 0.0) std::fprintf(file, "delay: %.14le\n", tau);
-  if (state.dataType != kS && state.dataType != kPulse && e != 0.0) {
-    std::fprintf(file, "asymp: %.14le\n", e);
+  if (tau != 0.0) file.Print("delay: %.14le\n", tau);
+  if (content.dataType != kS && content.dataType != kPulse && e != 0.0) {
+    file.Print("asymp: %.14le\n", e);
   }
-  std::fprintf(file, "%d\n", count);
+  file.Print("%d\n", count);
 }
 
-void WriteIndividualPoles(std::FILE* file, const FitterState& state) {
-  const FittedModel& model = *state.model;
-  const int n = state.portCount;
+void WriteIndividualPoles(OutputFile& file, const PoleFileModel& content) {
+  const FittedModel& model = content.model;
+  const int n = content.portCount;
   for (int i = 0; i < n; ++i) {
     for (int j = 0; j < n; ++j) {
       const std::size_t own = model.Index(i, j);
       // With a symmetric matrix the upper triangle reads the lower one's list.
-      const std::size_t source = (state.symmetric && i < j) ? model.Index(j, i) : own;
+      const std::size_t source = (content.symmetric && i < j) ? model.Index(j, i) : own;
       const PoleList& poles = ElementList(model, source);
       const double d = Entry(model.constant, own);
-      WriteElementHead(file, state, own, static_cast<int>(poles.size()) + (d != 0.0 ? 1 : 0));
+      WriteElementHead(file, content, own, static_cast<int>(poles.size()) + (d != 0.0 ? 1 : 0));
       for (const PoleTerm& term : poles) WritePoleLine(file, term.GetPole(), term.GetResidue00());
       if (d != 0.0) WritePoleLine(file, Complex(kConstantPole, 0.0), Complex(d, 0.0));
     }
   }
 }
 
-void WriteCommonPoles(std::FILE* file, const FitterState& state) {
-  const FittedModel& model = *state.model;
-  const int n = state.portCount;
+void WriteCommonPoles(OutputFile& file, const PoleFileModel& content) {
+  const FittedModel& model = content.model;
+  const int n = content.portCount;
   const bool anyConstant =
       std::any_of(model.constant.begin(), model.constant.end(), [](double d) { return d != 0.0; });
   if (model.commonPoles.empty()) return;
@@ -108,7 +110,7 @@ void WriteCommonPoles(std::FILE* file, const FitterState& state) {
   for (int i = 0; i < n; ++i) {
     for (int j = 0; j < n; ++j) {
       const std::size_t own = model.Index(i, j);
-      WriteElementHead(file, state, own, count);
+      WriteElementHead(file, content, own, count);
       for (const PoleTerm& term : model.commonPoles) {
         WritePoleLine(file, term.GetPole(), term.GetResidue(i, j));
       }
@@ -122,20 +124,10 @@ void WriteCommonPoles(std::FILE* file, const FitterState& state) {
 // ---------------------------------------------------------------------------
 // Reading
 
-// What a successful read puts into the fitter.
-struct ReadResult {
-  int n = 0;
-  int dataType = kNoData;
-  std::string comment;
-  std::vector<double> impedances;
-  std::unique_ptr<FittedModel> model;
-  bool symmetric = true;
-};
-
 // The type letter: Y, Z, P or S (any case) is consumed and must agree with
 // the fitter's data type, if it has one; anything else is left for the port
 // count and means S.
-int ReadTypeLetter(TextReader& in, const FitterState& state, int* dataType) {
+int ReadTypeLetter(TextReader& in, const PoleFileExpectation& expected, int* dataType) {
   const int c = in.Peek();
   int type = kNoData;
   switch (c) {
@@ -154,7 +146,7 @@ int ReadTypeLetter(TextReader& in, const FitterState& state, int* dataType) {
     return 0;
   }
   in.Advance();
-  if (state.dataType != kNoData && state.dataType != type) return kTypeMismatch;
+  if (expected.dataType != kNoData && expected.dataType != type) return kTypeMismatch;
   *dataType = type;
   return 0;
 }
@@ -262,13 +254,13 @@ std::unique_ptr<FittedModel> EmptyModel(int n) {
 
 // Reads the file from its type letter on into `result`. Returns 0, or the
 // error code of the first check that fails (kSilent: none to record).
-int ParsePoleFile(TextReader& in, const FitterState& state, ReadResult* result) {
-  if (const int code = ReadTypeLetter(in, state, &result->dataType); code != 0) return code;
+int ParsePoleFile(TextReader& in, const PoleFileExpectation& expected, PoleFile* result) {
+  if (const int code = ReadTypeLetter(in, expected, &result->dataType); code != 0) return code;
 
   long n;
   if (!in.ReadLong(&n) || n < 1 || n > kMaxPorts) return kSilent;
-  if (state.portCount != 0 && state.portCount != n) return kSizeMismatch;
-  result->n = static_cast<int>(n);
+  if (expected.portCount != 0 && expected.portCount != n) return kSizeMismatch;
+  result->portCount = static_cast<int>(n);
 
   std::string label;
   in.ReadWord(&label);  // "R0:"
@@ -277,101 +269,75 @@ int ParsePoleFile(TextReader& in, const FitterState& state, ReadResult* result) 
     if (!in.ReadDouble(&r) || !(r > 0.0 && r <= kMaxImpedance)) return kBadImpedance;
   }
 
-  result->model = EmptyModel(result->n);
+  result->model = EmptyModel(result->portCount);
   FittedModel& model = *result->model;
-  for (int i = 0; i < result->n; ++i) {
-    for (int j = 0; j < result->n; ++j) {
+  for (int i = 0; i < result->portCount; ++i) {
+    for (int j = 0; j < result->portCount; ++j) {
       const int code = ReadElement(in, result->dataType, model, model.Index(i, j));
       if (code != 0) return code;
     }
   }
-  result->symmetric = ModelIsSymmetric(model, result->n);
+  result->symmetric = ModelIsSymmetric(model, result->portCount);
   return 0;
 }
 
 }  // namespace
 
-int WritePoles(FitterState& state, const char* fileName) {
-  if (!state.HasFit()) return state.error.Record(ErrorCode::kNoFit);
-  const std::string name = fileName != nullptr ? fileName : "";
-  runlog::Banner(" ****** Writing poles to " + name + " ********\n");
-
+Status WritePoleFile(const std::string& name, const PoleFileModel& content,
+                     const RunContext& context) {
+  context.Banner(" ****** Writing poles to " + name + " ********\n");
+  const Failure cannotWrite = name.empty() ? Failure::Of(ErrorCode::kCannotWriteFit)
+                                           : Failure::OfFile(ErrorCode::kCannotWriteFit, name);
+  // A file the reader would refuse is not written at all.
+  if (content.portCount > kMaxPoleFilePorts) return cannotWrite;
   OutputFile file(name.empty() ? nullptr : name.c_str());
-  if (file.get() == nullptr) {
-    return name.empty() ? state.error.Record(ErrorCode::kCannotWriteFit)
-                        : state.error.RecordFile(name.c_str(), ErrorCode::kCannotWriteFit);
-  }
-  if (state.outputComment != nullptr) WriteCommentLines(file.get(), state.outputComment);
-  runlog::StartLine(kWritingOperation, name);
+  if (!file.is_open()) return cannotWrite;
+  if (content.comment != nullptr) WriteCommentLines(file, content.comment);
+  context.StartLine(kWritingOperation, name);
 
-  WriteTypeLine(file.get(), state.dataType, state.portCount);
-  if (state.impedances.has_value()) {
-    std::fputs("R0: ", file.get());
-    for (double r : *state.impedances) std::fprintf(file.get(), " %le", r);
-    std::fputs("\n", file.get());
+  WriteTypeLine(file, content.dataType, content.portCount);
+  if (content.impedances.has_value()) {
+    file.Put("R0: ");
+    for (double r : *content.impedances) file.Print(" %le", r);
+    file.Put("\n");
   }
-  if (state.model->individual()) {
-    WriteIndividualPoles(file.get(), state);
+  if (content.individualPoles) {
+    WriteIndividualPoles(file, content);
   } else {
-    WriteCommonPoles(file.get(), state);
+    WriteCommonPoles(file, content);
   }
-  file.Close();
-  runlog::EndLine(kWritingOperation, name);
-  return 1;
+  const bool written = file.Close();
+  context.EndLine(kWritingOperation, name);
+  if (!written) return cannotWrite;
+  return Success();
 }
 
-int ReadPoles(FitterState& state, const char* fileName) {
-  if (state.HasFit()) return state.error.Record(ErrorCode::kPoleReadWithFit);
-  const std::string name = fileName != nullptr ? fileName : "";
+Result<PoleFile> ReadPoleFile(const std::string& name, const PoleFileExpectation& expected,
+                              const RunContext& context) {
   TextReader in;
-  if (!in.Load(fileName)) return state.error.RecordFile(name.c_str(), ErrorCode::kCannotReadFit);
-  runlog::Write(kReadingOperation, name, " Start: ", runlog::Timestamp(), "\n");
-
-  // Everything is read aside and put into the fitter only once the whole
-  // file has passed its checks, so that a failed read changes nothing.
-  ReadResult result;
+  if (!in.Load(name.c_str())) return Failure::OfFile(ErrorCode::kCannotReadFit, name);
+  context.Write(kReadingOperation, name, " Start: ", runlog::Timestamp(), "\n");
+  PoleFile result;
   result.comment = in.ReadHeaderComment();
-  const int code = ParsePoleFile(in, state, &result);
-  if (code == kBadContent) return state.error.RecordFile(name.c_str(), ErrorCode::kInvalidPoleFile);
-  if (code == kSilent) return 0;
-  if (code != 0) return state.error.Record(static_cast<ErrorCode>(code));
-
-  // The fit that may follow works with at least 1000 rows and 200 columns.
-  const long long rows = std::max(1000LL, 2LL * result.n);
-  const long long cols = std::max(200LL, 2LL * result.n);
-  WorkingSet grown;
-  const bool grow =
-      !state.work.allocated() || state.work.max_rows() < rows || state.work.max_cols() < cols;
-  if (grow && !grown.Allocate(std::max<long long>(rows, state.work.max_rows()),
-                              std::max<long long>(cols, state.work.max_cols()))) {
-    return state.error.Record(ErrorCode::kSizeExceedsWorkspace);
-  }
-  auto elements = std::make_unique<ElementTable>(result.n, result.dataType);
-
-  state.portCount = result.n;
-  state.dataType = result.dataType;
-  state.impedances = std::move(result.impedances);
-  state.elements = std::move(elements);
-  state.model = std::move(result.model);
-  state.settings.individualPoles = true;
-  state.symmetric = result.symmetric;
-  state.fileComment = std::move(result.comment);
-  if (grow) state.work = std::move(grown);
-
-  runlog::Write(kReadingOperation, name, " End: ", runlog::Timestamp(), "\n");
-  return result.n;
+  const int code = ParsePoleFile(in, expected, &result);
+  if (code == kBadContent) return Failure::OfFile(ErrorCode::kInvalidPoleFile, name);
+  if (code == kSilent) return Failure::Silent();
+  if (code != 0) return static_cast<ErrorCode>(code);
+  return result;
 }
 
-int GetPolesPortCount(FitterState& state, const char* fileName) {
+void LogPoleFileReadEnd(const std::string& name, const RunContext& context) {
+  context.Write(kReadingOperation, name, " End: ", runlog::Timestamp(), "\n");
+}
+
+Result<int> PoleFilePortCount(const std::string& name) {
   TextReader in;
-  if (!in.Load(fileName)) {
-    return state.error.RecordFile(fileName != nullptr ? fileName : "", ErrorCode::kCannotReadFit);
-  }
+  if (!in.Load(name.c_str())) return Failure::OfFile(ErrorCode::kCannotReadFit, name);
   in.ReadHeaderComment();
   const int c = in.Peek();
   if (!(c >= '0' && c <= '9')) in.Advance();
   long n;
-  if (!in.ReadLong(&n) || n < 1 || n > kMaxPorts) return 0;
+  if (!in.ReadLong(&n) || n < 1 || n > kMaxPorts) return Failure::Silent();
   return static_cast<int>(n);
 }
 

@@ -15,39 +15,31 @@ constexpr const char* kWritingOperation = " Writing subckt to ";
 // Poles beyond this magnitude (in rad/s) stand for the constant term.
 constexpr double kFinitePole = 1e20;
 constexpr double kConstantPole = 1e25;
-constexpr ErrorCode kCorrupted = ErrorCode::kCorruptedFit;
-
-// The file name without its directory part, cut before its first '.'.
-std::string SubcircuitName(const std::string& fileName) {
-  const std::size_t slash = fileName.find_last_of("\\/");
-  std::string name = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
-  return name.substr(0, name.find('.'));
-}
 
 // The scale of port p: its reference impedance when all ports share one
 // (every port's scale then cancels out of the waves), else its square root.
-double PortScale(const FitterState& state, int p, bool equalImpedances) {
-  const double z0 = (*state.impedances)[static_cast<std::size_t>(p)];
+double PortScale(const NetlistModel& content, int p, bool equalImpedances) {
+  const double z0 = content.impedances[static_cast<std::size_t>(p)];
   return equalImpedances ? z0 : std::sqrt(z0);
 }
 
 // The wave-conversion circuit of port i (1-based): V0_i senses the port
 // current, xv_i carries the incident wave and the pole terms feed the
 // reflected wave into y_i.
-void WritePortCircuit(std::FILE* file, int i, double z, bool equalImpedances) {
+void WritePortCircuit(OutputFile& file, int i, double z, bool equalImpedances) {
   if (!equalImpedances) {
-    std::fprintf(file, "FI_%d  x_%d  ref  V0_%d  %20.15le\n", i, i, i, (1.0 - z) / z);
+    file.Print("FI_%d  x_%d  ref  V0_%d  %20.15le\n", i, i, i, (1.0 - z) / z);
   }
-  std::fprintf(file, "V0_%d  x_%d  y_%d  0\n", i, i, i);
-  std::fprintf(file, "RZ_%d  y_%d  ref  %20.15le\n", i, i, z);
-  std::fprintf(file, "FIX_%d  ref  xv_%d  V0_%d  1\n", i, i, i);
-  std::fprintf(file, "GVX_%d  ref  xv_%d  x_%d  ref  %20.15le\n", i, i, i, 1.0 / z);
-  std::fprintf(file, "RV_%d  xv_%d  ref  1\n", i, i);
+  file.Print("V0_%d  x_%d  y_%d  0\n", i, i, i);
+  file.Print("RZ_%d  y_%d  ref  %20.15le\n", i, i, z);
+  file.Print("FIX_%d  ref  xv_%d  V0_%d  1\n", i, i, i);
+  file.Print("GVX_%d  ref  xv_%d  x_%d  ref  %20.15le\n", i, i, i, 1.0 / z);
+  file.Print("RV_%d  xv_%d  ref  1\n", i, i);
 }
 
 // Pole term k of element (i, j) (1-based) with stored pole p and residue r.
 // Returns false for a pole that no stable model holds.
-bool WritePoleTerm(std::FILE* file, int i, int j, int k, Complex p, Complex r, bool delayed) {
+bool WritePoleTerm(OutputFile& file, int i, int j, int k, Complex p, Complex r, bool delayed) {
   const double twoPi = 2.0 * std::acos(-1.0);
   const double a = twoPi * p.re;
   const double b = -twoPi * p.im;
@@ -63,22 +55,22 @@ bool WritePoleTerm(std::FILE* file, int i, int j, int k, Complex p, Complex r, b
 
   if (std::fabs(a) <= kFinitePole && std::fabs(b) <= kFinitePole) {
     if (delayed) {
-      std::fprintf(file, "GS_%d_%d_%d  ref  y_%d  LAPLACE  xdv_%d_%d  ref ", i, j, k, i, i, j);
+      file.Print("GS_%d_%d_%d  ref  y_%d  LAPLACE  xdv_%d_%d  ref ", i, j, k, i, i, j);
     } else {
-      std::fprintf(file, "GS_%d_%d_%d  ref  y_%d  LAPLACE  xv_%d  ref ", i, j, k, i, j);
+      file.Print("GS_%d_%d_%d  ref  y_%d  LAPLACE  xv_%d  ref ", i, j, k, i, j);
     }
     if (b == 0.0) {
       // a rr / (a + s)
-      std::fprintf(file, "%20.15le / %20.15le  1\n", a * rr, a);
+      file.Print("%20.15le / %20.15le  1\n", a * rr, a);
       return true;
     }
     // The pair (D rr + m s) / (D + 2a s + s^2).
     const double d = a * a + b * b;
     const double m = rr * a + ri * b;
     if (m != 0.0) {
-      std::fprintf(file, "%20.15le %20.15le / %20.15le %20.15le  1\n", d * rr, m, d, 2.0 * a);
+      file.Print("%20.15le %20.15le / %20.15le %20.15le  1\n", d * rr, m, d, 2.0 * a);
     } else {
-      std::fprintf(file, "%20.15le / %20.15le %20.15le  1\n", d * rr, d, 2.0 * a);
+      file.Print("%20.15le / %20.15le %20.15le  1\n", d * rr, d, 2.0 * a);
     }
     return true;
   }
@@ -86,50 +78,45 @@ bool WritePoleTerm(std::FILE* file, int i, int j, int k, Complex p, Complex r, b
   // The constant term: a plain controlled source.
   if (rr == 0.0) return true;
   if (delayed) {
-    std::fprintf(file, "GS_%d_%d_%d  ref  y_%d  xdv_%d_%d  ref ", i, j, k, i, i, j);
+    file.Print("GS_%d_%d_%d  ref  y_%d  xdv_%d_%d  ref ", i, j, k, i, i, j);
   } else {
-    std::fprintf(file, "GS_%d_%d_%d  ref  y_%d  xv_%d  ref ", i, j, k, i, j);
+    file.Print("GS_%d_%d_%d  ref  y_%d  xv_%d  ref ", i, j, k, i, j);
   }
-  std::fprintf(file, "%20.15le\n", rr);
+  file.Print("%20.15le\n", rr);
   return true;
 }
 
 // Writes element (i, j) (0-based): the port circuit on the diagonal, the
-// delay line and the pole terms. False (error recorded) on a corrupted pole.
-bool WriteElement(std::FILE* file, FitterState& state, int i, int j, bool equalImpedances) {
-  const FittedModel& model = *state.model;
+// delay line and the pole terms. False on a corrupted pole.
+bool WriteElement(OutputFile& file, const NetlistModel& content, int i, int j,
+                  bool equalImpedances) {
+  const FittedModel& model = content.model;
   const std::size_t own = model.Index(i, j);
-  const bool individual = model.individual();
+  const bool individual = content.individualPoles;
   static const PoleList kNone;
   const PoleList* poles = &model.commonPoles;
   double tau = 0.0;  // common-pole models carry no delay elements
   if (individual) {
-    const std::size_t source = (state.symmetric && i < j) ? model.Index(j, i) : own;
+    const std::size_t source = (content.symmetric && i < j) ? model.Index(j, i) : own;
     poles = source < model.elementPoles.size() ? &model.elementPoles[source] : &kNone;
     tau = own < model.delay.size() ? model.delay[own] : 0.0;
   }
   const double d = own < model.constant.size() ? model.constant[own] : 0.0;
-  if (!std::isfinite(tau) || !std::isfinite(d)) {
-    state.error.Record(kCorrupted);
-    return false;
-  }
+  if (!std::isfinite(tau) || !std::isfinite(d)) return false;
   const int row = i + 1;
   const int column = j + 1;
-  if (i == j) WritePortCircuit(file, row, PortScale(state, i, equalImpedances), equalImpedances);
+  if (i == j) WritePortCircuit(file, row, PortScale(content, i, equalImpedances), equalImpedances);
   if (tau != 0.0) {
-    std::fprintf(file, "EDV_%d_%d  xdv_%d_%d  ref  DELAY  xv_%d  ref  TD=%20.15le\n", row, column,
-                 row, column, column, tau);
-    std::fprintf(file, "RDV_%d_%d  xdv_%d_%d  ref 1\n", row, column, row, column);
+    file.Print("EDV_%d_%d  xdv_%d_%d  ref  DELAY  xv_%d  ref  TD=%20.15le\n", row, column, row,
+               column, column, tau);
+    file.Print("RDV_%d_%d  xdv_%d_%d  ref 1\n", row, column, row, column);
   }
   const bool delayed = tau > 0.0;
 
   int k = 0;
   for (const PoleTerm& term : *poles) {
     const Complex r = individual ? term.GetResidue00() : term.GetResidue(i, j);
-    if (!WritePoleTerm(file, row, column, ++k, term.GetPole(), r, delayed)) {
-      state.error.Record(kCorrupted);
-      return false;
-    }
+    if (!WritePoleTerm(file, row, column, ++k, term.GetPole(), r, delayed)) return false;
   }
   if (d != 0.0) {
     WritePoleTerm(file, row, column, ++k, Complex(kConstantPole, 0.0), Complex(d, 0.0), delayed);
@@ -137,47 +124,53 @@ bool WriteElement(std::FILE* file, FitterState& state, int i, int j, bool equalI
   return true;
 }
 
-int WriteNetlist(FitterState& state, const std::string& name) {
+Status WriteNetlist(const std::string& name, const NetlistModel& content) {
   OutputFile file(name.c_str());
-  if (file.get() == nullptr)
-    return state.error.RecordFile(name.c_str(), ErrorCode::kCannotWriteCircuit);
-  const int n = state.portCount;
+  if (!file.is_open()) return Failure::OfFile(ErrorCode::kCannotWriteCircuit, name);
+  const int n = content.portCount;
 
-  std::fprintf(file.get(), "*** This subcircuit was generated by Korvalis simulation tool ");
-  std::fprintf(file.get(), "%s ***\n", runlog::Timestamp().c_str());
-  std::fprintf(file.get(), "*** Number of ports: %d   ***\n", n);
-  std::fprintf(file.get(), ".subckt %s", SubcircuitName(name).c_str());
-  for (int i = 1; i <= n; ++i) std::fprintf(file.get(), " x_%d", i);
-  std::fputs(" ref\n", file.get());
+  file.Print("*** This subcircuit was generated by Korvalis simulation tool ");
+  file.Print("%s ***\n", runlog::Timestamp().c_str());
+  file.Print("*** Number of ports: %d   ***\n", n);
+  file.Print(".subckt %s", NetlistName(name).c_str());
+  for (int i = 1; i <= n; ++i) file.Print(" x_%d", i);
+  file.Put(" ref\n");
 
   bool equalImpedances = true;
   for (int p = 1; p < n; ++p) {
-    equalImpedances = equalImpedances &&
-                      (*state.impedances)[static_cast<std::size_t>(p)] == (*state.impedances)[0];
+    equalImpedances =
+        equalImpedances && content.impedances[static_cast<std::size_t>(p)] == content.impedances[0];
   }
   for (int i = 0; i < n; ++i) {
     for (int j = 0; j < n; ++j) {
-      if (!WriteElement(file.get(), state, i, j, equalImpedances)) return 0;
+      if (!WriteElement(file, content, i, j, equalImpedances)) return ErrorCode::kCorruptedFit;
     }
   }
-  std::fputs(".ends\n", file.get());
-  return 1;
+  file.Put(".ends\n");
+  if (!file.Close()) return Failure::OfFile(ErrorCode::kCannotWriteCircuit, name);
+  return Success();
 }
 
 }  // namespace
 
-int WriteSubcircuit(FitterState& state, const char* fileName) {
-  const std::string name = fileName != nullptr ? fileName : "";
-  runlog::Banner(" ****** Writing subckt to " + name + " ******\n");
-  if (!state.HasFit() || state.dataType != kS) return state.error.Record(ErrorCode::kNoSFit);
-  // The port circuits need one reference impedance per port.
-  if (!state.impedances.has_value() ||
-      state.impedances->size() < static_cast<std::size_t>(state.portCount)) {
-    return state.error.Record(ErrorCode::kNoSFit);
+std::string NetlistName(const std::string& fileName) {
+  const std::size_t slash = fileName.find_last_of("\\/");
+  std::string name = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
+  name = name.substr(0, name.find('.'));
+  for (char& c : name) {
+    const bool valid =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+    if (!valid) c = '_';
   }
-  runlog::StartLine(kWritingOperation, name);
-  const int result = WriteNetlist(state, name);
-  runlog::EndLine(kWritingOperation, name);
+  if (name.empty() || (name[0] >= '0' && name[0] <= '9')) name = "x" + name;
+  return name;
+}
+
+Status WriteSubcircuitFile(const std::string& fileName, const NetlistModel& content,
+                           const RunContext& context) {
+  context.StartLine(kWritingOperation, fileName);
+  Status result = WriteNetlist(fileName, content);
+  context.EndLine(kWritingOperation, fileName);
   return result;
 }
 

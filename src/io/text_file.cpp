@@ -1,6 +1,7 @@
 #include "io/text_file.h"
 
 #include <climits>
+#include <cstdarg>
 
 #include "io/number_scan.h"
 
@@ -46,17 +47,33 @@ const char* ScanInteger(const char* p, const char* end, long* value) {
 
 }  // namespace
 
-void WriteCommentLines(std::FILE* file, const char* text) {
+void OutputFile::Print(const char* format, ...) {
+  if (file_ == nullptr) return;
+  std::va_list args;
+  va_start(args, format);
+  if (std::vfprintf(file_, format, args) < 0) ok_ = false;
+  va_end(args);
+}
+
+bool OutputFile::Close() {
+  if (file_ == nullptr) return false;
+  if (std::ferror(file_) != 0) ok_ = false;
+  if (std::fclose(file_) != 0) ok_ = false;
+  file_ = nullptr;
+  return ok_;
+}
+
+void WriteCommentLines(OutputFile& file, const char* text) {
   constexpr int kMaxComment = 1024;
   if (text[0] == '\0') return;
-  std::fputc('!', file);
+  file.Put('!');
   char last = '\0';
   for (int k = 0; k < kMaxComment && text[k] != '\0'; ++k) {
-    if (k > 0 && IsLineEnd(last)) std::fputc('!', file);
+    if (k > 0 && IsLineEnd(last)) file.Put('!');
     last = text[k];
-    std::fputc(last, file);
+    file.Put(last);
   }
-  if (!IsLineEnd(last)) std::fputc('\n', file);
+  if (!IsLineEnd(last)) file.Put('\n');
 }
 
 bool TextReader::Load(const char* fileName) {

@@ -12,8 +12,12 @@
 
 namespace cfit {
 
-// A file opened for writing ("w"); closed when the object goes. A null name
-// opens nothing.
+// A file opened for writing ("w") that remembers whether the device took
+// everything: a failed write sets the stream's error indicator, and a full
+// device often reports only when the buffer is flushed at close. Writers
+// check Close() and fail with their write error instead of reporting a
+// file that is not there. The file is closed when the object goes. A null
+// name opens nothing.
 class OutputFile {
  public:
   explicit OutputFile(const char* name)
@@ -22,21 +26,30 @@ class OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  std::FILE* get() const { return file_; }
-  void Close() {
-    if (file_ != nullptr) std::fclose(file_);
-    file_ = nullptr;
+  bool is_open() const { return file_ != nullptr; }
+
+  void Put(const char* text) {
+    if (file_ != nullptr) std::fputs(text, file_);
   }
+  void Put(char c) {
+    if (file_ != nullptr) std::fputc(c, file_);
+  }
+  [[gnu::format(printf, 2, 3)]] void Print(const char* format, ...);
+
+  // Closes the file. False when it was never open, a write failed or the
+  // close (with its final flush) failed.
+  bool Close();
 
  private:
   std::FILE* file_;
+  bool ok_ = true;
 };
 
 // Writes `text` as comment lines: a '!' first and after every line feed or
 // carriage return of the text, the text itself (at most 1024 characters), and
 // a line feed when the text does not end with a line end. An empty text
 // writes nothing.
-void WriteCommentLines(std::FILE* file, const char* text);
+void WriteCommentLines(OutputFile& file, const char* text);
 
 // The text of a whole file and a read position in it.
 class TextReader {

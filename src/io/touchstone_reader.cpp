@@ -10,9 +10,10 @@
 #include <utility>
 #include <vector>
 
-#include "data/data_loading.h"
+#include "api/fitter_state.h"
 #include "io/number_scan.h"
 #include "io/run_log.h"
+#include "numeric/port_matrix.h"
 
 namespace cfit {
 
@@ -177,7 +178,8 @@ long long CountNumbers(const char* p, const char* end) {
 // numbers starts a point, following lines with even counts continue it, the
 // next odd line ends the scan. N stands when the point holds 2 N^2 + 1
 // numbers; otherwise 0, with the log line.
-int DetectPortCount(const char* p, const char* end, const std::string& name) {
+int DetectPortCount(const char* p, const char* end, const std::string& name,
+                    const RunContext& context) {
   long long total = 0;
   bool started = false;
   while (p < end) {
@@ -201,7 +203,7 @@ int DetectPortCount(const char* p, const char* end, const std::string& name) {
     const long long root = static_cast<long long>(std::sqrt(static_cast<double>(half)));
     if (root > 0 && root < 46341 && 2 * root * root + 1 == total) n = static_cast<int>(root);
   }
-  if (n == 0) runlog::Write("*** Unable to detect the number of ports from ", name, " ***\n");
+  if (n == 0) context.Write("*** Unable to detect the number of ports from ", name, " ***\n");
   return n;
 }
 
@@ -397,12 +399,14 @@ bool ParseOptionLine(const char* begin, const char* end, std::size_t room, Optio
 // ---------------------------------------------------------------------------
 // The two passes over the data
 
-void LogBadUnits() {
-  runlog::Write(" Bad line encountered ! : ", " Line with bad definition of units \n",
+void LogBadUnits(const RunContext& context) {
+  context.Write(" Bad line encountered ! : ", " Line with bad definition of units \n",
                 "  Line ignored \n\n");
 }
 
-void LogBadLine() { runlog::Write("\n Bad line encountered ! Line ignored \n\n"); }
+void LogBadLine(const RunContext& context) {
+  context.Write("\n Bad line encountered ! Line ignored \n\n");
+}
 
 // Element position within a point, 0-based, with the wrapping of the two
 // line orders.
@@ -460,13 +464,14 @@ inline const char* ConvertWord(const char* p, const char* textEnd, double* value
 // number, a cut pair, a vertical tab or form feed.
 template <bool kQuiet>
 long long ParseDataLine(const char* line, const char* textEnd, int n, bool twoPortOrder,
-                        PortMatrix* point, Position* at, const char** stop) {
+                        PortMatrix* point, Position* at, const char** stop,
+                        const RunContext* context) {
   bool irregular = false;
   const char* p = SkipSpace<kQuiet>(line, &irregular);
   long long supplied = 0;
   auto bad = [&]() {
     if constexpr (kQuiet) return -1LL;
-    LogBadLine();
+    LogBadLine(*context);
     while (ClassOf(*p) != kStop) ++p;
     *stop = p;
     return 0LL;
@@ -521,23 +526,23 @@ long long ParseDataLine(const char* line, const char* textEnd, int n, bool twoPo
 // Finds and parses the option line and counts the complete points. Every
 // point must end exactly at a line end.
 bool FirstPass(const char* begin, const char* end, int n, const std::string& name,
-               FirstPassResult* result) {
-  runlog::WriteFlushed("\n\n ====== Reading data from touchstone file: ", name, " ======\n\n");
+               const RunContext& context, FirstPassResult* result) {
+  context.WriteFlushed("\n\n ====== Reading data from touchstone file: ", name, " ======\n\n");
   DataReader reader(begin, end);
   const char* line = reader.Begin(true);
   if (line == nullptr) {
-    runlog::Write("\n Empty file, cannot continue simulation \n");
+    context.Write("\n Empty file, cannot continue simulation \n");
     return false;
   }
   if (*line != '#') {
     // Without an option line the units are unknown; reading on with guessed
     // defaults could silently give wrong frequencies, so the read ends here.
-    runlog::Write("\n No option line found ! : default units used \n");
+    context.Write("\n No option line found ! : default units used \n");
     return false;
   }
   const char* optionEnd = reader.OptionLineEnd(line);
   if (!ParseOptionLine(line, optionEnd, static_cast<std::size_t>(n) + 11, &result->options)) {
-    LogBadUnits();
+    LogBadUnits(context);
     return false;
   }
   reader.Finish(optionEnd);
@@ -555,7 +560,7 @@ bool FirstPass(const char* begin, const char* end, int n, const std::string& nam
       long long lineWords = -1;
       const char* stop = nullptr;
       if (result->valuesRead) {
-        lineWords = ParseDataLine<true>(line, end, n, false, &points.back(), &at, &stop);
+        lineWords = ParseDataLine<true>(line, end, n, false, &points.back(), &at, &stop, nullptr);
         if (lineWords < 0) {
           result->valuesRead = false;
           points.clear();
@@ -571,7 +576,7 @@ bool FirstPass(const char* begin, const char* end, int n, const std::string& nam
       ++result->completePoints;
       if (lines != 1) everyPointOnOneLine = false;
     } else if (words != 0) {
-      runlog::Write("*** Error: incorrect format of touchstone file ***\n",
+      context.Write("*** Error: incorrect format of touchstone file ***\n",
                     "*** Or incorrect # of ports set in fitter ***\n");
       return false;
     }
@@ -588,7 +593,7 @@ bool FirstPass(const char* begin, const char* end, int n, const std::string& nam
 // Reads the values of the points. At most `completePoints` + 1 points are
 // read; the last one may be incomplete when bad lines were skipped.
 std::vector<PortMatrix> SecondPass(const char* dataStart, const char* end, int n,
-                                   const FirstPassResult& first) {
+                                   const FirstPassResult& first, const RunContext& context) {
   std::vector<PortMatrix> points;
   const long long maxPoints = first.completePoints + 1;
   points.reserve(static_cast<std::size_t>(first.completePoints));
@@ -604,7 +609,8 @@ std::vector<PortMatrix> SecondPass(const char* dataStart, const char* end, int n
     long long supplied = 0;
     do {
       const char* stop;
-      supplied += ParseDataLine<false>(line, end, n, first.twoPortOrder, &point, &at, &stop);
+      supplied +=
+          ParseDataLine<false>(line, end, n, first.twoPortOrder, &point, &at, &stop, &context);
       reader.Finish(stop);
     } while (supplied < numbersPerPoint && (line = reader.Begin(false)) != nullptr);
   }
@@ -655,70 +661,328 @@ int DataTypeOf(int parameterType) {
 
 constexpr const char* kReadingOperation = " Reading from touchstone file ";
 
-}  // namespace
+// ---------------------------------------------------------------------------
+// Version 2.0 files
+//
+// A version 2.0 file names its layout with bracketed keywords instead of
+// leaving it to the number layout: [Version], the option line,
+// [Number of Ports], [Two-Port Data Order] (12_21 or 21_12),
+// [Number of Frequencies], [Reference] (one impedance per port, possibly
+// over several lines), [Matrix Format] (Full, Lower or Upper),
+// [Network Data] and [End]. Keywords are case-insensitive; other keywords
+// ([Noise Data], [Begin Information], ...) and the lines under them are
+// ignored. The network data are a stream of numbers: per point the
+// frequency and the pairs of the full matrix row by row, or of its lower or
+// upper triangle, however the lines are broken.
 
-int ReadTouchstone(FitterState& state, const char* fileName) {
-  if (state.data != nullptr) return state.error.Record(ErrorCode::kReadWithData);
-  if (state.HasFit()) return state.error.Record(ErrorCode::kReadWithFit);
-  state.error.Clear();
-
-  const std::string name = fileName != nullptr ? fileName : "";
-  FileText text;
-  if (!text.Load(name.c_str()))
-    return state.error.RecordFile(name.c_str(), ErrorCode::kCannotOpenTouchstone);
-  state.fileComment = ReadHeaderComment(text.begin(), text.end());
-
-  const int n = DetectPortCount(text.begin(), text.end(), name);
-  state.portCount = n;
-  if (n == 0) return state.error.RecordFile(name.c_str(), ErrorCode::kTouchstoneSyntax);
-  runlog::StartLine(kReadingOperation, name);
-
-  bool ok = false;
-  FirstPassResult first;
-  std::vector<PortMatrix> points;
-  if (FirstPass(text.begin(), text.end(), n, name, &first)) {
-    points = first.valuesRead ? std::move(first.points)
-                              : SecondPass(first.dataStart, text.end(), n, first);
-    ConvertPoints(first.options, &points);
-    ok = true;
-  } else {
-    runlog::Write("\n*** Problem in reading touchstone data ***\n");
-  }
-  text.Release();
-
-  if (ok) {
-    ok = StoreReadPoints(state, std::move(points));
-    if (ok) {
-      SetBandFromData(state);
-      state.impedances = PortImpedances(first.options, n);
-    }
-  }
-
-  state.EnsureWorkingSet(2LL * n, 2LL * n);
-  state.elements.reset();
-  state.dataType = DataTypeOf(first.options.parameterType);
-  if (state.dataType == kNoData) {
-    state.error.RecordFile(name.c_str(), ErrorCode::kUnsupportedParameters);
-    ok = false;
-  }
-  if (ok) state.ResetElementTable();
-  runlog::EndLine(kReadingOperation, name);
-
-  if (ok) return n;
-  if (state.error.message() == nullptr)
-    state.error.RecordFile(name.c_str(), ErrorCode::kTouchstoneSyntax);
-  return 0;
+bool StartsWithByteOrderMark(const char* p, const char* end) {
+  return end - p >= 3 && static_cast<unsigned char>(p[0]) == 0xEF &&
+         static_cast<unsigned char>(p[1]) == 0xBB && static_cast<unsigned char>(p[2]) == 0xBF;
 }
 
-int GetTouchstonePortCount(FitterState& state, const char* fileName) {
-  const std::string name = fileName != nullptr ? fileName : "";
+std::string UpperCase(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
+// One line of a version 2 file without its comment and outer blanks.
+struct V2Line {
+  const char* begin;
+  const char* end;
+  bool empty() const { return begin == end; }
+};
+
+class V2Lines {
+ public:
+  V2Lines(const char* begin, const char* end) : pos_(begin), end_(end) {}
+  bool Next(V2Line* line) {
+    if (pos_ >= end_) return false;
+    const char* p = pos_;
+    const char* stop = p;
+    while (stop < end_ && !IsLineEnd(*stop)) ++stop;
+    pos_ = stop < end_ ? stop + 1 : end_;
+    const char* cut = p;
+    while (cut < stop && *cut != '!') ++cut;
+    while (p < cut && IsCSpace(*p)) ++p;
+    while (cut > p && IsCSpace(cut[-1])) --cut;
+    *line = {p, cut};
+    return true;
+  }
+
+ private:
+  const char* pos_;
+  const char* end_;
+};
+
+// The keyword of a line that starts with '[' (upper-cased, blanks kept
+// single) and the text after its ']'. False when the line is no keyword.
+bool SplitKeyword(const V2Line& line, std::string* keyword, V2Line* rest) {
+  if (line.empty() || *line.begin != '[') return false;
+  const char* close = line.begin;
+  while (close < line.end && *close != ']') ++close;
+  if (close == line.end) return false;
+  keyword->clear();
+  for (const char* p = line.begin + 1; p < close; ++p) {
+    const bool blank = *p == ' ' || *p == '\t';
+    if (blank && (keyword->empty() || keyword->back() == ' ')) continue;
+    keyword->push_back(blank ? ' ' : *p);
+  }
+  while (!keyword->empty() && keyword->back() == ' ') keyword->pop_back();
+  *keyword = UpperCase(*keyword);
+  const char* r = close + 1;
+  while (r < line.end && IsCSpace(*r)) ++r;
+  *rest = {r, line.end};
+  return true;
+}
+
+// Appends the numbers of a line; false when a word is not a whole number.
+bool AppendNumbers(const V2Line& line, std::vector<double>* numbers) {
+  const char* p = line.begin;
+  while (p < line.end) {
+    while (p < line.end && IsCSpace(*p)) ++p;
+    if (p == line.end) break;
+    const char* word = p;
+    while (p < line.end && !IsCSpace(*p)) ++p;
+    double value;
+    if (ScanDouble(word, p, &value) != p) return false;
+    numbers->push_back(value);
+  }
+  return true;
+}
+
+// True when the first line that is neither empty nor a comment is the
+// [Version] keyword.
+bool IsVersion2(const char* begin, const char* end) {
+  V2Lines lines(begin, end);
+  V2Line line;
+  while (lines.Next(&line)) {
+    if (line.empty()) continue;
+    std::string keyword;
+    V2Line rest;
+    return SplitKeyword(line, &keyword, &rest) && keyword == "VERSION";
+  }
+  return false;
+}
+
+bool ReadCount(const V2Line& rest, long long low, long long high, long long* count) {
+  std::vector<double> numbers;
+  if (!AppendNumbers(rest, &numbers) || numbers.size() != 1) return false;
+  const double v = numbers[0];
+  if (!(v >= static_cast<double>(low) && v <= static_cast<double>(high)) || v != std::floor(v)) {
+    return false;
+  }
+  *count = static_cast<long long>(v);
+  return true;
+}
+
+enum class MatrixFormat { kFull, kLower, kUpper };
+
+struct Version2Layout {
+  OptionRecord options;
+  bool optionLine = false;
+  int n = 0;
+  long long frequencies = -1;
+  bool twoPortColumnOrder = true;  // 21_12, the version 1 order
+  MatrixFormat format = MatrixFormat::kFull;
+  std::vector<double> reference;
+  std::vector<double> data;
+};
+
+// Reads the keywords and the network data. False at the first fault.
+bool ParseVersion2(const char* begin, const char* end, Version2Layout* layout) {
+  V2Lines lines(begin, end);
+  V2Line line;
+  enum { kKeywords, kNetworkData, kIgnored } section = kKeywords;
+  while (lines.Next(&line)) {
+    if (line.empty()) continue;
+    std::string keyword;
+    V2Line rest;
+    if (SplitKeyword(line, &keyword, &rest)) {
+      section = kKeywords;
+      if (keyword == "VERSION") {
+        if (rest.empty() || *rest.begin != '2') return false;
+      } else if (keyword == "NUMBER OF PORTS") {
+        long long n;
+        if (!ReadCount(rest, 1, 46340, &n)) return false;
+        layout->n = static_cast<int>(n);
+      } else if (keyword == "TWO-PORT DATA ORDER") {
+        const std::string order(rest.begin, rest.end);
+        if (order != "12_21" && order != "21_12") return false;
+        layout->twoPortColumnOrder = order == "21_12";
+      } else if (keyword == "NUMBER OF FREQUENCIES") {
+        if (!ReadCount(rest, 1, 1LL << 30, &layout->frequencies)) return false;
+      } else if (keyword == "REFERENCE") {
+        if (layout->n == 0) return false;
+        const std::size_t wanted = static_cast<std::size_t>(layout->n);
+        if (!AppendNumbers(rest, &layout->reference)) return false;
+        while (layout->reference.size() < wanted && lines.Next(&line)) {
+          if (!AppendNumbers(line, &layout->reference)) return false;
+        }
+        if (layout->reference.size() != wanted) return false;
+      } else if (keyword == "MATRIX FORMAT") {
+        const std::string format = UpperCase(std::string(rest.begin, rest.end));
+        if (format == "FULL") {
+          layout->format = MatrixFormat::kFull;
+        } else if (format == "LOWER") {
+          layout->format = MatrixFormat::kLower;
+        } else if (format == "UPPER") {
+          layout->format = MatrixFormat::kUpper;
+        } else {
+          return false;
+        }
+      } else if (keyword == "MIXED-MODE ORDER") {
+        return false;  // mixed-mode data would be taken for standard ports
+      } else if (keyword == "NETWORK DATA") {
+        if (!layout->optionLine || layout->n == 0 || layout->frequencies < 0) return false;
+        section = kNetworkData;
+      } else if (keyword == "END") {
+        return true;
+      } else {
+        section = kIgnored;
+      }
+      continue;
+    }
+    if (section == kNetworkData) {
+      if (!AppendNumbers(line, &layout->data)) return false;
+    } else if (section == kKeywords && *line.begin == '#') {
+      if (layout->optionLine) continue;  // later option lines are ignored
+      layout->optionLine = true;
+      if (!ParseOptionLine(line.begin, line.end, 1, &layout->options)) return false;
+    } else if (section == kKeywords) {
+      return false;  // numbers outside the network data
+    }
+  }
+  return true;
+}
+
+// The points of the network data.
+bool Version2Points(const Version2Layout& layout, std::vector<PortMatrix>* points) {
+  const int n = layout.n;
+  const long long pairs =
+      layout.format == MatrixFormat::kFull ? 1LL * n * n : 1LL * n * (n + 1) / 2;
+  const long long perPoint = 1 + 2 * pairs;
+  const long long expected = perPoint * layout.frequencies;
+  if (static_cast<long long>(layout.data.size()) != expected) return false;
+  const double* v = layout.data.data();
+  for (long long k = 0; k < layout.frequencies; ++k) {
+    PortMatrix& point = points->emplace_back(n);
+    point.set_frequency(*v++);
+    for (int i = 0; i < n; ++i) {
+      const int from = layout.format == MatrixFormat::kUpper ? i : 0;
+      const int to = layout.format == MatrixFormat::kLower ? i : n - 1;
+      for (int j = from; j <= to; ++j) {
+        const Complex z(v[0], v[1]);
+        v += 2;
+        const bool swap =
+            n == 2 && layout.format == MatrixFormat::kFull && layout.twoPortColumnOrder && i != j;
+        const int r = swap ? j : i;
+        const int c = swap ? i : j;
+        point.At(r, c) = z;
+        if (layout.format != MatrixFormat::kFull) point.At(c, r) = z;
+      }
+    }
+  }
+  return true;
+}
+
+// Port p takes the p-th impedance of the list, or the option line's one.
+std::vector<double> Version2Impedances(const Version2Layout& layout) {
+  if (!layout.reference.empty()) return layout.reference;
+  return std::vector<double>(
+      static_cast<std::size_t>(layout.n),
+      layout.options.impedances.empty() ? 50.0 : layout.options.impedances[0]);
+}
+
+}  // namespace
+
+Result<TouchstoneFile> ReadTouchstoneFile(const std::string& name, const TouchstoneOptions& options,
+                                          const RunContext& context, TouchstoneReach* reach) {
+  TouchstoneReach local;
+  TouchstoneReach& at = reach != nullptr ? *reach : local;
+  at = TouchstoneReach{};
+  FileText text;
+  if (!text.Load(name.c_str())) return Failure::OfFile(ErrorCode::kCannotOpenTouchstone, name);
+  at.opened = true;
+  const char* begin = text.begin();
+  const bool version2Allowed = options.dialect == TouchstoneDialect::kVersion2Allowed;
+  if (version2Allowed && StartsWithByteOrderMark(begin, text.end())) begin += 3;
+
+  TouchstoneFile file;
+  file.comment = ReadHeaderComment(begin, text.end());
+  const Failure syntax = Failure::OfFile(ErrorCode::kTouchstoneSyntax, name);
+
+  if (version2Allowed && IsVersion2(begin, text.end())) {
+    file.version = 2;
+    at.started = true;
+    context.StartLine(kReadingOperation, name);
+    context.WriteFlushed("\n\n ====== Reading data from touchstone file: ", name, " ======\n\n");
+    Version2Layout layout;
+    const bool parsed = ParseVersion2(begin, text.end(), &layout);
+    at.portCount = layout.n;
+    at.dataType = DataTypeOf(layout.options.parameterType);
+    if (!parsed || !Version2Points(layout, &file.points)) {
+      context.Write("\n*** Problem in reading touchstone data ***\n");
+      if (at.dataType == kNoData) return Failure::OfFile(ErrorCode::kUnsupportedParameters, name);
+      return syntax;
+    }
+    ConvertPoints(layout.options, &file.points);
+    file.portCount = layout.n;
+    file.dataType = at.dataType;
+    file.impedances = Version2Impedances(layout);
+    if (file.dataType == kNoData) return Failure::OfFile(ErrorCode::kUnsupportedParameters, name);
+    return file;
+  }
+
+  const int n = DetectPortCount(begin, text.end(), name, context);
+  at.portCount = n;
+  if (n == 0) return syntax;
+  at.started = true;
+  context.StartLine(kReadingOperation, name);
+
+  FirstPassResult first;
+  if (!FirstPass(begin, text.end(), n, name, context, &first)) {
+    context.Write("\n*** Problem in reading touchstone data ***\n");
+    at.dataType = DataTypeOf(first.options.parameterType);
+    if (at.dataType == kNoData) return Failure::OfFile(ErrorCode::kUnsupportedParameters, name);
+    return syntax;
+  }
+  file.points = first.valuesRead ? std::move(first.points)
+                                 : SecondPass(first.dataStart, text.end(), n, first, context);
+  ConvertPoints(first.options, &file.points);
+  at.dataType = DataTypeOf(first.options.parameterType);
+  file.portCount = n;
+  file.dataType = at.dataType;
+  file.impedances = PortImpedances(first.options, n);
+  if (file.dataType == kNoData) return Failure::OfFile(ErrorCode::kUnsupportedParameters, name);
+  return file;
+}
+
+void LogTouchstoneReadEnd(const std::string& name, const RunContext& context) {
+  context.EndLine(kReadingOperation, name);
+}
+
+Result<int> TouchstonePortCount(const std::string& name, const TouchstoneOptions& options,
+                                const RunContext& context) {
   FileText text;
   if (!text.Load(name.c_str())) {
-    runlog::Write("*** Cannot open the file ", name, " ***\n");
-    return state.error.RecordFile(name.c_str(), ErrorCode::kTouchstoneSyntax);
+    context.Write("*** Cannot open the file ", name, " ***\n");
+    return Failure::OfFile(ErrorCode::kTouchstoneSyntax, name);
   }
-  const int n = DetectPortCount(text.begin(), text.end(), name);
-  if (n == 0) return state.error.RecordFile(name.c_str(), ErrorCode::kTouchstoneSyntax);
+  const char* begin = text.begin();
+  const bool version2Allowed = options.dialect == TouchstoneDialect::kVersion2Allowed;
+  if (version2Allowed && StartsWithByteOrderMark(begin, text.end())) begin += 3;
+  int n = 0;
+  if (version2Allowed && IsVersion2(begin, text.end())) {
+    Version2Layout layout;
+    ParseVersion2(begin, text.end(), &layout);
+    n = layout.n;
+    if (n == 0) context.Write("*** Unable to detect the number of ports from ", name, " ***\n");
+  } else {
+    n = DetectPortCount(begin, text.end(), name, context);
+  }
+  if (n == 0) return Failure::OfFile(ErrorCode::kTouchstoneSyntax, name);
   return n;
 }
 

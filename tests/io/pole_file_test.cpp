@@ -223,18 +223,38 @@ TEST(PoleFile, CommonPoleModelGivesEveryElementTheCommonTerms) {
   EXPECT_LT(LargestDifference(*f, *g, 1e8, 1e10), 1e-15);
 }
 
-TEST(PoleFile, TypeLetters) {
+// Type letters, comments, refusals, the work storage a read sizes and the
+// port-count probe.
+TEST(PoleFile, HeadOfTheFileAndRefusals) {
   ScratchDir dir;
-  LogCapture quiet;
+  LogCapture log;
+  // Without a fit nothing is written, not even the banner.
+  auto empty = NewFitter();
+  EXPECT_EQ(empty->WritePoles(dir.Path("none.pls").c_str()), 0);
+  EXPECT_EQ(Message(*empty), "Fitted data not available");
+  EXPECT_EQ(log.text(), "");
+  EXPECT_FALSE(std::filesystem::exists(dir.Path("none.pls")));
+
+  auto model = [](int type) {
+    auto f = NewFitter();
+    MakeModel(*f, type == kABCD ? 2 : 1, type, std::vector<double>(type == kABCD ? 2 : 1, 50));
+    AddTerm(*f, 0, 0, {1e9, 0}, {1, 0});
+    return f;
+  };
+  const std::string missingFolder = dir.Path("no/such/folder.pls");
+  auto f = model(kS);
+  EXPECT_EQ(f->WritePoles(missingFolder.c_str()), 0);
+  EXPECT_EQ(Message(*f), missingFolder + ":\nCannot open file to write fitted data");
+  auto g = model(kS);
+  EXPECT_EQ(g->WritePoles(nullptr), 0);
+  EXPECT_EQ(Message(*g), "Cannot open file to write fitted data");
+
   // An ABCD model writes no letter and comes back as S.
-  auto abcd = NewFitter();
-  MakeModel(*abcd, 2, kABCD, {50, 50});
-  AddTerm(*abcd, 0, 0, {1e9, 0}, {1, 0});
-  const std::string path = dir.Path("abcd.pls");
-  ASSERT_EQ(abcd->WritePoles(path.c_str()), 1);
-  EXPECT_EQ(ReadFileBytes(path).substr(0, 2), "2\n");
+  const std::string abcd = dir.Path("abcd.pls");
+  ASSERT_EQ(model(kABCD)->WritePoles(abcd.c_str()), 1);
+  EXPECT_EQ(ReadFileBytes(abcd).substr(0, 2), "2\n");
   auto back = NewFitter();
-  ASSERT_EQ(back->ReadPoles(path.c_str()), 2);
+  ASSERT_EQ(back->ReadPoles(abcd.c_str()), 2);
   EXPECT_EQ(back->GetDataType(), kS);
 
   // A file without a letter becomes S in a fitter that holds Y data; a
@@ -248,79 +268,43 @@ TEST(PoleFile, TypeLetters) {
   auto pulse = NewFitter();
   ASSERT_EQ(pulse->ReadPoles(dir.Write("p.pls", "p 1\nR0: 50\n1\n 1e9 0 1 0\n").c_str()), 1);
   EXPECT_EQ(pulse->GetDataType(), kPulse);
-}
-
-TEST(PoleFile, CommentsAndPreconditions) {
-  ScratchDir dir;
-  LogCapture log;
-  // Without a fit nothing is written, not even the banner.
-  auto empty = NewFitter();
-  EXPECT_EQ(empty->WritePoles(dir.Path("none.pls").c_str()), 0);
-  EXPECT_EQ(Message(*empty), "Fitted data not available");
-  EXPECT_EQ(log.text(), "");
-  EXPECT_FALSE(std::filesystem::exists(dir.Path("none.pls")));
-
-  auto f = NewFitter();
-  MakeModel(*f, 1, kS, {50});
-  AddTerm(*f, 0, 0, {1e9, 0}, {1, 0});
-  const std::string missingFolder = dir.Path("no/such/folder.pls");
-  EXPECT_EQ(f->WritePoles(missingFolder.c_str()), 0);
-  EXPECT_EQ(Message(*f), missingFolder + ":\nCannot open file to write fitted data");
-  auto g = NewFitter();
-  MakeModel(*g, 1, kS, {50});
-  AddTerm(*g, 0, 0, {1e9, 0}, {1, 0});
-  EXPECT_EQ(g->WritePoles(nullptr), 0);
-  EXPECT_EQ(Message(*g), "Cannot open file to write fitted data");
 
   // The output comment leads the file and is the read's file comment.
-  auto h = NewFitter();
-  MakeModel(*h, 1, kS, {50});
-  AddTerm(*h, 0, 0, {1e9, 0}, {1, 0});
+  auto h = model(kS);
   h->SetOutputComment("first line\nsecond line");
   const std::string path = dir.Path("comment.pls");
   ASSERT_EQ(h->WritePoles(path.c_str()), 1);
   EXPECT_EQ(ReadFileBytes(path).substr(0, 27), "!first line\n!second line\n1\n");
-  auto read = NewFitter();
+  cFitParams small;
+  small.maxFrequencyPoints = 10;
+  small.maxColumns = 5;
+  auto read = NewFitter(small);
   ASSERT_EQ(read->ReadPoles(path.c_str()), 1);
   EXPECT_STREQ(read->GetFileComment(), "first line\nsecond line\n");
+  // The read sizes the work storage for a later fit.
+  EXPECT_EQ(read->state().work.max_rows(), 1000);
+  EXPECT_EQ(read->state().work.max_cols(), 200);
 
   // A fitter with a fit refuses to read; a missing file names itself.
   EXPECT_EQ(read->ReadPoles(path.c_str()), 0);
   EXPECT_EQ(Message(*read), "Cannot read from pls: object already contains fit");
-  auto other = NewFitter();
   const std::string missing = dir.Path("missing.pls");
-  EXPECT_EQ(other->ReadPoles(missing.c_str()), 0);
-  EXPECT_EQ(Message(*other), missing + ":\nCannot open file to read fitted data");
-}
+  for (auto call : {&cCfit::ReadPoles, &cCfit::GetPolesPortCount}) {
+    auto other = NewFitter();
+    EXPECT_EQ((other.get()->*call)(missing.c_str()), 0);
+    EXPECT_EQ(Message(*other), missing + ":\nCannot open file to read fitted data");
+  }
 
-// A pole-file read sizes the work storage for a later fit of at least 1000
-// rows and 200 columns.
-TEST(PoleFile, ReadGrowsTheWorkStorage) {
-  ScratchDir dir;
-  LogCapture quiet;
-  cFitParams small;
-  small.maxFrequencyPoints = 10;
-  small.maxColumns = 5;
-  auto f = NewFitter(small);
-  ASSERT_EQ(f->state().work.max_rows(), 22);
-  ASSERT_EQ(f->ReadPoles(dir.Write("a.pls", "1\nR0: 50\n1\n 1e9 0 1 0\n").c_str()), 1);
-  EXPECT_EQ(f->state().work.max_rows(), 1000);
-  EXPECT_EQ(f->state().work.max_cols(), 200);
-}
-
-TEST(PoleFile, PortCountOfAFile) {
-  ScratchDir dir;
-  auto f = NewFitter();
-  f->state().fileComment = "kept";
-  EXPECT_EQ(f->GetPolesPortCount(dir.Write("a.pls", "!c\n\n!d\nY 4\nR0:").c_str()), 4);
-  EXPECT_EQ(f->GetPolesPortCount(dir.Write("b.pls", "12\n").c_str()), 12);
-  EXPECT_EQ(f->GetPolesPortCount(dir.Write("c.pls", "1001\n").c_str()), 0);
-  EXPECT_EQ(f->GetPolesPortCount(dir.Write("d.pls", "S\n").c_str()), 0);
-  EXPECT_EQ(f->GetErrorMessage(), nullptr);
-  EXPECT_STREQ(f->GetFileComment(), "kept");
-  const std::string missing = dir.Path("missing.pls");
-  EXPECT_EQ(f->GetPolesPortCount(missing.c_str()), 0);
-  EXPECT_EQ(Message(*f), missing + ":\nCannot open file to read fitted data");
+  // The port-count probe leaves the file comment alone.
+  auto probe = NewFitter();
+  probe->state().fileComment = "kept";
+  const std::pair<const char*, int> heads[] = {
+      {"!c\n\n!d\nY 4\nR0:", 4}, {"12\n", 12}, {"1001\n", 0}, {"S\n", 0}};
+  for (const auto& [head, n] : heads) {
+    EXPECT_EQ(probe->GetPolesPortCount(dir.Write("h.pls", head).c_str()), n) << head;
+  }
+  EXPECT_EQ(probe->GetErrorMessage(), nullptr);
+  EXPECT_STREQ(probe->GetFileComment(), "kept");
 }
 
 // ---------------------------------------------------------------------------

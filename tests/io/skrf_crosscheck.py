@@ -33,6 +33,15 @@ TOLERANCE = 1e-12
 # only.
 SKRF_CANNOT_READ = {"zparam_spec_example.s1p"}
 
+# Files scikit-rf 0.15 misreads, with what the file itself says instead:
+# the reference impedances of the [Reference] keyword are on the line after
+# it, which scikit-rf does not look at.
+Z0_FROM_FILE = {"v2_sixport_per_port_reference.ts": [50, 75, 0.01, 1, 2, 3]}
+
+# Files scikit-rf 0.15 cannot open because they start with a byte-order mark;
+# it reads a copy without the mark.
+STARTS_WITH_BOM = {"edge_utf8_bom.s2p"}
+
 # At least this many files must be compared, so that a broken dump cannot
 # pass by comparing nothing.
 MINIMUM_COMPARED = 25
@@ -75,7 +84,17 @@ def main():
                 print(f"skip  {name}: scikit-rf 0.15 cannot read it")
                 continue
             ports, data_type, z0, freq, values = read_dump(dump)
-            network = skrf.Network(os.path.join(folder, name))
+            source = os.path.join(folder, name)
+            if name in STARTS_WITH_BOM:
+                source = os.path.join(dump_folder, name)
+                with open(os.path.join(folder, name), "rb") as f:
+                    text = f.read()
+                with open(source, "wb") as f:
+                    f.write(text[3:])
+            network = skrf.Network(source)
+            if name in Z0_FROM_FILE:
+                network.z0 = numpy.broadcast_to(numpy.array(Z0_FROM_FILE[name], dtype=complex),
+                                                network.z0.shape).copy()
             problems = []
             if network.nports != ports:
                 problems.append(f"ports {network.nports} != {ports}")

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "io/subcircuit_writer.h"
 #include "model_test_support.h"
 #include "support/log_capture.h"
 #include "touchstone_test_support.h"
@@ -136,16 +135,6 @@ TEST(Subcircuit, PoleTermForms) {
                           Num(2 * a * a) + " " + Num(2 * a) + "  1");
   EXPECT_EQ(terms[2], "GS_2_1_5  ref  y_2  xv_1  ref " + Num(0.3));
   EXPECT_EQ(lines.back(), ".ends");
-}
-
-TEST(Subcircuit, SubcircuitNameIsTheFileNameBeforeItsFirstDot) {
-  ScratchDir dir;
-  std::filesystem::create_directories(dir.Path("models"));
-  auto f = NewFitter();
-  MakeModel(*f, 1, kS, {50});
-  AddTerm(*f, 0, 0, {1e9, 0}, {0.5, 0});
-  EXPECT_EQ(Lines(Netlist(*f, dir, "models/line.rev2.sp"))[2], ".subckt line x_1 ref");
-  EXPECT_EQ(Lines(Netlist(*f, dir, "win\\dows.sp"))[2], ".subckt dows x_1 ref");
 }
 
 // With the symmetric flag, (1, 2) takes the pole list of (2, 1) but keeps its

@@ -86,44 +86,32 @@ TEST(TouchstoneMalformed, BinaryGarbage) {
   }
 }
 
-TEST(TouchstoneMalformed, OneMegabyteLines) {
+// Long lines, huge numbers and NUL bytes: each fails with its code, and
+// the same hazards where they do no harm leave a file that reads.
+TEST(TouchstoneMalformed, LongLinesHugeNumbersAndNulBytes) {
   ScratchDir dir;
   std::string numbers;
   while (numbers.size() < (1u << 20)) numbers += "0.125 ";
-  // As the only data: beyond the port-count scan's line limit.
-  ExpectCleanFailure(dir, "# GHZ S RI\n" + numbers + "\n", 1001);
-  // After valid points: the port count is found; the long line overruns.
-  ExpectCleanFailure(dir, kValid + numbers + "\n", 1001);
-  // A long comment line is skipped by the data passes but still ends the
-  // port-count scan when it comes first.
-  ExpectCleanFailure(dir, "!" + std::string(1 << 20, 'c') + "\n" + kValid, 1001);
-  auto fitter = NewFitter();
-  LogCapture log;
-  const std::string path = dir.Write("late.s2p", kValid + "!" + std::string(1 << 20, 'c') + "\n");
-  EXPECT_EQ(fitter->ReadTouchstone(path.c_str()), 2);
-}
-
-TEST(TouchstoneMalformed, OneHugeNumber) {
-  ScratchDir dir;
-  ExpectCleanFailure(dir, std::string(2 << 20, '7'), 1001);
-  ExpectCleanFailure(dir, "# GHZ S RI\n" + std::string(50000, '9') + "\n", 1001);
-  ExpectCleanFailure(dir, "# GHZ S RI\n1" + std::string(3 << 20, '0') + " 0.5 0\n", 1001);
-}
-
-TEST(TouchstoneMalformed, NulBytes) {
-  ScratchDir dir;
-  ExpectCleanFailure(dir, std::string(4096, '\0'), 1001);
-  // A NUL ends the text of its line: the point loses its last numbers.
-  std::string cut = kValid;
-  cut[cut.find("0.4 0.2")] = '\0';
-  ExpectCleanFailure(dir, cut, 1001);
-  // A NUL in front of the option line hides it.
-  ExpectCleanFailure(dir, std::string("\0", 1) + kValid.substr(kValid.find('#')), 1003);
-  // NULs in a comment line do nothing.
-  auto fitter = NewFitter();
-  LogCapture log;
-  const std::string path = dir.Write("c.s2p", std::string("!a\0b\n", 5) + kValid);
-  EXPECT_EQ(fitter->ReadTouchstone(path.c_str()), 2) << Message(*fitter);
+  const std::string longComment = "!" + std::string(1 << 20, 'c') + "\n";
+  std::string nulCut = kValid;
+  nulCut[nulCut.find("0.4 0.2")] = '\0';  // a NUL ends the text of its line
+  const std::pair<std::string, int> failures[] = {
+      {"# GHZ S RI\n" + numbers + "\n", 1001},  // beyond the port-count scan's line limit
+      {kValid + numbers + "\n", 1001},          // the long line overruns
+      {longComment + kValid, 1001},             // ends the port-count scan when first
+      {std::string(2 << 20, '7'), 1001},
+      {"# GHZ S RI\n" + std::string(50000, '9') + "\n", 1001},
+      {"# GHZ S RI\n1" + std::string(3 << 20, '0') + " 0.5 0\n", 1001},
+      {std::string(4096, '\0'), 1001},
+      {nulCut, 1001},
+      {std::string("\0", 1) + kValid.substr(kValid.find('#')), 1003},  // hides the option line
+  };
+  for (const auto& [bytes, code] : failures) ExpectCleanFailure(dir, bytes, code);
+  for (const std::string& bytes : {kValid + longComment, std::string("!a\0b\n", 5) + kValid}) {
+    auto fitter = NewFitter();
+    LogCapture log;
+    EXPECT_EQ(fitter->ReadTouchstone(dir.Write("ok.s2p", bytes).c_str()), 2) << Message(*fitter);
+  }
 }
 
 TEST(TouchstoneMalformed, NonNumbersWhereNumbersBelong) {

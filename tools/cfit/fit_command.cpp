@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "api/file_operations.h"
 #include "commands.h"
 #include "common.h"
+#include "io/pole_file.h"
 #include "log_file.h"
 #include "passivity_report.h"
 #include "progress.h"
@@ -250,7 +252,7 @@ int RunFitCommand(const Arguments& a) {
 
   Fitter fitter = CreateFitter(params);
   if (a.Has("comment")) fitter->SetOutputComment(comment.c_str());
-  const int ports = fitter->ReadTouchstone(input.string().c_str());
+  const int ports = cfit::ReadAnyTouchstone(*fitter, input.string().c_str());
   if (ports == 0) FailWithLibraryMessage(*fitter, "cannot read " + input.string(), input.string());
   const fs::path touchstonePath = fs::path(base).concat("_model" + TouchstoneExtension(ports));
   RefuseOverwrite({input}, {touchstonePath});
@@ -363,7 +365,15 @@ int RunFitCommand(const Arguments& a) {
   };
   const Output steps[] = {
       {outputs.poles, polePath, "the pole file",
-       [&] { return fitter->WritePoles(polePath.string().c_str()); }},
+       [&] {
+         // The library refuses such a model too; the program says why.
+         if (fitter->GetPortCount() > cfit::kMaxPoleFilePorts) {
+           throw Failure("cannot write the pole file " + polePath.string() +
+                         ": a pole file holds at most " + std::to_string(cfit::kMaxPoleFilePorts) +
+                         " ports, the model has " + std::to_string(fitter->GetPortCount()));
+         }
+         return fitter->WritePoles(polePath.string().c_str());
+       }},
       {writeNetlist, netlistPath, "the netlist",
        [&] { return fitter->WriteSubcircuit(netlistPath.string().c_str()); }},
       {outputs.touchstone, touchstonePath, "the model's Touchstone file",

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "api/file_operations.h"
 #include "commands.h"
 #include "common.h"
 #include "log_file.h"
@@ -154,7 +155,7 @@ void DescribeTouchstone(const fs::path& path, double tolerance, std::ostream& ou
   cFitParams params;
   params.symmetryTolerance = 0.0;
   Fitter fitter = CreateFitter(params);
-  if (fitter->ReadTouchstone(path.string().c_str()) == 0) {
+  if (cfit::ReadAnyTouchstone(*fitter, path.string().c_str()) == 0) {
     FailWithLibraryMessage(*fitter, "cannot read " + path.string(), path.string());
   }
   const std::vector<double> frequencies = SampledFrequencies(*fitter);

@@ -1,0 +1,171 @@
+#include "api/file_operations.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "api/cfit_impl.h"
+#include "data/data_loading.h"
+#include "io/subcircuit_writer.h"
+#include "io/touchstone_writer.h"
+
+namespace cfit {
+
+namespace {
+
+std::string NameOf(const char* fileName) { return fileName != nullptr ? fileName : ""; }
+
+TouchstoneHeader HeaderOf(const FitterState& state) {
+  TouchstoneHeader header;
+  header.dataType = state.dataType;
+  header.portCount = state.portCount;
+  header.impedances = state.impedances.has_value() ? &*state.impedances : nullptr;
+  header.comment = state.outputComment;
+  return header;
+}
+
+}  // namespace
+
+int RecordFailure(FitterState& state, const Failure& failure) {
+  if (!failure.code.has_value()) return 0;
+  if (failure.file.has_value()) return state.error.RecordFile(failure.file->c_str(), *failure.code);
+  return state.error.Record(*failure.code);
+}
+
+int ReadTouchstone(FitterState& state, const char* fileName, const TouchstoneOptions& options,
+                   const RunContext& context) {
+  if (state.data != nullptr) return state.error.Record(ErrorCode::kReadWithData);
+  if (state.HasFit()) return state.error.Record(ErrorCode::kReadWithFit);
+  state.error.Clear();
+
+  const std::string name = NameOf(fileName);
+  TouchstoneReach reach;
+  Result<TouchstoneFile> read = ReadTouchstoneFile(name, options, context, &reach);
+  if (!reach.opened) return RecordFailure(state, read.failure());
+  state.portCount = reach.portCount;
+  if (!reach.started) return RecordFailure(state, read.failure());
+
+  const int n = reach.portCount;
+  bool ok = read.ok();
+  if (ok) {
+    TouchstoneFile& file = read.value();
+    ok = StoreReadPoints(state, std::move(file.points), context);
+    if (ok) {
+      SetBandFromData(state);
+      state.impedances = std::move(file.impedances);
+      state.fileComment = std::move(file.comment);
+    }
+  }
+  state.EnsureWorkingSet(2LL * n, 2LL * n);
+  state.elements.reset();
+  state.dataType = reach.dataType;
+  if (!read.ok()) RecordFailure(state, read.failure());
+  if (ok) state.ResetElementTable();
+  LogTouchstoneReadEnd(name, context);
+
+  if (ok) return n;
+  if (state.error.message() == nullptr)
+    state.error.RecordFile(name.c_str(), ErrorCode::kTouchstoneSyntax);
+  return 0;
+}
+
+int GetTouchstonePortCount(FitterState& state, const char* fileName) {
+  const Result<int> n = TouchstonePortCount(NameOf(fileName));
+  return n.ok() ? *n : RecordFailure(state, n.failure());
+}
+
+int ReadPoles(FitterState& state, const char* fileName, const RunContext& context) {
+  if (state.HasFit()) return state.error.Record(ErrorCode::kPoleReadWithFit);
+  const std::string name = NameOf(fileName);
+  Result<PoleFile> read = ReadPoleFile(name, {state.dataType, state.portCount}, context);
+  if (!read.ok()) return RecordFailure(state, read.failure());
+  PoleFile& file = read.value();
+
+  // The fit that may follow works with at least 1000 rows and 200 columns.
+  // Everything is built aside first so that a failure changes nothing.
+  const long long rows = std::max(1000LL, 2LL * file.portCount);
+  const long long cols = std::max(200LL, 2LL * file.portCount);
+  WorkingSet grown;
+  const bool grow =
+      !state.work.allocated() || state.work.max_rows() < rows || state.work.max_cols() < cols;
+  if (grow && !grown.Allocate(std::max<long long>(rows, state.work.max_rows()),
+                              std::max<long long>(cols, state.work.max_cols()))) {
+    return state.error.Record(ErrorCode::kSizeExceedsWorkspace);
+  }
+  auto elements = std::make_unique<ElementTable>(file.portCount, file.dataType);
+
+  state.portCount = file.portCount;
+  state.dataType = file.dataType;
+  state.impedances = std::move(file.impedances);
+  state.elements = std::move(elements);
+  state.model = std::move(file.model);
+  state.settings.individualPoles = true;
+  state.symmetric = file.symmetric;
+  state.fileComment = std::move(file.comment);
+  if (grow) state.work = std::move(grown);
+  LogPoleFileReadEnd(name, context);
+  return file.portCount;
+}
+
+int GetPolesPortCount(FitterState& state, const char* fileName) {
+  const Result<int> n = PoleFilePortCount(NameOf(fileName));
+  return n.ok() ? *n : RecordFailure(state, n.failure());
+}
+
+int WriteTouchstone(FitterState& state, const char* fileName, int format) {
+  if (state.data == nullptr) return state.error.Record(ErrorCode::kNoData);
+  const Status written = WriteTouchstoneFile(fileName, *state.data, HeaderOf(state), format);
+  return written.ok() ? 1 : RecordFailure(state, written.failure());
+}
+
+int WriteDataTable(FitterState& state, const char* fileName, int i, int j, bool header, bool negate,
+                   double offset) {
+  if (state.data == nullptr) return state.error.Record(ErrorCode::kNoData);
+  bool headerRefused = false;
+  const Status written = WriteDataTableFile(fileName, *state.data, HeaderOf(state), header, i, j,
+                                            negate, offset, &headerRefused);
+  if (headerRefused) state.error.Record(ErrorCode::kUnknownDataType);
+  return written.ok() ? 1 : RecordFailure(state, written.failure());
+}
+
+int WritePoles(FitterState& state, const char* fileName, const RunContext& context) {
+  if (!state.HasFit()) return state.error.Record(ErrorCode::kNoFit);
+  const PoleFileModel content{*state.model,
+                              state.dataType,
+                              state.portCount,
+                              state.impedances,
+                              state.model->individual(),
+                              state.symmetric,
+                              state.outputComment};
+  const Status written = WritePoleFile(NameOf(fileName), content, context);
+  return written.ok() ? 1 : RecordFailure(state, written.failure());
+}
+
+int WriteSubcircuit(FitterState& state, const char* fileName, const RunContext& context) {
+  const std::string name = NameOf(fileName);
+  context.Banner(" ****** Writing subckt to " + name + " ******\n");
+  if (!state.HasFit() || state.dataType != kS) return state.error.Record(ErrorCode::kNoSFit);
+  // The port circuits need one reference impedance per port.
+  if (!state.impedances.has_value() ||
+      state.impedances->size() < static_cast<std::size_t>(state.portCount)) {
+    return state.error.Record(ErrorCode::kNoSFit);
+  }
+  const NetlistModel content{*state.model, state.portCount, *state.impedances,
+                             state.model->individual(), state.symmetric};
+  const Status written = WriteSubcircuitFile(name, content, context);
+  return written.ok() ? 1 : RecordFailure(state, written.failure());
+}
+
+int ReadAnyTouchstone(cFitAPI& fitter, const char* fileName) {
+  auto* own = dynamic_cast<cCfit*>(&fitter);
+  if (own == nullptr) return fitter.ReadTouchstone(fileName);
+  TouchstoneOptions options;
+  options.dialect = TouchstoneDialect::kVersion2Allowed;
+  try {
+    return ReadTouchstone(own->state(), fileName, options);
+  } catch (...) {
+    return 0;  // as the host operation: nothing leaves the library
+  }
+}
+
+}  // namespace cfit
