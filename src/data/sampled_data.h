@@ -20,13 +20,20 @@ class SampledData {
   bool empty() const { return points_.empty(); }
   int marked_count() const { return markedCount_; }
 
+  // Reading never changes the set's identity, whatever the constness of the
+  // caller's handle: caches keyed to the identity survive plain reads.
   const std::vector<PortMatrix>& points() const { return points_; }
-  // Element values may be changed in place; frequencies and order must keep
-  // the set's rules. Taking the points for change renews the set's identity.
-  std::vector<PortMatrix>& points() {
+  // The points for change in place (element values; frequencies and order
+  // must keep the set's rules). Taking them renews the set's identity, so
+  // that values cached from the old contents are recomputed.
+  std::vector<PortMatrix>& MutablePoints() {
     id_.Renew();
     return points_;
   }
+  // Writers of the fitting engine that have not moved to MutablePoints()
+  // yet reach the points through this name; it renews the identity like
+  // MutablePoints(). Readers holding a non-const set call std::as_const.
+  std::vector<PortMatrix>& points() { return MutablePoints(); }
   const PortMatrix& front() const { return points_.front(); }
   const PortMatrix& back() const { return points_.back(); }
 

@@ -156,15 +156,15 @@ bool ApplyYZToModel(FitterState& state, const Sp& sp, double peakFrequency) {
 }
 
 bool ApplyYZToData(FitterState& state, const Sp& sp, double peakFrequency) {
-  auto& points = state.data->points();
-  const int n = state.data->port_count();
+  const SampledData& read = *state.data;
+  const int n = read.port_count();
   const PortMatrix* at = nullptr;
-  for (const PortMatrix& p : points) {
+  for (const PortMatrix& p : read.points()) {
     if (p.frequency() == peakFrequency) at = &p;
   }
   std::vector<double> u;
   if (at == nullptr || !WeakestDirection(*at, &u)) return false;
-  for (PortMatrix& p : points) {
+  for (PortMatrix& p : state.data->MutablePoints()) {
     const Complex term = YZCorrectionValue(sp, p.frequency());
     for (int i = 0; i < n; ++i) {
       for (int j = 0; j < n; ++j) p.At(i, j) += (u[i] * u[j]) * term;
