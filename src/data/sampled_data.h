@@ -30,10 +30,11 @@ class SampledData {
     id_.Renew();
     return points_;
   }
-  // Writers of the fitting engine that have not moved to MutablePoints()
-  // yet reach the points through this name; it renews the identity like
-  // MutablePoints(). Readers holding a non-const set call std::as_const.
-  std::vector<PortMatrix>& points() { return MutablePoints(); }
+  // Reading through a non-const set does not renew the identity either.
+  // The fitting engine still writes through this name, for in-place changes
+  // that it undoes before it returns (the delay rotation of one element);
+  // lasting changes go through MutablePoints().
+  std::vector<PortMatrix>& points() { return points_; }
   const PortMatrix& front() const { return points_.front(); }
   const PortMatrix& back() const { return points_.back(); }
 
