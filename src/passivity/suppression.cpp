@@ -58,6 +58,27 @@ struct SearchRule {
   double startType1;   // s = 1 + start (s - 1) before the first type-1 attempt
 };
 
+// Chooses the suppression factor for a band of the curve. The measure is a
+// squared magnitude, so bringing a peak m down to 1 needs |g| = 1/s at the
+// peak with s = sqrt((m + safety - rest) / (1 - rest)); `rest` is the part
+// of the row measure outside the dominant column, which g leaves alone.
+// The shape follows where the band lies:
+//   type 0, band from 0 Hz: C = 1, A1 = 1/s - 1, A2 = -(1 - sqrt(1/s))^2, so
+//     g(0) = C + A1 = 1/s and g tends to 1 above the pole pair at al = w0,
+//     placed at a quarter of the band's right end;
+//   type 1, band inside the curve: a notch. C = 1, A1 = 0, the pole pair at
+//     modulus sqrt(al^2 + w0^2) = fP (al = fP / sqrt(q^2 + 1), w0 = q al)
+//     and A2 = (2/q)(1/s - 1), so that g(j fP) = 1 + q A2 / 2 = 1/s exactly.
+//     The quality q is the one whose notch is still deep enough at the
+//     band's edges (ql from the left, qr from the right, their geometric
+//     mean when both exist), at most 200;
+//   type 2, band reaching the curve's end (infinite frequency): a roll-off.
+//     C = 1/s, A1 = 1 - 1/s, so g(0) = 1 and g(inf) = 1/s; with al = w0 and
+//     A2 = 2 sqrt(1 - A1) + A1 - 2 the factor is the maximally flat
+//     F = ((1 - A1)^2 x + 1) / (1 + x), x = (f / al)^4 / 4, which never rises
+//     above 1, so no new violation appears beside the band.
+// Each failed attempt (some point of the band still above 1 after the
+// factor) deepens the correction and widens or moves it, as the rule says.
 void Search(const PassivityCurve& curve, const Band& band, int column, double rest,
             const SearchRule& rule, Sp* sp, const RunContext& context) {
   const double fL = curve[band.left].frequency;
@@ -127,7 +148,9 @@ void Search(const PassivityCurve& curve, const Band& band, int column, double re
   }
 }
 
-// Residue of g at its pole -al + j w0.
+// g(s) = C + (b1 s + b0) / (s^2 + 2 al s + al^2 + w0^2) with
+// b1 = al A1 + w0 A2 and b0 = (al^2 + w0^2) A1; its poles are -al +/- j w0,
+// and the residue at -al + j w0 is (b1 p + b0) / (2 j w0).
 Complex GResidue(const Sp& sp, Complex pole) {
   const double b1 = sp.al * sp.A1 + sp.w0 * sp.A2;
   const double b0 = (sp.al * sp.al + sp.w0 * sp.w0) * sp.A1;
@@ -162,6 +185,8 @@ Complex RationalValue(double d, const PoleList& terms, double f) {
 
 Complex SuppressionValue(const Sp& sp, double f) { return GAt(sp, Complex(0.0, f)); }
 
+// F(f) = |g(j f)|^2 in closed form per type (see Search): type 0 with the
+// full numerator, type 1 with A1 = 0 and C = 1, type 2 with al = w0.
 double SuppressionFactor(const Sp& sp, double f) {
   const double al2 = sp.al * sp.al, w02 = sp.w0 * sp.w0, f2 = f * f;
   switch (sp.type) {
@@ -224,6 +249,10 @@ void FindSupParamsGlobal(const PassivityCurve& curve, Band band, bool hasModel, 
   Search(curve, band, -1, 0.0, rule, sp, context);
 }
 
+// H g as a pole/residue sum, by partial fractions: every pole p of H keeps
+// its place with residue r g(p); the constant becomes C d; and g's own pole
+// p_g collects Res_g(p_g) H(p_g) = Res_g (d + sum r / (p_g - p)). The pair
+// of g is stored once as (al, -w0), as the model stores pairs.
 bool ModifyPoleByMult(FitterState& state, int i, int j, const Sp& sp, const RunContext& context) {
   FittedModel& model = *state.model;
   if (!state.settings.individualPoles || model.elementPoles.empty()) return false;
