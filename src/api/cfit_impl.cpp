@@ -1,6 +1,7 @@
 #include "api/cfit_impl.h"
 
 #include <algorithm>
+#include <cmath>
 #include <new>
 #include <vector>
 
@@ -10,13 +11,45 @@
 #include "fit/fit_driver.h"
 #include "fit/model_evaluation.h"
 #include "fit/sweeps.h"
+#include "network/impedance_scaling.h"
 #include "network/model_access.h"
 #include "network/type_conversion.h"
 #include "passivity/enforcement.h"
 #include "passivity/mutual_conductance.h"
 #include "passivity/passivity_checks.h"
+#include "passivity/passivity_measure.h"
 
 namespace cfit {
+
+namespace {
+
+// Records a failure's code (with its file, for file conditions) in the error
+// slot and gives the failure result 0; a failure without a code records
+// nothing.
+int Recorded(ErrorSlot& slot, const Failure& failure) {
+  if (!failure.code.has_value()) return 0;
+  if (failure.file.has_value()) return slot.RecordFile(failure.file->c_str(), *failure.code);
+  return slot.Record(*failure.code);
+}
+
+int Recorded(ErrorSlot& slot, const Status& status) {
+  return status.ok() ? 1 : Recorded(slot, status.failure());
+}
+
+void Put(double* out, double value) {
+  if (out != nullptr) *out = value;
+}
+
+// The element (i, j) of the data is one the data queries and conductances
+// read: data present with the fitter's port count, both indices in 0..N-1.
+bool DataElement(const FitterState& state, int i, int j) {
+  const int n = state.portCount;
+  return state.HasPoints() && state.data->port_count() == n && i >= 0 && j >= 0 && i < n && j < n;
+}
+
+bool HasModel(const FitterState& state) { return state.HasFit() && state.model != nullptr; }
+
+}  // namespace
 
 template <class R, class F>
 R cCfit::Guarded(R failure, std::optional<ErrorCode> internalCode, F&& body) noexcept {
@@ -155,27 +188,86 @@ int cCfit::SetElementAsymptote(int mode, int i, int j, double value) {
 // ---------------------------------------------------------------------------
 // Sampled data
 
+// Without data: true, nothing written.
 bool cCfit::CheckSymmetry(double* relative, double* absolute) {
-  return cfit::CheckSymmetry(state_, relative, absolute);
+  if (state_.data == nullptr) return true;
+  Put(relative, state_.data->relative_asymmetry());
+  Put(absolute, state_.data->absolute_asymmetry());
+  return state_.data->relative_asymmetry() < state_.settings.symmetryTolerance;
 }
 
-int cCfit::Symmetrize() { return cfit::Symmetrize(state_); }
+int cCfit::Symmetrize() {
+  if (state_.data == nullptr) return state_.error.Record(ErrorCode::kNoData);
+  if (state_.HasFit()) return state_.error.Record(ErrorCode::kWouldDestroyFit);
+  state_.data->Symmetrize();
+  state_.symmetric = true;
+  return 1;
+}
 
+// On bad indices or no data: magnitude 0, frequency -1, error 20.
 int cCfit::GetMaxElementMagnitude(int i, int j, double* magnitude, double* frequency) {
-  return cfit::GetMaxElementMagnitude(state_, i, j, magnitude, frequency);
+  if (!DataElement(state_, i, j) || i == j) {
+    Put(magnitude, 0.0);
+    Put(frequency, -1.0);
+    return state_.error.Record(ErrorCode::kNoSymmetricData);
+  }
+  const ElementPeak peak = MaxElementMagnitude(*state_.data, i, j);
+  Put(magnitude, peak.magnitude);
+  Put(frequency, peak.frequency);
+  return 1;
 }
 
+// The magnitude is 0 unless the call succeeds.
 int cCfit::GetLowestPointTransfer(int i, int j, double* magnitude) {
-  return Guarded(0, std::nullopt,
-                 [&] { return cfit::GetLowestPointTransfer(state_, i, j, magnitude); });
+  return Guarded(0, std::nullopt, [&] {
+    Put(magnitude, 0.0);
+    if (!DataElement(state_, i, j) || i == j)
+      return state_.error.Record(ErrorCode::kNoSymmetricData);
+    const int type = state_.dataType;
+    if (type != kS && type != kY && type != kZ)
+      return state_.error.Record(ErrorCode::kUnsupportedParameters);
+    ConversionWorkspace ws;
+    const double* z0 = nullptr;
+    if (type != kS) {
+      const int n = state_.portCount;
+      if (!ValidReferenceImpedances(state_, n))
+        return state_.error.Record(ErrorCode::kInvalidImpedance);
+      if (!BindConversionWorkspace(state_, n, ws))
+        return state_.error.Record(ErrorCode::kSizeExceedsWorkspace);
+      z0 = state_.impedances->data();
+    }
+    Put(magnitude, LowestPointTransfer(*state_.data, type, i, j, z0, &ws, RunContext()));
+    return 1;
+  });
 }
 
 DataPointRecord* cCfit::GetFirstDataPoint() {
-  return Guarded<DataPointRecord*>(nullptr, std::nullopt,
-                                   [&] { return cfit::GetFirstDataPoint(state_); });
+  return Guarded<DataPointRecord*>(nullptr, std::nullopt, [&]() -> DataPointRecord* {
+    if (state_.data == nullptr) {
+      state_.error.Record(ErrorCode::kNoData);
+      return nullptr;
+    }
+    state_.exportRecord.Rebuild(state_.data->port_count());
+    if (state_.data->empty()) {
+      state_.dataCursor.reset();
+      return nullptr;
+    }
+    state_.dataCursor = 0;
+    return state_.exportRecord.Fill(state_.data->front());
+  });
 }
 
-DataPointRecord* cCfit::GetNextDataPoint() { return cfit::GetNextDataPoint(state_); }
+DataPointRecord* cCfit::GetNextDataPoint() {
+  const SampledData* data = state_.data.get();
+  if (data == nullptr || !state_.dataCursor.has_value()) return nullptr;
+  const std::size_t next = *state_.dataCursor + 1;
+  if (next >= data->points().size()) {
+    state_.dataCursor.reset();
+    return nullptr;
+  }
+  state_.dataCursor = next;
+  return state_.exportRecord.Fill(data->points()[next]);
+}
 
 void cCfit::BeginData(int portCount, int dataType, const double* impedances) {
   Guarded(0, std::nullopt, [&] {
@@ -223,19 +315,48 @@ int cCfit::Fit() {
   });
 }
 
+// Without a fitted model or with an index outside 0..N-1: error 8; at a
+// frequency that is not finite: error 45; both parts -1e99 on failure.
 int cCfit::EvaluateModelElement(int i, int j, double frequency, double* value) {
-  return Guarded(0, std::nullopt,
-                 [&] { return cfit::EvaluateModelElement(state_, i, j, frequency, value); });
+  return Guarded(0, std::nullopt, [&] {
+    const int n = state_.model != nullptr ? state_.model->n : 0;
+    const bool inModel = state_.HasFit() && i >= 0 && j >= 0 && i < n && j < n;
+    const Result<Complex> h = inModel ? ModelElementValue(ViewOf(state_), i, j, frequency)
+                                      : Result<Complex>(ErrorCode::kNoFit);
+    if (!h.ok()) {
+      if (value != nullptr) value[0] = value[1] = -1e99;
+      return Recorded(state_.error, h.failure());
+    }
+    if (value != nullptr) {
+      value[0] = h->re;
+      value[1] = h->im;
+    }
+    return 1;
+  });
 }
 
+// Each sweep needs a fitted model (error 8) before its arguments are looked
+// at; the held data are replaced only by a finished sweep.
 int cCfit::SweepModelAdaptive(double tolerance, double stopFrequency) {
-  return Guarded(0, std::nullopt,
-                 [&] { return cfit::SweepModelAdaptive(state_, tolerance, stopFrequency); });
+  return Guarded(0, std::nullopt, [&] {
+    if (!state_.HasFit()) return state_.error.Record(ErrorCode::kNoFit);
+    const double stop = stopFrequency == 0.0 ? state_.settings.upperBandFrequency : stopFrequency;
+    return TakeSweep(SweepAdaptive(ViewOf(state_), state_.dataType, tolerance, stop,
+                                   state_.settings.addZeroHzPoint));
+  });
 }
 
 int cCfit::SweepModelLinear(double step, double start, double stop) {
-  return Guarded(0, std::nullopt,
-                 [&] { return cfit::SweepModelLinear(state_, step, start, stop); });
+  return Guarded(0, std::nullopt, [&] {
+    if (!state_.HasFit()) return state_.error.Record(ErrorCode::kNoFit);
+    return TakeSweep(SweepLinear(ViewOf(state_), step, start, stop));
+  });
+}
+
+int cCfit::TakeSweep(Result<SweptData> swept) {
+  if (!swept.ok()) return Recorded(state_.error, swept.failure());
+  state_.ReplaceData(std::move(swept).value());
+  return 1;
 }
 
 int cCfit::SweepModelAtDataOf(cFitAPI* other) {
@@ -256,7 +377,7 @@ int cCfit::SweepModelAtDataOf(cFitAPI* other) {
       }
     }
     if (frequencies.empty()) return state_.error.Record(ErrorCode::kInvalidArguments);
-    return cfit::SweepModelAtList(state_, frequencies);
+    return TakeSweep(SweepAtList(ViewOf(state_), frequencies));
   });
 }
 
@@ -265,7 +386,8 @@ int cCfit::SweepModelAtList(int count, const double* frequencies) {
     if (!state_.HasFit()) return state_.error.Record(ErrorCode::kNoFit);
     if (frequencies == nullptr || count < 0)
       return state_.error.Record(ErrorCode::kInvalidArguments);
-    return cfit::SweepModelAtList(state_, std::vector<double>(frequencies, frequencies + count));
+    return TakeSweep(
+        SweepAtList(ViewOf(state_), std::vector<double>(frequencies, frequencies + count)));
   });
 }
 
@@ -289,31 +411,54 @@ int cCfit::WriteSubcircuit(const char* fileName) {
 }
 
 int cCfit::ConvertDataType(int target) {
-  return Guarded(0, std::nullopt, [&] { return cfit::ConvertDataType(state_, target); });
+  return Guarded(0, std::nullopt, [&] {
+    return Recorded(state_.error, cfit::ConvertDataType(state_, target, RunContext()));
+  });
 }
 
 int cCfit::GetElementModelInfo(int i, int j, int* poleCount, double* constant, double* proportional,
                                double* delay) {
   return Guarded(0, std::nullopt, [&] {
-    return cfit::GetElementModelInfo(state_, i, j, poleCount, constant, proportional, delay);
+    const Result<ElementModelInfo> info = ElementInfo(state_, i, j);
+    if (!info.ok()) return Recorded(state_.error, info.failure());
+    if (poleCount != nullptr) *poleCount = info->poleCount;
+    Put(constant, info->constant);
+    Put(proportional, info->proportional);
+    Put(delay, info->delay);
+    return 1;
   });
 }
 
+// Term k goes to poles[2k], poles[2k + 1] and residues[2k], residues[2k + 1];
+// the host sizes the arrays by GetElementModelInfo's count.
 int cCfit::GetElementPolesResidues(int i, int j, double* poles, double* residues) {
-  return Guarded(0, std::nullopt,
-                 [&] { return cfit::GetElementPolesResidues(state_, i, j, poles, residues); });
+  return Guarded(0, std::nullopt, [&] {
+    if (poles == nullptr || residues == nullptr) return 0;
+    int k = 0;
+    for (const ElementTerm& term : ElementTerms(state_, i, j)) {
+      poles[2 * k] = term.pole.re;
+      poles[2 * k + 1] = term.pole.im;
+      residues[2 * k] = term.residue.re;
+      residues[2 * k + 1] = term.residue.im;
+      ++k;
+    }
+    return k;
+  });
 }
 
 int cCfit::DefineModel(int portCount, int dataType, const double* referenceImpedances,
                        bool symmetric) {
   return Guarded(0, std::nullopt, [&] {
-    return cfit::DefineModel(state_, portCount, dataType, referenceImpedances, symmetric);
+    return Recorded(state_.error,
+                    cfit::DefineModel(state_, portCount, dataType, referenceImpedances, symmetric));
   });
 }
 
 int cCfit::ConvertPulseModelToS(double pulseWidth, double scale, double delay) {
-  return Guarded(0, std::nullopt,
-                 [&] { return cfit::ConvertPulseModelToS(state_, pulseWidth, scale, delay); });
+  return Guarded(0, std::nullopt, [&] {
+    const Result<int> count = cfit::ConvertPulseModelToS(state_, pulseWidth, scale, delay);
+    return count.ok() ? *count : Recorded(state_.error, count.failure());
+  });
 }
 
 int cCfit::MultiplyModelByFrequency(double closingPole, double factor) {
@@ -330,74 +475,190 @@ int cCfit::SetElementModel(int i, int j, int poleCount, double constant, double 
 }
 
 // ---------------------------------------------------------------------------
-// Passivity assessment
+// Passivity assessment. A refusal writes 0 through both result pointers.
 
 int cCfit::CheckDataPassivity(double* largestMeasure, double* frequency) {
-  return Guarded(0, std::nullopt,
-                 [&] { return cfit::CheckDataPassivity(state_, largestMeasure, frequency); });
+  return Guarded(0, std::nullopt, [&] {
+    Result<MeasurePeak> peak = ErrorCode::kNoSData;
+    if (state_.data != nullptr) {
+      peak = MeasurableType(state_.dataType)
+                 ? LargestDataMeasure(*state_.data, state_.dataType, state_.symmetric, RunContext())
+                 : Result<MeasurePeak>(ErrorCode::kUnsupportedParameters);
+    }
+    const MeasurePeak shown = peak.ok() ? *peak : MeasurePeak{};
+    Put(largestMeasure, shown.measure);
+    Put(frequency, shown.frequency);
+    return peak.ok() ? 1 : Recorded(state_.error, peak.failure());
+  });
 }
 
 int cCfit::CheckModelPassivity(double* largestMeasure, double* frequency) {
-  return Guarded(0, std::nullopt,
-                 [&] { return cfit::CheckModelPassivity(state_, largestMeasure, frequency); });
+  return Guarded(0, std::nullopt, [&] {
+    Result<MeasurePeak> peak = ErrorCode::kNoSFit;
+    if (HasModel(state_)) {
+      peak = MeasurableType(state_.dataType)
+                 ? LargestModelMeasure(ViewOf(state_), state_.dataType, state_.passivity.checkCurve,
+                                       RunContext())
+                 : Result<MeasurePeak>(ErrorCode::kUnsupportedParameters);
+    }
+    const MeasurePeak shown = peak.ok() ? *peak : MeasurePeak{};
+    Put(largestMeasure, shown.measure);
+    Put(frequency, shown.frequency);
+    return peak.ok() ? 1 : Recorded(state_.error, peak.failure());
+  });
 }
 
+// The previous list is dropped first, whatever the outcome.
 int cCfit::GetDataPassivityMargins() {
-  return Guarded(0, std::nullopt, [&] { return cfit::GetDataPassivityMargins(state_); });
-}
-
-int cCfit::GetFirstDataMargin(double* frequency, double* margin) {
-  return GetFirstMargin(state_.passivity.dataMargins, frequency, margin);
-}
-
-int cCfit::GetNextDataMargin(double* frequency, double* margin) {
-  return GetNextMargin(state_.passivity.dataMargins, frequency, margin);
+  return Guarded(0, std::nullopt, [&] {
+    MarginList& list = state_.passivity.dataMargins;
+    list = MarginList{};
+    if (state_.data == nullptr) return state_.error.Record(ErrorCode::kNoData);
+    if (!MeasurableType(state_.dataType))
+      return state_.error.Record(ErrorCode::kUnsupportedParameters);
+    Result<PassivityCurve> margins = DataMargins(*state_.data, state_.dataType, state_.symmetric);
+    if (!margins.ok()) return Recorded(state_.error, margins.failure());
+    list.points = std::move(margins).value();
+    return 1;
+  });
 }
 
 int cCfit::GetModelPassivityMargins() {
-  return Guarded(0, std::nullopt, [&] { return cfit::GetModelPassivityMargins(state_); });
+  return Guarded(0, std::nullopt, [&] {
+    MarginList& list = state_.passivity.modelMargins;
+    list = MarginList{};
+    if (!HasModel(state_)) return state_.error.Record(ErrorCode::kNoFit);
+    if (!MeasurableType(state_.dataType))
+      return state_.error.Record(ErrorCode::kUnsupportedParameters);
+    Result<PassivityCurve> margins = ModelMargins(ViewOf(state_), state_.dataType, RunContext());
+    if (!margins.ok()) return Recorded(state_.error, margins.failure());
+    list.points = std::move(margins).value();
+    return 1;
+  });
+}
+
+namespace {
+
+// A margin walk step for the host: 0, recording nothing, without a point.
+int PutMargin(const PassivityPoint* point, double* frequency, double* margin) {
+  if (point == nullptr) return 0;
+  Put(frequency, point->frequency);
+  Put(margin, point->measure);
+  return 1;
+}
+
+}  // namespace
+
+int cCfit::GetFirstDataMargin(double* frequency, double* margin) {
+  return PutMargin(FirstMargin(state_.passivity.dataMargins), frequency, margin);
+}
+
+int cCfit::GetNextDataMargin(double* frequency, double* margin) {
+  return PutMargin(NextMargin(state_.passivity.dataMargins), frequency, margin);
 }
 
 int cCfit::GetFirstModelMargin(double* frequency, double* margin) {
-  return GetFirstMargin(state_.passivity.modelMargins, frequency, margin);
+  return PutMargin(FirstMargin(state_.passivity.modelMargins), frequency, margin);
 }
 
 int cCfit::GetNextModelMargin(double* frequency, double* margin) {
-  return GetNextMargin(state_.passivity.modelMargins, frequency, margin);
+  return PutMargin(NextMargin(state_.passivity.modelMargins), frequency, margin);
+}
+
+// The conductances need a symmetric source (data: error 20, model: 19, also
+// for a missing source, a bad index or missing impedances) of a measurable
+// type (1003); a frequency that is not finite is refused first. The value is
+// written (0 on failure) whatever the outcome.
+Result<Complex> cCfit::Conductance(bool model, int i, int j, double frequency, bool dc) {
+  const ErrorCode bad = model ? ErrorCode::kNoSymmetricFit : ErrorCode::kNoSymmetricData;
+  if (!std::isfinite(frequency)) return bad;
+  const int n = state_.portCount;
+  const bool source =
+      model ? HasModel(state_) && i >= 0 && j >= 0 && i < n && j < n : DataElement(state_, i, j);
+  if (!source || !state_.symmetric) return bad;
+  if (!MeasurableType(state_.dataType)) return ErrorCode::kUnsupportedParameters;
+  if (!state_.impedances.has_value() || static_cast<int>(state_.impedances->size()) != n)
+    return bad;
+  PassivityState& p = state_.passivity;
+  ConductanceCache& cache = dc ? p.dcConductance : p.conductance;
+  if (model)
+    return ModelConductance(ViewOf(state_), *state_.impedances, i, j, frequency, dc, cache);
+  return DataConductance(*state_.data, *state_.impedances, i, j, frequency, dc, cache,
+                         RunContext());
 }
 
 int cCfit::GetDataMutualConductanceDC(int i, int j, double* value) {
-  return Guarded(0, std::nullopt,
-                 [&] { return cfit::GetDataMutualConductanceDC(state_, i, j, value); });
+  return Guarded(0, std::nullopt, [&] {
+    const Result<Complex> g = Conductance(false, i, j, 0.0, true);
+    Put(value, g.ok() ? g->re : 0.0);
+    return g.ok() ? 1 : Recorded(state_.error, g.failure());
+  });
 }
 
 int cCfit::GetDataMutualConductance(int i, int j, double frequency, double* re, double* im) {
-  return Guarded(0, std::nullopt,
-                 [&] { return cfit::GetDataMutualConductance(state_, i, j, frequency, re, im); });
+  return Guarded(0, std::nullopt, [&] {
+    const Result<Complex> g = Conductance(false, i, j, frequency, false);
+    Put(re, g.ok() ? g->re : 0.0);
+    Put(im, g.ok() ? g->im : 0.0);
+    return g.ok() ? 1 : Recorded(state_.error, g.failure());
+  });
 }
 
 int cCfit::GetModelMutualConductanceDC(int i, int j, double* value) {
-  return Guarded(0, std::nullopt,
-                 [&] { return cfit::GetModelMutualConductanceDC(state_, i, j, value); });
+  return Guarded(0, std::nullopt, [&] {
+    const Result<Complex> g = Conductance(true, i, j, 0.0, true);
+    Put(value, g.ok() ? g->re : 0.0);
+    return g.ok() ? 1 : Recorded(state_.error, g.failure());
+  });
 }
 
 int cCfit::GetModelMutualConductance(int i, int j, double frequency, double* re, double* im) {
-  return Guarded(0, std::nullopt,
-                 [&] { return cfit::GetModelMutualConductance(state_, i, j, frequency, re, im); });
+  return Guarded(0, std::nullopt, [&] {
+    const Result<Complex> g = Conductance(true, i, j, frequency, false);
+    Put(re, g.ok() ? g->re : 0.0);
+    Put(im, g.ok() ? g->im : 0.0);
+    return g.ok() ? 1 : Recorded(state_.error, g.failure());
+  });
 }
 
 int cCfit::EnforceDataPassivity(double threshold) {
-  return Guarded(0, ErrorCode::kDataEnforcementFailed,
-                 [&] { return cfit::EnforceDataPassivity(state_, threshold); });
+  return Guarded(0, ErrorCode::kDataEnforcementFailed, [&] {
+    if (state_.data == nullptr) return state_.error.Record(ErrorCode::kNoSData);
+    if (!MeasurableType(state_.dataType))
+      return state_.error.Record(ErrorCode::kUnsupportedParameters);
+    return Recorded(state_.error, cfit::EnforceDataPassivity(state_, threshold, RunContext()));
+  });
 }
 
+// The banner comes before the checks: a refused call shows it too.
 int cCfit::EnforceModelPassivity(double threshold) {
-  return Guarded(0, ErrorCode::kModelEnforcementFailed,
-                 [&] { return cfit::EnforceModelPassivity(state_, threshold); });
+  return Guarded(0, ErrorCode::kModelEnforcementFailed, [&] {
+    const RunContext context;
+    context.Banner(" ************* Passivity enforcement ******\n");
+    if (!state_.HasFit()) return state_.error.Record(ErrorCode::kNoSFit);
+    if (!MeasurableType(state_.dataType))
+      return state_.error.Record(ErrorCode::kUnsupportedParameters);
+    return Recorded(state_.error, cfit::EnforceModelPassivity(state_, threshold, context));
+  });
 }
 
+// The matrices go to the host's pointers, or as a report to the log when
+// either pointer is missing. 0 without recording anything when data or model
+// are missing or of different port counts.
 int cCfit::GetEnforcedAccuracy(double*** rms, double*** largest) {
-  return Guarded(0, std::nullopt, [&] { return cfit::GetEnforcedAccuracy(state_, rms, largest); });
+  return Guarded(0, std::nullopt, [&] {
+    if (state_.data == nullptr || !HasModel(state_)) return 0;
+    if (state_.data->port_count() != state_.model->n) return 0;
+    PassivityState& p = state_.passivity;
+    ComputeEnforcedAccuracy(ViewOf(state_), *state_.data, p.accuracyRms, p.accuracyLargest);
+    if (rms == nullptr || largest == nullptr) {
+      LogEnforcedAccuracy(p.accuracyRms, p.accuracyLargest, RunContext());
+      return 1;
+    }
+    *rms = p.accuracyRms.rows.data();
+    *largest = p.accuracyLargest.rows.data();
+    return 1;
+  });
 }
 
 // ---------------------------------------------------------------------------

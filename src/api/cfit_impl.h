@@ -11,6 +11,8 @@
 
 #include "api/fitter_state.h"
 #include "cfit/cfit.h"
+#include "core/result.h"
+#include "fit/sweeps.h"
 
 namespace cfit {
 
@@ -125,6 +127,12 @@ class cCfit final : public cFitAPI {
   // yields `failure`, as does any other exception.
   template <class R, class F>
   R Guarded(R failure, std::optional<ErrorCode> internalCode, F&& body) noexcept;
+
+  // Puts a finished sweep in place of the held data, or records its failure.
+  int TakeSweep(Result<SweptData> swept);
+  // Element (i, j) of the data's or the model's conductance matrix, after
+  // the host's checks.
+  Result<Complex> Conductance(bool model, int i, int j, double frequency, bool dc);
 
   FitterState state_;
 };

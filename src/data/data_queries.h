@@ -1,31 +1,29 @@
-// Host queries and in-place operations on the sampled data.
+// Read-outs of the sampled data for the host. The caller checks the
+// preconditions that concern the fitter (data present, indices valid).
 #ifndef CFIT_DATA_DATA_QUERIES_H
 #define CFIT_DATA_DATA_QUERIES_H
 
-#include "api/fitter_state.h"
+#include "core/result.h"
+#include "core/run_context.h"
+#include "data/sampled_data.h"
+#include "network/conversion_workspace.h"
 
 namespace cfit {
 
-// Writes the stored relative and absolute asymmetry through each non-null
-// pointer and returns relative < symmetry tolerance. Without data: true,
-// nothing written.
-bool CheckSymmetry(const FitterState& state, double* relative, double* absolute);
+// The largest |m(i, j)| over the points and its frequency (the first of a
+// tie; 0 and 0 when every value is 0).
+struct ElementPeak {
+  double magnitude = 0.0;
+  double frequency = 0.0;
+};
+ElementPeak MaxElementMagnitude(const SampledData& data, int i, int j);
 
-// Replaces each element pair by its mean (needs data, error 6; no fit,
-// error 22) and sets the symmetric flag.
-int Symmetrize(FitterState& state);
-
-// Largest |m(i, j)| over the points, i != j, and its frequency (the first of
-// a tie). On bad indices or no data: magnitude 0, frequency -1, error 20.
-int GetMaxElementMagnitude(FitterState& state, int i, int j, double* magnitude, double* frequency);
-
-// |S(i, j)| at the lowest frequency, i != j; Y and Z data convert a copy of
-// the first point to S.
-int GetLowestPointTransfer(FitterState& state, int i, int j, double* magnitude);
-
-// Point walk through the exported record.
-DataPointRecord* GetFirstDataPoint(FitterState& state);
-DataPointRecord* GetNextDataPoint(FitterState& state);
+// |S(i, j)| at the lowest frequency. S data are read as they are; Y and Z
+// data convert a copy of the first point to S with the impedances `z0`
+// and the workspace (a singular system is reported in the log and its
+// solver output used); the held data stay as they are.
+double LowestPointTransfer(const SampledData& data, int dataType, int i, int j, const double* z0,
+                           ConversionWorkspace* ws, const RunContext& context);
 
 }  // namespace cfit
 

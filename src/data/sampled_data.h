@@ -20,13 +20,21 @@ class SampledData {
   bool empty() const { return points_.empty(); }
   int marked_count() const { return markedCount_; }
 
+  // Reading never changes the set's identity, whatever the constness of the
+  // caller's handle: caches keyed to the identity survive plain reads.
   const std::vector<PortMatrix>& points() const { return points_; }
-  // Element values may be changed in place; frequencies and order must keep
-  // the set's rules. Taking the points for change renews the set's identity.
-  std::vector<PortMatrix>& points() {
+  // The points for change in place (element values; frequencies and order
+  // must keep the set's rules). Taking them renews the set's identity, so
+  // that values cached from the old contents are recomputed.
+  std::vector<PortMatrix>& MutablePoints() {
     id_.Renew();
     return points_;
   }
+  // Reading through a non-const set does not renew the identity either.
+  // The fitting engine still writes through this name, for in-place changes
+  // that it undoes before it returns (the delay rotation of one element);
+  // lasting changes go through MutablePoints().
+  std::vector<PortMatrix>& points() { return points_; }
   const PortMatrix& front() const { return points_.front(); }
   const PortMatrix& back() const { return points_.back(); }
 

@@ -30,7 +30,7 @@ double Determinant(const double m[3][3]) {
 }  // namespace
 
 bool AddZeroHzPoint(SampledData& data, bool individualPoles) {
-  auto& points = data.points();
+  auto& points = data.MutablePoints();
   if (points.size() < 2) return false;
   const double f1 = points[0].frequency();
   const double f2 = points[1].frequency();

@@ -235,7 +235,7 @@ bool FitElement(FitterState& state, std::span<const PortMatrix> points, int i, i
     // the fit worked on a shortened or extended copy of them).
     const bool whole = points.size() == state.data->points().size();
     if (state.symmetric && i != j && whole && !extended) {
-      for (PortMatrix& p : state.data->points()) p.At(j, i) = p.At(i, j);
+      for (PortMatrix& p : state.data->MutablePoints()) p.At(j, i) = p.At(i, j);
     }
     run.Write("extracted delay(", i + 1, ",", j + 1, ") = ", tau, "\n");
   }

@@ -18,21 +18,21 @@ Complex PairSection(Complex residue, Complex pole, double f) {
   return 0.5 * (Section(residue, pole, f) + Section(Conj(residue), Conj(pole), f));
 }
 
-bool UsesProportional(const FitterState& state, int i, int j) {
-  return state.elements != nullptr &&
-         state.elements->AsymptoteModeAt(i, j, i, j) == kConstantAndProportional;
+bool UsesProportional(const ModelView& view, int i, int j) {
+  return view.elements != nullptr &&
+         view.elements->AsymptoteModeAt(i, j, i, j) == kConstantAndProportional;
 }
 
 }  // namespace
 
-Complex EvaluateElement(const FitterState& state, int i, int j, double f) {
-  const FittedModel& model = *state.model;
+Complex EvaluateElement(const ModelView& view, int i, int j, double f) {
+  const FittedModel& model = *view.model;
   const std::size_t own = model.Index(i, j);
   const double d = model.constant.empty() ? 0.0 : model.constant[own];
   const double e =
-      model.proportional.empty() || !UsesProportional(state, i, j) ? 0.0 : model.proportional[own];
+      model.proportional.empty() || !UsesProportional(view, i, j) ? 0.0 : model.proportional[own];
 
-  if (!model.individual()) {
+  if (!view.individualPoles) {
     if (f == 0.0) {
       double sum = d;
       for (const PoleTerm& term : model.commonPoles) sum += term.GetResidue(i, j).re;
@@ -47,7 +47,7 @@ Complex EvaluateElement(const FitterState& state, int i, int j, double f) {
 
   // With a symmetric matrix the upper triangle reads the lower one's list and
   // delay.
-  const std::size_t source = (state.symmetric && i < j) ? model.Index(j, i) : own;
+  const std::size_t source = (view.symmetric && i < j) ? model.Index(j, i) : own;
   const PoleList empty;
   const PoleList& terms = model.elementPoles.empty() ? empty : model.elementPoles[source];
   if (f == 0.0) {
@@ -68,7 +68,7 @@ Complex EvaluateElement(const FitterState& state, int i, int j, double f) {
   return h;
 }
 
-PoleBand PoleRange(const FitterState& state, int row) {
+PoleBand PoleRange(const ModelView& view, int row) {
   double smallestRe = 1e15;
   double largestAbs = 0.0;
   auto take = [&](const PoleTerm& term) {
@@ -76,37 +76,21 @@ PoleBand PoleRange(const FitterState& state, int row) {
     smallestRe = std::min(smallestRe, p.re);
     largestAbs = std::max(largestAbs, Abs(p));
   };
-  const FittedModel& model = *state.model;
-  if (!model.individual()) {
+  const FittedModel& model = *view.model;
+  if (!view.individualPoles) {
     for (const PoleTerm& term : model.commonPoles) take(term);
   } else if (!model.elementPoles.empty() && row >= 0 && row < model.n) {
     for (int j = 0; j < model.n; ++j) {
-      const std::size_t k =
-          (state.symmetric && row < j) ? model.Index(j, row) : model.Index(row, j);
+      const std::size_t k = (view.symmetric && row < j) ? model.Index(j, row) : model.Index(row, j);
       for (const PoleTerm& term : model.elementPoles[k]) take(term);
     }
   }
   return {0.25 * smallestRe, 4.0 * largestAbs};
 }
 
-int EvaluateModelElement(FitterState& state, int i, int j, double frequency, double* value) {
-  const int n = state.model != nullptr ? state.model->n : 0;
-  if (!state.HasFit() || i < 0 || j < 0 || i >= n || j >= n) {
-    if (value != nullptr) value[0] = value[1] = -1e99;
-    return state.error.Record(ErrorCode::kNoFit);
-  }
-  // The model has no value at an infinite frequency (j f e is not a number
-  // there), nor at NaN.
-  if (!std::isfinite(frequency)) {
-    if (value != nullptr) value[0] = value[1] = -1e99;
-    return state.error.Record(ErrorCode::kInvalidArguments);
-  }
-  const Complex h = EvaluateElement(state, i, j, frequency);
-  if (value != nullptr) {
-    value[0] = h.re;
-    value[1] = h.im;
-  }
-  return 1;
+Result<Complex> ModelElementValue(const ModelView& view, int i, int j, double frequency) {
+  if (!std::isfinite(frequency)) return ErrorCode::kInvalidArguments;
+  return EvaluateElement(view, i, j, frequency);
 }
 
 }  // namespace cfit

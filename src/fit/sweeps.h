@@ -1,31 +1,43 @@
-// Model sweeps: replace the sampled data by values of the fitted model.
+// Model sweeps: new data sets filled with values of the fitted model.
 //
-// Each sweep needs a fitted model (error 8) and valid arguments (error 45);
-// the previous data are released only once both hold. Every element is
-// evaluated (with a symmetric matrix, (i, j) with i >= j, copied to (j, i)).
+// Every element is evaluated (with a symmetric matrix, (i, j) with i >= j,
+// copied to (j, i)); each point carries its stored aggregate. The caller
+// checks that a model is present (error 8) and replaces the held data by the
+// set made; the previous data are released only once the arguments have
+// been accepted.
 #ifndef CFIT_FIT_SWEEPS_H
 #define CFIT_FIT_SWEEPS_H
 
+#include <memory>
 #include <vector>
 
-#include "api/fitter_state.h"
+#include "core/result.h"
+#include "fit/model_evaluation.h"
 
 namespace cfit {
 
+using SweptData = std::unique_ptr<SampledData>;
+
 // Adaptive grid with relative change tolerance t (clamped to [0.01, 0.7])
-// up to `stopFrequency` (0: the upper band frequency of the settings).
-int SweepModelAdaptive(FitterState& state, double tolerance, double stopFrequency);
+// up to `stop`, the change measured as the data type `dataType` asks; the
+// first point is at 0 Hz when `zeroHzFirst` is set. A stop frequency that is
+// not finite is refused (45): an endless grid cannot be swept.
+Result<SweptData> SweepAdaptive(const ModelView& view, int dataType, double tolerance, double stop,
+                                bool zeroHzFirst);
 
 // start + k * step, k = 0, 1, ..., up to and including the first value that
-// is not below stop. Needs step > 0, start < stop and at most 1e8 steps.
-int SweepModelLinear(FitterState& state, double step, double start, double stop);
+// is not below stop. Needs step > 0, start < stop and at most 1e8 steps (45).
+Result<SweptData> SweepLinear(const ModelView& view, double step, double start, double stop);
 
 // The listed frequencies in order (points out of order are skipped). A
-// frequency that is not finite records 45 before anything changes.
-int SweepModelAtList(FitterState& state, const std::vector<double>& frequencies);
+// frequency that is not finite is refused (45).
+Result<SweptData> SweepAtList(const ModelView& view, const std::vector<double>& frequencies);
 
 // The model's N x N value at one frequency, as a stored point.
-PortMatrix EvaluatePoint(const FitterState& state, double f);
+PortMatrix EvaluatePoint(const ModelView& view, double f);
+inline PortMatrix EvaluatePoint(const FitterState& state, double f) {
+  return EvaluatePoint(ViewOf(state), f);
+}
 
 }  // namespace cfit
 

@@ -66,49 +66,44 @@ Complex PulseFactor(Complex p, double width) {
 
 }  // namespace
 
-int GetElementModelInfo(FitterState& state, int i, int j, int* poleCount, double* constant,
-                        double* proportional, double* delay) {
-  if (!state.HasFit() || !InModel(state, i, j)) return state.error.Record(ErrorCode::kNoFit);
-  const FittedModel& m = *state.model;
-  if (poleCount != nullptr) {
-    if (!m.individual()) {
-      *poleCount = static_cast<int>(m.commonPoles.size());
-    } else {
-      *poleCount =
-          HasElementLists(m) ? static_cast<int>(m.elementPoles[ListIndex(state, i, j)].size()) : 0;
-    }
-  }
-  if (constant != nullptr) *constant = Entry(m, m.constant, i, j);
-  if (proportional != nullptr) *proportional = Entry(m, m.proportional, i, j);
-  if (delay != nullptr) *delay = Entry(m, m.delay, i, j);
-  return 1;
+bool HoldsElement(const FitterState& state, int i, int j) {
+  return state.HasFit() && InModel(state, i, j);
 }
 
-int GetElementPolesResidues(FitterState& state, int i, int j, double* poles, double* residues) {
-  if (!state.HasFit() || !InModel(state, i, j) || poles == nullptr || residues == nullptr) return 0;
+Result<ElementModelInfo> ElementInfo(const FitterState& state, int i, int j) {
+  if (!HoldsElement(state, i, j)) return ErrorCode::kNoFit;
   const FittedModel& m = *state.model;
-  const bool common = !m.individual();
-  if (!common && !HasElementLists(m)) return 0;
+  ElementModelInfo info;
+  if (!state.model->individual()) {
+    info.poleCount = static_cast<int>(m.commonPoles.size());
+  } else {
+    info.poleCount =
+        HasElementLists(m) ? static_cast<int>(m.elementPoles[ListIndex(state, i, j)].size()) : 0;
+  }
+  info.constant = Entry(m, m.constant, i, j);
+  info.proportional = Entry(m, m.proportional, i, j);
+  info.delay = Entry(m, m.delay, i, j);
+  return info;
+}
+
+std::vector<ElementTerm> ElementTerms(const FitterState& state, int i, int j) {
+  std::vector<ElementTerm> out;
+  if (!HoldsElement(state, i, j)) return out;
+  const FittedModel& m = *state.model;
+  const bool common = !state.model->individual();
+  if (!common && !HasElementLists(m)) return out;
   const PoleList& terms = common ? m.commonPoles : m.elementPoles[ListIndex(state, i, j)];
-  int k = 0;
+  out.reserve(terms.size());
   for (const PoleTerm& term : terms) {
-    const Complex p = term.GetPole();
-    const Complex r = common ? term.GetResidue(i, j) : term.GetResidue00();
-    poles[2 * k] = p.re;
-    poles[2 * k + 1] = p.im;
-    residues[2 * k] = r.re;
-    residues[2 * k + 1] = r.im;
-    ++k;
+    out.push_back({term.GetPole(), common ? term.GetResidue(i, j) : term.GetResidue00()});
   }
-  return k;
+  return out;
 }
 
-int DefineModel(FitterState& state, int portCount, int dataType, const double* referenceImpedances,
-                bool symmetric) {
-  if (state.portCount > 0 && state.portCount != portCount)
-    return state.error.Record(ErrorCode::kFitOfOtherSize);
-  if (portCount < 1 || portCount > kMaxDefinedPorts)
-    return state.error.Record(ErrorCode::kInvalidArguments);
+Status DefineModel(FitterState& state, int portCount, int dataType,
+                   const double* referenceImpedances, bool symmetric) {
+  if (state.portCount > 0 && state.portCount != portCount) return ErrorCode::kFitOfOtherSize;
+  if (portCount < 1 || portCount > kMaxDefinedPorts) return ErrorCode::kInvalidArguments;
 
   // Everything new is built before the fitter changes, so that a failed
   // allocation leaves it as it was.
@@ -134,7 +129,7 @@ int DefineModel(FitterState& state, int portCount, int dataType, const double* r
   state.ReplaceData(nullptr);
   state.passivity.dataMargins = MarginList{};
   state.model = std::move(model);
-  return 1;
+  return Success();
 }
 
 int SetElementModel(FitterState& state, int i, int j, int poleCount, double constant,
@@ -170,17 +165,18 @@ int SetElementModel(FitterState& state, int i, int j, int poleCount, double cons
   return 1;
 }
 
-int ConvertPulseModelToS(FitterState& state, double pulseWidth, double scale, double delay) {
+Result<int> ConvertPulseModelToS(FitterState& state, double pulseWidth, double scale,
+                                 double delay) {
   if (!state.HasFit() || state.portCount != 1 || state.dataType != kPulse ||
       !InModel(state, 0, 0)) {
-    return state.error.Record(ErrorCode::kNoFit);
+    return ErrorCode::kNoFit;
   }
   if (!std::isfinite(pulseWidth) || !std::isfinite(scale) || !std::isfinite(delay)) {
-    return state.error.Record(ErrorCode::kInvalidArguments);
+    return ErrorCode::kInvalidArguments;
   }
   FittedModel& m = *state.model;
-  const bool common = !m.individual();
-  if (!common && !HasElementLists(m)) return state.error.Record(ErrorCode::kNoFit);
+  const bool common = !state.model->individual();
+  if (!common && !HasElementLists(m)) return ErrorCode::kNoFit;
   m.id.Renew();
   if (delay > 0.0) Store(m, m.delay, 0, 0, delay, false);
 

@@ -6,31 +6,43 @@
 #ifndef CFIT_NETWORK_MODEL_ACCESS_H
 #define CFIT_NETWORK_MODEL_ACCESS_H
 
+#include <vector>
+
 #include "api/fitter_state.h"
+#include "core/result.h"
 
 namespace cfit {
 
-// Pole count, constant, proportional term and delay of element (i, j), each
-// written through its pointer when that is not null (0 for a table the model
-// lacks). The count is the element's (per-element poles) or the common
-// list's. No fitted model or an index outside 0..N-1: error 8.
-int GetElementModelInfo(FitterState& state, int i, int j, int* poleCount, double* constant,
-                        double* proportional, double* delay);
+// A fitted model is held and (i, j) lies inside it and the port count.
+bool HoldsElement(const FitterState& state, int i, int j);
 
-// Copies the poles and residues of element (i, j) (with common poles: each
-// common pole and its (i, j) residue) to poles[2k], poles[2k + 1] and
-// residues[2k], residues[2k + 1], and returns the number of terms. The
-// caller sizes the arrays by GetElementModelInfo's count. 0 without an error
-// when there is no fitted model, an index is out of range or an array is null.
-int GetElementPolesResidues(FitterState& state, int i, int j, double* poles, double* residues);
+// Pole count, constant, proportional term and delay of element (i, j) (0 for
+// a table the model lacks). The count is the element's (per-element poles)
+// or the common list's. Fails with 8 unless HoldsElement.
+struct ElementModelInfo {
+  int poleCount = 0;
+  double constant = 0.0;
+  double proportional = 0.0;
+  double delay = 0.0;
+};
+Result<ElementModelInfo> ElementInfo(const FitterState& state, int i, int j);
+
+// The poles and residues of element (i, j) in list order (with common
+// poles: each common pole and its (i, j) residue). Empty unless HoldsElement.
+struct ElementTerm {
+  Complex pole;
+  Complex residue;
+};
+std::vector<ElementTerm> ElementTerms(const FitterState& state, int i, int j);
 
 // Prepares an empty model of `portCount` ports: data type `dataType` (not
 // checked), the reference impedances (50 ohms each when null), the symmetric
 // flag, a fresh element table, no sampled data, and zero tables with no
-// poles. A port count other than the one held (when one is held) records 46;
-// a port count outside 1..kMaxDefinedPorts records 45.
-int DefineModel(FitterState& state, int portCount, int dataType, const double* referenceImpedances,
-                bool symmetric);
+// poles. Fails with 46 for a port count other than the one held (when one is
+// held), then with 45 for a port count outside 1..kMaxDefinedPorts; the
+// impedance array is read only after both checks.
+Status DefineModel(FitterState& state, int portCount, int dataType,
+                   const double* referenceImpedances, bool symmetric);
 
 // Largest port count DefineModel accepts.
 inline constexpr int kMaxDefinedPorts = kMaxPortCount;
@@ -51,9 +63,9 @@ int SetElementModel(FitterState& state, int i, int j, int poleCount, double cons
 // of element (0, 0) (or of the common list) becomes scale * r, and with a
 // pulse width T > 0 scale * r * q / (1 - exp(-q T)), q = 2 pi p for the
 // stored pole p. A delay > 0 becomes the element's delay. Returns the number
-// of terms; error 8 for anything but a fitted 1-port pulse model, 45 for an
-// argument that is not a finite number.
-int ConvertPulseModelToS(FitterState& state, double pulseWidth, double scale, double delay);
+// of terms; fails with 8 for anything but a fitted 1-port pulse model, 45
+// for an argument that is not a finite number.
+Result<int> ConvertPulseModelToS(FitterState& state, double pulseWidth, double scale, double delay);
 
 // Multiplies a 1-port per-element model without a proportional term by
 // k s, k = 2 pi factor: the proportional term becomes k d, each residue r of

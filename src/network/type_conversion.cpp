@@ -3,7 +3,6 @@
 #include <cmath>
 #include <limits>
 
-#include "io/run_log.h"
 #include "network/cayley_transform.h"
 #include "network/impedance_scaling.h"
 #include "network/matrix_inversion.h"
@@ -75,55 +74,52 @@ bool ConvertMatrix(ConversionWorkspace& ws, int from, int to, const double* z0, 
   }
 }
 
-void LogSingularPoints(int count, int points, double firstFrequency) {
+void LogSingularPoints(int count, int points, double firstFrequency, const RunContext& context) {
   if (count == 0) return;
-  runlog::Write("\n*** Data type conversion: singular matrix at ", count, " of ", points,
+  context.Write("\n*** Data type conversion: singular matrix at ", count, " of ", points,
                 " points, first at ", firstFrequency, " Hz ***\n");
 }
 
-int ConvertDataType(FitterState& state, int target) {
+Status ConvertDataType(FitterState& state, int target, const RunContext& context) {
   const int from = state.dataType;
-  if (target == from) return 1;
-  if (target < kS || target > kABCD) return state.error.Record(ErrorCode::kCannotTransform);
-  if (!IsSyz(from)) return state.error.Record(ErrorCode::kCannotTransform);
-  if (target == kABCD && (from != kS || state.portCount != 2))
-    return state.error.Record(ErrorCode::kAbcdNeedsTwoPort);
+  if (target == from) return Success();
+  if (target < kS || target > kABCD) return ErrorCode::kCannotTransform;
+  if (!IsSyz(from)) return ErrorCode::kCannotTransform;
+  if (target == kABCD && (from != kS || state.portCount != 2)) return ErrorCode::kAbcdNeedsTwoPort;
 
   state.passivity.dataMargins = MarginList{};
   if (!state.HasFit()) {
     // What an unfinished fit leaves behind is its working pole list.
     state.fit.working.clear();
-    if (state.data == nullptr) return state.error.Record(ErrorCode::kNoData);
+    if (state.data == nullptr) return ErrorCode::kNoData;
   }
 
   if (state.HasPoints()) {
     const int n = state.portCount;
     // A set built for another port count cannot be read with this one's
     // impedances and workspace.
-    if (state.data->port_count() != n) return state.error.Record(ErrorCode::kInconsistentData);
+    if (state.data->port_count() != n) return ErrorCode::kInconsistentData;
     const bool scaled = ConversionNeedsImpedances(from, target);
-    if (scaled && !ValidReferenceImpedances(state, n))
-      return state.error.Record(ErrorCode::kInvalidImpedance);
+    if (scaled && !ValidReferenceImpedances(state, n)) return ErrorCode::kInvalidImpedance;
     ConversionWorkspace ws;
-    if (!BindConversionWorkspace(state, n, ws))
-      return state.error.Record(ErrorCode::kSizeExceedsWorkspace);
+    if (!BindConversionWorkspace(state, n, ws)) return ErrorCode::kSizeExceedsWorkspace;
     const double* z0 = scaled ? state.impedances->data() : nullptr;
 
     int singular = 0;
     double firstSingular = 0.0;
-    std::vector<PortMatrix>& points = state.data->points();
+    std::vector<PortMatrix>& points = state.data->MutablePoints();
     for (PortMatrix& point : points) {
       if (!ConvertMatrix(ws, from, target, z0, point.Row(0))) {
         if (singular++ == 0) firstSingular = point.frequency();
       }
       SetStoredAggregate(point, state.settings.individualPoles);
     }
-    LogSingularPoints(singular, static_cast<int>(points.size()), firstSingular);
+    LogSingularPoints(singular, static_cast<int>(points.size()), firstSingular, context);
   }
 
   state.dataType = target;
   state.ResetElementTable();
-  return 1;
+  return Success();
 }
 
 }  // namespace cfit

@@ -3,6 +3,8 @@
 #define CFIT_NETWORK_TYPE_CONVERSION_H
 
 #include "api/fitter_state.h"
+#include "core/result.h"
+#include "core/run_context.h"
 #include "network/conversion_workspace.h"
 #include "numeric/complex.h"
 
@@ -15,14 +17,16 @@ namespace cfit {
 // without a fitted model the working poles of an unfinished fit are dropped
 // and missing data record 6. Every point is converted in place (a fitted
 // model is not touched), the data type becomes `target` and the element
-// table is rebuilt. Returns 1, or 0 with the error recorded. Reference
+// table is rebuilt. Fails with the code of the refusal, recording nothing
+// (the facade records it); a refusal before the margin list is dropped
+// changes nothing. Reference
 // impedances that are missing, not finite or not above 0 record 17 before
 // any point changes when the conversion needs them (all but Y <-> Z).
 //
 // Points whose system is singular keep the solver's basic solution and are
 // reported by one run-log line: "\n*** Data type conversion: singular matrix
 // at <count> of <points> points, first at <f> Hz ***\n".
-int ConvertDataType(FitterState& state, int target);
+Status ConvertDataType(FitterState& state, int target, const RunContext& context);
 
 // Converts one row-stored ws.n x ws.n matrix in place from type `from` to
 // type `to`: between S (1), Y (2) and Z (3) in every direction, and from S to
@@ -37,7 +41,7 @@ bool ConversionNeedsImpedances(int from, int to);
 
 // Writes the run-log line above for `count` singular points (nothing when
 // count is 0).
-void LogSingularPoints(int count, int points, double firstFrequency);
+void LogSingularPoints(int count, int points, double firstFrequency, const RunContext& context);
 
 }  // namespace cfit
 

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "fit/model_evaluation.h"
 #include "io/run_log.h"
 #include "passivity/correction_record.h"
 #include "passivity/passivity_measure.h"
@@ -67,30 +68,31 @@ const char* TryText(LoopKind kind) {
   }
 }
 
-bool BuildCurve(FitterState& state, LoopKind kind, int row, double threshold, PassivityCurve* curve,
-                bool* passive) {
+bool BuildCurve(const FitterState& state, LoopKind kind, int row, double threshold,
+                PassivityCurve* curve, bool* passive, const RunContext& context) {
   switch (kind) {
     case LoopKind::kPriorYZ:
-    case LoopKind::kPriorS: return SampledSweep(state, threshold, curve, passive);
-    case LoopKind::kRow: return RowSweep(state, row, curve, passive);
-    default: return ModelSweep(state, threshold, curve, passive);
+    case LoopKind::kPriorS:
+      return SampledSweep(*state.data, state.dataType, state.symmetric, threshold, curve, passive);
+    case LoopKind::kRow: return RowSweep(ViewOf(state), row, curve, passive, context);
+    default: return ModelSweep(ViewOf(state), state.dataType, threshold, curve, passive, context);
   }
 }
 
 // The common loop. Returns -1 when a step failed, 1 when the curve ends
 // passive, 0 when the tries ran out.
-int RunLoop(FitterState& state, LoopKind kind, int row, double threshold, int tries) {
+int RunLoop(FitterState& state, LoopKind kind, int row, double threshold, int tries,
+            const RunContext& context) {
   PassivityCurve curve;
   bool passive = true;
   const double curveThreshold = kind == LoopKind::kRow ? 1.0 : threshold;
-  if (!BuildCurve(state, kind, row, curveThreshold, &curve, &passive)) {
-    if (kind == LoopKind::kRow) state.error.Record(ErrorCode::kModelEnforcementFailed);
+  if (!BuildCurve(state, kind, row, curveThreshold, &curve, &passive, context)) {
     return (kind == LoopKind::kPriorYZ || kind == LoopKind::kPriorS || kind == LoopKind::kRow) ? -1
                                                                                                : 0;
   }
   if (curve.empty()) return passive ? 1 : 0;
   if (kind == LoopKind::kGlobalS && !passive) {
-    HighFrequencyRollOff(state, curve, threshold, &passive);
+    HighFrequencyRollOff(state, curve, threshold, &passive, context);
   }
   Sp sp;
   bool ok = true;
@@ -100,7 +102,7 @@ int RunLoop(FitterState& state, LoopKind kind, int row, double threshold, int tr
     int column = -1;
     if (m > 1.0) {
       const Band band = FindBand(curve, BandLevel(state, m), peak);
-      runlog::Write("\n\n", attempt, TryText(kind));
+      context.Write("\n\n", attempt, TryText(kind));
       const double peakFrequency = curve[peak].frequency;
       switch (kind) {
         case LoopKind::kPriorYZ:
@@ -112,25 +114,26 @@ int RunLoop(FitterState& state, LoopKind kind, int row, double threshold, int tr
           ok = ApplyYZToModel(state, sp, peakFrequency);
           break;
         case LoopKind::kPriorS:
-          FindSupParamsGlobal(state, curve, band, &sp);
-          SuppressData(state, sp);
+          FindSupParamsGlobal(curve, band, state.HasFit(), state.settings.upperBandFrequency, &sp,
+                              context);
+          SuppressData(*state.data, sp);
           break;
         case LoopKind::kRow:
-          column = FindSupParams(state, curve, band, &sp);
-          ok = SuppressRow(state, row, column, sp);
+          column = FindSupParams(curve, band, &sp, context);
+          ok = SuppressRow(state, row, column, sp, context);
           break;
         case LoopKind::kGlobalS:
-          FindSupParamsGlobal(state, curve, band, &sp);
-          ok = SuppressModel(state, sp);
+          FindSupParamsGlobal(curve, band, true, state.settings.upperBandFrequency, &sp, context);
+          ok = SuppressModel(state, sp, context);
           break;
       }
       if (!ok) break;
     }
     const double at = std::hypot(sp.al, sp.w0);
     if (kind == LoopKind::kRow) {
-      runlog::Write(" Correction done at: ", at, " i= ", row, "  j= ", column, " rc=", 1, "\n");
+      context.Write(" Correction done at: ", at, " i= ", row, "  j= ", column, " rc=", 1, "\n");
     } else {
-      runlog::Write(" Global correction done at: ", at, " rc=", 1, "\n");
+      context.Write(" Global correction done at: ", at, " rc=", 1, "\n");
     }
     if (kind == LoopKind::kGlobalS) {
       passive = true;
@@ -138,7 +141,7 @@ int RunLoop(FitterState& state, LoopKind kind, int row, double threshold, int tr
         if (m > 1.0) p.measure *= SuppressionFactor(sp, p.frequency);
         if (p.measure > threshold) passive = false;
       }
-    } else if (!BuildCurve(state, kind, row, curveThreshold, &curve, &passive)) {
+    } else if (!BuildCurve(state, kind, row, curveThreshold, &curve, &passive, context)) {
       ok = false;
     }
   }
@@ -151,11 +154,11 @@ struct Snapshot {
   std::vector<PoleList> elementPoles;
 };
 
-int PostFit(FitterState& state, double threshold) {
+Status PostFit(FitterState& state, double threshold, const RunContext& context) {
   const int n = state.model->n;
   if (2LL * n > state.work.max_rows() || 2LL * n > state.work.max_cols()) {
-    runlog::Write(" ************* Not enough memory allocated in cFit ******\n");
-    return 0;
+    context.Write(" ************* Not enough memory allocated in cFit ******\n");
+    return Failure::Silent();
   }
   const Snapshot snapshot{state.model->constant, state.model->elementPoles};
   state.passivity.modelMargins = MarginList{};
@@ -164,14 +167,14 @@ int PostFit(FitterState& state, double threshold) {
   int result = 0;
   try {
     if (state.dataType != kS) {
-      result = RunLoop(state, LoopKind::kModelYZ, 0, threshold, tries);
+      result = RunLoop(state, LoopKind::kModelYZ, 0, threshold, tries, context);
     } else {
       result = 1;
       for (int row = 0; row < n && result >= 0; ++row) {
-        result = RunLoop(state, LoopKind::kRow, row, threshold, tries);
+        result = RunLoop(state, LoopKind::kRow, row, threshold, tries, context);
       }
       if (result >= 0) {
-        result = RunLoop(state, LoopKind::kGlobalS, 0, threshold, std::max(tries, n));
+        result = RunLoop(state, LoopKind::kGlobalS, 0, threshold, std::max(tries, n), context);
       }
     }
   } catch (const InternalFault&) {
@@ -182,8 +185,8 @@ int PostFit(FitterState& state, double threshold) {
     state.model->elementPoles = snapshot.elementPoles;
     state.model->id.Renew();
   }
-  if (result == 1) return 1;
-  return state.error.Record(ErrorCode::kModelEnforcementFailed);
+  if (result == 1) return Success();
+  return ErrorCode::kModelEnforcementFailed;
 }
 
 }  // namespace
@@ -214,29 +217,24 @@ void ConvertSharedPoles(FitterState& state) {
   model.id.Renew();
 }
 
-int EnforceDataPassivity(FitterState& state, double threshold) {
-  if (state.data == nullptr) return state.error.Record(ErrorCode::kNoSData);
-  if (!MeasurableType(state.dataType)) return state.error.Record(ErrorCode::kUnsupportedParameters);
+Status EnforceDataPassivity(FitterState& state, double threshold, const RunContext& context) {
   state.passivity.dataMargins = MarginList{};
   int result = -1;
   try {
     result = RunLoop(state, state.dataType == kS ? LoopKind::kPriorS : LoopKind::kPriorYZ, 0,
-                     threshold, kPriorTries);
+                     threshold, kPriorTries, context);
   } catch (const InternalFault&) {
     result = -1;
   }
-  if (result == 1) return 1;
-  return state.error.Record(ErrorCode::kDataEnforcementFailed);
+  if (result == 1) return Success();
+  return ErrorCode::kDataEnforcementFailed;
 }
 
-int EnforceModelPassivity(FitterState& state, double threshold) {
-  runlog::Banner(" ************* Passivity enforcement ******\n");
-  if (!state.HasFit()) return state.error.Record(ErrorCode::kNoSFit);
-  if (!MeasurableType(state.dataType)) return state.error.Record(ErrorCode::kUnsupportedParameters);
+Status EnforceModelPassivity(FitterState& state, double threshold, const RunContext& context) {
   ConvertSharedPoles(state);
-  runlog::WriteFlushed(" Enforce passivity start: ", runlog::Timestamp(), "\n");
-  const int result = PostFit(state, threshold);
-  runlog::WriteFlushed(" Enforce passivity   end: ", runlog::Timestamp(), "\n");
+  context.WriteFlushed(" Enforce passivity start: ", runlog::Timestamp(), "\n");
+  Status result = PostFit(state, threshold, context);
+  context.WriteFlushed(" Enforce passivity   end: ", runlog::Timestamp(), "\n");
   return result;
 }
 

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "fit/model_evaluation.h"
-#include "io/run_log.h"
 #include "numeric/complex_inverse.h"
 #include "numeric/pivoted_qr.h"
 #include "passivity/passivity_measure.h"
@@ -21,7 +20,7 @@ constexpr int kMaxRetries = 64;
 
 // H at f from the data: linear interpolation between the last point at or
 // below f and the first above it (lower triangle, mirrored).
-std::vector<Complex> DataMatrix(const SampledData& data, double f) {
+std::vector<Complex> DataMatrix(const SampledData& data, double f, const RunContext& context) {
   const auto& points = data.points();
   const int n = data.port_count();
   std::vector<Complex> h(static_cast<std::size_t>(n) * n);
@@ -29,7 +28,7 @@ std::vector<Complex> DataMatrix(const SampledData& data, double f) {
   const PortMatrix* b = nullptr;
   double t = 0.0;
   if (f < points.front().frequency() || f > points.back().frequency()) {
-    runlog::Write(" *** Warning in GetMutualConductance. The requested frequency",
+    context.Write(" *** Warning in GetMutualConductance. The requested frequency",
                   " is not contained in the sampled data. Taking the nearest point... ***\n");
     a = f < points.front().frequency() ? &points.front() : &points.back();
   } else {
@@ -52,12 +51,12 @@ std::vector<Complex> DataMatrix(const SampledData& data, double f) {
   return h;
 }
 
-std::vector<Complex> ModelMatrix(const FitterState& state, double f) {
-  const int n = state.model->n;
+std::vector<Complex> ModelMatrix(const ModelView& view, double f) {
+  const int n = view.n();
   std::vector<Complex> h(static_cast<std::size_t>(n) * n);
   for (int i = 0; i < n; ++i) {
     for (int j = 0; j <= i; ++j) {
-      const Complex v = EvaluateElement(state, i, j, f);
+      const Complex v = EvaluateElement(view, i, j, f);
       h[static_cast<std::size_t>(i) * n + j] = v;
       h[static_cast<std::size_t>(j) * n + i] = v;
     }
@@ -147,74 +146,39 @@ Complex Element(const std::vector<Complex>& y, int n, int i, int j) {
   return sum;
 }
 
-// Computes (or reuses) the conductance matrix of the data or the model at f
-// and returns element (i, j). Records `badCode` on a failed precondition.
-int Compute(FitterState& state, bool model, int i, int j, double f, bool dc, Complex* out) {
-  *out = Complex();
-  const ErrorCode badCode = model ? ErrorCode::kNoSymmetricFit : ErrorCode::kNoSymmetricData;
-  const int n = state.portCount;
-  const bool haveSource = model ? state.HasFit() && state.model != nullptr
-                                : state.HasPoints() && state.data->port_count() == n;
-  if (!haveSource || !state.symmetric || i < 0 || j < 0 || i >= n || j >= n) {
-    return state.error.Record(badCode);
-  }
-  if (!MeasurableType(state.dataType)) return state.error.Record(ErrorCode::kUnsupportedParameters);
-  if (!state.impedances.has_value() || static_cast<int>(state.impedances->size()) != n) {
-    return state.error.Record(badCode);
-  }
-  const std::uint64_t source = model ? state.model->id.value() : state.data->id().value();
-  ConductanceCache& cache = dc ? state.passivity.dcConductance : state.passivity.conductance;
+// Element (i, j) of the conductance matrix of one source at f, computed by
+// `matrix` unless the cache holds it for this source and frequency.
+template <class MatrixAt>
+Result<Complex> Cached(ConductanceCache& cache, bool model, std::uint64_t source, int n,
+                       const std::vector<double>& z0, int i, int j, double f, bool dc,
+                       const MatrixAt& matrix) {
   const bool reuse = cache.valid && cache.fromModel == model && cache.source == source &&
                      cache.n == n && (dc || cache.frequency == f);
   if (!reuse) {
     cache.valid = false;
-    const std::vector<Complex> h = model ? ModelMatrix(state, f) : DataMatrix(*state.data, f);
-    if (!Conductance(h, n, dc, *state.impedances, &cache.values))
-      return state.error.Record(ErrorCode::kNoConnectivity);
+    if (!Conductance(matrix(f), n, dc, z0, &cache.values)) return ErrorCode::kNoConnectivity;
     cache.valid = true;
     cache.fromModel = model;
     cache.source = source;
     cache.frequency = f;
     cache.n = n;
   }
-  *out = Element(cache.values, n, i, j);
-  return 1;
+  return Element(cache.values, n, i, j);
 }
 
 }  // namespace
 
-int GetDataMutualConductanceDC(FitterState& state, int i, int j, double* value) {
-  Complex v;
-  const int result = Compute(state, false, i, j, 0.0, true, &v);
-  if (value != nullptr) *value = v.re;
-  return result;
+Result<Complex> DataConductance(const SampledData& data, const std::vector<double>& z0, int i,
+                                int j, double f, bool dc, ConductanceCache& cache,
+                                const RunContext& context) {
+  return Cached(cache, false, data.id().value(), data.port_count(), z0, i, j, f, dc,
+                [&](double at) { return DataMatrix(data, at, context); });
 }
 
-int GetDataMutualConductance(FitterState& state, int i, int j, double frequency, double* re,
-                             double* im) {
-  Complex v;
-  const int result = std::isfinite(frequency) ? Compute(state, false, i, j, frequency, false, &v)
-                                              : state.error.Record(ErrorCode::kNoSymmetricData);
-  if (re != nullptr) *re = v.re;
-  if (im != nullptr) *im = v.im;
-  return result;
-}
-
-int GetModelMutualConductanceDC(FitterState& state, int i, int j, double* value) {
-  Complex v;
-  const int result = Compute(state, true, i, j, 0.0, true, &v);
-  if (value != nullptr) *value = v.re;
-  return result;
-}
-
-int GetModelMutualConductance(FitterState& state, int i, int j, double frequency, double* re,
-                              double* im) {
-  Complex v;
-  const int result = std::isfinite(frequency) ? Compute(state, true, i, j, frequency, false, &v)
-                                              : state.error.Record(ErrorCode::kNoSymmetricFit);
-  if (re != nullptr) *re = v.re;
-  if (im != nullptr) *im = v.im;
-  return result;
+Result<Complex> ModelConductance(const ModelView& view, const std::vector<double>& z0, int i, int j,
+                                 double f, bool dc, ConductanceCache& cache) {
+  return Cached(cache, true, view.model->id.value(), view.n(), z0, i, j, f, dc,
+                [&](double at) { return ModelMatrix(view, at); });
 }
 
 }  // namespace cfit

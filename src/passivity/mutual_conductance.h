@@ -4,22 +4,28 @@
 #ifndef CFIT_PASSIVITY_MUTUAL_CONDUCTANCE_H
 #define CFIT_PASSIVITY_MUTUAL_CONDUCTANCE_H
 
-#include "api/fitter_state.h"
+#include <vector>
+
+#include "core/result.h"
+#include "core/run_context.h"
+#include "fit/model_evaluation.h"
+#include "passivity/passivity_state.h"
 
 namespace cfit {
 
 // For i = j the sum of row i of Y (the conductance to ground), for i != j
-// -Y(i, j). The data are interpolated linearly in frequency (the nearest end
-// point outside their band, with a warning in the log); the model is
-// evaluated. Both need a symmetric matrix: errors 20 (data) and 19 (model)
-// otherwise, and for a missing source or a bad index; 30 when the solve
-// fails. Results are cached per source and frequency.
-int GetDataMutualConductanceDC(FitterState& state, int i, int j, double* value);
-int GetDataMutualConductance(FitterState& state, int i, int j, double frequency, double* re,
-                             double* im);
-int GetModelMutualConductanceDC(FitterState& state, int i, int j, double* value);
-int GetModelMutualConductance(FitterState& state, int i, int j, double frequency, double* re,
-                              double* im);
+// -Y(i, j), at frequency f, or from the real parts at 0 Hz when `dc` is set.
+// The data are interpolated linearly in frequency (the nearest end point
+// outside their band, with a warning in the log); the model is evaluated.
+// The caller has checked the source (present, symmetric, of a measurable
+// type), the indices and the N impedances `z0`. The matrix is kept in
+// `cache` with the source's identity and the frequency, and reused while
+// both match. Fails with 30 when the solve fails.
+Result<Complex> DataConductance(const SampledData& data, const std::vector<double>& z0, int i,
+                                int j, double f, bool dc, ConductanceCache& cache,
+                                const RunContext& context);
+Result<Complex> ModelConductance(const ModelView& view, const std::vector<double>& z0, int i, int j,
+                                 double f, bool dc, ConductanceCache& cache);
 
 }  // namespace cfit
 

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "fit/model_evaluation.h"
-#include "io/run_log.h"
 #include "passivity/passivity_measure.h"
 #include "passivity/passivity_sweeps.h"
 
@@ -17,167 +15,123 @@ namespace {
 constexpr double kDataReportLevel = 1.0001;
 constexpr double kModelReportLevel = 1.0;
 
-void Write(double* out, double value) {
-  if (out != nullptr) *out = value;
+MeasurePeak PeakOf(const PassivityCurve& curve) {
+  MeasurePeak peak;
+  for (const PassivityPoint& p : curve) {
+    if (p.measure > peak.measure) peak = {p.measure, p.frequency};
+  }
+  return peak;
 }
 
-int FailWithZeros(double* a, double* b, int result) {
-  Write(a, 0.0);
-  Write(b, 0.0);
-  return result;
+Result<PassivityCurve> AsMargins(PassivityCurve curve, int dataType) {
+  for (PassivityPoint& p : curve) p.measure = PassivityMargin(p.measure, dataType);
+  return curve;
 }
-
-bool HasModel(const FitterState& state) { return state.HasFit() && state.model != nullptr; }
 
 }  // namespace
 
-int CheckDataPassivity(FitterState& state, double* largestMeasure, double* frequency) {
-  if (state.data == nullptr)
-    return FailWithZeros(largestMeasure, frequency, state.error.Record(ErrorCode::kNoSData));
-  if (!MeasurableType(state.dataType)) {
-    return FailWithZeros(largestMeasure, frequency,
-                         state.error.Record(ErrorCode::kUnsupportedParameters));
-  }
+Result<MeasurePeak> LargestDataMeasure(const SampledData& data, int dataType, bool symmetric,
+                                       const RunContext& context) {
   PassivityCurve curve;
   bool passive = true;
-  if (!SampledSweep(state, 1.0, &curve, &passive)) {
-    return FailWithZeros(largestMeasure, frequency,
-                         state.error.Record(ErrorCode::kDataPassivityUnknown));
+  if (!SampledSweep(data, dataType, symmetric, 1.0, &curve, &passive)) {
+    return ErrorCode::kDataPassivityUnknown;
   }
-  double best = 0.0, where = 0.0;
-  for (const PassivityPoint& p : curve) {
-    if (p.measure > best) {
-      best = p.measure;
-      where = p.frequency;
-    }
+  const MeasurePeak peak = PeakOf(curve);
+  if (peak.measure > kDataReportLevel) {
+    context.Write("*** input data non-passive:", " max overshoot = ", peak.measure,
+                  " at freq = ", peak.frequency, "\n");
   }
-  if (best > kDataReportLevel) {
-    runlog::Write("*** input data non-passive:", " max overshoot = ", best, " at freq = ", where,
-                  "\n");
-  }
-  Write(largestMeasure, best);
-  Write(frequency, where);
-  return 1;
+  return peak;
 }
 
-int CheckModelPassivity(FitterState& state, double* largestMeasure, double* frequency) {
-  if (!HasModel(state))
-    return FailWithZeros(largestMeasure, frequency, state.error.Record(ErrorCode::kNoSFit));
-  if (!MeasurableType(state.dataType)) {
-    return FailWithZeros(largestMeasure, frequency,
-                         state.error.Record(ErrorCode::kUnsupportedParameters));
-  }
+Result<MeasurePeak> LargestModelMeasure(const ModelView& view, int dataType, PassivityCurve& curve,
+                                        const RunContext& context) {
   bool passive = true;
-  if (!ModelSweep(state, 1.0, &state.passivity.checkCurve, &passive)) {
-    return FailWithZeros(largestMeasure, frequency,
-                         state.error.Record(ErrorCode::kModelEnforcementFailed));
+  if (!ModelSweep(view, dataType, 1.0, &curve, &passive, context)) {
+    return ErrorCode::kModelEnforcementFailed;
   }
-  double best = 0.0, where = 0.0;
-  for (const PassivityPoint& p : state.passivity.checkCurve) {
-    if (p.measure > best) {
-      best = p.measure;
-      where = p.frequency;
-    }
+  const MeasurePeak peak = PeakOf(curve);
+  if (peak.measure > kModelReportLevel) {
+    context.Write("*** fitted model non-passive: Max overshoot = ", peak.measure,
+                  " at freq = ", peak.frequency, "\n");
   }
-  if (best > kModelReportLevel) {
-    runlog::Write("*** fitted model non-passive: Max overshoot = ", best, " at freq = ", where,
-                  "\n");
-  }
-  Write(largestMeasure, best);
-  Write(frequency, where);
-  return 1;
+  return peak;
 }
 
-int GetDataPassivityMargins(FitterState& state) {
-  MarginList& list = state.passivity.dataMargins;
-  list = MarginList{};
-  if (state.data == nullptr) return state.error.Record(ErrorCode::kNoData);
-  if (!MeasurableType(state.dataType)) return state.error.Record(ErrorCode::kUnsupportedParameters);
+Result<PassivityCurve> DataMargins(const SampledData& data, int dataType, bool symmetric) {
+  PassivityCurve curve;
   bool passive = true;
-  if (!SampledSweep(state, 1.0, &list.points, &passive) || list.points.empty()) {
-    list = MarginList{};
-    return state.error.Record(ErrorCode::kDataPassivityUnknown);
+  if (!SampledSweep(data, dataType, symmetric, 1.0, &curve, &passive) || curve.empty()) {
+    return ErrorCode::kDataPassivityUnknown;
   }
-  for (PassivityPoint& p : list.points) p.measure = PassivityMargin(p.measure, state.dataType);
-  return 1;
+  return AsMargins(std::move(curve), dataType);
 }
 
-int GetModelPassivityMargins(FitterState& state) {
-  MarginList& list = state.passivity.modelMargins;
-  list = MarginList{};
-  if (!HasModel(state)) return state.error.Record(ErrorCode::kNoFit);
-  if (!MeasurableType(state.dataType)) return state.error.Record(ErrorCode::kUnsupportedParameters);
+Result<PassivityCurve> ModelMargins(const ModelView& view, int dataType,
+                                    const RunContext& context) {
+  PassivityCurve curve;
   bool passive = true;
-  if (!ModelSweep(state, 1.0, &list.points, &passive) || list.points.empty()) {
-    list = MarginList{};
-    return state.error.Record(ErrorCode::kModelPassivityUnknown);
+  if (!ModelSweep(view, dataType, 1.0, &curve, &passive, context) || curve.empty()) {
+    return ErrorCode::kModelPassivityUnknown;
   }
-  for (PassivityPoint& p : list.points) p.measure = PassivityMargin(p.measure, state.dataType);
-  return 1;
+  return AsMargins(std::move(curve), dataType);
 }
 
-int GetFirstMargin(MarginList& list, double* frequency, double* margin) {
+const PassivityPoint* FirstMargin(MarginList& list) {
   if (list.points.empty()) {
     list.cursor.reset();
-    return 0;
+    return nullptr;
   }
   list.cursor = 0;
-  Write(frequency, list.points[0].frequency);
-  Write(margin, list.points[0].measure);
-  return 1;
+  return &list.points[0];
 }
 
-int GetNextMargin(MarginList& list, double* frequency, double* margin) {
+const PassivityPoint* NextMargin(MarginList& list) {
   if (!list.cursor.has_value() || *list.cursor + 1 >= list.points.size()) {
     list.cursor.reset();
-    return 0;
+    return nullptr;
   }
-  const std::size_t k = ++*list.cursor;
-  Write(frequency, list.points[k].frequency);
-  Write(margin, list.points[k].measure);
-  return 1;
+  return &list.points[++*list.cursor];
 }
 
-int GetEnforcedAccuracy(FitterState& state, double*** rms, double*** largest) {
-  if (state.data == nullptr || !HasModel(state)) return 0;
-  const int n = state.model->n;
-  if (state.data->port_count() != n) return 0;
-  PassivityState& p = state.passivity;
-  p.accuracyRms.Resize(n);
-  p.accuracyLargest.Resize(n);
-  const auto& points = state.data->points();
-  const int count = state.data->point_count() - state.data->marked_count();
+void ComputeEnforcedAccuracy(const ModelView& view, const SampledData& data, HostMatrix& rms,
+                             HostMatrix& largest) {
+  const int n = view.n();
+  rms.Resize(n);
+  largest.Resize(n);
+  const auto& points = data.points();
+  const int count = data.point_count() - data.marked_count();
   for (int i = 0; i < n; ++i) {
     for (int j = 0; j < n; ++j) {
       double sum = 0.0, worst = 0.0;
       for (int k = 0; k < count; ++k) {
         const double e =
-            Abs(EvaluateElement(state, i, j, points[k].frequency()) - points[k].At(i, j));
+            Abs(EvaluateElement(view, i, j, points[k].frequency()) - points[k].At(i, j));
         sum += e * e;
         worst = std::max(worst, e);
       }
-      p.accuracyRms.At(i, j) = count > 0 ? std::sqrt(sum / count) : 0.0;
-      p.accuracyLargest.At(i, j) = worst;
+      rms.At(i, j) = count > 0 ? std::sqrt(sum / count) : 0.0;
+      largest.At(i, j) = worst;
     }
   }
-  if (rms == nullptr || largest == nullptr) {
-    runlog::Write("Accuracy after enforce pls passivity:\n");
-    for (int i = 0; i < n; ++i) {
-      for (int j = 0; j < n; ++j) {
-        runlog::Write("mean error(", i + 1, ",", j + 1, ")=", p.accuracyRms.At(i, j), "\n");
-      }
+}
+
+void LogEnforcedAccuracy(const HostMatrix& rms, const HostMatrix& largest,
+                         const RunContext& context) {
+  const int n = rms.order();
+  context.Write("Accuracy after enforce pls passivity:\n");
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) {
+      context.Write("mean error(", i + 1, ",", j + 1, ")=", rms.At(i, j), "\n");
     }
-    runlog::Write("\n");
-    for (int i = 0; i < n; ++i) {
-      for (int j = 0; j < n; ++j) {
-        runlog::Write("tol  error(", i + 1, ",", j + 1, ")=", p.accuracyLargest.At(i, j), "\n");
-      }
-    }
-    return 1;
   }
-  *rms = p.accuracyRms.rows.data();
-  *largest = p.accuracyLargest.rows.data();
-  return 1;
+  context.Write("\n");
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) {
+      context.Write("tol  error(", i + 1, ",", j + 1, ")=", largest.At(i, j), "\n");
+    }
+  }
 }
 
 }  // namespace cfit

@@ -50,7 +50,11 @@ struct HostMatrix {
     rows.resize(size);
     for (std::size_t i = 0; i < size; ++i) rows[i] = storage.data() + i * size;
   }
+  int order() const { return static_cast<int>(rows.size()); }
   double& At(int i, int j) {
+    return storage[static_cast<std::size_t>(i) * rows.size() + static_cast<std::size_t>(j)];
+  }
+  double At(int i, int j) const {
     return storage[static_cast<std::size_t>(i) * rows.size() + static_cast<std::size_t>(j)];
   }
 };

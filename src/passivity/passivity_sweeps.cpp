@@ -6,7 +6,6 @@
 
 #include "fit/model_evaluation.h"
 #include "fit/sweeps.h"
-#include "io/run_log.h"
 #include "passivity/passivity_measure.h"
 
 namespace cfit {
@@ -42,7 +41,8 @@ double Predict(const PassivityCurve& c, double x) {
 }
 
 bool AdaptiveSweep(double fmin, double fmax, double threshold, const SweepRule& rule,
-                   const PointMeasure& measure, PassivityCurve* curve, bool* passive) {
+                   const PointMeasure& measure, PassivityCurve* curve, bool* passive,
+                   const RunContext& context) {
   curve->clear();
   *passive = true;
   auto append = [&](double f) {
@@ -78,7 +78,7 @@ bool AdaptiveSweep(double fmin, double fmax, double threshold, const SweepRule& 
       curve->push_back(std::move(trial));
       if (error < rule.grow) h *= 2.0;
       if (++steps > rule.maxSteps) {
-        runlog::Write(" *** Cannot build module function ***\n");
+        context.Write(" *** Cannot build module function ***\n");
         curve->clear();
         return false;
       }
@@ -92,12 +92,12 @@ bool AdaptiveSweep(double fmin, double fmax, double threshold, const SweepRule& 
 }
 
 // fmin over all rows (or row `only`), fmax likewise.
-void Band(const FitterState& state, int only, double* fmin, double* fmax) {
+void Band(const ModelView& view, int only, double* fmin, double* fmax) {
   *fmin = 1e20;
   *fmax = 0.0;
-  for (int row = 0; row < state.model->n; ++row) {
+  for (int row = 0; row < view.n(); ++row) {
     if (only >= 0 && row != only) continue;
-    const PoleBand band = PoleRange(state, row);
+    const PoleBand band = PoleRange(view, row);
     *fmin = std::min(*fmin, band.low);
     *fmax = std::max(*fmax, band.high);
   }
@@ -105,30 +105,17 @@ void Band(const FitterState& state, int only, double* fmin, double* fmax) {
 
 }  // namespace
 
-bool ModelMeasure(FitterState& state, double f, double* measure) {
-  *measure = 0.0;
-  if (!MeasurableType(state.dataType)) {
-    state.error.Record(ErrorCode::kUnsupportedParameters);
-    return true;
-  }
-  MeasureWorkspace work(state.model->n);
-  return PassivityMeasure(EvaluatePoint(state, f), state.dataType, state.symmetric, work, measure);
-}
-
-bool SampledSweep(FitterState& state, double threshold, PassivityCurve* curve, bool* passive) {
+bool SampledSweep(const SampledData& data, int dataType, bool symmetric, double threshold,
+                  PassivityCurve* curve, bool* passive) {
   curve->clear();
   *passive = true;
-  if (!MeasurableType(state.dataType)) {
-    state.error.Record(ErrorCode::kUnsupportedParameters);
-    return true;
-  }
-  const SampledData& data = *state.data;
+  if (!MeasurableType(dataType)) return true;
   MeasureWorkspace work(data.port_count());
   curve->reserve(data.points().size());
   for (const PortMatrix& point : data.points()) {
     PassivityPoint p;
     p.frequency = point.frequency();
-    if (!PassivityMeasure(point, state.dataType, state.symmetric, work, &p.measure)) {
+    if (!PassivityMeasure(point, dataType, symmetric, work, &p.measure)) {
       curve->clear();
       return false;
     }
@@ -138,43 +125,43 @@ bool SampledSweep(FitterState& state, double threshold, PassivityCurve* curve, b
   return true;
 }
 
-bool ModelSweep(FitterState& state, double threshold, PassivityCurve* curve, bool* passive) {
+bool ModelSweep(const ModelView& view, int dataType, double threshold, PassivityCurve* curve,
+                bool* passive, const RunContext& context) {
+  curve->clear();
+  *passive = true;
+  if (!MeasurableType(dataType)) return true;
   double fmin, fmax;
-  Band(state, -1, &fmin, &fmax);
-  if (!MeasurableType(state.dataType)) {
-    state.error.Record(ErrorCode::kUnsupportedParameters);
-    curve->clear();
-    *passive = true;
-    return true;
-  }
-  MeasureWorkspace work(state.model->n);
+  Band(view, -1, &fmin, &fmax);
+  MeasureWorkspace work(view.n());
   const PointMeasure measure = [&](double f, PassivityPoint* p) {
     p->frequency = f;
-    return PassivityMeasure(EvaluatePoint(state, f), state.dataType, state.symmetric, work,
-                            &p->measure);
+    return PassivityMeasure(EvaluatePoint(view, f), dataType, view.symmetric, work, &p->measure);
   };
-  return AdaptiveSweep(fmin, fmax, threshold, kMatrixRule, measure, curve, passive);
+  return AdaptiveSweep(fmin, fmax, threshold, kMatrixRule, measure, curve, passive, context);
 }
 
-bool RowSweep(FitterState& state, int row, PassivityCurve* curve, bool* passive) {
+bool RowSweep(const ModelView& view, int row, PassivityCurve* curve, bool* passive,
+              const RunContext& context) {
   double fmin, fmax;
-  Band(state, row, &fmin, &fmax);
-  const int n = state.model->n;
+  Band(view, row, &fmin, &fmax);
+  const int n = view.n();
   const PointMeasure measure = [&](double f, PassivityPoint* p) {
     p->frequency = f;
     p->values.resize(static_cast<std::size_t>(n));
     double sum = 0.0;
     for (int k = 0; k < n; ++k) {
-      const int i = (state.symmetric && k > row) ? k : row;
-      const int j = (state.symmetric && k > row) ? row : k;
-      const double m = Abs(EvaluateElement(state, i, j, f));
+      // A symmetric model holds the row's entries right of the diagonal in
+      // the column below it.
+      const int i = (view.symmetric && k > row) ? k : row;
+      const int j = (view.symmetric && k > row) ? row : k;
+      const double m = Abs(EvaluateElement(view, i, j, f));
       p->values[static_cast<std::size_t>(k)] = m * m;
       sum += m * m;
     }
     p->measure = sum;
     return std::isfinite(sum);
   };
-  return AdaptiveSweep(fmin, fmax, 1.0, kRowRule, measure, curve, passive);
+  return AdaptiveSweep(fmin, fmax, 1.0, kRowRule, measure, curve, passive, context);
 }
 
 }  // namespace cfit

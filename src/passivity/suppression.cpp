@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "fit/model_evaluation.h"
-#include "io/run_log.h"
 
 namespace cfit {
 
@@ -41,9 +40,9 @@ double EndOrNext(const PassivityCurve& curve, int index) {
   return f;
 }
 
-void WarnLarge(double m) {
+void WarnLarge(double m, const RunContext& context) {
   if (m > kLargeViolation) {
-    runlog::Write("*** Warning: large non-passivity detected ***\n",
+    context.Write("*** Warning: large non-passivity detected ***\n",
                   "*** To improve accuracy try to set IindividualFit and/or ***\n",
                   "*** define data in wider frequency range [DC and very high freqs] ***\n");
   }
@@ -59,8 +58,29 @@ struct SearchRule {
   double startType1;   // s = 1 + start (s - 1) before the first type-1 attempt
 };
 
+// Chooses the suppression factor for a band of the curve. The measure is a
+// squared magnitude, so bringing a peak m down to 1 needs |g| = 1/s at the
+// peak with s = sqrt((m + safety - rest) / (1 - rest)); `rest` is the part
+// of the row measure outside the dominant column, which g leaves alone.
+// The shape follows where the band lies:
+//   type 0, band from 0 Hz: C = 1, A1 = 1/s - 1, A2 = -(1 - sqrt(1/s))^2, so
+//     g(0) = C + A1 = 1/s and g tends to 1 above the pole pair at al = w0,
+//     placed at a quarter of the band's right end;
+//   type 1, band inside the curve: a notch. C = 1, A1 = 0, the pole pair at
+//     modulus sqrt(al^2 + w0^2) = fP (al = fP / sqrt(q^2 + 1), w0 = q al)
+//     and A2 = (2/q)(1/s - 1), so that g(j fP) = 1 + q A2 / 2 = 1/s exactly.
+//     The quality q is the one whose notch is still deep enough at the
+//     band's edges (ql from the left, qr from the right, their geometric
+//     mean when both exist), at most 200;
+//   type 2, band reaching the curve's end (infinite frequency): a roll-off.
+//     C = 1/s, A1 = 1 - 1/s, so g(0) = 1 and g(inf) = 1/s; with al = w0 and
+//     A2 = 2 sqrt(1 - A1) + A1 - 2 the factor is the maximally flat
+//     F = ((1 - A1)^2 x + 1) / (1 + x), x = (f / al)^4 / 4, which never rises
+//     above 1, so no new violation appears beside the band.
+// Each failed attempt (some point of the band still above 1 after the
+// factor) deepens the correction and widens or moves it, as the rule says.
 void Search(const PassivityCurve& curve, const Band& band, int column, double rest,
-            const SearchRule& rule, Sp* sp) {
+            const SearchRule& rule, Sp* sp, const RunContext& context) {
   const double fL = curve[band.left].frequency;
   const double fP = curve[band.peak].frequency;
   const double fR = curve[band.right].frequency;
@@ -95,7 +115,7 @@ void Search(const PassivityCurve& curve, const Band& band, int column, double re
   }
 
   for (int attempt = 1; attempt <= attempts; ++attempt) {
-    runlog::Write(attempt, rule.name, type, "\n");
+    context.Write(attempt, rule.name, type, "\n");
     if (type == 2) {
       sp->C = 1.0 / s;
       sp->A1 = 1.0 - 1.0 / s;
@@ -128,7 +148,9 @@ void Search(const PassivityCurve& curve, const Band& band, int column, double re
   }
 }
 
-// Residue of g at its pole -al + j w0.
+// g(s) = C + (b1 s + b0) / (s^2 + 2 al s + al^2 + w0^2) with
+// b1 = al A1 + w0 A2 and b0 = (al^2 + w0^2) A1; its poles are -al +/- j w0,
+// and the residue at -al + j w0 is (b1 p + b0) / (2 j w0).
 Complex GResidue(const Sp& sp, Complex pole) {
   const double b1 = sp.al * sp.A1 + sp.w0 * sp.A2;
   const double b0 = (sp.al * sp.al + sp.w0 * sp.w0) * sp.A1;
@@ -163,6 +185,8 @@ Complex RationalValue(double d, const PoleList& terms, double f) {
 
 Complex SuppressionValue(const Sp& sp, double f) { return GAt(sp, Complex(0.0, f)); }
 
+// F(f) = |g(j f)|^2 in closed form per type (see Search): type 0 with the
+// full numerator, type 1 with A1 = 0 and C = 1, type 2 with al = w0.
 double SuppressionFactor(const Sp& sp, double f) {
   const double al2 = sp.al * sp.al, w02 = sp.w0 * sp.w0, f2 = f * f;
   switch (sp.type) {
@@ -186,8 +210,9 @@ double SuppressionFactor(const Sp& sp, double f) {
   }
 }
 
-int FindSupParams(const FitterState&, const PassivityCurve& curve, const Band& band, Sp* sp) {
-  WarnLarge(curve[band.peak].measure);
+int FindSupParams(const PassivityCurve& curve, const Band& band, Sp* sp,
+                  const RunContext& context) {
+  WarnLarge(curve[band.peak].measure, context);
   // Dominant column: the largest |S(i, k)|^2 at the peak, unless the rest of
   // the row is large somewhere on the curve.
   const std::vector<double>& atPeak = curve[band.peak].values;
@@ -203,18 +228,17 @@ int FindSupParams(const FitterState&, const PassivityCurve& curve, const Band& b
   }
   const SearchRule rule{
       "-th iteration in FindSupParams; type = ", kRowAttempts, kRowAttempts, 1.1, 1.0, 1.2};
-  Search(curve, band, column, rest, rule, sp);
+  Search(curve, band, column, rest, rule, sp, context);
   return column;
 }
 
-void FindSupParamsGlobal(const FitterState& state, const PassivityCurve& curve, Band band, Sp* sp) {
-  WarnLarge(curve[band.peak].measure);
-  const bool hasModel = state.HasFit();
+void FindSupParamsGlobal(const PassivityCurve& curve, Band band, bool hasModel, double bandTop,
+                         Sp* sp, const RunContext& context) {
+  WarnLarge(curve[band.peak].measure, context);
   const bool type2 = band.right == static_cast<int>(curve.size()) - 1;
   if (type2) {
     // Keep the roll-off above the fitted band.
-    const double top = state.settings.upperBandFrequency;
-    while (top > curve[band.left].frequency && band.left + 1 < band.right) ++band.left;
+    while (bandTop > curve[band.left].frequency && band.left + 1 < band.right) ++band.left;
   }
   const SearchRule rule{"-th iteration in FindSupParamsGlobal; type = ",
                         hasModel ? 3 : 1,
@@ -222,10 +246,14 @@ void FindSupParamsGlobal(const FitterState& state, const PassivityCurve& curve, 
                         1.05,
                         0.7,
                         1.1};
-  Search(curve, band, -1, 0.0, rule, sp);
+  Search(curve, band, -1, 0.0, rule, sp, context);
 }
 
-bool ModifyPoleByMult(FitterState& state, int i, int j, const Sp& sp) {
+// H g as a pole/residue sum, by partial fractions: every pole p of H keeps
+// its place with residue r g(p); the constant becomes C d; and g's own pole
+// p_g collects Res_g(p_g) H(p_g) = Res_g (d + sum r / (p_g - p)). The pair
+// of g is stored once as (al, -w0), as the model stores pairs.
+bool ModifyPoleByMult(FitterState& state, int i, int j, const Sp& sp, const RunContext& context) {
   FittedModel& model = *state.model;
   if (!model.individual() || model.elementPoles.empty()) return false;
   if (!(sp.w0 != 0.0)) return false;  // a double pole of g
@@ -281,7 +309,7 @@ bool ModifyPoleByMult(FitterState& state, int i, int j, const Sp& sp) {
   const Complex now = RationalValue(model.constant[own], terms, fRef);
   const double deviation = Abs(now - reference);
   if (deviation > kCheckTolerance && deviation > kCheckTolerance * Abs(reference)) {
-    runlog::Write(" Error in ModifyPoleByMult = ", deviation, "\n", " pls alpha= ", sp.al, "\n",
+    context.Write(" Error in ModifyPoleByMult = ", deviation, "\n", " pls alpha= ", sp.al, "\n",
                   " pls omega= ", -sp.w0, "\n", " Sp->C= ", sp.C, "\n", " Sp->A1= ", sp.A1, "\n",
                   " Sp->A2= ", sp.A2, "\n", " Sp->al= ", sp.al, "\n", " Sp->w0= ", sp.w0, "\n");
   }
@@ -336,29 +364,29 @@ void AvoidCoincidentPoles(const FitterState& state,
 
 }  // namespace
 
-bool SuppressModel(FitterState& state, Sp& sp) {
+bool SuppressModel(FitterState& state, Sp& sp, const RunContext& context) {
   const int n = state.model->n;
   AvoidCoincidentPoles(state, Concerned(state, -1, -1), sp);
   for (int i = 0; i < n; ++i) {
     for (int j = 0; j < n; ++j) {
       if (state.symmetric && j > i) continue;
-      if (!ModifyPoleByMult(state, i, j, sp)) return false;
+      if (!ModifyPoleByMult(state, i, j, sp, context)) return false;
     }
   }
   return true;
 }
 
-bool SuppressRow(FitterState& state, int row, int column, Sp& sp) {
+bool SuppressRow(FitterState& state, int row, int column, Sp& sp, const RunContext& context) {
   AvoidCoincidentPoles(state, Concerned(state, row, column), sp);
-  if (column >= 0) return ModifyPoleByMult(state, row, column, sp);
+  if (column >= 0) return ModifyPoleByMult(state, row, column, sp, context);
   for (int k = 0; k < state.model->n; ++k) {
-    if (!ModifyPoleByMult(state, row, k, sp)) return false;
+    if (!ModifyPoleByMult(state, row, k, sp, context)) return false;
   }
   return true;
 }
 
-void SuppressData(FitterState& state, const Sp& sp) {
-  for (PortMatrix& p : state.data->points()) {
+void SuppressData(SampledData& data, const Sp& sp) {
+  for (PortMatrix& p : data.MutablePoints()) {
     const Complex g = SuppressionValue(sp, p.frequency());
     const int n = p.order();
     for (int i = 0; i < n; ++i) {
@@ -368,7 +396,7 @@ void SuppressData(FitterState& state, const Sp& sp) {
 }
 
 bool HighFrequencyRollOff(FitterState& state, PassivityCurve& curve, double threshold,
-                          bool* passive) {
+                          bool* passive, const RunContext& context) {
   const double fH = 100.0 * state.settings.upperBandFrequency;
   std::size_t start = 0;
   while (start < curve.size() && curve[start].frequency < fH) ++start;
@@ -390,13 +418,13 @@ bool HighFrequencyRollOff(FitterState& state, PassivityCurve& curve, double thre
   sp.A1 = 1.0;
   sp.A2 = -1.0;
   sp.al = sp.w0 = fH * std::pow(48.99999999999996, 0.25) / std::numbers::sqrt2;
-  const bool ok = SuppressModel(state, sp);
+  const bool ok = SuppressModel(state, sp, context);
   *passive = true;
   for (PassivityPoint& p : curve) {
     p.measure *= SuppressionFactor(sp, p.frequency);
     if (p.measure > threshold) *passive = false;
   }
-  runlog::Write(" Global correction done at: ", std::hypot(sp.al, sp.w0), " rc=", ok ? 1 : 0, "\n");
+  context.Write(" Global correction done at: ", std::hypot(sp.al, sp.w0), " rc=", ok ? 1 : 0, "\n");
   return true;
 }
 

@@ -19,7 +19,19 @@ constexpr double kGrowth = 1.1;
 constexpr double kBandAmplitude = 1.05;
 constexpr double kSmallWeight = 0.07;
 
-// Response parameters from amplitude a and band ratio g.
+// Response parameters from amplitude a and band ratio g, each chosen so that
+// the real part d(f) of the response lifts the band by a where it is needed:
+//   type 0 (band from 0 Hz): d(0) = A1 = a; the pole at g fR lets the lift
+//     fade beyond the band's right end;
+//   type 3 (band up to infinite frequency): A1 = -a, so d(inf) = -A1 = a; the
+//     pole at fL / g lets it fade below the band's left end;
+//   type 1 (narrow band, g < 5): a pole pair of modulus fP, al = fP /
+//     sqrt(k + 1), w0 = sqrt(k) al with k = 4 g / (g - 1)^2 - 1, which puts
+//     the half-height points of d at the band's edges; A2 = 2 a / sqrt(k)
+//     gives d(fP) = A2 sqrt(k) / 2 = a;
+//   type 2 (wide band): two real poles al = fP y, w0 = fP / y (al w0 = fP^2)
+//     with y from the ratio, and A1 = (al + w0) a / (al - w0), which gives
+//     d(fP) = A1 (al - w0) / (al + w0) = a.
 void SetParameters(Sp* sp, int shape, double a, double* g, double fL, double fP, double fR) {
   if (shape == 0) {
     *sp = Sp{0.0, a, 0.0, *g * fR, 0.0, 0};
@@ -39,7 +51,9 @@ void SetParameters(Sp* sp, int shape, double a, double* g, double fL, double fP,
   }
 }
 
-// The eigenvector of the smallest eigenvalue of sym(Re H).
+// The eigenvector of the smallest eigenvalue of sym(Re H): adding d u u^T
+// lifts that eigenvalue by d and leaves the others' directions alone, the
+// cheapest change that lowers the measure 1 - lambda_min.
 bool WeakestDirection(const PortMatrix& h, std::vector<double>* u) {
   const int n = h.order();
   std::vector<double> g(static_cast<std::size_t>(n) * n), eig(n), work(n);
@@ -156,15 +170,15 @@ bool ApplyYZToModel(FitterState& state, const Sp& sp, double peakFrequency) {
 }
 
 bool ApplyYZToData(FitterState& state, const Sp& sp, double peakFrequency) {
-  auto& points = state.data->points();
-  const int n = state.data->port_count();
+  const SampledData& read = *state.data;
+  const int n = read.port_count();
   const PortMatrix* at = nullptr;
-  for (const PortMatrix& p : points) {
+  for (const PortMatrix& p : read.points()) {
     if (p.frequency() == peakFrequency) at = &p;
   }
   std::vector<double> u;
   if (at == nullptr || !WeakestDirection(*at, &u)) return false;
-  for (PortMatrix& p : points) {
+  for (PortMatrix& p : state.data->MutablePoints()) {
     const Complex term = YZCorrectionValue(sp, p.frequency());
     for (int i = 0; i < n; ++i) {
       for (int j = 0; j < n; ++j) p.At(i, j) += (u[i] * u[j]) * term;

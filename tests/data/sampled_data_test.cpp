@@ -418,3 +418,53 @@ TEST(SymmetrizeOperation, RefusesWhenAFitIsPresent) {
 
 }  // namespace
 }  // namespace cfit
+
+namespace cfit {
+namespace {
+
+// The conductance cache is keyed to the data's identity: reads of every kind
+// keep it (they used to renew the identity and so throw the cache away),
+// changes renew it and the next request sees the new values.
+TEST(SampledDataIdentity, ReadsKeepTheConductanceCacheAndChangesRenewIt) {
+  auto f = MakeFitter();
+  const double z[] = {50.0, 50.0};
+  f->BeginData(2, 1, z);
+  HostPoint p(2);
+  for (double freq : {1e9, 2e9, 3e9}) {
+    p.record.frequency = freq;
+    p.Set(0, 0, 0.1, 0.0);
+    p.Set(0, 1, 0.5, 0.0);
+    p.Set(1, 0, 0.5, 0.0);
+    p.Set(1, 1, 0.1, 0.0);
+    ASSERT_TRUE(f->AddDataPoint(&p.record));
+  }
+  ASSERT_TRUE(f->EndData());
+  double re = 0, im = 0, m = 0, at = 0;
+  ASSERT_EQ(f->GetDataMutualConductance(0, 1, 1.5e9, &re, &im), 1);
+  const ConductanceCache& cache = f->state().passivity.conductance;
+  const std::uint64_t computedFrom = cache.source;
+  ASSERT_EQ(f->state().data->id().value(), computedFrom);
+
+  ASSERT_NE(f->GetFirstDataPoint(), nullptr);
+  while (f->GetNextDataPoint() != nullptr) {
+  }
+  f->GetMaxElementMagnitude(0, 1, &m, &at);
+  f->GetLowestPointTransfer(0, 1, &m);
+  f->CheckDataPassivity(&m, &at);
+  f->GetDataPassivityMargins();
+  f->GetEnforcedAccuracy(nullptr, nullptr);
+  EXPECT_EQ(f->state().data->points().size(), 3u);
+  EXPECT_EQ(f->state().data->id().value(), computedFrom);
+
+  // The conductance between the ports rises with |S12| (0.5 -> 0.6).
+  const double before = re;
+  for (PortMatrix& point : f->state().data->MutablePoints())
+    point.At(0, 1) = point.At(1, 0) = {0.6, 0.0};
+  EXPECT_NE(f->state().data->id().value(), computedFrom);
+  ASSERT_EQ(f->GetDataMutualConductance(0, 1, 1.5e9, &re, &im), 1);
+  EXPECT_NE(cache.source, computedFrom);
+  EXPECT_GT(re, before);
+}
+
+}  // namespace
+}  // namespace cfit

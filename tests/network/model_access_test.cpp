@@ -1,5 +1,5 @@
 // Element access, caller-defined models and the two model rewrites, checked
-// through slot 63 against the closed form of their terms.
+// through EvaluateModelElement against the closed form of their terms.
 #include "network/model_access.h"
 
 #include <gtest/gtest.h>

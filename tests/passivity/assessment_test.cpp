@@ -159,7 +159,7 @@ TEST(ModelSweep, CoversZeroTheBandOfThePolesAndInfinity) {
   OnePortModel(*f, 0.2, {{1e9, 0.3}});
   PassivityCurve curve;
   bool passive = false;
-  ASSERT_TRUE(ModelSweep(f->state(), 1.0, &curve, &passive));
+  ASSERT_TRUE(ModelSweep(ViewOf(f->state()), kS, 1.0, &curve, &passive, RunContext()));
   EXPECT_TRUE(passive);
   ASSERT_GT(curve.size(), 5u);
   EXPECT_EQ(curve[0].frequency, 0.0);
@@ -213,7 +213,7 @@ TEST(RowSweep, RowValuesAndSums) {
   OnePortModel(*f, 0.6, {{1e9, 0.2}});
   PassivityCurve curve;
   bool passive = false;
-  ASSERT_TRUE(RowSweep(f->state(), 0, &curve, &passive));
+  ASSERT_TRUE(RowSweep(ViewOf(f->state()), 0, &curve, &passive, RunContext()));
   EXPECT_TRUE(passive);
   ASSERT_FALSE(curve.empty());
   EXPECT_NEAR(curve[0].values[0], 0.64, 1e-15);

@@ -178,7 +178,7 @@ TEST(ModifyPoleByMult, ReproducesTheProductOnRandomModels) {
       before.push_back(EvaluateElement(f->state(), 0, 0, freq) * SuppressionValue(sp, freq));
     }
     testing::LogCapture log;
-    ASSERT_TRUE(ModifyPoleByMult(f->state(), 0, 0, sp));
+    ASSERT_TRUE(ModifyPoleByMult(f->state(), 0, 0, sp, RunContext()));
     EXPECT_EQ(log.text(), "");  // the self-check passed
     for (std::size_t k = 0; k < freqs.size(); ++k) {
       const Complex after = EvaluateElement(f->state(), 0, 0, freqs[k]);
@@ -199,7 +199,7 @@ TEST(FindSupParams, DominantColumnOrWholeRow) {
   }
   Sp sp;
   testing::LogCapture log;
-  EXPECT_EQ(FindSupParams(f->state(), curve, {1, 2, 3}, &sp), 0);
+  EXPECT_EQ(FindSupParams(curve, {1, 2, 3}, &sp, RunContext()), 0);
   EXPECT_NE(log.text().find("1-th iteration in FindSupParams; type = 1\n"), std::string::npos);
   for (int k = 1; k <= 3; ++k) {
     const PassivityPoint& p = curve[k];
@@ -208,7 +208,7 @@ TEST(FindSupParams, DominantColumnOrWholeRow) {
   // The rest of the row exceeds 0.5 somewhere: no dominant column.
   curve[4].values = {0.1, 0.6};
   curve[4].measure = 0.7;
-  EXPECT_EQ(FindSupParams(f->state(), curve, {1, 2, 3}, &sp), -1);
+  EXPECT_EQ(FindSupParams(curve, {1, 2, 3}, &sp, RunContext()), -1);
 }
 
 TEST(EnforceModelPassivity, PassiveModelGetsBannerAndTimestampsOnly) {
