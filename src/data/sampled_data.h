@@ -30,11 +30,6 @@ class SampledData {
     id_.Renew();
     return points_;
   }
-  // Reading through a non-const set does not renew the identity either.
-  // The fitting engine still writes through this name, for in-place changes
-  // that it undoes before it returns (the delay rotation of one element);
-  // lasting changes go through MutablePoints().
-  std::vector<PortMatrix>& points() { return points_; }
   const PortMatrix& front() const { return points_.front(); }
   const PortMatrix& back() const { return points_.back(); }
 
