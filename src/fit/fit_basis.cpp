@@ -51,7 +51,7 @@ double RowWeight(const FitSeries& series, const FitOptions& options, int k) {
   return 1.0;
 }
 
-double LargestMagnitude(const std::vector<Complex>& values) {
+double LargestMagnitude(std::span<const Complex> values) {
   double largest = 0.0;
   for (const Complex& v : values) largest = std::max(largest, Abs(v));
   return largest;

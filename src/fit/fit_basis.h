@@ -7,6 +7,7 @@
 #ifndef CFIT_FIT_FIT_BASIS_H
 #define CFIT_FIT_FIT_BASIS_H
 
+#include <span>
 #include <vector>
 
 #include "numeric/complex.h"
@@ -86,7 +87,7 @@ void PoleBasis(const PoleList& poles, double f, Complex* out);
 double RowWeight(const FitSeries& series, const FitOptions& options, int k);
 
 // Largest modulus of the values.
-double LargestMagnitude(const std::vector<Complex>& values);
+double LargestMagnitude(std::span<const Complex> values);
 
 }  // namespace cfit
 

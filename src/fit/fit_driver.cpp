@@ -192,8 +192,8 @@ bool FitElement(FitterState& state, std::span<const PortMatrix> points, int i, i
   FittedModel& model = *state.model;
   const bool extended =
       extendedBand != nullptr && LargestElementMagnitude(points, i, j) < kExtendThreshold;
-  FitSeries series = extended ? ExtendedElementSeries(*extendedBand, points, i, j)
-                              : ElementSeries(points, i, j);
+  FitSeries series =
+      extended ? ExtendedElementSeries(*extendedBand, points, i, j) : ElementSeries(points, i, j);
 
   double tau = 0.0;
   if (state.settings.extractDelays) {
@@ -275,20 +275,21 @@ bool FitCommonPoles(FitterState& state, std::span<const PortMatrix> points, Pole
   }
   series.sampled = series.size();
 
-  // Every element's own series, and the first value of its maximum error.
-  std::vector<FitSeries> elements;
+  // Every element's values at the series' frequencies, element after
+  // element in one block (the frequencies are the series' own), and the
+  // first value of its maximum error.
+  const std::size_t count = points.size();
+  std::vector<Complex> values(static_cast<std::size_t>(n) * static_cast<std::size_t>(n) * count);
   std::vector<ResidueTarget> targets;
-  elements.reserve(static_cast<std::size_t>(n) * static_cast<std::size_t>(n));
   for (int i = 0; i < n; ++i) {
     for (int j = 0; j < n; ++j) {
-      elements.push_back(ElementSeries(points, i, j));
-      if (series.size() >= 2) {
-        model.maxError[model.Index(i, j)] = LargestMagnitude(elements.back().value);
-      }
+      const std::span<Complex> element(values.data() + model.Index(i, j) * count, count);
+      for (std::size_t k = 0; k < count; ++k) element[k] = points[k].At(i, j);
+      if (series.size() >= 2) model.maxError[model.Index(i, j)] = LargestMagnitude(element);
       if (state.symmetric && j > i) continue;
       const ElementEntries entries = EntriesOf(state, i, j);
       ResidueTarget target;
-      target.value = elements.back().value;
+      target.value = element;
       target.row = i;
       target.column = j;
       target.mirror = state.symmetric && i != j;
