@@ -1,5 +1,5 @@
-// Complex values against std::complex, and the complex inverse through the
-// real embedding against LAPACK's zgesv.
+// Complex values against std::complex, the complex inverse through the real
+// embedding against LAPACK's zgesv, and the bounds of the small containers.
 #include "numeric/complex.h"
 
 #include <gtest/gtest.h>
@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "numeric/complex_inverse.h"
+#include "numeric/element_table.h"
 #include "numeric/lapack_reference.h"
-#include "numeric/pivoted_qr.h"
+#include "numeric/pole_term.h"
+#include "numeric/port_matrix.h"
 
 namespace cfit {
 namespace {
@@ -73,17 +75,6 @@ struct Workspace {
   std::vector<int> permutation;
 };
 
-TEST(EmbedComplexMatrix, PlacesRealAndImaginaryBlocks) {
-  const std::vector<Complex> m = {{1, 2}, {3, 4}, {5, 6}, {7, 8}};
-  std::vector<double> a(5 * 4, -1.0);  // lda 5: one padding row
-  EmbedComplexMatrix(2, m.data(), a.data(), 5);
-  const double want[4][4] = {{1, 3, -2, -4}, {5, 7, -6, -8}, {2, 4, 1, 3}, {6, 8, 5, 7}};
-  for (int i = 0; i < 4; ++i) {
-    for (int j = 0; j < 4; ++j) EXPECT_EQ(a[j * 5 + i], want[i][j]) << i << "," << j;
-    EXPECT_EQ(a[i * 5 + 4], -1.0);
-  }
-}
-
 // Random matrices of a few sizes, one of them inverted in place.
 TEST(InvertComplexMatrix, MatchesZgesv) {
   std::mt19937_64 rng(61);
@@ -117,24 +108,35 @@ TEST(InvertComplexMatrix, MatchesZgesv) {
   }
 }
 
-// A zero matrix fails and leaves the output alone. A complex rank-1 matrix
-// has an embedding of rank 2 (each complex dimension is two real ones); its
-// inversion returns the solver's finite basic solution.
+// A zero matrix fails and leaves the output alone; a singular one (complex
+// rank 1) gives the solver's finite basic solution.
 TEST(InvertComplexMatrix, ZeroAndSingularMatrices) {
   Workspace w(3);
-  std::vector<Complex> zero(9), inverse(9, Complex(5, 5));
+  std::vector<Complex> zero(9), inverse(9, Complex(5, 5)), m(9);
   EXPECT_EQ(w.Invert(3, zero.data(), inverse.data()), 0);
   for (const Complex& z : inverse) EXPECT_EQ(z, Complex(5, 5));
-
   const std::vector<Complex> u = {{1, 2}, {0, -1}, {3, 0.5}}, v = {{2, 0}, {1, 1}, {-1, 0.5}};
-  std::vector<Complex> m(9);
   for (int k = 0; k < 9; ++k) m[k] = u[k / 3] * v[k % 3];
-  EmbedComplexMatrix(3, m.data(), w.a.data(), 6);
-  EXPECT_EQ(
-      PivotedQR(6, 6, w.a.data(), 6, w.c.data(), w.d.data(), w.permutation.data(), nullptr, false),
-      2);
   ASSERT_EQ(w.Invert(3, m.data(), inverse.data()), 1);
   for (const Complex& z : inverse) EXPECT_TRUE(std::isfinite(z.re) && std::isfinite(z.im));
+}
+
+// Port matrices, pole terms and the element table refuse indices outside
+// their size and leave their contents alone.
+TEST(Containers, OutOfRangeAccessIsRefused) {
+  PortMatrix m(2), empty(0);
+  m.At(0, 0) = {7.0, -1.0};
+  EXPECT_FALSE(m.Set(5, 0, {3.0, 3.0}) || m.Set(0, -1, {3.0, 3.0}) || empty.Set(0, 0, {1.0, 0.0}));
+  EXPECT_EQ(m.Get(-1, 1), Complex(0.0, 0.0));
+  EXPECT_EQ(empty.Get(0, 0), Complex(0.0, 0.0));
+  EXPECT_EQ(m.At(0, 0), Complex(7.0, -1.0));
+  PoleTerm t(3);
+  EXPECT_FALSE(t.SetResidue(3, 0, {1.0, 0.0}) || t.SetResidue(0, -1, {1.0, 0.0}));
+  EXPECT_EQ(t.GetResidue(0, 3), Complex(0.0, 0.0));
+  PoleTerm real(1);  // a real pole refuses a complex residue
+  EXPECT_FALSE(real.SetResidue00({1.0, 0.5}));
+  EXPECT_EQ(real.GetResidue00(), Complex(0.0, 0.0));
+  EXPECT_EQ(ElementTable(2, 2).AsymptoteModeAt(9, 9), 2);  // falls back to (0, 0)
 }
 
 }  // namespace
