@@ -57,53 +57,40 @@ TEST(Complex, DivisionAndModulusDoNotOverflowNearTheDoubleRange) {
   EXPECT_TRUE(std::isfinite(r.re) && std::isfinite(r.im));
 }
 
-// Exactly sized workspace, so that any overrun shows under the address
-// sanitizer.
-struct Workspace {
-  explicit Workspace(int n)
-      : a(static_cast<std::size_t>(4 * n * n)),
-        c(2 * n),
-        d(2 * n),
-        rhs(2 * n),
-        work(2 * n),
-        permutation(2 * n) {}
-  int Invert(int n, const Complex* m, Complex* inverse) {
-    return InvertComplexMatrix(n, m, inverse, a.data(), c.data(), d.data(), permutation.data(),
-                               rhs.data(), work.data());
-  }
-  std::vector<double> a, c, d, rhs, work;
-  std::vector<int> permutation;
-};
+// Inversion with an exactly sized workspace, so that any overrun shows
+// under the address sanitizer.
+int Invert(int n, const Complex* m, Complex* inverse) {
+  std::vector<double> a(4 * n * n), c(2 * n), d(2 * n), rhs(2 * n), work(2 * n);
+  std::vector<int> permutation(2 * n);
+  return InvertComplexMatrix(n, m, inverse, a.data(), c.data(), d.data(), permutation.data(),
+                             rhs.data(), work.data());
+}
 
-// Random matrices of a few sizes, one of them inverted in place.
+// Random matrices of a few sizes, one of them inverted in place, against
+// zgesv's solution of M X = I (column-stored).
 TEST(InvertComplexMatrix, MatchesZgesv) {
   std::mt19937_64 rng(61);
   std::normal_distribution<double> normal;
   for (int n : {1, 2, 3, 8, 16}) {
     SCOPED_TRACE(::testing::Message() << "n = " << n);
-    std::vector<Complex> m(static_cast<std::size_t>(n) * n);
-    for (Complex& z : m) z = Complex(normal(rng), normal(rng));
-    // LAPACK: M X = I, column-major.
-    std::vector<std::complex<double>> lu(m.size()), x(m.size(), 0.0);
-    for (int i = 0; i < n; ++i) {
-      for (int j = 0; j < n; ++j) lu[j * n + i] = {m[i * n + j].re, m[i * n + j].im};
-      x[i * n + i] = 1.0;
+    std::vector<Complex> m(n * n), inverse(n * n);
+    std::vector<std::complex<double>> lu(n * n), x(n * n);
+    for (int k = 0; k < n * n; ++k) {
+      m[k] = Complex(normal(rng), normal(rng));
+      lu[k % n * n + k / n] = {m[k].re, m[k].im}, x[k] = k % (n + 1) == 0 ? 1.0 : 0.0;
     }
-    std::vector<int> pivots(static_cast<std::size_t>(n));
+    std::vector<int> pivots(n);
     int info = 0;
     zgesv_(&n, &n, lu.data(), &n, pivots.data(), x.data(), &n, &info);
     ASSERT_EQ(info, 0);
     double scale = 0.0;
     for (const auto& z : x) scale = std::max(scale, std::abs(z));
-
-    std::vector<Complex> inverse(m.size());
     Complex* out = n == 2 ? m.data() : inverse.data();
-    ASSERT_EQ(Workspace(n).Invert(n, m.data(), out), 1);
-    for (int i = 0; i < n; ++i) {
-      for (int j = 0; j < n; ++j) {
-        const std::complex<double> got(out[i * n + j].re, out[i * n + j].im);
-        EXPECT_LT(std::abs(got - x[j * n + i]), 1e-11 * scale) << i << "," << j;
-      }
+    ASSERT_EQ(Invert(n, m.data(), out), 1);
+    for (int k = 0; k < n * n; ++k) {
+      EXPECT_LT(std::abs(std::complex<double>(out[k].re, out[k].im) - x[k % n * n + k / n]),
+                1e-11 * scale)
+          << k;
     }
   }
 }
@@ -111,13 +98,12 @@ TEST(InvertComplexMatrix, MatchesZgesv) {
 // A zero matrix fails and leaves the output alone; a singular one (complex
 // rank 1) gives the solver's finite basic solution.
 TEST(InvertComplexMatrix, ZeroAndSingularMatrices) {
-  Workspace w(3);
   std::vector<Complex> zero(9), inverse(9, Complex(5, 5)), m(9);
-  EXPECT_EQ(w.Invert(3, zero.data(), inverse.data()), 0);
+  EXPECT_EQ(Invert(3, zero.data(), inverse.data()), 0);
   for (const Complex& z : inverse) EXPECT_EQ(z, Complex(5, 5));
   const std::vector<Complex> u = {{1, 2}, {0, -1}, {3, 0.5}}, v = {{2, 0}, {1, 1}, {-1, 0.5}};
   for (int k = 0; k < 9; ++k) m[k] = u[k / 3] * v[k % 3];
-  ASSERT_EQ(w.Invert(3, m.data(), inverse.data()), 1);
+  ASSERT_EQ(Invert(3, m.data(), inverse.data()), 1);
   for (const Complex& z : inverse) EXPECT_TRUE(std::isfinite(z.re) && std::isfinite(z.im));
 }
 
