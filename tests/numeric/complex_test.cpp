@@ -1,5 +1,5 @@
-// Complex values against std::complex, and the complex inverse through the
-// real embedding against LAPACK's zgesv.
+// Complex values against std::complex, the complex inverse through the real
+// embedding against LAPACK's zgesv, and the bounds of the small containers.
 #include "numeric/complex.h"
 
 #include <gtest/gtest.h>
@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "numeric/complex_inverse.h"
+#include "numeric/element_table.h"
 #include "numeric/lapack_reference.h"
-#include "numeric/pivoted_qr.h"
+#include "numeric/pole_term.h"
+#include "numeric/port_matrix.h"
 
 namespace cfit {
 namespace {
@@ -55,86 +57,72 @@ TEST(Complex, DivisionAndModulusDoNotOverflowNearTheDoubleRange) {
   EXPECT_TRUE(std::isfinite(r.re) && std::isfinite(r.im));
 }
 
-// Exactly sized workspace, so that any overrun shows under the address
-// sanitizer.
-struct Workspace {
-  explicit Workspace(int n)
-      : a(static_cast<std::size_t>(4 * n * n)),
-        c(2 * n),
-        d(2 * n),
-        rhs(2 * n),
-        work(2 * n),
-        permutation(2 * n) {}
-  int Invert(int n, const Complex* m, Complex* inverse) {
-    return InvertComplexMatrix(n, m, inverse, a.data(), c.data(), d.data(), permutation.data(),
-                               rhs.data(), work.data());
-  }
-  std::vector<double> a, c, d, rhs, work;
-  std::vector<int> permutation;
-};
-
-TEST(EmbedComplexMatrix, PlacesRealAndImaginaryBlocks) {
-  const std::vector<Complex> m = {{1, 2}, {3, 4}, {5, 6}, {7, 8}};
-  std::vector<double> a(5 * 4, -1.0);  // lda 5: one padding row
-  EmbedComplexMatrix(2, m.data(), a.data(), 5);
-  const double want[4][4] = {{1, 3, -2, -4}, {5, 7, -6, -8}, {2, 4, 1, 3}, {6, 8, 5, 7}};
-  for (int i = 0; i < 4; ++i) {
-    for (int j = 0; j < 4; ++j) EXPECT_EQ(a[j * 5 + i], want[i][j]) << i << "," << j;
-    EXPECT_EQ(a[i * 5 + 4], -1.0);
-  }
+// Inversion with an exactly sized workspace, so that any overrun shows
+// under the address sanitizer.
+int Invert(int n, const Complex* m, Complex* inverse) {
+  std::vector<double> a(4 * n * n), c(2 * n), d(2 * n), rhs(2 * n), work(2 * n);
+  std::vector<int> permutation(2 * n);
+  return InvertComplexMatrix(n, m, inverse, a.data(), c.data(), d.data(), permutation.data(),
+                             rhs.data(), work.data());
 }
 
-// Random matrices of a few sizes, one of them inverted in place.
+// Random matrices of a few sizes, one of them inverted in place, against
+// zgesv's solution of M X = I (column-stored).
 TEST(InvertComplexMatrix, MatchesZgesv) {
   std::mt19937_64 rng(61);
   std::normal_distribution<double> normal;
   for (int n : {1, 2, 3, 8, 16}) {
     SCOPED_TRACE(::testing::Message() << "n = " << n);
-    std::vector<Complex> m(static_cast<std::size_t>(n) * n);
-    for (Complex& z : m) z = Complex(normal(rng), normal(rng));
-    // LAPACK: M X = I, column-major.
-    std::vector<std::complex<double>> lu(m.size()), x(m.size(), 0.0);
-    for (int i = 0; i < n; ++i) {
-      for (int j = 0; j < n; ++j) lu[j * n + i] = {m[i * n + j].re, m[i * n + j].im};
-      x[i * n + i] = 1.0;
+    std::vector<Complex> m(n * n), inverse(n * n);
+    std::vector<std::complex<double>> lu(n * n), x(n * n);
+    for (int k = 0; k < n * n; ++k) {
+      m[k] = Complex(normal(rng), normal(rng));
+      lu[k % n * n + k / n] = {m[k].re, m[k].im}, x[k] = k % (n + 1) == 0 ? 1.0 : 0.0;
     }
-    std::vector<int> pivots(static_cast<std::size_t>(n));
+    std::vector<int> pivots(n);
     int info = 0;
     zgesv_(&n, &n, lu.data(), &n, pivots.data(), x.data(), &n, &info);
     ASSERT_EQ(info, 0);
     double scale = 0.0;
     for (const auto& z : x) scale = std::max(scale, std::abs(z));
-
-    std::vector<Complex> inverse(m.size());
     Complex* out = n == 2 ? m.data() : inverse.data();
-    ASSERT_EQ(Workspace(n).Invert(n, m.data(), out), 1);
-    for (int i = 0; i < n; ++i) {
-      for (int j = 0; j < n; ++j) {
-        const std::complex<double> got(out[i * n + j].re, out[i * n + j].im);
-        EXPECT_LT(std::abs(got - x[j * n + i]), 1e-11 * scale) << i << "," << j;
-      }
+    ASSERT_EQ(Invert(n, m.data(), out), 1);
+    for (int k = 0; k < n * n; ++k) {
+      EXPECT_LT(std::abs(std::complex<double>(out[k].re, out[k].im) - x[k % n * n + k / n]),
+                1e-11 * scale)
+          << k;
     }
   }
 }
 
-// A zero matrix fails and leaves the output alone. A complex rank-1 matrix
-// has an embedding of rank 2 (each complex dimension is two real ones); its
-// inversion returns the solver's finite basic solution.
+// A zero matrix fails and leaves the output alone; a singular one (complex
+// rank 1) gives the solver's finite basic solution.
 TEST(InvertComplexMatrix, ZeroAndSingularMatrices) {
-  Workspace w(3);
-  std::vector<Complex> zero(9), inverse(9, Complex(5, 5));
-  EXPECT_EQ(w.Invert(3, zero.data(), inverse.data()), 0);
+  std::vector<Complex> zero(9), inverse(9, Complex(5, 5)), m(9);
+  EXPECT_EQ(Invert(3, zero.data(), inverse.data()), 0);
   for (const Complex& z : inverse) EXPECT_EQ(z, Complex(5, 5));
-
   const std::vector<Complex> u = {{1, 2}, {0, -1}, {3, 0.5}}, v = {{2, 0}, {1, 1}, {-1, 0.5}};
-  std::vector<Complex> m(9);
   for (int k = 0; k < 9; ++k) m[k] = u[k / 3] * v[k % 3];
-  EmbedComplexMatrix(3, m.data(), w.a.data(), 6);
-  EXPECT_EQ(
-      PivotedQR(6, 6, w.a.data(), 6, w.c.data(), w.d.data(), w.permutation.data(), nullptr, false),
-      2);
-  ASSERT_EQ(w.Invert(3, m.data(), inverse.data()), 1);
+  ASSERT_EQ(Invert(3, m.data(), inverse.data()), 1);
   for (const Complex& z : inverse) EXPECT_TRUE(std::isfinite(z.re) && std::isfinite(z.im));
+}
+
+// Port matrices, pole terms and the element table refuse indices outside
+// their size and leave their contents alone.
+TEST(Containers, OutOfRangeAccessIsRefused) {
+  PortMatrix m(2), empty(0);
+  m.At(0, 0) = {7.0, -1.0};
+  EXPECT_FALSE(m.Set(5, 0, {3.0, 3.0}) || m.Set(0, -1, {3.0, 3.0}) || empty.Set(0, 0, {1.0, 0.0}));
+  EXPECT_EQ(m.Get(-1, 1), Complex(0.0, 0.0));
+  EXPECT_EQ(empty.Get(0, 0), Complex(0.0, 0.0));
+  EXPECT_EQ(m.At(0, 0), Complex(7.0, -1.0));
+  PoleTerm t(3);
+  EXPECT_FALSE(t.SetResidue(3, 0, {1.0, 0.0}) || t.SetResidue(0, -1, {1.0, 0.0}));
+  EXPECT_EQ(t.GetResidue(0, 3), Complex(0.0, 0.0));
+  PoleTerm real(1);  // a real pole refuses a complex residue
+  EXPECT_FALSE(real.SetResidue00({1.0, 0.5}));
+  EXPECT_EQ(real.GetResidue00(), Complex(0.0, 0.0));
+  EXPECT_EQ(ElementTable(2, 2).AsymptoteModeAt(9, 9), 2);  // falls back to (0, 0)
 }
 
 }  // namespace

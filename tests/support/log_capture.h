@@ -1,4 +1,5 @@
-// Captures the run log for the lifetime of the object.
+// Captures the run log for the lifetime of the object (not copyable: it owns
+// the stream it captures into).
 #ifndef CFIT_TESTS_SUPPORT_LOG_CAPTURE_H
 #define CFIT_TESTS_SUPPORT_LOG_CAPTURE_H
 
@@ -13,8 +14,6 @@ class LogCapture {
  public:
   LogCapture() : previous_(runlog::SetSink(&stream_)) {}
   ~LogCapture() { runlog::SetSink(previous_); }
-  LogCapture(const LogCapture&) = delete;
-  LogCapture& operator=(const LogCapture&) = delete;
 
   std::string text() const { return stream_.str(); }
   void clear() { stream_.str(std::string()); }
