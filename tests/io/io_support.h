@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,18 @@ inline std::string Write(const std::string& name, const std::string& bytes) {
 inline std::string ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+// A number as the writers print it, and the lines of a text.
+inline std::string Num(double x) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%20.15le", x);
+  return text;
+}
+inline std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
 }
 inline std::string RealFile(const std::string& name) {
   const char* folder = std::getenv("CFIT_TEST_DATA");
@@ -94,6 +108,14 @@ inline void AddTerm(cCfit& fitter, int i, int j, Complex pole, Complex residue) 
   term.SetPole(pole);
   term.SetResidue00(residue);
   m.elementPoles[m.Index(i, j)].push_back(term);
+}
+// A fitter holding an N-port model (50 ohms) with one term in element (0, 0).
+inline std::unique_ptr<cCfit> OneTermModel(int n, int type, Complex pole = {1e9, 0},
+                                           Complex residue = {0.5, 0}) {
+  auto fitter = NewFitter();
+  MakeModel(*fitter, n, type, std::vector<double>(static_cast<std::size_t>(n), 50.0));
+  AddTerm(*fitter, 0, 0, pole, residue);
+  return fitter;
 }
 inline double& At(std::vector<double>& table, const cCfit& fitter, int i, int j) {
   return table[fitter.state().model->Index(i, j)];

@@ -23,23 +23,8 @@ using namespace testing;
 
 const double kTwoPi = 2.0 * std::numbers::pi;
 
-std::string Num(double x) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%20.15le", x);
-  return text;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
 TEST(Subcircuit, OnePortNetlistAndLog) {
-  auto f = NewFitter();
-  MakeModel(*f, 1, kS, {50});
-  AddTerm(*f, 0, 0, {1e9, 0}, {-0.5, 0});
+  auto f = OneTermModel(1, kS, {1e9, 0}, {-0.5, 0});
   const std::string path = Path("one.sp");
   LogCapture log;
   ASSERT_EQ(f->WriteSubcircuit(path.c_str()), 1);
@@ -93,26 +78,20 @@ TEST(Subcircuit, RefusalsAndNames) {
   EXPECT_EQ(log.text(),
             "\n ******************************************\n ****** Writing subckt to " + path +
                 " ******\n ******************************************\n");
-  auto y = NewFitter();
-  MakeModel(*y, 1, kY, {50});
-  AddTerm(*y, 0, 0, {1e9, 0}, {0.5, 0});
+  auto y = OneTermModel(1, kY);
   EXPECT_EQ(y->WriteSubcircuit(path.c_str()), 0);
   EXPECT_EQ(Message(*y), FitErrorText(12));
   EXPECT_FALSE(std::filesystem::exists(path));
   // A pole on the imaginary axis, or one above the real axis, stops the
   // netlist there: the lines before it stay and ".ends" is missing.
   for (Complex bad : {Complex(0, -1e9), Complex(1e9, 1e9)}) {
-    auto g = NewFitter();
-    MakeModel(*g, 2, kS, {50, 50});
-    AddTerm(*g, 0, 0, {1e9, 0}, {0.5, 0});
+    auto g = OneTermModel(2, kS);
     AddTerm(*g, 0, 1, bad, {0.5, 0.1});
     EXPECT_EQ(g->WriteSubcircuit(Path("broken.sp").c_str()), 0);
     EXPECT_EQ(Message(*g), "Cannot generate subcircuit: fitted data corrupted");
     EXPECT_EQ(Lines(ReadFileBytes(Path("broken.sp"))).back().substr(0, 9), "GS_1_1_1 ");
   }
-  auto h = NewFitter();
-  MakeModel(*h, 1, kS, {50});
-  AddTerm(*h, 0, 0, {1e9, 0}, {0.5, 0});
+  auto h = OneTermModel(1, kS);
   const std::string unopenable = Path("no/such/net.sp");
   EXPECT_EQ(h->WriteSubcircuit(unopenable.c_str()), 0);
   EXPECT_EQ(Message(*h), unopenable + ":\nCannot open file to write equivalent circuit");
