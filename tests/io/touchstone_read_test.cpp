@@ -501,7 +501,6 @@ TEST(TouchstoneVersion2, KeywordsLayoutsAndFaults) {
                "2 1 0 2 0 4 0 3 0 5 0 6 0\n[End]\n",
        {2, 2, 3}},
       {two + "12_21" + data2 + "2 1 0\n", {1001}},  // more numbers than the frequencies need
-      {two + "12_21" + data2 + "x\n", {1001}},
       {"[Version] 2.0\n[Number of Ports] 1\n[Number of Frequencies] 1\n[Network Data]\n1 2 3\n",
        {1003}},  // no option line
       {oneport + "[Mixed-Mode Order] D1,1\n[Number of Frequencies] 1\n[Network Data]\n1 2 3\n",
