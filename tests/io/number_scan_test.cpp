@@ -8,34 +8,29 @@
 #include <random>
 #include <string>
 
+#include "support/log_capture.h"
+
 namespace cfit {
 namespace {
 
 // The C library's "%le" conversion is the reference: the scanner must accept
-// exactly the texts it accepts and give bit-identical values.
+// exactly the texts it accepts and give bit-identical values, and a failed
+// conversion leaves the value alone.
 void ExpectSameAsScanf(const std::string& text) {
-  double expected = -777.0;
+  double expected = -777.0, actual = -777.0;
   const int converted = std::sscanf(text.c_str(), "%le", &expected);
-  double actual = -777.0;
-  const bool ok = ConvertsAsNumber(text.data(), text.data() + text.size(), &actual);
-  ASSERT_EQ(ok, converted == 1) << "'" << text << "'";
-  if (!ok) {
-    EXPECT_EQ(actual, -777.0) << "a failed conversion must leave the value alone: " << text;
-    return;
-  }
-  if (std::isnan(expected)) {
-    EXPECT_TRUE(std::isnan(actual)) << text;
-  } else {
-    EXPECT_EQ(std::memcmp(&expected, &actual, sizeof expected), 0)
-        << "'" << text << "' scanf " << expected << " scanner " << actual;
-  }
+  ASSERT_EQ(ConvertsAsNumber(text.data(), text.data() + text.size(), &actual), converted == 1)
+      << "'" << text << "'";
+  EXPECT_TRUE(std::isnan(expected) ? std::isnan(actual)
+                                   : std::memcmp(&expected, &actual, sizeof expected) == 0)
+      << text << " " << actual;
 }
 
 // Accepted forms of Touchstone files, longest prefixes (trailing text,
 // incomplete exponents, a comma that is no decimal point), rejected texts,
-// special words and hexadecimal numbers, and values out of range.
+// special words and hexadecimal numbers, values out of range; then random
+// values in the printed forms.
 TEST(ScanDouble, AgreesWithScanfOnEveryForm) {
-  // The texts, separated by '|' (the empty text is among them).
   const std::string texts =
       "0|-0|+0|1|+2|-3|1.|.5|-.5|+.5|1.5E3|1.5e3|1e+05|1e-05|1E+5|-6.0206"
       "|1.000000000000000e+09|-1.234567890123457e-01|00012|161.24|50.0|19.54500|  7|\t8"
@@ -46,35 +41,34 @@ TEST(ScanDouble, AgreesWithScanfOnEveryForm) {
       "|inf|INF|-inf|infx|infinity|-Infinity|iNfInItYx|nan|NaN|-nan|nanx|nan(12)|0x1p3"
       "|0x.8|0x1|0x1p|-0x1.8p1|0X1P-2|1e99999|-1e99999|1e400|1e-400|-1e-400|2e-324"
       "|0e99999|0.0000e999999|0.00001e309|1000e-330|0.000000000000000000001e-310"
-      "|123456e99999999999999999999|1e-99999999999999999999";
-  std::size_t start = 0;
-  for (std::size_t bar; (bar = texts.find('|', start)) != std::string::npos; start = bar + 1) {
+      "|123456e99999999999999999999|1e-99999999999999999999|";
+  for (std::size_t start = 0, bar; (bar = texts.find('|', start)) != std::string::npos;
+       start = bar + 1) {
     ExpectSameAsScanf(texts.substr(start, bar - start));
   }
-  ExpectSameAsScanf(texts.substr(start));
-}
-
-TEST(ScanDouble, StopsAtTheGivenEnd) {
-  const std::string text = "12345";
-  double value = 0.0;
-  const char* stop = ScanDouble(text.data(), text.data() + 2, &value);
-  ASSERT_NE(stop, nullptr);
-  EXPECT_EQ(stop, text.data() + 2);
-  EXPECT_EQ(value, 12.0);
-  EXPECT_EQ(ScanDouble(text.data(), text.data(), &value), nullptr);
-}
-
-TEST(ScanDouble, RandomValuesInThePrintedFormsRoundTripLikeScanf) {
   std::mt19937_64 random(12345);
   std::uniform_real_distribution<double> mantissa(-10.0, 10.0);
   std::uniform_int_distribution<int> exponent(-320, 308);
-  char text[64];
+  const char* formats[] = {"%20.15le", "%.17g", "%g", "%+.6e", "%f"};
+  char text[400];
   for (int k = 0; k < 20000; ++k) {
-    const double v = mantissa(random) * std::pow(10.0, exponent(random));
-    const char* formats[] = {"%20.15le", "%.17g", "%g", "%+.6e", "%f"};
-    std::snprintf(text, sizeof text, formats[k % 5], v);
+    std::snprintf(text, sizeof text, formats[k % 5],
+                  mantissa(random) * std::pow(10.0, exponent(random)));
     ExpectSameAsScanf(text);
   }
+  // The scan stops at the given end.
+  const std::string digits = "12345";
+  double value = 0.0;
+  EXPECT_EQ(ScanDouble(digits.data(), digits.data() + 2, &value), digits.data() + 2);
+  EXPECT_EQ(value, 12.0);
+  EXPECT_EQ(ScanDouble(digits.data(), digits.data(), &value), nullptr);
+}
+
+// Numbers in log lines take the stream's defaults.
+TEST(RunLog, NumbersTakeTheStreamDefaults) {
+  testing::LogCapture log;
+  runlog::Write("value ", 0.1234567, " count ", 42, " big ", 1.5e-12, "\n");
+  EXPECT_EQ(log.text(), "value 0.123457 count 42 big 1.5e-12\n");
 }
 
 }  // namespace

@@ -1,0 +1,151 @@
+// Helpers of the file tests: scratch files, fresh fitters, models built term
+// by term in a fitter's state, models fitted to the real files.
+#ifndef CFIT_TESTS_IO_IO_SUPPORT_H
+#define CFIT_TESTS_IO_IO_SUPPORT_H
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "api/cfit_impl.h"
+#include "fit/model_evaluation.h"
+#include "support/fitter_fixtures.h"
+#include "support/log_capture.h"
+
+namespace cfit::testing {
+
+// A file of the test program's own scratch folder.
+inline std::string Path(const std::string& name) { return (Scratch().path() / name).string(); }
+inline std::string Write(const std::string& name, const std::string& bytes) {
+  std::ofstream(Path(name), std::ios::binary) << bytes;
+  return Path(name);
+}
+inline std::string ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+// A number as the writers print it, and the lines of a text.
+inline std::string Num(double x) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%20.15le", x);
+  return text;
+}
+inline std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+inline std::string RealFile(const std::string& name) {
+  const char* folder = std::getenv("CFIT_TEST_DATA");
+  return std::string(folder != nullptr ? folder : "../shared/data/touchstone") + "/" + name;
+}
+
+inline std::unique_ptr<cCfit> NewFitter(cFitParams params = cFitParams{}) {
+  auto fitter = std::make_unique<cCfit>();
+  EXPECT_TRUE(fitter->Init(&params));
+  return fitter;
+}
+inline cFitParams Unsymmetrised() {
+  cFitParams params;
+  params.symmetryTolerance = 0.0;  // keep the values as written
+  return params;
+}
+inline std::string Message(cCfit& fitter) {
+  const char* m = fitter.GetErrorMessage();
+  return m != nullptr ? m : "";
+}
+inline std::string FileMessage(const std::string& file, int code) {
+  return file + ":\n" + FitErrorText(code);
+}
+
+// Loads points through the host operations: values[k][i][j] is element
+// (i, j) of point k at frequencies[k].
+inline void Load(cCfit& fitter, int n, int type, const std::vector<double>& impedances,
+                 const std::vector<double>& frequencies,
+                 const std::vector<std::vector<std::vector<Complex>>>& values) {
+  fitter.BeginData(n, type, impedances.data());
+  PointRecord record(n);
+  for (std::size_t k = 0; k < frequencies.size(); ++k) {
+    for (int e = 0; e < n * n; ++e) {
+      const Complex v = values[k][e / n][e % n];
+      record.Set(e / n, e % n, {v.re, v.im});
+    }
+    EXPECT_TRUE(fitter.AddDataPoint(record.get(frequencies[k])));
+  }
+  fitter.EndData();
+}
+
+// Gives the fitter an empty individual-pole model of N ports, as a loaded
+// model holds it.
+inline void MakeModel(cCfit& fitter, int n, int dataType, std::vector<double> impedances,
+                      bool symmetric = false) {
+  FitterState& s = fitter.state();
+  s.portCount = n, s.dataType = dataType, s.impedances = std::move(impedances);
+  s.symmetric = symmetric, s.settings.individualPoles = true;
+  s.ResetElementTable();
+  auto model = std::make_unique<FittedModel>();
+  const std::size_t nn = static_cast<std::size_t>(n * n);
+  model->n = n;
+  model->elementPoles.assign(nn, PoleList{});
+  for (auto* table : {&model->constant, &model->proportional, &model->delay, &model->rmsError,
+                      &model->maxError}) {
+    table->assign(nn, 0.0);
+  }
+  s.model = std::move(model);
+}
+
+// Appends the stored term (pole, residue) to element (i, j), 0-based.
+inline void AddTerm(cCfit& fitter, int i, int j, Complex pole, Complex residue) {
+  FittedModel& m = *fitter.state().model;
+  PoleTerm term;
+  term.SetPole(pole);
+  term.SetResidue00(residue);
+  m.elementPoles[m.Index(i, j)].push_back(term);
+}
+// A fitter holding an N-port model (50 ohms) with one term in element (0, 0).
+inline std::unique_ptr<cCfit> OneTermModel(int n, int type, Complex pole = {1e9, 0},
+                                           Complex residue = {0.5, 0}) {
+  auto fitter = NewFitter();
+  MakeModel(*fitter, n, type, std::vector<double>(static_cast<std::size_t>(n), 50.0));
+  AddTerm(*fitter, 0, 0, pole, residue);
+  return fitter;
+}
+inline double& At(std::vector<double>& table, const cCfit& fitter, int i, int j) {
+  return table[fitter.state().model->Index(i, j)];
+}
+
+inline std::unique_ptr<cCfit> FittedRealFile(const std::string& name,
+                                             cFitParams params = cFitParams{}) {
+  LogCapture quiet;
+  auto fitter = NewFitter(params);
+  EXPECT_GT(fitter->ReadTouchstone(RealFile(name).c_str()), 0) << name;
+  EXPECT_EQ(fitter->Fit(), 1) << name;
+  return fitter;
+}
+
+// Largest |a(i, j, f) - b(i, j, f)| over every element and 0 Hz plus 50
+// frequencies across [low, high].
+inline double LargestDifference(const cCfit& a, const cCfit& b, double low, double high) {
+  const int n = a.state().portCount;
+  double worst = 0.0;
+  for (int k = 0; k <= 50; ++k) {
+    const double f = k == 0 ? 0.0 : low + (high - low) * (k - 1) / 49.0;
+    for (int e = 0; e < n * n; ++e) {
+      const Complex d =
+          EvaluateElement(a.state(), e / n, e % n, f) - EvaluateElement(b.state(), e / n, e % n, f);
+      worst = std::max(worst, Abs(d));
+    }
+  }
+  return worst;
+}
+
+}  // namespace cfit::testing
+
+#endif  // CFIT_TESTS_IO_IO_SUPPORT_H
