@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "api/file_operations.h"
+#include "api/operation_table.h"
 #include "data/data_loading.h"
 #include "data/data_queries.h"
 #include "fit/fit_driver.h"
@@ -47,7 +48,11 @@ bool DataElement(const FitterState& state, int i, int j) {
   return state.HasPoints() && state.data->port_count() == n && i >= 0 && j >= 0 && i < n && j < n;
 }
 
-bool HasModel(const FitterState& state) { return state.HasFit() && state.model != nullptr; }
+// Both indices name an element of the fitted model.
+bool ModelElement(const FitterState& state, int i, int j) {
+  const int n = state.model != nullptr ? state.model->n : 0;
+  return i >= 0 && j >= 0 && i < n && j < n;
+}
 
 }  // namespace
 
@@ -99,7 +104,7 @@ bool cCfit::HasSampledData() { return state_.data != nullptr; }
 bool cCfit::IsMixedMode() { return state_.mixedMode; }
 
 int cCfit::SetMixedModeFlag() {
-  if (state_.portCount != 4) return 0;
+  if (!Admit(state_, Operation::kSetMixedModeFlag)) return 0;
   state_.mixedMode = true;
   return 1;
 }
@@ -154,7 +159,7 @@ const char* cCfit::SetOutputComment(const char* text) {
 // An index at or beyond N names no element: refused with 45 (a negative one
 // addresses every element).
 int cCfit::SetElementDcOption(int flag, int i, int j, double value) {
-  if (state_.elements == nullptr) return 0;
+  if (!Admit(state_, Operation::kSetElementDcOption)) return 0;
   if (flag != 0 && flag != 1) return 0;
   if (i >= state_.elements->port_count() || j >= state_.elements->port_count()) {
     return state_.error.Record(ErrorCode::kInvalidArguments);
@@ -165,8 +170,7 @@ int cCfit::SetElementDcOption(int flag, int i, int j, double value) {
 }
 
 int cCfit::SetElementAsymptote(int mode, int i, int j, double value) {
-  if (state_.dataType == kNoData) return 0;
-  if (state_.elements == nullptr) return 0;
+  if (!Admit(state_, Operation::kSetElementAsymptote)) return 0;
   bool allowed = false;
   switch (state_.dataType) {
     case kS: allowed = mode == 0 || mode == 1; break;
@@ -197,8 +201,7 @@ bool cCfit::CheckSymmetry(double* relative, double* absolute) {
 }
 
 int cCfit::Symmetrize() {
-  if (state_.data == nullptr) return state_.error.Record(ErrorCode::kNoData);
-  if (state_.HasFit()) return state_.error.Record(ErrorCode::kWouldDestroyFit);
+  if (!Admit(state_, Operation::kSymmetrize)) return 0;
   state_.data->Symmetrize();
   state_.symmetric = true;
   return 1;
@@ -206,10 +209,10 @@ int cCfit::Symmetrize() {
 
 // On bad indices or no data: magnitude 0, frequency -1, error 20.
 int cCfit::GetMaxElementMagnitude(int i, int j, double* magnitude, double* frequency) {
-  if (!DataElement(state_, i, j) || i == j) {
+  if (!Admit(state_, Operation::kGetMaxElementMagnitude, DataElement(state_, i, j) && i != j)) {
     Put(magnitude, 0.0);
     Put(frequency, -1.0);
-    return state_.error.Record(ErrorCode::kNoSymmetricData);
+    return 0;
   }
   const ElementPeak peak = MaxElementMagnitude(*state_.data, i, j);
   Put(magnitude, peak.magnitude);
@@ -221,11 +224,9 @@ int cCfit::GetMaxElementMagnitude(int i, int j, double* magnitude, double* frequ
 int cCfit::GetLowestPointTransfer(int i, int j, double* magnitude) {
   return Guarded(0, std::nullopt, [&] {
     Put(magnitude, 0.0);
-    if (!DataElement(state_, i, j) || i == j)
-      return state_.error.Record(ErrorCode::kNoSymmetricData);
+    if (!Admit(state_, Operation::kGetLowestPointTransfer, DataElement(state_, i, j) && i != j))
+      return 0;
     const int type = state_.dataType;
-    if (type != kS && type != kY && type != kZ)
-      return state_.error.Record(ErrorCode::kUnsupportedParameters);
     ConversionWorkspace ws;
     const double* z0 = nullptr;
     if (type != kS) {
@@ -243,10 +244,7 @@ int cCfit::GetLowestPointTransfer(int i, int j, double* magnitude) {
 
 DataPointRecord* cCfit::GetFirstDataPoint() {
   return Guarded<DataPointRecord*>(nullptr, std::nullopt, [&]() -> DataPointRecord* {
-    if (state_.data == nullptr) {
-      state_.error.Record(ErrorCode::kNoData);
-      return nullptr;
-    }
+    if (!Admit(state_, Operation::kGetFirstDataPoint)) return nullptr;
     state_.exportRecord.Rebuild(state_.data->port_count());
     if (state_.data->empty()) {
       state_.dataCursor.reset();
@@ -258,8 +256,9 @@ DataPointRecord* cCfit::GetFirstDataPoint() {
 }
 
 DataPointRecord* cCfit::GetNextDataPoint() {
+  if (!Admit(state_, Operation::kGetNextDataPoint) || !state_.dataCursor.has_value())
+    return nullptr;
   const SampledData* data = state_.data.get();
-  if (data == nullptr || !state_.dataCursor.has_value()) return nullptr;
   const std::size_t next = *state_.dataCursor + 1;
   if (next >= data->points().size()) {
     state_.dataCursor.reset();
@@ -271,17 +270,25 @@ DataPointRecord* cCfit::GetNextDataPoint() {
 
 void cCfit::BeginData(int portCount, int dataType, const double* impedances) {
   Guarded(0, std::nullopt, [&] {
-    cfit::BeginData(state_, portCount, dataType, impedances);
+    // A port count no network has would size the tables by it: refused
+    // before anything changes, so that the fitter keeps what it holds.
+    const bool size = portCount >= 1 && portCount <= kMaxPortCount;
+    if (Admit(state_, Operation::kBeginData, size)) {
+      cfit::BeginData(state_, portCount, dataType, impedances);
+    }
     return 0;
   });
 }
 
 bool cCfit::AddDataPoint(const DataPointRecord* point) {
-  return Guarded(false, std::nullopt, [&] { return cfit::AddDataPoint(state_, point); });
+  return Guarded(false, std::nullopt, [&] {
+    return Admit(state_, Operation::kAddDataPoint) && cfit::AddDataPoint(state_, point);
+  });
 }
 
 bool cCfit::EndData() {
-  return Guarded(false, std::nullopt, [&] { return cfit::EndData(state_); });
+  return Guarded(false, std::nullopt,
+                 [&] { return Admit(state_, Operation::kEndData) && cfit::EndData(state_); });
 }
 
 // ---------------------------------------------------------------------------
@@ -311,7 +318,11 @@ int cCfit::WriteDataTable(const char* fileName, int i, int j, bool header, bool 
 
 int cCfit::Fit() {
   return Guarded(0, ErrorCode::kFitFailed, [&] {
-    return cfit::Fit(state_, RunContext(runlog::Stream(), &state_.progress, state_.cancelFlag));
+    if (!Admit(state_, Operation::kFit)) return 0;
+    const FitReport report =
+        cfit::Fit(state_, RunContext(runlog::Stream(), &state_.progress, state_.cancelFlag));
+    if (report.firstFailure.has_value()) state_.error.Record(*report.firstFailure);
+    return report.ok ? 1 : 0;
   });
 }
 
@@ -319,13 +330,16 @@ int cCfit::Fit() {
 // frequency that is not finite: error 45; both parts -1e99 on failure.
 int cCfit::EvaluateModelElement(int i, int j, double frequency, double* value) {
   return Guarded(0, std::nullopt, [&] {
-    const int n = state_.model != nullptr ? state_.model->n : 0;
-    const bool inModel = state_.HasFit() && i >= 0 && j >= 0 && i < n && j < n;
-    const Result<Complex> h = inModel ? ModelElementValue(ViewOf(state_), i, j, frequency)
-                                      : Result<Complex>(ErrorCode::kNoFit);
-    if (!h.ok()) {
+    const auto failed = [&] {
       if (value != nullptr) value[0] = value[1] = -1e99;
-      return Recorded(state_.error, h.failure());
+      return 0;
+    };
+    if (!Admit(state_, Operation::kEvaluateModelElement, ModelElement(state_, i, j)))
+      return failed();
+    const Result<Complex> h = ModelElementValue(ViewOf(state_), i, j, frequency);
+    if (!h.ok()) {
+      Recorded(state_.error, h.failure());
+      return failed();
     }
     if (value != nullptr) {
       value[0] = h->re;
@@ -339,7 +353,7 @@ int cCfit::EvaluateModelElement(int i, int j, double frequency, double* value) {
 // at; the held data are replaced only by a finished sweep.
 int cCfit::SweepModelAdaptive(double tolerance, double stopFrequency) {
   return Guarded(0, std::nullopt, [&] {
-    if (!state_.HasFit()) return state_.error.Record(ErrorCode::kNoFit);
+    if (!Admit(state_, Operation::kSweepModelAdaptive)) return 0;
     const double stop = stopFrequency == 0.0 ? state_.settings.upperBandFrequency : stopFrequency;
     return TakeSweep(SweepAdaptive(ViewOf(state_), state_.dataType, tolerance, stop,
                                    state_.settings.addZeroHzPoint));
@@ -348,7 +362,7 @@ int cCfit::SweepModelAdaptive(double tolerance, double stopFrequency) {
 
 int cCfit::SweepModelLinear(double step, double start, double stop) {
   return Guarded(0, std::nullopt, [&] {
-    if (!state_.HasFit()) return state_.error.Record(ErrorCode::kNoFit);
+    if (!Admit(state_, Operation::kSweepModelLinear)) return 0;
     return TakeSweep(SweepLinear(ViewOf(state_), step, start, stop));
   });
 }
@@ -361,7 +375,7 @@ int cCfit::TakeSweep(Result<SweptData> swept) {
 
 int cCfit::SweepModelAtDataOf(cFitAPI* other) {
   return Guarded(0, std::nullopt, [&] {
-    if (!state_.HasFit()) return state_.error.Record(ErrorCode::kNoFit);
+    if (!Admit(state_, Operation::kSweepModelAtDataOf)) return 0;
     std::vector<double> frequencies;
     if (auto* fitter = dynamic_cast<cCfit*>(other)) {
       if (fitter->state_.data != nullptr) {
@@ -383,7 +397,7 @@ int cCfit::SweepModelAtDataOf(cFitAPI* other) {
 
 int cCfit::SweepModelAtList(int count, const double* frequencies) {
   return Guarded(0, std::nullopt, [&] {
-    if (!state_.HasFit()) return state_.error.Record(ErrorCode::kNoFit);
+    if (!Admit(state_, Operation::kSweepModelAtList)) return 0;
     if (frequencies == nullptr || count < 0)
       return state_.error.Record(ErrorCode::kInvalidArguments);
     return TakeSweep(
@@ -433,7 +447,9 @@ int cCfit::GetElementModelInfo(int i, int j, int* poleCount, double* constant, d
 // the host sizes the arrays by GetElementModelInfo's count.
 int cCfit::GetElementPolesResidues(int i, int j, double* poles, double* residues) {
   return Guarded(0, std::nullopt, [&] {
-    if (poles == nullptr || residues == nullptr) return 0;
+    if (!Admit(state_, Operation::kGetElementPolesResidues,
+               poles != nullptr && residues != nullptr))
+      return 0;
     int k = 0;
     for (const ElementTerm& term : ElementTerms(state_, i, j)) {
       poles[2 * k] = term.pole.re;
@@ -479,11 +495,9 @@ int cCfit::SetElementModel(int i, int j, int poleCount, double constant, double 
 
 int cCfit::CheckDataPassivity(double* largestMeasure, double* frequency) {
   return Guarded(0, std::nullopt, [&] {
-    Result<MeasurePeak> peak = ErrorCode::kNoSData;
-    if (state_.data != nullptr) {
-      peak = MeasurableType(state_.dataType)
-                 ? LargestDataMeasure(*state_.data, state_.dataType, state_.symmetric, RunContext())
-                 : Result<MeasurePeak>(ErrorCode::kUnsupportedParameters);
+    Result<MeasurePeak> peak = Failure::Silent();
+    if (Admit(state_, Operation::kCheckDataPassivity)) {
+      peak = LargestDataMeasure(*state_.data, state_.dataType, state_.symmetric, RunContext());
     }
     const MeasurePeak shown = peak.ok() ? *peak : MeasurePeak{};
     Put(largestMeasure, shown.measure);
@@ -494,12 +508,10 @@ int cCfit::CheckDataPassivity(double* largestMeasure, double* frequency) {
 
 int cCfit::CheckModelPassivity(double* largestMeasure, double* frequency) {
   return Guarded(0, std::nullopt, [&] {
-    Result<MeasurePeak> peak = ErrorCode::kNoSFit;
-    if (HasModel(state_)) {
-      peak = MeasurableType(state_.dataType)
-                 ? LargestModelMeasure(ViewOf(state_), state_.dataType, state_.passivity.checkCurve,
-                                       RunContext())
-                 : Result<MeasurePeak>(ErrorCode::kUnsupportedParameters);
+    Result<MeasurePeak> peak = Failure::Silent();
+    if (Admit(state_, Operation::kCheckModelPassivity)) {
+      peak = LargestModelMeasure(ViewOf(state_), state_.dataType, state_.passivity.checkCurve,
+                                 RunContext());
     }
     const MeasurePeak shown = peak.ok() ? *peak : MeasurePeak{};
     Put(largestMeasure, shown.measure);
@@ -513,9 +525,7 @@ int cCfit::GetDataPassivityMargins() {
   return Guarded(0, std::nullopt, [&] {
     MarginList& list = state_.passivity.dataMargins;
     list = MarginList{};
-    if (state_.data == nullptr) return state_.error.Record(ErrorCode::kNoData);
-    if (!MeasurableType(state_.dataType))
-      return state_.error.Record(ErrorCode::kUnsupportedParameters);
+    if (!Admit(state_, Operation::kGetDataPassivityMargins)) return 0;
     Result<PassivityCurve> margins = DataMargins(*state_.data, state_.dataType, state_.symmetric);
     if (!margins.ok()) return Recorded(state_.error, margins.failure());
     list.points = std::move(margins).value();
@@ -527,9 +537,7 @@ int cCfit::GetModelPassivityMargins() {
   return Guarded(0, std::nullopt, [&] {
     MarginList& list = state_.passivity.modelMargins;
     list = MarginList{};
-    if (!HasModel(state_)) return state_.error.Record(ErrorCode::kNoFit);
-    if (!MeasurableType(state_.dataType))
-      return state_.error.Record(ErrorCode::kUnsupportedParameters);
+    if (!Admit(state_, Operation::kGetModelPassivityMargins)) return 0;
     Result<PassivityCurve> margins = ModelMargins(ViewOf(state_), state_.dataType, RunContext());
     if (!margins.ok()) return Recorded(state_.error, margins.failure());
     list.points = std::move(margins).value();
@@ -569,16 +577,11 @@ int cCfit::GetNextModelMargin(double* frequency, double* margin) {
 // for a missing source, a bad index or missing impedances) of a measurable
 // type (1003); a frequency that is not finite is refused first. The value is
 // written (0 on failure) whatever the outcome.
-Result<Complex> cCfit::Conductance(bool model, int i, int j, double frequency, bool dc) {
-  const ErrorCode bad = model ? ErrorCode::kNoSymmetricFit : ErrorCode::kNoSymmetricData;
-  if (!std::isfinite(frequency)) return bad;
+Result<Complex> cCfit::Conductance(Operation operation, bool model, int i, int j, double frequency,
+                                   bool dc) {
   const int n = state_.portCount;
-  const bool source =
-      model ? HasModel(state_) && i >= 0 && j >= 0 && i < n && j < n : DataElement(state_, i, j);
-  if (!source || !state_.symmetric) return bad;
-  if (!MeasurableType(state_.dataType)) return ErrorCode::kUnsupportedParameters;
-  if (!state_.impedances.has_value() || static_cast<int>(state_.impedances->size()) != n)
-    return bad;
+  const bool element = model ? i >= 0 && j >= 0 && i < n && j < n : DataElement(state_, i, j);
+  if (!Admit(state_, operation, std::isfinite(frequency) && element)) return Failure::Silent();
   PassivityState& p = state_.passivity;
   ConductanceCache& cache = dc ? p.dcConductance : p.conductance;
   if (model)
@@ -589,7 +592,8 @@ Result<Complex> cCfit::Conductance(bool model, int i, int j, double frequency, b
 
 int cCfit::GetDataMutualConductanceDC(int i, int j, double* value) {
   return Guarded(0, std::nullopt, [&] {
-    const Result<Complex> g = Conductance(false, i, j, 0.0, true);
+    const Result<Complex> g =
+        Conductance(Operation::kGetDataMutualConductanceDC, false, i, j, 0.0, true);
     Put(value, g.ok() ? g->re : 0.0);
     return g.ok() ? 1 : Recorded(state_.error, g.failure());
   });
@@ -597,7 +601,8 @@ int cCfit::GetDataMutualConductanceDC(int i, int j, double* value) {
 
 int cCfit::GetDataMutualConductance(int i, int j, double frequency, double* re, double* im) {
   return Guarded(0, std::nullopt, [&] {
-    const Result<Complex> g = Conductance(false, i, j, frequency, false);
+    const Result<Complex> g =
+        Conductance(Operation::kGetDataMutualConductance, false, i, j, frequency, false);
     Put(re, g.ok() ? g->re : 0.0);
     Put(im, g.ok() ? g->im : 0.0);
     return g.ok() ? 1 : Recorded(state_.error, g.failure());
@@ -606,7 +611,8 @@ int cCfit::GetDataMutualConductance(int i, int j, double frequency, double* re, 
 
 int cCfit::GetModelMutualConductanceDC(int i, int j, double* value) {
   return Guarded(0, std::nullopt, [&] {
-    const Result<Complex> g = Conductance(true, i, j, 0.0, true);
+    const Result<Complex> g =
+        Conductance(Operation::kGetModelMutualConductanceDC, true, i, j, 0.0, true);
     Put(value, g.ok() ? g->re : 0.0);
     return g.ok() ? 1 : Recorded(state_.error, g.failure());
   });
@@ -614,7 +620,8 @@ int cCfit::GetModelMutualConductanceDC(int i, int j, double* value) {
 
 int cCfit::GetModelMutualConductance(int i, int j, double frequency, double* re, double* im) {
   return Guarded(0, std::nullopt, [&] {
-    const Result<Complex> g = Conductance(true, i, j, frequency, false);
+    const Result<Complex> g =
+        Conductance(Operation::kGetModelMutualConductance, true, i, j, frequency, false);
     Put(re, g.ok() ? g->re : 0.0);
     Put(im, g.ok() ? g->im : 0.0);
     return g.ok() ? 1 : Recorded(state_.error, g.failure());
@@ -623,9 +630,7 @@ int cCfit::GetModelMutualConductance(int i, int j, double frequency, double* re,
 
 int cCfit::EnforceDataPassivity(double threshold) {
   return Guarded(0, ErrorCode::kDataEnforcementFailed, [&] {
-    if (state_.data == nullptr) return state_.error.Record(ErrorCode::kNoSData);
-    if (!MeasurableType(state_.dataType))
-      return state_.error.Record(ErrorCode::kUnsupportedParameters);
+    if (!Admit(state_, Operation::kEnforceDataPassivity)) return 0;
     return Recorded(state_.error, cfit::EnforceDataPassivity(state_, threshold, RunContext()));
   });
 }
@@ -635,9 +640,7 @@ int cCfit::EnforceModelPassivity(double threshold) {
   return Guarded(0, ErrorCode::kModelEnforcementFailed, [&] {
     const RunContext context;
     context.Banner(" ************* Passivity enforcement ******\n");
-    if (!state_.HasFit()) return state_.error.Record(ErrorCode::kNoSFit);
-    if (!MeasurableType(state_.dataType))
-      return state_.error.Record(ErrorCode::kUnsupportedParameters);
+    if (!Admit(state_, Operation::kEnforceModelPassivity)) return 0;
     return Recorded(state_.error, cfit::EnforceModelPassivity(state_, threshold, context));
   });
 }
@@ -647,7 +650,7 @@ int cCfit::EnforceModelPassivity(double threshold) {
 // are missing or of different port counts.
 int cCfit::GetEnforcedAccuracy(double*** rms, double*** largest) {
   return Guarded(0, std::nullopt, [&] {
-    if (state_.data == nullptr || !HasModel(state_)) return 0;
+    if (!Admit(state_, Operation::kGetEnforcedAccuracy)) return 0;
     if (state_.data->port_count() != state_.model->n) return 0;
     PassivityState& p = state_.passivity;
     ComputeEnforcedAccuracy(ViewOf(state_), *state_.data, p.accuracyRms, p.accuracyLargest);
@@ -662,33 +665,54 @@ int cCfit::GetEnforcedAccuracy(double*** rms, double*** largest) {
 }
 
 // ---------------------------------------------------------------------------
-// Operations whose subsystems are not built yet. Each fails without
-// recording anything, so that no host mistakes them for working ones.
+// Operations whose engines are not built yet (their rows say so). Each fails
+// without recording anything, so that no host mistakes them for working ones.
 
-int cCfit::CascadeWithTouchstone(const char*) { return 0; }
-int cCfit::VoltageTransferFunction(double, double, int) { return 0; }
-bool cCfit::IsSeriesElement() { return false; }
-bool cCfit::IsShuntElement() { return false; }
-int cCfit::IdealizeShuntElement() { return 0; }
-int cCfit::ExtractShuntElement(int) { return 0; }
-int cCfit::ExtractSeriesElement(int) { return 0; }
-int cCfit::MakeSeriesTwoPort() { return 0; }
-bool cCfit::FitSeriesElement() { return false; }
-int cCfit::ConvertToStandardMode(int, int, int, int) { return 0; }
-int cCfit::ConvertToMixedMode(int, int, int, int) { return 0; }
-int cCfit::JoinModalTwoPorts(const char*) { return 0; }
-int cCfit::ChangeReferenceImpedances(const double*) { return 0; }
-int cCfit::TerminatePorts(const int*) { return 0; }
-int cCfit::CombinePorts(const unsigned char*, int) { return 0; }
-int cCfit::ReorderPorts(const int*) { return 0; }
-int cCfit::JoinModalTwoPortModels(const char*) { return 0; }
+namespace {
+
+// Every operation whose row is marked unbuilt fails here.
+int Unbuilt(Operation) { return 0; }
+
+}  // namespace
+
+int cCfit::CascadeWithTouchstone(const char*) { return Unbuilt(Operation::kCascadeWithTouchstone); }
+int cCfit::VoltageTransferFunction(double, double, int) {
+  return Unbuilt(Operation::kVoltageTransferFunction);
+}
+bool cCfit::IsSeriesElement() { return Unbuilt(Operation::kIsSeriesElement); }
+bool cCfit::IsShuntElement() { return Unbuilt(Operation::kIsShuntElement); }
+int cCfit::IdealizeShuntElement() { return Unbuilt(Operation::kIdealizeShuntElement); }
+int cCfit::ExtractShuntElement(int) { return Unbuilt(Operation::kExtractShuntElement); }
+int cCfit::ExtractSeriesElement(int) { return Unbuilt(Operation::kExtractSeriesElement); }
+int cCfit::MakeSeriesTwoPort() { return Unbuilt(Operation::kMakeSeriesTwoPort); }
+bool cCfit::FitSeriesElement() { return Unbuilt(Operation::kFitSeriesElement); }
+int cCfit::ConvertToStandardMode(int, int, int, int) {
+  return Unbuilt(Operation::kConvertToStandardMode);
+}
+int cCfit::ConvertToMixedMode(int, int, int, int) {
+  return Unbuilt(Operation::kConvertToMixedMode);
+}
+int cCfit::JoinModalTwoPorts(const char*) { return Unbuilt(Operation::kJoinModalTwoPorts); }
+int cCfit::ChangeReferenceImpedances(const double*) {
+  return Unbuilt(Operation::kChangeReferenceImpedances);
+}
+int cCfit::TerminatePorts(const int*) { return Unbuilt(Operation::kTerminatePorts); }
+int cCfit::CombinePorts(const unsigned char*, int) { return Unbuilt(Operation::kCombinePorts); }
+int cCfit::ReorderPorts(const int*) { return Unbuilt(Operation::kReorderPorts); }
+int cCfit::JoinModalTwoPortModels(const char*) {
+  return Unbuilt(Operation::kJoinModalTwoPortModels);
+}
 int cCfit::GetTimeResponse(const TimeResponseParameters&, double, double*, double*, double*, int,
                            int) {
-  return 0;
+  return Unbuilt(Operation::kGetTimeResponse);
 }
-int cCfit::WriteTimeResponse(const TimeResponseParameters&, const char*, int, int) { return 0; }
-int cCfit::BuildRLCModel(double, double, double, int) { return 0; }
-int cCfit::FindReactanceZeroCrossing(double*) { return 0; }
+int cCfit::WriteTimeResponse(const TimeResponseParameters&, const char*, int, int) {
+  return Unbuilt(Operation::kWriteTimeResponse);
+}
+int cCfit::BuildRLCModel(double, double, double, int) { return Unbuilt(Operation::kBuildRLCModel); }
+int cCfit::FindReactanceZeroCrossing(double*) {
+  return Unbuilt(Operation::kFindReactanceZeroCrossing);
+}
 cCPSolver* cCfit::CreateSolver(int) { return nullptr; }
 
 }  // namespace cfit

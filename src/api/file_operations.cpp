@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "api/cfit_impl.h"
+#include "api/operation_table.h"
 #include "data/data_loading.h"
 #include "io/subcircuit_writer.h"
 #include "io/touchstone_writer.h"
@@ -34,8 +35,7 @@ int RecordFailure(FitterState& state, const Failure& failure) {
 
 int ReadTouchstone(FitterState& state, const char* fileName, const TouchstoneOptions& options,
                    const RunContext& context) {
-  if (state.data != nullptr) return state.error.Record(ErrorCode::kReadWithData);
-  if (state.HasFit()) return state.error.Record(ErrorCode::kReadWithFit);
+  if (!Admit(state, Operation::kReadTouchstone)) return 0;
   state.error.Clear();
 
   const std::string name = NameOf(fileName);
@@ -50,6 +50,7 @@ int ReadTouchstone(FitterState& state, const char* fileName, const TouchstoneOpt
   if (ok) {
     TouchstoneFile& file = read.value();
     ok = StoreReadPoints(state, std::move(file.points), context);
+    if (!ok) state.error.Record(ErrorCode::kNoPointsRead);
     if (ok) {
       SetBandFromData(state);
       state.impedances = std::move(file.impedances);
@@ -75,7 +76,7 @@ int GetTouchstonePortCount(FitterState& state, const char* fileName) {
 }
 
 int ReadPoles(FitterState& state, const char* fileName, const RunContext& context) {
-  if (state.HasFit()) return state.error.Record(ErrorCode::kPoleReadWithFit);
+  if (!Admit(state, Operation::kReadPoles)) return 0;
   const std::string name = NameOf(fileName);
   Result<PoleFile> read = ReadPoleFile(name, {state.dataType, state.portCount}, context);
   if (!read.ok()) return RecordFailure(state, read.failure());
@@ -113,14 +114,14 @@ int GetPolesPortCount(FitterState& state, const char* fileName) {
 }
 
 int WriteTouchstone(FitterState& state, const char* fileName, int format) {
-  if (state.data == nullptr) return state.error.Record(ErrorCode::kNoData);
+  if (!Admit(state, Operation::kWriteTouchstone)) return 0;
   const Status written = WriteTouchstoneFile(fileName, *state.data, HeaderOf(state), format);
   return written.ok() ? 1 : RecordFailure(state, written.failure());
 }
 
 int WriteDataTable(FitterState& state, const char* fileName, int i, int j, bool header, bool negate,
                    double offset) {
-  if (state.data == nullptr) return state.error.Record(ErrorCode::kNoData);
+  if (!Admit(state, Operation::kWriteDataTable)) return 0;
   bool headerRefused = false;
   const Status written = WriteDataTableFile(fileName, *state.data, HeaderOf(state), header, i, j,
                                             negate, offset, &headerRefused);
@@ -129,7 +130,7 @@ int WriteDataTable(FitterState& state, const char* fileName, int i, int j, bool 
 }
 
 int WritePoles(FitterState& state, const char* fileName, const RunContext& context) {
-  if (!state.HasFit()) return state.error.Record(ErrorCode::kNoFit);
+  if (!Admit(state, Operation::kWritePoles)) return 0;
   const PoleFileModel content{*state.model,
                               state.dataType,
                               state.portCount,
@@ -144,12 +145,8 @@ int WritePoles(FitterState& state, const char* fileName, const RunContext& conte
 int WriteSubcircuit(FitterState& state, const char* fileName, const RunContext& context) {
   const std::string name = NameOf(fileName);
   context.Banner(" ****** Writing subckt to " + name + " ******\n");
-  if (!state.HasFit() || state.dataType != kS) return state.error.Record(ErrorCode::kNoSFit);
   // The port circuits need one reference impedance per port.
-  if (!state.impedances.has_value() ||
-      state.impedances->size() < static_cast<std::size_t>(state.portCount)) {
-    return state.error.Record(ErrorCode::kNoSFit);
-  }
+  if (!Admit(state, Operation::kWriteSubcircuit)) return 0;
   const NetlistModel content{*state.model, state.portCount, *state.impedances,
                              state.model->individual(), state.symmetric};
   const Status written = WriteSubcircuitFile(name, content, context);

@@ -23,10 +23,7 @@ bool SymmetricWithinTolerance(const FitterState& state) {
 void BeginData(FitterState& state, int portCount, int dataType, const double* impedances) {
   // A port count no network has would size the tables by it: refused before
   // anything changes, so that the fitter keeps what it holds.
-  if (portCount < 1 || portCount > kMaxPortCount) {
-    state.error.Record(ErrorCode::kInvalidArguments);
-    return;
-  }
+  if (portCount < 1 || portCount > kMaxPortCount) return;
   const int n = portCount;
   // Build everything first so that an allocation failure changes nothing.
   std::vector<double> newImpedances(static_cast<std::size_t>(n), 50.0);
@@ -91,10 +88,7 @@ bool StoreReadPoints(FitterState& state, std::vector<PortMatrix> points,
   }
   points.clear();
   state.ReplaceData(std::move(set));
-  if (state.data->empty()) {
-    state.error.Record(ErrorCode::kNoPointsRead);
-    return false;
-  }
+  if (state.data->empty()) return false;
   context.Write("\n", state.data->point_count(), " data points were read from touchstone file\n");
   if (state.settings.addZeroHzPoint) AddZeroHzPoint(*state.data, state.settings.individualPoles);
   if (state.settings.reducePoints) {

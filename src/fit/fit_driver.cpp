@@ -18,10 +18,13 @@ namespace {
 // it added points that continue its last value with a first-order roll-off.
 constexpr double kExtendThreshold = 0.6;
 
-// Records the failure's code (if any) in the fitter's error slot.
+// Notes the failure's code (if any) as the fit's first failure unless one
+// is noted already.
 template <class T>
-bool Check(FitterState& state, const Result<T>& result) {
-  if (!result.ok() && result.failure().code.has_value()) state.error.Record(*result.failure().code);
+bool Check(FitReport& report, const Result<T>& result) {
+  if (!result.ok() && result.failure().code.has_value() && !report.firstFailure.has_value()) {
+    report.firstFailure = *result.failure().code;
+  }
   return result.ok();
 }
 
@@ -64,17 +67,6 @@ class CarriedLimits {
   FitContext& context_;
   double setting_;
 };
-
-bool AllFinite(const SampledData& data) {
-  for (const PortMatrix& p : data.points()) {
-    for (int i = 0; i < p.order(); ++i) {
-      for (int j = 0; j < p.order(); ++j) {
-        if (!std::isfinite(p.At(i, j).re) || !std::isfinite(p.At(i, j).im)) return false;
-      }
-    }
-  }
-  return true;
-}
 
 double LargestElementMagnitude(std::span<const PortMatrix> points, int i, int j) {
   double largest = 0.0;
@@ -186,19 +178,19 @@ double ModelEntry(const FitterState& state, const std::vector<double>& table, in
 // Fits element (i, j) of an individual fit, on the extended band when one
 // is given and the element is small.
 bool FitElement(FitterState& state, std::span<const PortMatrix> points, int i, int j,
-                const FitSeries* extendedBand, double step, PoleLimits& limits,
+                const FitSeries* extendedBand, double step, PoleLimits& limits, FitReport& report,
                 const RunContext& run) {
   run.Write("\n*** Matrix component (", i + 1, ",", j + 1, ") is being fitted ***\n");
   FittedModel& model = *state.model;
   const bool extended =
       extendedBand != nullptr && LargestElementMagnitude(points, i, j) < kExtendThreshold;
-  FitSeries series = extended ? ExtendedElementSeries(*extendedBand, points, i, j)
-                              : ElementSeries(points, i, j);
+  FitSeries series =
+      extended ? ExtendedElementSeries(*extendedBand, points, i, j) : ElementSeries(points, i, j);
 
   double tau = 0.0;
   if (state.settings.extractDelays) {
     const Result<double> estimate = EstimateDelay(series);
-    if (Check(state, estimate)) {
+    if (Check(report, estimate)) {
       tau = *estimate;
       model.delay[model.Index(i, j)] = tau;
       if (state.symmetric) model.delay[model.Index(j, i)] = tau;
@@ -223,7 +215,7 @@ bool FitElement(FitterState& state, std::span<const PortMatrix> points, int i, i
   PoleList& working = state.fit.working;
   const Result<ResidueFit> fit =
       FitElementSeries(series, options, target, state.work, limits, working, run);
-  if (Check(state, fit)) StoreFit(model, state.symmetric, i, j, *fit);
+  if (Check(report, fit)) StoreFit(model, state.symmetric, i, j, *fit);
   run.Write("\nmean error(", i + 1, ",", j + 1, ")=", ModelEntry(state, model.rmsError, i, j), "\n",
             "tol  error(", i + 1, ",", j + 1, ")=", ModelEntry(state, model.maxError, i, j), "\n");
   if (fit.ok()) {
@@ -245,7 +237,7 @@ bool FitElement(FitterState& state, std::span<const PortMatrix> points, int i, i
 }
 
 bool FitCommonPoles(FitterState& state, std::span<const PortMatrix> points, PoleLimits& limits,
-                    const RunContext& run) {
+                    FitReport& report, const RunContext& run) {
   const int n = state.portCount;
   FittedModel& model = *state.model;
   FitOptions options = CommonOptions(state);
@@ -299,15 +291,15 @@ bool FitCommonPoles(FitterState& state, std::span<const PortMatrix> points, Pole
   }
 
   PoleList& working = state.fit.working;
-  bool ok = Check(state, PlaceStartingPoles(series, options, state.work.max_cols(), limits, working,
-                                            run)) &&
-            Check(state, SolveSigmaSystem(series, options, state.work, working, run));
+  bool ok = Check(report, PlaceStartingPoles(series, options, state.work.max_cols(), limits,
+                                             working, run)) &&
+            Check(report, SolveSigmaSystem(series, options, state.work, working, run));
   if (ok) run.SetProgress(0.5);
-  ok = ok && Check(state, FindCPols(series, options, limits, state.work, working, run));
+  ok = ok && Check(report, FindCPols(series, options, limits, state.work, working, run));
   Result<std::vector<ResidueFit>> fits = Failure::Silent();
   if (ok) {
     fits = IdentifyResidues(series, targets, options, state.work, working, run);
-    Check(state, fits);
+    Check(report, fits);
   }
   if (fits.ok()) {
     for (std::size_t t = 0; t < targets.size(); ++t) {
@@ -375,7 +367,8 @@ FitSeries ExtendBand(std::span<const PortMatrix> points) {
   return extended;
 }
 
-bool FitAll(FitterState& state, const RunContext& run) {
+FitReport FitAll(FitterState& state, const RunContext& run) {
+  FitReport report;
   const bool individual = state.settings.individualPoles;
   ClearModel(state, individual ? PoleShape::kIndividual : PoleShape::kCommon);
   CarriedLimits carried(state);
@@ -393,7 +386,7 @@ bool FitAll(FitterState& state, const RunContext& run) {
 
   bool ok = true;
   if (!individual) {
-    ok = FitCommonPoles(state, points, carried.limits, run);
+    ok = FitCommonPoles(state, points, carried.limits, report, run);
   } else {
     std::unique_ptr<FitSeries> extendedBand;
     if (state.settings.extendedFit) extendedBand = std::make_unique<FitSeries>(ExtendBand(points));
@@ -402,10 +395,10 @@ bool FitAll(FitterState& state, const RunContext& run) {
     // Every element advances the progress by two steps.
     const double step = count > 0 ? 0.5 / static_cast<double>(count) : 0.0;
     for (int i = 0; i < n && ok; ++i) {
-      if (run.Cancelled()) return false;
+      if (run.Cancelled()) return report;
       for (int j = 0; j < n && ok; ++j) {
         if (state.symmetric && j > i) break;
-        ok = FitElement(state, points, i, j, extendedBand.get(), step, carried.limits, run);
+        ok = FitElement(state, points, i, j, extendedBand.get(), step, carried.limits, report, run);
       }
     }
     for (int i = 0; i < n; ++i) {
@@ -416,19 +409,12 @@ bool FitAll(FitterState& state, const RunContext& run) {
     }
   }
   run.SetProgress(0.0);
-  if (!ok) {
-    state.error.Record(ErrorCode::kFitFailed);
-    return false;
-  }
-  return true;
+  if (!ok && !report.firstFailure.has_value()) report.firstFailure = ErrorCode::kFitFailed;
+  report.ok = ok;
+  return report;
 }
 
-int Fit(FitterState& state, const RunContext& run) {
-  if (state.data == nullptr) return state.error.Record(ErrorCode::kNoDataToFit);
-  // Values that are not numbers (a type conversion leaves them where a
-  // matrix has no image) would fill the model with them; the model held so
-  // far stays.
-  if (!AllFinite(*state.data)) return state.error.Record(ErrorCode::kInconsistentData);
+FitReport Fit(FitterState& state, const RunContext& run) {
   if (state.settings.prepareSData && state.dataType == kS && state.elements != nullptr) {
     // An ideal N-way junction at DC: (2 - N) / N on the diagonal, 2 / N off it.
     const int n = state.portCount;
@@ -441,9 +427,9 @@ int Fit(FitterState& state, const RunContext& run) {
     }
   }
   run.WriteFlushed(" Fitting start: ", runlog::Timestamp(), "\n");
-  const bool ok = FitAll(state, run);
+  const FitReport report = FitAll(state, run);
   run.WriteFlushed(" Fitting   end: ", runlog::Timestamp(), "\n");
-  return ok ? 1 : 0;
+  return report;
 }
 
 }  // namespace cfit

@@ -16,12 +16,14 @@
 #include <functional>
 #include <limits>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "api/cfit_impl.h"
 #include "api/errors.h"
+#include "api/operation_table.h"
 #include "support/fitter_fixtures.h"
 #include "support/log_capture.h"
 
@@ -543,30 +545,30 @@ const std::vector<Row> kRows = {
 };
 
 // Operations not built yet: they fail without recording anything.
-const std::vector<long (*)(cFitAPI&)> kUnbuilt = {
-  [](cFitAPI& f) -> long { return f.CascadeWithTouchstone(TouchstoneFile().c_str()); },
-  [](cFitAPI& f) -> long { return f.VoltageTransferFunction(50.0, 0.02, 0); },
-  [](cFitAPI& f) -> long { return f.IsSeriesElement(); },
-  [](cFitAPI& f) -> long { return f.IsShuntElement(); },
-  [](cFitAPI& f) -> long { return f.IdealizeShuntElement(); },
-  [](cFitAPI& f) -> long { return f.ExtractShuntElement(1); },
-  [](cFitAPI& f) -> long { return f.ExtractSeriesElement(1); },
-  [](cFitAPI& f) -> long { return f.MakeSeriesTwoPort(); },
-  [](cFitAPI& f) -> long { return f.FitSeriesElement(); },
-  [](cFitAPI& f) -> long { return f.ConvertToStandardMode(1, 2, 3, 4); },
-  [](cFitAPI& f) -> long { return f.ConvertToMixedMode(1, 2, 3, 4); },
-  [](cFitAPI& f) -> long { return f.JoinModalTwoPorts(TouchstoneFile().c_str()); },
-  [](cFitAPI& f) -> long { return f.ChangeReferenceImpedances(Ohms(4).data()); },
-  [](cFitAPI& f) -> long { return f.SetReferenceImpedance(75.0); },
-  [](cFitAPI& f) -> long { return f.TerminatePorts(std::vector<int>(4, 0).data()); },
-  [](cFitAPI& f) -> long { return f.CombinePorts(std::vector<unsigned char>(4, 1).data(), 0); },
-  [](cFitAPI& f) -> long { return f.ReorderPorts(std::vector<int>{0, 1, 2, 3}.data()); },
-  [](cFitAPI& f) -> long { return f.JoinModalTwoPortModels(PoleFile(2, kS).c_str()); },
-  [](cFitAPI& f) -> long { return f.GetTimeResponse({}, 1e-9, a, b, b + 1, 0, 0); },
-  [](cFitAPI& f) -> long { return f.WriteTimeResponse({}, Scratch().NewFile("t").c_str(), 0, 0); },
-  [](cFitAPI& f) -> long { return f.BuildRLCModel(50, 1e-9, 1e-12, 0); },
-  [](cFitAPI& f) -> long { return f.FindReactanceZeroCrossing(a); },
-  [](cFitAPI& f) -> long { return f.CreateSolver(kS) != nullptr; },
+const std::map<std::string_view, long (*)(cFitAPI&)> kUnbuilt = {
+  {"CascadeWithTouchstone", [](cFitAPI& f) -> long { return f.CascadeWithTouchstone(TouchstoneFile().c_str()); }},
+  {"VoltageTransferFunction", [](cFitAPI& f) -> long { return f.VoltageTransferFunction(50.0, 0.02, 0); }},
+  {"IsSeriesElement", [](cFitAPI& f) -> long { return f.IsSeriesElement(); }},
+  {"IsShuntElement", [](cFitAPI& f) -> long { return f.IsShuntElement(); }},
+  {"IdealizeShuntElement", [](cFitAPI& f) -> long { return f.IdealizeShuntElement(); }},
+  {"ExtractShuntElement", [](cFitAPI& f) -> long { return f.ExtractShuntElement(1); }},
+  {"ExtractSeriesElement", [](cFitAPI& f) -> long { return f.ExtractSeriesElement(1); }},
+  {"MakeSeriesTwoPort", [](cFitAPI& f) -> long { return f.MakeSeriesTwoPort(); }},
+  {"FitSeriesElement", [](cFitAPI& f) -> long { return f.FitSeriesElement(); }},
+  {"ConvertToStandardMode", [](cFitAPI& f) -> long { return f.ConvertToStandardMode(1, 2, 3, 4); }},
+  {"ConvertToMixedMode", [](cFitAPI& f) -> long { return f.ConvertToMixedMode(1, 2, 3, 4); }},
+  {"JoinModalTwoPorts", [](cFitAPI& f) -> long { return f.JoinModalTwoPorts(TouchstoneFile().c_str()); }},
+  {"ChangeReferenceImpedances", [](cFitAPI& f) -> long { return f.ChangeReferenceImpedances(Ohms(4).data()); }},
+  {"SetReferenceImpedance", [](cFitAPI& f) -> long { return f.SetReferenceImpedance(75.0); }},
+  {"TerminatePorts", [](cFitAPI& f) -> long { return f.TerminatePorts(std::vector<int>(4, 0).data()); }},
+  {"CombinePorts", [](cFitAPI& f) -> long { return f.CombinePorts(std::vector<unsigned char>(4, 1).data(), 0); }},
+  {"ReorderPorts", [](cFitAPI& f) -> long { return f.ReorderPorts(std::vector<int>{0, 1, 2, 3}.data()); }},
+  {"JoinModalTwoPortModels", [](cFitAPI& f) -> long { return f.JoinModalTwoPortModels(PoleFile(2, kS).c_str()); }},
+  {"GetTimeResponse", [](cFitAPI& f) -> long { return f.GetTimeResponse({}, 1e-9, a, b, b + 1, 0, 0); }},
+  {"WriteTimeResponse", [](cFitAPI& f) -> long { return f.WriteTimeResponse({}, Scratch().NewFile("t").c_str(), 0, 0); }},
+  {"BuildRLCModel", [](cFitAPI& f) -> long { return f.BuildRLCModel(50, 1e-9, 1e-12, 0); }},
+  {"FindReactanceZeroCrossing", [](cFitAPI& f) -> long { return f.FindReactanceZeroCrossing(a); }},
+  {"CreateSolver", [](cFitAPI& f) -> long { return f.CreateSolver(kS) != nullptr; }},
 };
 // clang-format on
 
@@ -720,6 +722,33 @@ std::vector<Call> Calls(const Row& row, const State& s) {
   return calls;
 }
 
+const Row* RowNamed(std::string_view name) {
+  for (const Row& row : kRows) {
+    if (row.name == name) return &row;
+  }
+  return nullptr;
+}
+
+// The operations come from the facade's table, in the interface's order:
+// each has a caller here (a row for a built one, a call for one not built),
+// and every caller here names an operation of the table.
+TEST(OperationTable, EveryOperationHasACallerHere) {
+  const auto table = OperationTable();
+  ASSERT_EQ(table.size(), 87u) << "every operation of the interface";
+  std::set<std::string_view> names;
+  for (std::size_t k = 0; k < table.size(); ++k) {
+    const OperationRow& operation = table[k];
+    EXPECT_EQ(static_cast<std::size_t>(operation.operation), k) << operation.name;
+    EXPECT_TRUE(operation.built ? RowNamed(operation.name) != nullptr
+                                : kUnbuilt.contains(operation.name))
+        << operation.name << " has no caller in this test";
+    EXPECT_TRUE(operation.built || operation.checks.empty()) << operation.name;
+    names.insert(operation.name);
+  }
+  for (const Row& row : kRows) EXPECT_TRUE(names.contains(row.name)) << row.name;
+  for (const auto& [name, call] : kUnbuilt) EXPECT_TRUE(names.contains(name)) << name;
+}
+
 class EveryOperation : public ::testing::TestWithParam<std::size_t> {};
 
 TEST_P(EveryOperation, EndsAsItsChecksSayAndLeavesAUsableFitter) {
@@ -736,9 +765,11 @@ TEST_P(EveryOperation, EndsAsItsChecksSayAndLeavesAUsableFitter) {
     for (auto* r = f->GetFirstDataPoint(); r != nullptr; r = f->GetNextDataPoint()) ++points;
     ASSERT_EQ(points, s.points);
   }
-  ASSERT_EQ(kRows.size() + kUnbuilt.size(), 87u) << "every operation of the interface";
   static const char* kVariants[] = {"valid", "bad i", "bad j", "null", "empty", "dir", "number"};
-  for (const Row& row : kRows) {
+  for (const OperationRow& operation : OperationTable()) {
+    const Row* found = RowNamed(operation.name);
+    if (!operation.built || found == nullptr) continue;
+    const Row& row = *found;
     for (const Call& c : Calls(row, s)) {
       SCOPED_TRACE(std::string(row.name) + " " + kVariants[static_cast<int>(c.variant)] + " " +
                    std::to_string(c.bad) + " " + std::to_string(c.nonFinite));
@@ -762,7 +793,11 @@ TEST_P(EveryOperation, EndsAsItsChecksSayAndLeavesAUsableFitter) {
     }
   }
   Fitter f = s.build();
-  for (const auto& call : kUnbuilt) EXPECT_EQ(call(*f), 0);
+  for (const OperationRow& operation : OperationTable()) {
+    if (!operation.built && kUnbuilt.contains(operation.name)) {
+      EXPECT_EQ(kUnbuilt.at(operation.name)(*f), 0) << operation.name;
+    }
+  }
   EXPECT_EQ(f->GetErrorMessage() != nullptr, s.Has(kMessage));
 }
 
