@@ -44,8 +44,9 @@ void Put(double* out, double value) {
 // The element (i, j) of the data is one the data queries and conductances
 // read: data present with the fitter's port count, both indices in 0..N-1.
 bool DataElement(const FitterState& state, int i, int j) {
-  const int n = state.portCount;
-  return state.HasPoints() && state.data->port_count() == n && i >= 0 && j >= 0 && i < n && j < n;
+  const int n = state.network.portCount;
+  return state.HasPoints() && state.network.data->port_count() == n && i >= 0 && j >= 0 && i < n &&
+         j < n;
 }
 
 // Both indices name an element of the fitted model.
@@ -61,7 +62,7 @@ R cCfit::Guarded(R failure, std::optional<ErrorCode> internalCode, F&& body) noe
   try {
     return body();
   } catch (const InternalFault&) {
-    if (internalCode.has_value()) state_.error.Record(*internalCode);
+    if (internalCode.has_value()) state_.session.error.Record(*internalCode);
     return failure;
   } catch (...) {
     return failure;
@@ -73,12 +74,12 @@ R cCfit::Guarded(R failure, std::optional<ErrorCode> internalCode, F&& body) noe
 
 bool cCfit::Init(cFitParams* params) {
   const cFitParams p = params != nullptr ? *params : cFitParams{};
-  state_.work.Release();
-  const long long twoN = 2LL * state_.portCount;
+  state_.workspace.work.Release();
+  const long long twoN = 2LL * state_.network.portCount;
   const long long rows = std::max(2LL * p.maxFrequencyPoints + 2, twoN);
   const long long cols = std::max(2LL * p.maxColumns + 2, twoN);
   if (rows < 1 || cols < 1) return false;
-  if (!state_.work.Allocate(rows, cols)) return false;
+  if (!state_.workspace.work.Allocate(rows, cols)) return false;
 
   Settings& s = state_.settings;
   s.individualPoles = p.individualPoles;
@@ -87,7 +88,7 @@ bool cCfit::Init(cFitParams* params) {
   s.reducePoints = p.reducePoints;
   s.poleRatioBound = p.poleRatioBound;
   // The setting replaces a bound a reactive top raised.
-  state_.fit.poleRatioBound.reset();
+  state_.workspace.fit.poleRatioBound.reset();
   s.symmetryTolerance = p.symmetryTolerance;
   s.addZeroHzPoint = p.addZeroHzPoint;
   s.prepareSData = p.prepareSData;
@@ -100,21 +101,21 @@ bool cCfit::Init(cFitParams* params) {
 }
 
 bool cCfit::HasFit() { return state_.HasFit(); }
-bool cCfit::HasSampledData() { return state_.data != nullptr; }
-bool cCfit::IsMixedMode() { return state_.mixedMode; }
+bool cCfit::HasSampledData() { return state_.network.data != nullptr; }
+bool cCfit::IsMixedMode() { return state_.network.mixedMode; }
 
 int cCfit::SetMixedModeFlag() {
   if (!Admit(state_, Operation::kSetMixedModeFlag)) return 0;
-  state_.mixedMode = true;
+  state_.network.mixedMode = true;
   return 1;
 }
 
 int cCfit::SetStandardModeFlag() {
-  state_.mixedMode = false;
+  state_.network.mixedMode = false;
   return 1;
 }
 
-bool cCfit::IsSymmetric() { return state_.symmetric; }
+bool cCfit::IsSymmetric() { return state_.network.symmetric; }
 
 int cCfit::SetEnforcementMode(int mode) {
   state_.settings.enforcementMode = mode;
@@ -123,36 +124,36 @@ int cCfit::SetEnforcementMode(int mode) {
 
 void cCfit::SetTimeStep(double seconds) { state_.settings.timeStep = seconds; }
 
-int cCfit::GetDataType() { return state_.dataType; }
-int cCfit::GetPortCount() { return state_.portCount; }
+int cCfit::GetDataType() { return state_.network.dataType; }
+int cCfit::GetPortCount() { return state_.network.portCount; }
 
 const double* cCfit::GetReferenceImpedances() {
-  return state_.impedances.has_value() ? state_.impedances->data() : nullptr;
+  return state_.network.impedances.has_value() ? state_.network.impedances->data() : nullptr;
 }
 
 int cCfit::SetReferenceImpedance(double impedance) {
   return Guarded(0, std::nullopt, [&] {
-    const std::vector<double> values(static_cast<std::size_t>(std::max(state_.portCount, 0)),
-                                     impedance);
+    const std::vector<double> values(
+        static_cast<std::size_t>(std::max(state_.network.portCount, 0)), impedance);
     return ChangeReferenceImpedances(values.data());
   });
 }
 
-const double* cCfit::GetProgress() { return &state_.progress; }
+const double* cCfit::GetProgress() { return &state_.session.progress; }
 
 char* cCfit::SetCancelFlag(char* flag) {
-  state_.cancelFlag = flag;
+  state_.session.cancelFlag = flag;
   return flag;
 }
 
-const char* cCfit::GetErrorMessage() { return state_.error.message(); }
+const char* cCfit::GetErrorMessage() { return state_.session.error.message(); }
 
 const char* cCfit::GetFileComment() {
-  return state_.fileComment.has_value() ? state_.fileComment->c_str() : nullptr;
+  return state_.session.fileComment.has_value() ? state_.session.fileComment->c_str() : nullptr;
 }
 
 const char* cCfit::SetOutputComment(const char* text) {
-  state_.outputComment = text;
+  state_.session.outputComment = text;
   return text;
 }
 
@@ -161,18 +162,18 @@ const char* cCfit::SetOutputComment(const char* text) {
 int cCfit::SetElementDcOption(int flag, int i, int j, double value) {
   if (!Admit(state_, Operation::kSetElementDcOption)) return 0;
   if (flag != 0 && flag != 1) return 0;
-  if (i >= state_.elements->port_count() || j >= state_.elements->port_count()) {
-    return state_.error.Record(ErrorCode::kInvalidArguments);
+  if (i >= state_.network.elements->port_count() || j >= state_.network.elements->port_count()) {
+    return state_.session.error.Record(ErrorCode::kInvalidArguments);
   }
   const bool symmetric = CheckSymmetry(nullptr, nullptr);
-  state_.elements->SetDcOption(flag, i, j, value, symmetric);
+  state_.network.elements->SetDcOption(flag, i, j, value, symmetric);
   return 1;
 }
 
 int cCfit::SetElementAsymptote(int mode, int i, int j, double value) {
   if (!Admit(state_, Operation::kSetElementAsymptote)) return 0;
   bool allowed = false;
-  switch (state_.dataType) {
+  switch (state_.network.dataType) {
     case kS: allowed = mode == 0 || mode == 1; break;
     case kY:
     case kZ: allowed = mode >= 0 && mode <= 2; break;
@@ -181,11 +182,11 @@ int cCfit::SetElementAsymptote(int mode, int i, int j, double value) {
     default: break;
   }
   if (!allowed) return 0;
-  if (i >= state_.elements->port_count() || j >= state_.elements->port_count()) {
-    return state_.error.Record(ErrorCode::kInvalidArguments);
+  if (i >= state_.network.elements->port_count() || j >= state_.network.elements->port_count()) {
+    return state_.session.error.Record(ErrorCode::kInvalidArguments);
   }
   const bool symmetric = CheckSymmetry(nullptr, nullptr);
-  state_.elements->SetAsymptote(mode, i, j, value, symmetric);
+  state_.network.elements->SetAsymptote(mode, i, j, value, symmetric);
   return 1;
 }
 
@@ -194,16 +195,16 @@ int cCfit::SetElementAsymptote(int mode, int i, int j, double value) {
 
 // Without data: true, nothing written.
 bool cCfit::CheckSymmetry(double* relative, double* absolute) {
-  if (state_.data == nullptr) return true;
-  Put(relative, state_.data->relative_asymmetry());
-  Put(absolute, state_.data->absolute_asymmetry());
-  return state_.data->relative_asymmetry() < state_.settings.symmetryTolerance;
+  if (state_.network.data == nullptr) return true;
+  Put(relative, state_.network.data->relative_asymmetry());
+  Put(absolute, state_.network.data->absolute_asymmetry());
+  return state_.network.data->relative_asymmetry() < state_.settings.symmetryTolerance;
 }
 
 int cCfit::Symmetrize() {
   if (!Admit(state_, Operation::kSymmetrize)) return 0;
-  state_.data->Symmetrize();
-  state_.symmetric = true;
+  state_.network.data->Symmetrize();
+  state_.network.symmetric = true;
   return 1;
 }
 
@@ -214,7 +215,7 @@ int cCfit::GetMaxElementMagnitude(int i, int j, double* magnitude, double* frequ
     Put(frequency, -1.0);
     return 0;
   }
-  const ElementPeak peak = MaxElementMagnitude(*state_.data, i, j);
+  const ElementPeak peak = MaxElementMagnitude(*state_.network.data, i, j);
   Put(magnitude, peak.magnitude);
   Put(frequency, peak.frequency);
   return 1;
@@ -226,18 +227,18 @@ int cCfit::GetLowestPointTransfer(int i, int j, double* magnitude) {
     Put(magnitude, 0.0);
     if (!Admit(state_, Operation::kGetLowestPointTransfer, DataElement(state_, i, j) && i != j))
       return 0;
-    const int type = state_.dataType;
+    const int type = state_.network.dataType;
     ConversionWorkspace ws;
     const double* z0 = nullptr;
     if (type != kS) {
-      const int n = state_.portCount;
+      const int n = state_.network.portCount;
       if (!ValidReferenceImpedances(state_, n))
-        return state_.error.Record(ErrorCode::kInvalidImpedance);
+        return state_.session.error.Record(ErrorCode::kInvalidImpedance);
       if (!BindConversionWorkspace(state_, n, ws))
-        return state_.error.Record(ErrorCode::kSizeExceedsWorkspace);
-      z0 = state_.impedances->data();
+        return state_.session.error.Record(ErrorCode::kSizeExceedsWorkspace);
+      z0 = state_.network.impedances->data();
     }
-    Put(magnitude, LowestPointTransfer(*state_.data, type, i, j, z0, &ws, RunContext()));
+    Put(magnitude, LowestPointTransfer(*state_.network.data, type, i, j, z0, &ws, RunContext()));
     return 1;
   });
 }
@@ -245,27 +246,27 @@ int cCfit::GetLowestPointTransfer(int i, int j, double* magnitude) {
 DataPointRecord* cCfit::GetFirstDataPoint() {
   return Guarded<DataPointRecord*>(nullptr, std::nullopt, [&]() -> DataPointRecord* {
     if (!Admit(state_, Operation::kGetFirstDataPoint)) return nullptr;
-    state_.exportRecord.Rebuild(state_.data->port_count());
-    if (state_.data->empty()) {
-      state_.dataCursor.reset();
+    state_.session.exportRecord.Rebuild(state_.network.data->port_count());
+    if (state_.network.data->empty()) {
+      state_.session.dataCursor.reset();
       return nullptr;
     }
-    state_.dataCursor = 0;
-    return state_.exportRecord.Fill(state_.data->front());
+    state_.session.dataCursor = 0;
+    return state_.session.exportRecord.Fill(state_.network.data->front());
   });
 }
 
 DataPointRecord* cCfit::GetNextDataPoint() {
-  if (!Admit(state_, Operation::kGetNextDataPoint) || !state_.dataCursor.has_value())
+  if (!Admit(state_, Operation::kGetNextDataPoint) || !state_.session.dataCursor.has_value())
     return nullptr;
-  const SampledData* data = state_.data.get();
-  const std::size_t next = *state_.dataCursor + 1;
+  const SampledData* data = state_.network.data.get();
+  const std::size_t next = *state_.session.dataCursor + 1;
   if (next >= data->points().size()) {
-    state_.dataCursor.reset();
+    state_.session.dataCursor.reset();
     return nullptr;
   }
-  state_.dataCursor = next;
-  return state_.exportRecord.Fill(data->points()[next]);
+  state_.session.dataCursor = next;
+  return state_.session.exportRecord.Fill(data->points()[next]);
 }
 
 void cCfit::BeginData(int portCount, int dataType, const double* impedances) {
@@ -319,9 +320,9 @@ int cCfit::WriteDataTable(const char* fileName, int i, int j, bool header, bool 
 int cCfit::Fit() {
   return Guarded(0, ErrorCode::kFitFailed, [&] {
     if (!Admit(state_, Operation::kFit)) return 0;
-    const FitReport report =
-        cfit::Fit(state_, RunContext(runlog::Stream(), &state_.progress, state_.cancelFlag));
-    if (report.firstFailure.has_value()) state_.error.Record(*report.firstFailure);
+    const FitReport report = cfit::Fit(
+        state_, RunContext(runlog::Stream(), &state_.session.progress, state_.session.cancelFlag));
+    if (report.firstFailure.has_value()) state_.session.error.Record(*report.firstFailure);
     return report.ok ? 1 : 0;
   });
 }
@@ -338,7 +339,7 @@ int cCfit::EvaluateModelElement(int i, int j, double frequency, double* value) {
       return failed();
     const Result<Complex> h = ModelElementValue(ViewOf(state_), i, j, frequency);
     if (!h.ok()) {
-      Recorded(state_.error, h.failure());
+      Recorded(state_.session.error, h.failure());
       return failed();
     }
     if (value != nullptr) {
@@ -355,7 +356,7 @@ int cCfit::SweepModelAdaptive(double tolerance, double stopFrequency) {
   return Guarded(0, std::nullopt, [&] {
     if (!Admit(state_, Operation::kSweepModelAdaptive)) return 0;
     const double stop = stopFrequency == 0.0 ? state_.settings.upperBandFrequency : stopFrequency;
-    return TakeSweep(SweepAdaptive(ViewOf(state_), state_.dataType, tolerance, stop,
+    return TakeSweep(SweepAdaptive(ViewOf(state_), state_.network.dataType, tolerance, stop,
                                    state_.settings.addZeroHzPoint));
   });
 }
@@ -368,7 +369,7 @@ int cCfit::SweepModelLinear(double step, double start, double stop) {
 }
 
 int cCfit::TakeSweep(Result<SweptData> swept) {
-  if (!swept.ok()) return Recorded(state_.error, swept.failure());
+  if (!swept.ok()) return Recorded(state_.session.error, swept.failure());
   state_.ReplaceData(std::move(swept).value());
   return 1;
 }
@@ -378,8 +379,8 @@ int cCfit::SweepModelAtDataOf(cFitAPI* other) {
     if (!Admit(state_, Operation::kSweepModelAtDataOf)) return 0;
     std::vector<double> frequencies;
     if (auto* fitter = dynamic_cast<cCfit*>(other)) {
-      if (fitter->state_.data != nullptr) {
-        for (const PortMatrix& p : fitter->state_.data->points()) {
+      if (fitter->state_.network.data != nullptr) {
+        for (const PortMatrix& p : fitter->state_.network.data->points()) {
           frequencies.push_back(p.frequency());
         }
       }
@@ -390,7 +391,7 @@ int cCfit::SweepModelAtDataOf(cFitAPI* other) {
         frequencies.push_back(r->frequency);
       }
     }
-    if (frequencies.empty()) return state_.error.Record(ErrorCode::kInvalidArguments);
+    if (frequencies.empty()) return state_.session.error.Record(ErrorCode::kInvalidArguments);
     return TakeSweep(SweepAtList(ViewOf(state_), frequencies));
   });
 }
@@ -399,7 +400,7 @@ int cCfit::SweepModelAtList(int count, const double* frequencies) {
   return Guarded(0, std::nullopt, [&] {
     if (!Admit(state_, Operation::kSweepModelAtList)) return 0;
     if (frequencies == nullptr || count < 0)
-      return state_.error.Record(ErrorCode::kInvalidArguments);
+      return state_.session.error.Record(ErrorCode::kInvalidArguments);
     return TakeSweep(
         SweepAtList(ViewOf(state_), std::vector<double>(frequencies, frequencies + count)));
   });
@@ -426,7 +427,7 @@ int cCfit::WriteSubcircuit(const char* fileName) {
 
 int cCfit::ConvertDataType(int target) {
   return Guarded(0, std::nullopt, [&] {
-    return Recorded(state_.error, cfit::ConvertDataType(state_, target, RunContext()));
+    return Recorded(state_.session.error, cfit::ConvertDataType(state_, target, RunContext()));
   });
 }
 
@@ -434,7 +435,7 @@ int cCfit::GetElementModelInfo(int i, int j, int* poleCount, double* constant, d
                                double* delay) {
   return Guarded(0, std::nullopt, [&] {
     const Result<ElementModelInfo> info = ElementInfo(state_, i, j);
-    if (!info.ok()) return Recorded(state_.error, info.failure());
+    if (!info.ok()) return Recorded(state_.session.error, info.failure());
     if (poleCount != nullptr) *poleCount = info->poleCount;
     Put(constant, info->constant);
     Put(proportional, info->proportional);
@@ -465,7 +466,7 @@ int cCfit::GetElementPolesResidues(int i, int j, double* poles, double* residues
 int cCfit::DefineModel(int portCount, int dataType, const double* referenceImpedances,
                        bool symmetric) {
   return Guarded(0, std::nullopt, [&] {
-    return Recorded(state_.error,
+    return Recorded(state_.session.error,
                     cfit::DefineModel(state_, portCount, dataType, referenceImpedances, symmetric));
   });
 }
@@ -473,7 +474,7 @@ int cCfit::DefineModel(int portCount, int dataType, const double* referenceImped
 int cCfit::ConvertPulseModelToS(double pulseWidth, double scale, double delay) {
   return Guarded(0, std::nullopt, [&] {
     const Result<int> count = cfit::ConvertPulseModelToS(state_, pulseWidth, scale, delay);
-    return count.ok() ? *count : Recorded(state_.error, count.failure());
+    return count.ok() ? *count : Recorded(state_.session.error, count.failure());
   });
 }
 
@@ -497,12 +498,13 @@ int cCfit::CheckDataPassivity(double* largestMeasure, double* frequency) {
   return Guarded(0, std::nullopt, [&] {
     Result<MeasurePeak> peak = Failure::Silent();
     if (Admit(state_, Operation::kCheckDataPassivity)) {
-      peak = LargestDataMeasure(*state_.data, state_.dataType, state_.symmetric, RunContext());
+      peak = LargestDataMeasure(*state_.network.data, state_.network.dataType,
+                                state_.network.symmetric, RunContext());
     }
     const MeasurePeak shown = peak.ok() ? *peak : MeasurePeak{};
     Put(largestMeasure, shown.measure);
     Put(frequency, shown.frequency);
-    return peak.ok() ? 1 : Recorded(state_.error, peak.failure());
+    return peak.ok() ? 1 : Recorded(state_.session.error, peak.failure());
   });
 }
 
@@ -510,13 +512,13 @@ int cCfit::CheckModelPassivity(double* largestMeasure, double* frequency) {
   return Guarded(0, std::nullopt, [&] {
     Result<MeasurePeak> peak = Failure::Silent();
     if (Admit(state_, Operation::kCheckModelPassivity)) {
-      peak = LargestModelMeasure(ViewOf(state_), state_.dataType, state_.passivity.checkCurve,
-                                 RunContext());
+      peak = LargestModelMeasure(ViewOf(state_), state_.network.dataType,
+                                 state_.passivity.checkCurve, RunContext());
     }
     const MeasurePeak shown = peak.ok() ? *peak : MeasurePeak{};
     Put(largestMeasure, shown.measure);
     Put(frequency, shown.frequency);
-    return peak.ok() ? 1 : Recorded(state_.error, peak.failure());
+    return peak.ok() ? 1 : Recorded(state_.session.error, peak.failure());
   });
 }
 
@@ -526,8 +528,9 @@ int cCfit::GetDataPassivityMargins() {
     MarginList& list = state_.passivity.dataMargins;
     list = MarginList{};
     if (!Admit(state_, Operation::kGetDataPassivityMargins)) return 0;
-    Result<PassivityCurve> margins = DataMargins(*state_.data, state_.dataType, state_.symmetric);
-    if (!margins.ok()) return Recorded(state_.error, margins.failure());
+    Result<PassivityCurve> margins =
+        DataMargins(*state_.network.data, state_.network.dataType, state_.network.symmetric);
+    if (!margins.ok()) return Recorded(state_.session.error, margins.failure());
     list.points = std::move(margins).value();
     return 1;
   });
@@ -538,8 +541,9 @@ int cCfit::GetModelPassivityMargins() {
     MarginList& list = state_.passivity.modelMargins;
     list = MarginList{};
     if (!Admit(state_, Operation::kGetModelPassivityMargins)) return 0;
-    Result<PassivityCurve> margins = ModelMargins(ViewOf(state_), state_.dataType, RunContext());
-    if (!margins.ok()) return Recorded(state_.error, margins.failure());
+    Result<PassivityCurve> margins =
+        ModelMargins(ViewOf(state_), state_.network.dataType, RunContext());
+    if (!margins.ok()) return Recorded(state_.session.error, margins.failure());
     list.points = std::move(margins).value();
     return 1;
   });
@@ -579,15 +583,15 @@ int cCfit::GetNextModelMargin(double* frequency, double* margin) {
 // written (0 on failure) whatever the outcome.
 Result<Complex> cCfit::Conductance(Operation operation, bool model, int i, int j, double frequency,
                                    bool dc) {
-  const int n = state_.portCount;
+  const int n = state_.network.portCount;
   const bool element = model ? i >= 0 && j >= 0 && i < n && j < n : DataElement(state_, i, j);
   if (!Admit(state_, operation, std::isfinite(frequency) && element)) return Failure::Silent();
   PassivityState& p = state_.passivity;
   ConductanceCache& cache = dc ? p.dcConductance : p.conductance;
   if (model)
-    return ModelConductance(ViewOf(state_), *state_.impedances, i, j, frequency, dc, cache);
-  return DataConductance(*state_.data, *state_.impedances, i, j, frequency, dc, cache,
-                         RunContext());
+    return ModelConductance(ViewOf(state_), *state_.network.impedances, i, j, frequency, dc, cache);
+  return DataConductance(*state_.network.data, *state_.network.impedances, i, j, frequency, dc,
+                         cache, RunContext());
 }
 
 int cCfit::GetDataMutualConductanceDC(int i, int j, double* value) {
@@ -595,7 +599,7 @@ int cCfit::GetDataMutualConductanceDC(int i, int j, double* value) {
     const Result<Complex> g =
         Conductance(Operation::kGetDataMutualConductanceDC, false, i, j, 0.0, true);
     Put(value, g.ok() ? g->re : 0.0);
-    return g.ok() ? 1 : Recorded(state_.error, g.failure());
+    return g.ok() ? 1 : Recorded(state_.session.error, g.failure());
   });
 }
 
@@ -605,7 +609,7 @@ int cCfit::GetDataMutualConductance(int i, int j, double frequency, double* re, 
         Conductance(Operation::kGetDataMutualConductance, false, i, j, frequency, false);
     Put(re, g.ok() ? g->re : 0.0);
     Put(im, g.ok() ? g->im : 0.0);
-    return g.ok() ? 1 : Recorded(state_.error, g.failure());
+    return g.ok() ? 1 : Recorded(state_.session.error, g.failure());
   });
 }
 
@@ -614,7 +618,7 @@ int cCfit::GetModelMutualConductanceDC(int i, int j, double* value) {
     const Result<Complex> g =
         Conductance(Operation::kGetModelMutualConductanceDC, true, i, j, 0.0, true);
     Put(value, g.ok() ? g->re : 0.0);
-    return g.ok() ? 1 : Recorded(state_.error, g.failure());
+    return g.ok() ? 1 : Recorded(state_.session.error, g.failure());
   });
 }
 
@@ -624,14 +628,15 @@ int cCfit::GetModelMutualConductance(int i, int j, double frequency, double* re,
         Conductance(Operation::kGetModelMutualConductance, true, i, j, frequency, false);
     Put(re, g.ok() ? g->re : 0.0);
     Put(im, g.ok() ? g->im : 0.0);
-    return g.ok() ? 1 : Recorded(state_.error, g.failure());
+    return g.ok() ? 1 : Recorded(state_.session.error, g.failure());
   });
 }
 
 int cCfit::EnforceDataPassivity(double threshold) {
   return Guarded(0, ErrorCode::kDataEnforcementFailed, [&] {
     if (!Admit(state_, Operation::kEnforceDataPassivity)) return 0;
-    return Recorded(state_.error, cfit::EnforceDataPassivity(state_, threshold, RunContext()));
+    return Recorded(state_.session.error,
+                    cfit::EnforceDataPassivity(state_, threshold, RunContext()));
   });
 }
 
@@ -641,7 +646,7 @@ int cCfit::EnforceModelPassivity(double threshold) {
     const RunContext context;
     context.Banner(" ************* Passivity enforcement ******\n");
     if (!Admit(state_, Operation::kEnforceModelPassivity)) return 0;
-    return Recorded(state_.error, cfit::EnforceModelPassivity(state_, threshold, context));
+    return Recorded(state_.session.error, cfit::EnforceModelPassivity(state_, threshold, context));
   });
 }
 
@@ -651,9 +656,9 @@ int cCfit::EnforceModelPassivity(double threshold) {
 int cCfit::GetEnforcedAccuracy(double*** rms, double*** largest) {
   return Guarded(0, std::nullopt, [&] {
     if (!Admit(state_, Operation::kGetEnforcedAccuracy)) return 0;
-    if (state_.data->port_count() != state_.model->n) return 0;
+    if (state_.network.data->port_count() != state_.model->n) return 0;
     PassivityState& p = state_.passivity;
-    ComputeEnforcedAccuracy(ViewOf(state_), *state_.data, p.accuracyRms, p.accuracyLargest);
+    ComputeEnforcedAccuracy(ViewOf(state_), *state_.network.data, p.accuracyRms, p.accuracyLargest);
     if (rms == nullptr || largest == nullptr) {
       LogEnforcedAccuracy(p.accuracyRms, p.accuracyLargest, RunContext());
       return 1;

@@ -148,25 +148,26 @@ const OperationRow& RowOf(Operation operation) {
 }
 
 bool Meets(const FitterState& state, Need need, bool arguments) {
-  const int n = state.portCount;
-  const auto impedances = state.impedances.has_value() ? state.impedances->size() : 0;
+  const int n = state.network.portCount;
+  const auto impedances =
+      state.network.impedances.has_value() ? state.network.impedances->size() : 0;
   switch (need) {
-    case Need::kData: return state.data != nullptr;
-    case Need::kNoData: return state.data == nullptr;
+    case Need::kData: return state.network.data != nullptr;
+    case Need::kNoData: return state.network.data == nullptr;
     case Need::kPoints: return state.HasPoints();
-    case Need::kFiniteData: return state.data == nullptr || AllFinite(*state.data);
+    case Need::kFiniteData: return state.network.data == nullptr || AllFinite(*state.network.data);
     case Need::kFit: return state.HasFit();
     case Need::kNoFit: return !state.HasFit();
-    case Need::kMeasurableType: return MeasurableType(state.dataType);
-    case Need::kTypeS: return state.dataType == kS;
-    case Need::kDataType: return state.dataType != kNoData;
-    case Need::kSymmetric: return state.symmetric;
+    case Need::kMeasurableType: return MeasurableType(state.network.dataType);
+    case Need::kTypeS: return state.network.dataType == kS;
+    case Need::kDataType: return state.network.dataType != kNoData;
+    case Need::kSymmetric: return state.network.symmetric;
     case Need::kFourPorts: return n == 4;
-    case Need::kElementTable: return state.elements != nullptr;
+    case Need::kElementTable: return state.network.elements != nullptr;
     case Need::kImpedancePerPort:
-      return state.impedances.has_value() && impedances == static_cast<std::size_t>(n);
+      return state.network.impedances.has_value() && impedances == static_cast<std::size_t>(n);
     case Need::kImpedancesForPorts:
-      return state.impedances.has_value() && impedances >= static_cast<std::size_t>(n);
+      return state.network.impedances.has_value() && impedances >= static_cast<std::size_t>(n);
     case Need::kArguments: return arguments;
   }
   return false;
@@ -183,7 +184,7 @@ bool Admit(FitterState& state, Operation operation, bool arguments) {
   if (!RowOf(operation).built) return false;
   const std::optional<Check> unmet = FirstUnmet(state, operation, arguments);
   if (!unmet.has_value()) return true;
-  if (unmet->code.has_value()) state.error.Record(*unmet->code);
+  if (unmet->code.has_value()) state.session.error.Record(*unmet->code);
   return false;
 }
 

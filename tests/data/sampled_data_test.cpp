@@ -185,7 +185,7 @@ TEST(HostLoading, NearlySymmetricDataStayAsGivenAndEndDataReportsSymmetry) {
   EXPECT_FALSE(f->AddDataPoint(&p.record));  // same frequency again
   EXPECT_TRUE(f->EndData());
   EXPECT_TRUE(f->IsSymmetric());
-  const SampledData& data = *f->state().data;
+  const SampledData& data = *f->state().network.data;
   EXPECT_EQ(data.points()[1].At(1, 0), Complex(0.801, 0.1));  // not symmetrised
   double rel = -1, abs = -1;
   EXPECT_TRUE(f->CheckSymmetry(&rel, &abs));
@@ -218,7 +218,7 @@ TEST(HostLoading, AsymmetricDataAndTheCallerBand) {
   EXPECT_EQ(f->state().settings.upperBandFrequency, 7e9);
   EXPECT_EQ(f->Symmetrize(), 1);
   EXPECT_TRUE(f->IsSymmetric());
-  EXPECT_EQ(f->state().data->points()[0].At(1, 0), Complex(0.3, 0.0));
+  EXPECT_EQ(f->state().network.data->points()[0].At(1, 0), Complex(0.3, 0.0));
 }
 
 TEST(HostLoading, BadRecordsAndMissingSetsAreRefused) {
@@ -237,7 +237,7 @@ TEST(HostLoading, BadRecordsAndMissingSetsAreRefused) {
   HostPoint q(2);
   q.record.frequency = std::numeric_limits<double>::infinity();
   EXPECT_FALSE(f->AddDataPoint(&q.record));
-  EXPECT_EQ(f->state().data->point_count(), 0);
+  EXPECT_EQ(f->state().network.data->point_count(), 0);
   EXPECT_EQ(f->GetErrorMessage(), nullptr);
 }
 
@@ -255,7 +255,7 @@ TEST(HostLoading, TooManyPointsForTheStorageOnlyWarn) {
   f->EndData();
   EXPECT_EQ(log.text(),
             "\n*** Insufficient memory... Number of points allowed should be increased ***\n");
-  EXPECT_EQ(f->state().data->point_count(), 3);
+  EXPECT_EQ(f->state().network.data->point_count(), 3);
 }
 
 TEST(HostLoading, EndDataAddsTheZeroHzPointWhenAsked) {
@@ -270,7 +270,7 @@ TEST(HostLoading, EndDataAddsTheZeroHzPointWhenAsked) {
     ASSERT_TRUE(f->AddDataPoint(&p.record));
   }
   f->EndData();
-  EXPECT_EQ(f->state().data->front().frequency(), 0.0);
+  EXPECT_EQ(f->state().network.data->front().frequency(), 0.0);
   // The band was taken before the point moved.
   EXPECT_EQ(f->state().settings.lowerBandFrequency, 0.5e6);
 }
@@ -278,7 +278,7 @@ TEST(HostLoading, EndDataAddsTheZeroHzPointWhenAsked) {
 TEST(StoringReadPoints, LogsCountSymmetrisesAndStopsAtTheFirstRefusal) {
   auto f = MakeFitter();
   FitterState& s = f->state();
-  s.portCount = 2;
+  s.network.portCount = 2;
   std::vector<PortMatrix> points;
   for (double freq : {1e9, 2e9, 2e9, 3e9}) {
     PortMatrix m = Point(2, freq);
@@ -289,11 +289,11 @@ TEST(StoringReadPoints, LogsCountSymmetrisesAndStopsAtTheFirstRefusal) {
   testing::LogCapture log;
   ASSERT_TRUE(StoreReadPoints(s, points));
   EXPECT_EQ(log.text(), "\n2 data points were read from touchstone file\n");
-  ASSERT_EQ(s.data->point_count(), 2);
-  EXPECT_EQ(s.data->points()[0].At(1, 0), Complex(0.5005, 0.0));
-  EXPECT_EQ(s.data->points()[0].At(0, 1), Complex(0.5005, 0.0));
-  EXPECT_TRUE(s.symmetric);
-  EXPECT_EQ(s.data->relative_asymmetry(), 0.0);
+  ASSERT_EQ(s.network.data->point_count(), 2);
+  EXPECT_EQ(s.network.data->points()[0].At(1, 0), Complex(0.5005, 0.0));
+  EXPECT_EQ(s.network.data->points()[0].At(0, 1), Complex(0.5005, 0.0));
+  EXPECT_TRUE(s.network.symmetric);
+  EXPECT_EQ(s.network.data->relative_asymmetry(), 0.0);
 }
 
 TEST(StoringReadPoints, ReductionIsLoggedOnlyWhenItDropsPoints) {
@@ -301,7 +301,7 @@ TEST(StoringReadPoints, ReductionIsLoggedOnlyWhenItDropsPoints) {
   params.reducePoints = true;
   auto f = MakeFitter(&params);
   FitterState& s = f->state();
-  s.portCount = 1;
+  s.network.portCount = 1;
   std::vector<PortMatrix> points;
   for (int k = 1; k <= 5; ++k) points.push_back(Point(1, k, {0.5, 0.0}));
   testing::LogCapture log;
@@ -309,12 +309,12 @@ TEST(StoringReadPoints, ReductionIsLoggedOnlyWhenItDropsPoints) {
   EXPECT_EQ(log.text(),
             "\n5 data points were read from touchstone file\n"
             "Number of points were reduced to 2\n");
-  EXPECT_EQ(s.data->point_count(), 2);
+  EXPECT_EQ(s.network.data->point_count(), 2);
 }
 
 TEST(StoringReadPoints, NoPointsIsRefusedWithoutRecording) {
   auto f = MakeFitter();
-  f->state().portCount = 1;
+  f->state().network.portCount = 1;
   EXPECT_FALSE(StoreReadPoints(f->state(), {}));
   EXPECT_EQ(f->GetErrorMessage(), nullptr);  // the read records error 24
 }
@@ -443,7 +443,7 @@ TEST(SampledDataIdentity, ReadsKeepTheConductanceCacheAndChangesRenewIt) {
   ASSERT_EQ(f->GetDataMutualConductance(0, 1, 1.5e9, &re, &im), 1);
   const ConductanceCache& cache = f->state().passivity.conductance;
   const std::uint64_t computedFrom = cache.source;
-  ASSERT_EQ(f->state().data->id().value(), computedFrom);
+  ASSERT_EQ(f->state().network.data->id().value(), computedFrom);
 
   ASSERT_NE(f->GetFirstDataPoint(), nullptr);
   while (f->GetNextDataPoint() != nullptr) {
@@ -453,14 +453,14 @@ TEST(SampledDataIdentity, ReadsKeepTheConductanceCacheAndChangesRenewIt) {
   f->CheckDataPassivity(&m, &at);
   f->GetDataPassivityMargins();
   f->GetEnforcedAccuracy(nullptr, nullptr);
-  EXPECT_EQ(f->state().data->points().size(), 3u);
-  EXPECT_EQ(f->state().data->id().value(), computedFrom);
+  EXPECT_EQ(f->state().network.data->points().size(), 3u);
+  EXPECT_EQ(f->state().network.data->id().value(), computedFrom);
 
   // The conductance between the ports rises with |S12| (0.5 -> 0.6).
   const double before = re;
-  for (PortMatrix& point : f->state().data->MutablePoints())
+  for (PortMatrix& point : f->state().network.data->MutablePoints())
     point.At(0, 1) = point.At(1, 0) = {0.6, 0.0};
-  EXPECT_NE(f->state().data->id().value(), computedFrom);
+  EXPECT_NE(f->state().network.data->id().value(), computedFrom);
   ASSERT_EQ(f->GetDataMutualConductance(0, 1, 1.5e9, &re, &im), 1);
   EXPECT_NE(cache.source, computedFrom);
   EXPECT_GT(re, before);

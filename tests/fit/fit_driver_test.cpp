@@ -74,7 +74,7 @@ std::vector<double> Linear(double start, double stop, int count) {
 double LargestError(cCfit& f) {
   double largest = 0.0;
   const int n = f.GetPortCount();
-  for (const PortMatrix& p : f.state().data->points()) {
+  for (const PortMatrix& p : f.state().network.data->points()) {
     for (int i = 0; i < n; ++i) {
       for (int j = 0; j < n; ++j) {
         const Complex m = EvaluateElement(f.state(), i, j, p.frequency());
@@ -100,7 +100,7 @@ TEST(Fit, IndividualPolesReproduceAKnownModel) {
   EXPECT_TRUE(f->HasFit());
   EXPECT_LT(LargestError(*f), 1e-6);
   EXPECT_EQ(f->GetErrorMessage(), nullptr);
-  EXPECT_EQ(f->state().data->point_count(), 301);  // data unchanged
+  EXPECT_EQ(f->state().network.data->point_count(), 301);  // data unchanged
   EXPECT_EQ(*f->GetProgress(), 0.0);
 }
 
@@ -178,8 +178,8 @@ TEST(Fit, PointLimitFitsTheFirstPointsAndKeepsTheData) {
   EXPECT_NE(text.find("\n*** Touchstone file contains more points than allowed by parameter "
                       "setting ***\n\n*** Extra points will be ignored during fitting ***\n"),
             std::string::npos);
-  EXPECT_EQ(f->state().data->point_count(), 500);
-  EXPECT_EQ(f->state().data->back().frequency(), 1e10);
+  EXPECT_EQ(f->state().network.data->point_count(), 500);
+  EXPECT_EQ(f->state().network.data->back().frequency(), 1e10);
 }
 
 TEST(Fit, FewPointsWithDelayExtractionRecord26AndStillFit) {
@@ -216,7 +216,7 @@ TEST(Fit, SDataPreparationConstrainsDcToAnIdealJunction) {
       Linear(1e8, 1e10, 100), &params);
   testing::LogCapture log;
   ASSERT_EQ(f->Fit(), 1);
-  const ElementTable& t = *f->state().elements;
+  const ElementTable& t = *f->state().network.elements;
   EXPECT_EQ(t.DcFlagAt(0, 0), 0);
   EXPECT_EQ(t.DcValueAt(0, 0), 0.0);
   EXPECT_EQ(t.DcValueAt(1, 0), 1.0);
@@ -232,8 +232,8 @@ TEST(Fit, ExtendedFitKeepsTheData) {
       Linear(1e8, 1e10, 120), &params);
   testing::LogCapture log;
   ASSERT_EQ(f->Fit(), 1);
-  EXPECT_EQ(f->state().data->port_count(), 2);
-  EXPECT_EQ(f->state().data->point_count(), 120);
+  EXPECT_EQ(f->state().network.data->port_count(), 2);
+  EXPECT_EQ(f->state().network.data->point_count(), 120);
   EXPECT_LT(LargestError(*f), 1e-3);
 }
 
@@ -243,8 +243,8 @@ TEST(Fit, ReactiveTopRaisesThePoleRatioBoundForLaterFitsNotTheSetting) {
   ASSERT_EQ(f->SetElementAsymptote(0, -1, -1, 0.0), 1);
   testing::LogCapture log;
   ASSERT_EQ(f->Fit(), 1);
-  EXPECT_EQ(f->state().fit.poleRatioBound, 1e10);
-  EXPECT_EQ(f->state().fit.workingQLimit, 1e10);
+  EXPECT_EQ(f->state().workspace.fit.poleRatioBound, 1e10);
+  EXPECT_EQ(f->state().workspace.fit.workingQLimit, 1e10);
   EXPECT_EQ(f->state().settings.poleRatioBound, 400.0);
 }
 
@@ -281,7 +281,7 @@ TEST(Fit, ProgressIsReadableAndCancelSettableFromAnotherThread) {
   // The fitter stays usable: with the byte cleared a new fit succeeds.
   cancel = 0;
   EXPECT_EQ(f->Fit(), 1);
-  EXPECT_EQ(f->state().data->point_count(), 2000);
+  EXPECT_EQ(f->state().network.data->point_count(), 2000);
 }
 
 TEST(Fit, WithoutDataIsError5) {

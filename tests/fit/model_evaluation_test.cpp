@@ -92,10 +92,10 @@ TEST(EvaluateElement, SymmetricMatrixReadsTheLowerTriangle) {
   m.delay[m.Index(1, 0)] = 1e-10;
   m.constant[m.Index(0, 1)] = 0.1;
   m.constant[m.Index(1, 0)] = 0.1;
-  f->state().symmetric = true;
+  f->state().network.symmetric = true;
   const Complex lower = EvaluateElement(f->state(), 1, 0, 2e9);
   EXPECT_EQ(EvaluateElement(f->state(), 0, 1, 2e9), lower);
-  f->state().symmetric = false;  // now (0, 1) has no terms and no delay
+  f->state().network.symmetric = false;  // now (0, 1) has no terms and no delay
   ExpectNear(EvaluateElement(f->state(), 0, 1, 2e9), 0.1);
 }
 
@@ -127,7 +127,7 @@ TEST(PoleRange, QuarterOfSmallestRealPartToFourTimesLargestModulus) {
   m.elementPoles[m.Index(0, 0)].push_back(Term(4e8, -3e9, {1.0, 0.0}));
   m.elementPoles[m.Index(0, 1)].push_back(Term(2e9, 0.0, {1.0, 0.0}));
   m.elementPoles[m.Index(1, 1)].push_back(Term(1e6, 0.0, {1.0, 0.0}));
-  f->state().symmetric = false;
+  f->state().network.symmetric = false;
   const PoleBand row0 = PoleRange(f->state(), 0);
   EXPECT_DOUBLE_EQ(row0.low, 1e8);
   EXPECT_DOUBLE_EQ(row0.high, 4 * std::hypot(4e8, 3e9));
@@ -159,19 +159,19 @@ class SweepTest : public ::testing::Test {
     fitter = MakeFitter();
     FittedModel& m = EmptyModel(*fitter, 2);
     for (int k = 0; k < 4; ++k) m.elementPoles[k].push_back(Term(1e9, 0.0, {0.5 + k, 0.0}));
-    fitter->state().symmetric = false;
+    fitter->state().network.symmetric = false;
   }
-  int Points() const { return fitter->state().data->point_count(); }
+  int Points() const { return fitter->state().network.data->point_count(); }
   std::unique_ptr<cCfit> fitter;
 };
 
 TEST_F(SweepTest, LinearGridIncludesTheFirstValueNotBelowStop) {
   EXPECT_EQ(fitter->SweepModelLinear(1e6, 0.0, 1e7), 1);
   EXPECT_EQ(Points(), 11);
-  EXPECT_EQ(fitter->state().data->back().frequency(), 1e7);
+  EXPECT_EQ(fitter->state().network.data->back().frequency(), 1e7);
   EXPECT_EQ(fitter->SweepModelLinear(3e6, 0.0, 1e7), 1);
   EXPECT_EQ(Points(), 5);  // 0, 3, 6, 9, 12 MHz
-  const PortMatrix& p = fitter->state().data->points()[1];
+  const PortMatrix& p = fitter->state().network.data->points()[1];
   ExpectNear(p.At(1, 0), 2.5 / C(1.0, 3e6 / 1e9));
 }
 
@@ -215,14 +215,14 @@ TEST_F(SweepTest, ListAndOtherFittersFrequencies) {
   }
   EXPECT_EQ(fitter->SweepModelAtDataOf(other.get()), 1);
   EXPECT_EQ(Points(), 4);
-  EXPECT_EQ(fitter->state().data->back().frequency(), 4.0);
+  EXPECT_EQ(fitter->state().network.data->back().frequency(), 4.0);
 }
 
 TEST_F(SweepTest, AdaptiveGridGrowsItsStepOnlyWithinTheBound) {
   const double t = 0.2;  // g = 10, G = 10^0.1
   const double stop = 1e11;
   ASSERT_EQ(fitter->SweepModelAdaptive(t, stop), 1);
-  const auto& points = fitter->state().data->points();
+  const auto& points = fitter->state().network.data->points();
   ASSERT_GT(points.size(), 10u);
   const double h0 = t * 0.25 * 1e9;
   EXPECT_DOUBLE_EQ(points[0].frequency(), h0);
@@ -251,9 +251,9 @@ TEST_F(SweepTest, AdaptiveGridGrowsItsStepOnlyWithinTheBound) {
 }
 
 TEST_F(SweepTest, SymmetricModelFillsTheUpperTriangleFromTheLowerOne) {
-  fitter->state().symmetric = true;
+  fitter->state().network.symmetric = true;
   ASSERT_EQ(fitter->SweepModelLinear(1e8, 1e8, 1e9), 1);
-  for (const PortMatrix& p : fitter->state().data->points()) {
+  for (const PortMatrix& p : fitter->state().network.data->points()) {
     EXPECT_EQ(p.At(0, 1), p.At(1, 0));
     EXPECT_NE(p.At(0, 1), Complex(0.0, 0.0));
   }
@@ -262,8 +262,8 @@ TEST_F(SweepTest, SymmetricModelFillsTheUpperTriangleFromTheLowerOne) {
 TEST_F(SweepTest, AdaptiveSweepStartsAtZeroWhenAsked) {
   fitter->state().settings.addZeroHzPoint = true;
   ASSERT_EQ(fitter->SweepModelAdaptive(0.5, 1e10), 1);
-  EXPECT_EQ(fitter->state().data->front().frequency(), 0.0);
-  ExpectNear(fitter->state().data->front().At(1, 1), 3.5);
+  EXPECT_EQ(fitter->state().network.data->front().frequency(), 0.0);
+  ExpectNear(fitter->state().network.data->front().At(1, 1), 3.5);
   ASSERT_EQ(fitter->SweepModelAdaptive(0.5, -1.0), 1);  // stop below the first point
   EXPECT_EQ(Points(), 1);
 }

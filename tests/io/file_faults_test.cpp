@@ -45,7 +45,7 @@ TEST(WriteFaults, EveryWriterFailsWhenTheDeviceIsFull) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    fitter->state().error.Clear();
+    fitter->state().session.error.Clear();
     LogCapture quiet;
     EXPECT_EQ(c.write(*fitter), 0);
     EXPECT_EQ(Message(*fitter), c.message);
@@ -108,7 +108,7 @@ TEST(ReadTransaction, FailedTouchstoneReadKeepsOnlyWhatTheFormatGivesIt) {
   EXPECT_EQ(Message(fitter), FileMessage(path, ErrorCode::kTouchstoneSyntax));
   EXPECT_EQ(fitter.GetPortCount(), 1);
   EXPECT_EQ(fitter.GetDataType(), kY);
-  EXPECT_EQ(fitter.state().elements, nullptr);
+  EXPECT_EQ(fitter.state().network.elements, nullptr);
   EXPECT_EQ(fitter.GetFileComment(), nullptr);
   EXPECT_FALSE(fitter.HasSampledData());
 }

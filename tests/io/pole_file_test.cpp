@@ -69,8 +69,8 @@ TEST(PoleFile, OnePortYModelWritesItsLinesAndReadsBack) {
                                                " Start: <time>\n Reading from pls file " + path +
                                                " End: <time>\n");
   const FitterState& s = g->state();
-  EXPECT_EQ(s.dataType, kY);
-  EXPECT_EQ(s.impedances, std::vector<double>{50});
+  EXPECT_EQ(s.network.dataType, kY);
+  EXPECT_EQ(s.network.impedances, std::vector<double>{50});
   ASSERT_EQ(s.model->PoleCount(0, 0), 1);
   EXPECT_EQ(s.model->elementPoles[0][0].GetPole(), Complex(1e9, -2e9));
   EXPECT_EQ(s.model->elementPoles[0][0].GetResidue00(), Complex(3, 4));
@@ -119,7 +119,7 @@ TEST(PoleFile, FittedModelsOfRealFilesRoundTrip) {
     cFitParams params;
     params.individualPoles = c.individual;
     auto fitted = FittedRealFile(c.file, params);
-    const FitterState& a = fitted->state();
+    const Network& a = fitted->state().network;
     ASSERT_EQ(a.symmetric, c.symmetric);
     LogCapture quiet;
     const std::string first = dir.Path("first.pls");
@@ -128,10 +128,10 @@ TEST(PoleFile, FittedModelsOfRealFilesRoundTrip) {
 
     auto read = NewFitter();
     ASSERT_EQ(read->ReadPoles(first.c_str()), a.portCount);
-    const FitterState& b = read->state();
+    const Network& b = read->state().network;
     EXPECT_EQ(b.dataType, kS);
     EXPECT_EQ(b.impedances, a.impedances);
-    EXPECT_TRUE(b.settings.individualPoles);
+    EXPECT_TRUE(read->state().settings.individualPoles);
     EXPECT_EQ(b.symmetric, c.symmetric);
     const double low = a.data->front().frequency();
     const double high = a.data->back().frequency();
@@ -142,8 +142,8 @@ TEST(PoleFile, FittedModelsOfRealFilesRoundTrip) {
       EXPECT_EQ(ReadFileBytes(second), ReadFileBytes(first));
     } else {
       // Every element holds its own copy of the common poles.
-      for (const PoleList& poles : b.model->elementPoles) {
-        EXPECT_EQ(poles.size(), a.model->commonPoles.size());
+      for (const PoleList& poles : read->state().model->elementPoles) {
+        EXPECT_EQ(poles.size(), fitted->state().model->commonPoles.size());
       }
     }
   }
@@ -177,14 +177,14 @@ TEST(PoleFile, SymmetricModelWritesMirroredElementsAlike) {
 
   auto g = NewFitter();
   ASSERT_EQ(g->ReadPoles(path.c_str()), 2);
-  EXPECT_TRUE(g->state().symmetric);
+  EXPECT_TRUE(g->state().network.symmetric);
   EXPECT_EQ(LargestDifference(*f, *g, 1e8, 1e10), 0.0);
   // One residue changed by a last digit breaks the symmetry.
   std::string changed = text;
   changed.replace(changed.rfind("1.00000000000000e-01"), 20, "1.00000000000001e-01");
   auto h = NewFitter();
   ASSERT_EQ(h->ReadPoles(dir.Write("asym.pls", changed).c_str()), 2);
-  EXPECT_FALSE(h->state().symmetric);
+  EXPECT_FALSE(h->state().network.symmetric);
 }
 
 // Common poles: when any element has a constant, every element gets a
@@ -219,7 +219,7 @@ TEST(PoleFile, CommonPoleModelGivesEveryElementTheCommonTerms) {
   for (int i = 0; i < 2; ++i) {
     for (int j = 0; j < 2; ++j) EXPECT_EQ(g->state().model->PoleCount(i, j), 1);
   }
-  EXPECT_FALSE(g->state().symmetric);
+  EXPECT_FALSE(g->state().network.symmetric);
   EXPECT_LT(LargestDifference(*f, *g, 1e8, 1e10), 1e-15);
 }
 
@@ -282,8 +282,8 @@ TEST(PoleFile, HeadOfTheFileAndRefusals) {
   ASSERT_EQ(read->ReadPoles(path.c_str()), 1);
   EXPECT_STREQ(read->GetFileComment(), "first line\nsecond line\n");
   // The read sizes the work storage for a later fit.
-  EXPECT_EQ(read->state().work.max_rows(), 1000);
-  EXPECT_EQ(read->state().work.max_cols(), 200);
+  EXPECT_EQ(read->state().workspace.work.max_rows(), 1000);
+  EXPECT_EQ(read->state().workspace.work.max_cols(), 200);
 
   // A fitter with a fit refuses to read; a missing file names itself.
   EXPECT_EQ(read->ReadPoles(path.c_str()), 0);
@@ -297,7 +297,7 @@ TEST(PoleFile, HeadOfTheFileAndRefusals) {
 
   // The port-count probe leaves the file comment alone.
   auto probe = NewFitter();
-  probe->state().fileComment = "kept";
+  probe->state().session.fileComment = "kept";
   const std::pair<const char*, int> heads[] = {
       {"!c\n\n!d\nY 4\nR0:", 4}, {"12\n", 12}, {"1001\n", 0}, {"S\n", 0}};
   for (const auto& [head, n] : heads) {
@@ -347,19 +347,19 @@ struct Snapshot {
 
 Snapshot Take(const cCfit& f) {
   const FitterState& s = f.state();
-  return {s.portCount,
-          s.dataType,
-          s.impedances,
-          s.data.get(),
+  return {s.network.portCount,
+          s.network.dataType,
+          s.network.impedances,
+          s.network.data.get(),
           s.model.get(),
           s.model ? s.model->constant : std::vector<double>{},
-          s.elements.get(),
-          s.elements ? s.elements->DcFlagAt(0, 1, 0, 1) : -1,
+          s.network.elements.get(),
+          s.network.elements ? s.network.elements->DcFlagAt(0, 1, 0, 1) : -1,
           s.settings.individualPoles,
-          s.symmetric,
-          s.fileComment,
-          s.work.max_rows(),
-          s.work.max_cols()};
+          s.network.symmetric,
+          s.session.fileComment,
+          s.workspace.work.max_rows(),
+          s.workspace.work.max_cols()};
 }
 
 // A fitter that holds 2-port Y data with 50 and 75 ohms, a model without
@@ -384,8 +384,8 @@ std::unique_ptr<cCfit> HeldFitter(const ScratchDir& dir) {
   f->SetElementDcOption(0, 0, 1, 0.25);
   FitterState& s = f->state();
   s.settings.individualPoles = false;
-  s.symmetric = false;
-  s.fileComment = "held comment";
+  s.network.symmetric = false;
+  s.session.fileComment = "held comment";
   return f;
 }
 

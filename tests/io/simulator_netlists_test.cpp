@@ -81,14 +81,14 @@ std::unique_ptr<cCfit> FitCase(const SimulatorCase& c) {
     cCfit source;
     EXPECT_GT(source.ReadTouchstone(file.c_str()), 0);
     const FitterState& s = source.state();
-    const int n = s.portCount;
-    const std::vector<double> z = c.impedances.empty() ? *s.impedances : c.impedances;
-    fitter->BeginData(n, s.dataType, z.data());
+    const int n = s.network.portCount;
+    const std::vector<double> z = c.impedances.empty() ? *s.network.impedances : c.impedances;
+    fitter->BeginData(n, s.network.dataType, z.data());
     std::vector<std::vector<double>> rows(static_cast<std::size_t>(n),
                                           std::vector<double>(2 * static_cast<std::size_t>(n)));
     std::vector<double*> pointers;
     for (auto& row : rows) pointers.push_back(row.data());
-    for (const PortMatrix& p : s.data->points()) {
+    for (const PortMatrix& p : s.network.data->points()) {
       const double f = p.frequency();
       const Complex turn = Exp(Complex(0.0, -2.0 * std::numbers::pi * f * c.addedDelay));
       for (int i = 0; i < n; ++i) {
@@ -109,14 +109,14 @@ std::unique_ptr<cCfit> FitCase(const SimulatorCase& c) {
 
 void WriteEvaluation(const cCfit& fitter, const std::string& path) {
   const FitterState& s = fitter.state();
-  const int n = s.portCount;
-  const double low = s.data->front().frequency();
-  const double high = s.data->back().frequency();
+  const int n = s.network.portCount;
+  const double low = s.network.data->front().frequency();
+  const double high = s.network.data->back().frequency();
   constexpr int kPoints = 201;
   std::FILE* out = std::fopen(path.c_str(), "w");
   ASSERT_NE(out, nullptr);
   std::fprintf(out, "ports %d\nz0", n);
-  for (double z : *s.impedances) std::fprintf(out, " %.17g", z);
+  for (double z : *s.network.impedances) std::fprintf(out, " %.17g", z);
   std::fprintf(out, "\npoints %d\n", kPoints);
   for (int k = 0; k < kPoints; ++k) {
     const double f = low + (high - low) * k / (kPoints - 1);
@@ -148,7 +148,7 @@ TEST(SimulatorNetlists, FittedRealFilesGiveCompleteNetlists) {
       EXPECT_EQ(longest, 0.0);
     }
     if (!c.impedances.empty()) {
-      EXPECT_EQ(*s.impedances, c.impedances);
+      EXPECT_EQ(*s.network.impedances, c.impedances);
     }
 
     const std::string stem =

@@ -45,7 +45,7 @@ void ExpectCleanFailure(const ScratchDir& dir, const std::string& bytes, int err
   if (!fitter->HasSampledData()) {
     const std::string good = dir.Write("good.s2p", kValid);
     EXPECT_EQ(fitter->ReadTouchstone(good.c_str()), 2) << Message(*fitter);
-    EXPECT_EQ(fitter->state().data->point_count(), 3);
+    EXPECT_EQ(fitter->state().network.data->point_count(), 3);
   }
 }
 
@@ -67,7 +67,7 @@ TEST(TouchstoneMalformed, TruncatedAtEveryByte) {
           << message;
     } else {
       EXPECT_TRUE(result == 1 || result == 2) << result;
-      EXPECT_GE(fitter->state().data->point_count(), 1);
+      EXPECT_GE(fitter->state().network.data->point_count(), 1);
     }
   }
   // A point cut in the middle fails with the format lines.
@@ -123,9 +123,9 @@ TEST(TouchstoneMalformed, NonNumbersWhereNumbersBelong) {
   LogCapture log;
   const std::string path = dir.Write("w.s1p", "# GHZ S RI\n1 0.5 0\n2 a b\n3 c d\n");
   EXPECT_EQ(fitter->ReadTouchstone(path.c_str()), 1);
-  ASSERT_EQ(fitter->state().data->point_count(), 2);
-  EXPECT_EQ(fitter->state().data->back().frequency(), 3e9);
-  EXPECT_EQ(fitter->state().data->back().At(0, 0), Complex(0, 0));
+  ASSERT_EQ(fitter->state().network.data->point_count(), 2);
+  EXPECT_EQ(fitter->state().network.data->back().frequency(), 3e9);
+  EXPECT_EQ(fitter->state().network.data->back().At(0, 0), Complex(0, 0));
   const std::string bad = "\n Bad line encountered ! Line ignored \n\n";
   EXPECT_NE(log.text().find(bad + bad + "\n2 data points"), std::string::npos) << log.text();
   // Infinite and not-a-number words convert like %le does.

@@ -60,7 +60,7 @@ cFitParams Unsymmetrised() {
 }
 
 Complex At(cCfit& fitter, int point, int i, int j) {
-  return fitter.state().data->points()[static_cast<std::size_t>(point)].At(i, j);
+  return fitter.state().network.data->points()[static_cast<std::size_t>(point)].At(i, j);
 }
 
 struct Probe {
@@ -155,18 +155,18 @@ TEST(TouchstoneReader, LayoutsValuesAndFailures) {
     if (c.result == 0) {
       EXPECT_EQ(Message(*fitter), r.path + ":\n" + FitErrorText(c.error));
       EXPECT_FALSE(fitter->HasSampledData());
-      EXPECT_EQ(fitter->state().elements, nullptr);
+      EXPECT_EQ(fitter->state().network.elements, nullptr);
       // The fitter reads the next file as a fresh one would.
       EXPECT_EQ(ReadText(*fitter, dir, "# GHZ S RI\n1 0.5 0\n").result, 1);
       continue;
     }
-    EXPECT_NE(fitter->state().elements, nullptr);
+    EXPECT_NE(fitter->state().network.elements, nullptr);
     for (const Probe& p : c.probes) {
       EXPECT_NEAR(At(*fitter, p.point, p.i, p.j).re, p.value.re, p.tolerance) << p.point;
       EXPECT_NEAR(At(*fitter, p.point, p.i, p.j).im, p.value.im, p.tolerance) << p.point;
     }
     if (c.lastFrequency != 0) {
-      EXPECT_EQ(fitter->state().data->back().frequency(), c.lastFrequency);
+      EXPECT_EQ(fitter->state().network.data->back().frequency(), c.lastFrequency);
     }
   }
 }
@@ -201,8 +201,8 @@ TEST(TouchstoneReader, EquivalentTextsReadTheSame) {
     const int n = ReadText(*first, dir, a, "a.snp").result;
     ASSERT_GT(n, 0);
     ASSERT_EQ(ReadText(*second, dir, b, "b.snp").result, n) << Message(*second);
-    const auto& pa = first->state().data->points();
-    const auto& pb = second->state().data->points();
+    const auto& pa = first->state().network.data->points();
+    const auto& pb = second->state().network.data->points();
     ASSERT_EQ(pa.size(), pb.size());
     for (std::size_t k = 0; k < pa.size(); ++k) {
       EXPECT_EQ(pa[k].frequency(), pb[k].frequency());
@@ -251,7 +251,7 @@ TEST(TouchstoneReader, OptionLineWordsPrefixesAndDefaults) {
     EXPECT_EQ(r.result, c.error == 0 ? 1 : 0);
     EXPECT_EQ(fitter->GetDataType(), c.dataType);
     if (c.error == 0) {
-      EXPECT_EQ(fitter->state().data->front().frequency(), c.scale);
+      EXPECT_EQ(fitter->state().network.data->front().frequency(), c.scale);
       EXPECT_EQ(r.log, CountLine(1));
     } else {
       EXPECT_EQ(Message(*fitter), r.path + ":\n" + FitErrorText(c.error));
@@ -278,10 +278,10 @@ TEST(TouchstoneReader, ReferenceImpedancesPerPort) {
     const Read r = ReadText(*fitter, dir, std::string(option) + "\n" + k3Port);
     ASSERT_EQ(r.result, expected.empty() ? 0 : 3);
     if (!expected.empty()) {
-      EXPECT_EQ(*fitter->state().impedances, expected);
+      EXPECT_EQ(*fitter->state().network.impedances, expected);
     } else {
       EXPECT_EQ(Message(*fitter), r.path + ":\n" + FitErrorText(1001));
-      EXPECT_FALSE(fitter->state().impedances.has_value());
+      EXPECT_FALSE(fitter->state().network.impedances.has_value());
     }
   }
 
@@ -292,7 +292,7 @@ TEST(TouchstoneReader, ReferenceImpedancesPerPort) {
   const std::string point = "\n1 0.5 0 0.1 0 0.1 0 0.5 0\n";
   auto fitter = NewFitter();
   ASSERT_EQ(ReadText(*fitter, dir, many + point).result, 2) << Message(*fitter);
-  EXPECT_EQ(*fitter->state().impedances, (std::vector<double>{1, 2}));
+  EXPECT_EQ(*fitter->state().network.impedances, (std::vector<double>{1, 2}));
   std::string junk = "# GHZ S RI";
   for (int k = 1; k <= 13; ++k) junk += " R" + std::to_string(k) + " " + std::to_string(k);
   EXPECT_EQ(ReadText(*NewFitter(), dir, junk + " junk" + point).result, 2);
@@ -336,8 +336,8 @@ TEST(TouchstoneReader, MissingUndetectableAndRefusedReads) {
   EXPECT_EQ(log.text(), "");
   auto fitted = NewFitter();
   FitterState& s = fitted->state();
-  s.portCount = 1;
-  s.dataType = kS;
+  s.network.portCount = 1;
+  s.network.dataType = kS;
   s.ResetElementTable();
   s.model = std::make_unique<FittedModel>();
   s.model->n = 1;
@@ -381,8 +381,8 @@ TEST(TouchstoneReader, HeaderCommentAndStoringSettings) {
   EXPECT_EQ(fitter->state().settings.upperBandFrequency, 2e7);
   auto three = NewFitter(params);
   ASSERT_EQ(ReadText(*three, dir, "# HZ S RI\n" + k3Port).result, 3);
-  EXPECT_EQ(three->state().work.max_rows(), 6);
-  EXPECT_EQ(three->state().work.max_cols(), 6);
+  EXPECT_EQ(three->state().workspace.work.max_rows(), 6);
+  EXPECT_EQ(three->state().workspace.work.max_cols(), 6);
 
   // Point reduction logs its line after the count line.
   cFitParams reduce;

@@ -95,10 +95,10 @@ std::string DataFolder() {
 void Dump(const FitterState& state, const std::string& path) {
   std::FILE* out = std::fopen(path.c_str(), "w");
   ASSERT_NE(out, nullptr) << path;
-  std::fprintf(out, "ports %d\ntype %d\nz0", state.portCount, state.dataType);
-  for (double z : *state.impedances) std::fprintf(out, " %.17g", z);
+  std::fprintf(out, "ports %d\ntype %d\nz0", state.network.portCount, state.network.dataType);
+  for (double z : *state.network.impedances) std::fprintf(out, " %.17g", z);
   std::fprintf(out, "\n");
-  for (const PortMatrix& point : state.data->points()) {
+  for (const PortMatrix& point : state.network.data->points()) {
     std::fprintf(out, "%.17g", point.frequency());
     for (int i = 0; i < point.order(); ++i) {
       for (int j = 0; j < point.order(); ++j) {
@@ -147,10 +147,10 @@ TEST(TouchstoneRealFiles, EachFileReadsOrFailsAsExpected) {
     EXPECT_EQ(fitter->GetDataType(), file.dataType);
     if (file.result != 0) {
       EXPECT_EQ(fitter->GetErrorMessage(), nullptr) << Message(*fitter);
-      ASSERT_NE(fitter->state().data, nullptr);
-      EXPECT_EQ(fitter->state().data->point_count(), file.points);
-      ASSERT_TRUE(fitter->state().impedances.has_value());
-      EXPECT_EQ(fitter->state().impedances->at(0), file.impedance);
+      ASSERT_NE(fitter->state().network.data, nullptr);
+      EXPECT_EQ(fitter->state().network.data->point_count(), file.points);
+      ASSERT_TRUE(fitter->state().network.impedances.has_value());
+      EXPECT_EQ(fitter->state().network.impedances->at(0), file.impedance);
       EXPECT_NE(log.text().find("\n" + std::to_string(file.points) + " data points were read"),
                 std::string::npos);
       if (!dump.empty()) Dump(fitter->state(), dump);
@@ -165,17 +165,17 @@ TEST(TouchstoneRealFiles, EachFileReadsOrFailsAsExpected) {
                                     [&](const EngineOnlyFile& e) { return e.name == file.name; });
     if (only != std::end(kEngineOnly)) {
       ASSERT_EQ(enginePorts, only->ports) << Message(*engine);
-      EXPECT_EQ(engine->state().data->point_count(), only->points);
-      EXPECT_EQ(engine->state().impedances->at(0), only->impedance);
+      EXPECT_EQ(engine->state().network.data->point_count(), only->points);
+      EXPECT_EQ(engine->state().network.impedances->at(0), only->impedance);
       if (!dump.empty()) Dump(engine->state(), dump);
       continue;
     }
     ASSERT_EQ(enginePorts, file.result);
     EXPECT_EQ(Message(*engine), Message(*fitter));
     if (file.result == 0) continue;
-    EXPECT_EQ(*engine->state().impedances, *fitter->state().impedances);
-    const auto& a = engine->state().data->points();
-    const auto& b = fitter->state().data->points();
+    EXPECT_EQ(*engine->state().network.impedances, *fitter->state().network.impedances);
+    const auto& a = engine->state().network.data->points();
+    const auto& b = fitter->state().network.data->points();
     ASSERT_EQ(a.size(), b.size());
     for (std::size_t k = 0; k < a.size(); ++k) {
       EXPECT_EQ(a[k].frequency(), b[k].frequency());

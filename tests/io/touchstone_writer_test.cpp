@@ -151,7 +151,7 @@ TEST(TouchstoneWriter, FormatsAndTheZeroElementInDb) {
   auto back = NewFitter(params);
   LogCapture log;
   ASSERT_EQ(back->ReadTouchstone(db.c_str()), 1);
-  EXPECT_NEAR(Abs(back->state().data->front().At(0, 0)), 1e-10, 1e-25);
+  EXPECT_NEAR(Abs(back->state().network.data->front().At(0, 0)), 1e-10, 1e-25);
 }
 
 TEST(TouchstoneWriter, OutputCommentLines) {
@@ -278,8 +278,8 @@ TEST(TouchstoneRoundTrip, EveryLayoutAndFormatComesBackWithinThePrintedPrecision
         LogCapture log;
         ASSERT_EQ(reader->ReadTouchstone(path.c_str()), n) << Message(*reader) << log.text();
         EXPECT_EQ(reader->GetDataType(), type);
-        EXPECT_EQ(*reader->state().impedances, impedances);
-        const auto& points = reader->state().data->points();
+        EXPECT_EQ(*reader->state().network.impedances, impedances);
+        const auto& points = reader->state().network.data->points();
         ASSERT_EQ(points.size(), frequencies.size());
         for (std::size_t k = 0; k < points.size(); ++k) {
           EXPECT_NEAR(points[k].frequency(), frequencies[k], 1e-15 * frequencies[k]);
