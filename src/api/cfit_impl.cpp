@@ -276,6 +276,7 @@ void cCfit::BeginData(int portCount, int dataType, const double* impedances) {
     const bool size = portCount >= 1 && portCount <= kMaxPortCount;
     if (Admit(state_, Operation::kBeginData, size)) {
       cfit::BeginData(state_, portCount, dataType, impedances);
+      state_.session.dataMargins = MarginList{};
     }
     return 0;
   });
@@ -427,6 +428,11 @@ int cCfit::WriteSubcircuit(const char* fileName) {
 
 int cCfit::ConvertDataType(int target) {
   return Guarded(0, std::nullopt, [&] {
+    // The data's margin list goes once the types are found convertible.
+    const int from = state_.network.dataType;
+    if (target != from && ConvertibleTypes(from, target, state_.network.portCount).ok()) {
+      state_.session.dataMargins = MarginList{};
+    }
     return Recorded(state_.session.error, cfit::ConvertDataType(state_, target, RunContext()));
   });
 }
@@ -466,8 +472,11 @@ int cCfit::GetElementPolesResidues(int i, int j, double* poles, double* residues
 int cCfit::DefineModel(int portCount, int dataType, const double* referenceImpedances,
                        bool symmetric) {
   return Guarded(0, std::nullopt, [&] {
-    return Recorded(state_.session.error,
-                    cfit::DefineModel(state_, portCount, dataType, referenceImpedances, symmetric));
+    const Status defined =
+        cfit::DefineModel(state_, portCount, dataType, referenceImpedances, symmetric);
+    // The new model replaces the data, and with them their margin list.
+    if (defined.ok()) state_.session.dataMargins = MarginList{};
+    return Recorded(state_.session.error, defined);
   });
 }
 
@@ -525,7 +534,7 @@ int cCfit::CheckModelPassivity(double* largestMeasure, double* frequency) {
 // The previous list is dropped first, whatever the outcome.
 int cCfit::GetDataPassivityMargins() {
   return Guarded(0, std::nullopt, [&] {
-    MarginList& list = state_.passivity.dataMargins;
+    MarginList& list = state_.session.dataMargins;
     list = MarginList{};
     if (!Admit(state_, Operation::kGetDataPassivityMargins)) return 0;
     Result<PassivityCurve> margins =
@@ -538,7 +547,7 @@ int cCfit::GetDataPassivityMargins() {
 
 int cCfit::GetModelPassivityMargins() {
   return Guarded(0, std::nullopt, [&] {
-    MarginList& list = state_.passivity.modelMargins;
+    MarginList& list = state_.session.modelMargins;
     list = MarginList{};
     if (!Admit(state_, Operation::kGetModelPassivityMargins)) return 0;
     Result<PassivityCurve> margins =
@@ -562,19 +571,19 @@ int PutMargin(const PassivityPoint* point, double* frequency, double* margin) {
 }  // namespace
 
 int cCfit::GetFirstDataMargin(double* frequency, double* margin) {
-  return PutMargin(FirstMargin(state_.passivity.dataMargins), frequency, margin);
+  return PutMargin(FirstMargin(state_.session.dataMargins), frequency, margin);
 }
 
 int cCfit::GetNextDataMargin(double* frequency, double* margin) {
-  return PutMargin(NextMargin(state_.passivity.dataMargins), frequency, margin);
+  return PutMargin(NextMargin(state_.session.dataMargins), frequency, margin);
 }
 
 int cCfit::GetFirstModelMargin(double* frequency, double* margin) {
-  return PutMargin(FirstMargin(state_.passivity.modelMargins), frequency, margin);
+  return PutMargin(FirstMargin(state_.session.modelMargins), frequency, margin);
 }
 
 int cCfit::GetNextModelMargin(double* frequency, double* margin) {
-  return PutMargin(NextMargin(state_.passivity.modelMargins), frequency, margin);
+  return PutMargin(NextMargin(state_.session.modelMargins), frequency, margin);
 }
 
 // The conductances need a symmetric source (data: error 20, model: 19, also
@@ -635,6 +644,7 @@ int cCfit::GetModelMutualConductance(int i, int j, double frequency, double* re,
 int cCfit::EnforceDataPassivity(double threshold) {
   return Guarded(0, ErrorCode::kDataEnforcementFailed, [&] {
     if (!Admit(state_, Operation::kEnforceDataPassivity)) return 0;
+    state_.session.dataMargins = MarginList{};
     return Recorded(state_.session.error,
                     cfit::EnforceDataPassivity(state_, threshold, RunContext()));
   });
@@ -646,6 +656,11 @@ int cCfit::EnforceModelPassivity(double threshold) {
     const RunContext context;
     context.Banner(" ************* Passivity enforcement ******\n");
     if (!Admit(state_, Operation::kEnforceModelPassivity)) return 0;
+    // The model's margin list goes once the enforcement has the room to
+    // run (2N rows and columns of the working set).
+    const long long twoN = 2LL * state_.model->n;
+    const WorkingSet& work = state_.workspace.work;
+    if (twoN <= work.max_rows() && twoN <= work.max_cols()) state_.session.modelMargins = {};
     return Recorded(state_.session.error, cfit::EnforceModelPassivity(state_, threshold, context));
   });
 }
@@ -657,14 +672,14 @@ int cCfit::GetEnforcedAccuracy(double*** rms, double*** largest) {
   return Guarded(0, std::nullopt, [&] {
     if (!Admit(state_, Operation::kGetEnforcedAccuracy)) return 0;
     if (state_.network.data->port_count() != state_.model->n) return 0;
-    PassivityState& p = state_.passivity;
-    ComputeEnforcedAccuracy(ViewOf(state_), *state_.network.data, p.accuracyRms, p.accuracyLargest);
+    HostSession& s = state_.session;
+    ComputeEnforcedAccuracy(ViewOf(state_), *state_.network.data, s.accuracyRms, s.accuracyLargest);
     if (rms == nullptr || largest == nullptr) {
-      LogEnforcedAccuracy(p.accuracyRms, p.accuracyLargest, RunContext());
+      LogEnforcedAccuracy(s.accuracyRms, s.accuracyLargest, RunContext());
       return 1;
     }
-    *rms = p.accuracyRms.rows.data();
-    *largest = p.accuracyLargest.rows.data();
+    *rms = s.accuracyRms.rows.data();
+    *largest = s.accuracyLargest.rows.data();
     return 1;
   });
 }

@@ -102,7 +102,8 @@ struct Workspace {
 // What belongs to the host's conversation with the fitter and nothing to the
 // engine: the error slot, the progress cell and cancel byte handed to the
 // host, the file and output comments, and the data point walk with the
-// record it hands out. Only the facade (src/api) touches it; engine routines
+// record it hands out, the margin lists and the accuracy matrices. Only the
+// facade (src/api) touches it; engine routines
 // get a RunContext and return their failures.
 struct HostSession {
   ErrorSlot error;
@@ -117,6 +118,13 @@ struct HostSession {
   // Point walk for GetFirstDataPoint / GetNextDataPoint.
   std::optional<std::size_t> dataCursor;
   DataPointExport exportRecord;
+  // The passivity margin lists of the data and of the model with their
+  // walks; the facade drops a list when what it describes changes.
+  MarginList dataMargins;
+  MarginList modelMargins;
+  // The model's accuracy against the data, handed to the host as row arrays.
+  HostMatrix accuracyRms;
+  HostMatrix accuracyLargest;
 };
 
 // The whole state of one fitter. cCfit owns one; engine routines take the
@@ -127,7 +135,7 @@ struct FitterState {
   std::unique_ptr<FittedModel> model;
   Settings settings;
   Workspace workspace;
-  // Passivity curves, margin lists, conductance and accuracy matrices.
+  // The model check curve and the cached conductance matrices.
   PassivityState passivity;
   HostSession session;
 

@@ -36,7 +36,6 @@ void BeginData(FitterState& state, int portCount, int dataType, const double* im
   state.network.dataType = dataType;
   state.network.elements = std::move(table);
   state.ReplaceData(std::move(set));
-  state.passivity.dataMargins = MarginList{};
 }
 
 bool AddDataPoint(FitterState& state, const DataPointRecord* record) {

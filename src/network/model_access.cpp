@@ -129,7 +129,6 @@ Status DefineModel(FitterState& state, int portCount, int dataType,
   state.network.symmetric = symmetric;
   state.network.elements = std::move(table);
   state.ReplaceData(nullptr);
-  state.passivity.dataMargins = MarginList{};
   state.model = std::move(model);
   return Success();
 }

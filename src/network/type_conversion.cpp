@@ -80,15 +80,18 @@ void LogSingularPoints(int count, int points, double firstFrequency, const RunCo
                 " points, first at ", firstFrequency, " Hz ***\n");
 }
 
+Status ConvertibleTypes(int from, int target, int portCount) {
+  if (target < kS || target > kABCD) return ErrorCode::kCannotTransform;
+  if (!IsSyz(from)) return ErrorCode::kCannotTransform;
+  if (target == kABCD && (from != kS || portCount != 2)) return ErrorCode::kAbcdNeedsTwoPort;
+  return Success();
+}
+
 Status ConvertDataType(FitterState& state, int target, const RunContext& context) {
   const int from = state.network.dataType;
   if (target == from) return Success();
-  if (target < kS || target > kABCD) return ErrorCode::kCannotTransform;
-  if (!IsSyz(from)) return ErrorCode::kCannotTransform;
-  if (target == kABCD && (from != kS || state.network.portCount != 2))
-    return ErrorCode::kAbcdNeedsTwoPort;
-
-  state.passivity.dataMargins = MarginList{};
+  const Status convertible = ConvertibleTypes(from, target, state.network.portCount);
+  if (!convertible.ok()) return convertible;
   if (!state.HasFit()) {
     // What an unfinished fit leaves behind is its working pole list.
     state.workspace.fit.working.clear();

@@ -163,7 +163,6 @@ Status PostFit(FitterState& state, double threshold, const RunContext& context) 
     return Failure::Silent();
   }
   const Snapshot snapshot{state.model->constant, state.model->elementPoles};
-  state.passivity.modelMargins = MarginList{};
   state.passivity.checkCurve.clear();
   const int tries = TriesForMode(state.settings.enforcementMode);
   int result = 0;
@@ -220,7 +219,6 @@ void ConvertSharedPoles(FitterState& state) {
 }
 
 Status EnforceDataPassivity(FitterState& state, double threshold, const RunContext& context) {
-  state.passivity.dataMargins = MarginList{};
   int result = -1;
   try {
     result = RunLoop(state, state.network.dataType == kS ? LoopKind::kPriorS : LoopKind::kPriorYZ,

@@ -58,23 +58,23 @@ TEST(ConvertDataType, RefusalsComeInOrderAndChangeNothing) {
     auto f = NewFitter();
     const CMatrix m(static_cast<std::size_t>(c.ports * c.ports), C(0.1, 0.05));
     LoadData(*f, c.ports, c.type, std::vector<double>(c.ports, 50.0), {m});
-    f->state().passivity.dataMargins.points.resize(3);
+    f->state().session.dataMargins.points.resize(3);
     EXPECT_EQ(f->ConvertDataType(c.target), 0);
     EXPECT_EQ(Message(*f), c.message);
     EXPECT_EQ(f->GetDataType(), c.type);
     EXPECT_EQ(PointValues(*f, 0), m);
-    EXPECT_EQ(f->state().passivity.dataMargins.points.size(), 3u);
+    EXPECT_EQ(f->state().session.dataMargins.points.size(), 3u);
   }
 }
 
 TEST(ConvertDataType, NoDataNoFitRecords6AfterDroppingMarginsAndWorkingPoles) {
   auto f = NewFitter();
   ASSERT_EQ(f->DefineModel(1, kS, nullptr, false), 1);  // a model without poles, no data
-  f->state().passivity.dataMargins.points.resize(2);
+  f->state().session.dataMargins.points.resize(2);
   f->state().workspace.fit.working.resize(4);
   EXPECT_EQ(f->ConvertDataType(kY), 0);
   EXPECT_EQ(Message(*f), "No sampled data available");
-  EXPECT_TRUE(f->state().passivity.dataMargins.points.empty());
+  EXPECT_TRUE(f->state().session.dataMargins.points.empty());
   EXPECT_TRUE(f->state().workspace.fit.working.empty());
   EXPECT_EQ(f->GetDataType(), kS);
 }
