@@ -127,9 +127,10 @@ struct HostSession {
   HostMatrix accuracyLargest;
 };
 
-// The whole state of one fitter. cCfit owns one; engine routines take the
-// parts they need (network, model, settings, workspace, passivity), so that a
-// test can build a state and run one routine on it.
+// The whole state of one fitter. cCfit owns one. Engine routines take the
+// state and reach only its engine parts (network, model, settings, workspace,
+// passivity), so that a test can build a state and run one routine on it;
+// the facade alone reaches the host session.
 struct FitterState {
   Network network;
   std::unique_ptr<FittedModel> model;
