@@ -51,14 +51,14 @@ std::unique_ptr<cCfit> Make(bool individual) {
 // `coupling` times it on the off-diagonal ones.
 std::unique_ptr<cCfit> Tiled(const cCfit& source, int copies, double coupling, bool individual) {
   auto f = Make(individual);
-  const int n = source.state().portCount;
+  const int n = source.state().network.portCount;
   const int big = n * copies;
   std::vector<double> z(static_cast<std::size_t>(big), 50.0);
   f->BeginData(big, 1, z.data());
   std::vector<double> storage(static_cast<std::size_t>(2 * big * big));
   std::vector<double*> rows(static_cast<std::size_t>(big));
   for (int i = 0; i < big; ++i) rows[i] = storage.data() + 2 * big * i;
-  for (const cfit::PortMatrix& p : source.state().data->points()) {
+  for (const cfit::PortMatrix& p : source.state().network.data->points()) {
     DataPointRecord r{p.frequency(), rows.data()};
     for (int i = 0; i < big; ++i) {
       for (int j = 0; j < big; ++j) {
@@ -80,10 +80,10 @@ Result Measure(cCfit& f) {
   r.ok = f.Fit();
   r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const cfit::FitterState& s = f.state();
-  const int n = s.portCount;
+  const int n = s.network.portCount;
   r.ports = n;
-  r.points = s.data->point_count();
-  r.elements = s.settings.individualPoles ? (s.symmetric ? n * (n + 1) / 2 : n * n) : 1;
+  r.points = s.network.data->point_count();
+  r.elements = s.settings.individualPoles ? (s.network.symmetric ? n * (n + 1) / 2 : n * n) : 1;
   if (!f.HasFit()) return r;
   auto order = [](const cfit::PoleList& list) {
     int count = 0;
@@ -96,7 +96,7 @@ Result Measure(cCfit& f) {
     r.poles = order(s.model->commonPoles);
   }
   double diff2 = 0.0, norm2 = 0.0;
-  for (const cfit::PortMatrix& p : s.data->points()) {
+  for (const cfit::PortMatrix& p : s.network.data->points()) {
     for (int i = 0; i < n; ++i) {
       for (int j = 0; j < n; ++j) {
         const Complex v = p.At(i, j);

@@ -40,9 +40,9 @@ std::unique_ptr<cCfit> Make(bool individual) {
 double RelativeRms(const cCfit& f) {
   const cfit::FitterState& s = f.state();
   double diff = 0.0, norm = 0.0;
-  for (const cfit::PortMatrix& p : s.data->points()) {
-    for (int i = 0; i < s.portCount; ++i) {
-      for (int j = 0; j < s.portCount; ++j) {
+  for (const cfit::PortMatrix& p : s.network.data->points()) {
+    for (int i = 0; i < s.network.portCount; ++i) {
+      for (int j = 0; j < s.network.portCount; ++j) {
         const double e = cfit::Abs(cfit::EvaluateElement(s, i, j, p.frequency()) - p.At(i, j));
         diff += e * e;
         norm += p.At(i, j).re * p.At(i, j).re + p.At(i, j).im * p.At(i, j).im;
@@ -71,7 +71,8 @@ void PoleSpan(const cCfit& f, double* low, double* high) {
 // the frequency and N x N (re, im) doubles.
 void Dump(const cCfit& f, double low, double high, const fs::path& path) {
   std::ofstream out(path, std::ios::binary);
-  const int32_t n = f.state().portCount, count = kDensePoints, type = f.state().dataType;
+  const int32_t n = f.state().network.portCount, count = kDensePoints,
+                type = f.state().network.dataType;
   out.write(reinterpret_cast<const char*>(&n), sizeof n);
   out.write(reinterpret_cast<const char*>(&count), sizeof count);
   out.write(reinterpret_cast<const char*>(&type), sizeof type);
@@ -94,12 +95,12 @@ void Dump(const cCfit& f, double low, double high, const fs::path& path) {
 
 std::unique_ptr<cCfit> Tiled(const cCfit& source, int copies, bool individual) {
   auto f = Make(individual);
-  const int n = source.state().portCount, big = n * copies;
+  const int n = source.state().network.portCount, big = n * copies;
   f->BeginData(big, 1, nullptr);
   std::vector<double> storage(static_cast<std::size_t>(2 * big * big));
   std::vector<double*> rows(static_cast<std::size_t>(big));
   for (int i = 0; i < big; ++i) rows[i] = storage.data() + 2 * big * i;
-  for (const cfit::PortMatrix& p : source.state().data->points()) {
+  for (const cfit::PortMatrix& p : source.state().network.data->points()) {
     DataPointRecord r{p.frequency(), rows.data()};
     for (int i = 0; i < big; ++i) {
       for (int j = 0; j < big; ++j) {
@@ -142,8 +143,8 @@ void Run(cCfit& f, const std::string& name, bool individual, const fs::path& dum
   PoleSpan(f, &low, &high);
   Dump(f, low, high, dump / (name + "." + mode + ".after.bin"));
   std::printf("| %s | %s | %d | %.4f | %.4g | %.4f | %d | %.4g | %.3g | %.3g |\n", name.c_str(),
-              mode, f.state().portCount, checkSeconds, measure, enforceSeconds, result, after,
-              rmsBefore, RelativeRms(f));
+              mode, f.state().network.portCount, checkSeconds, measure, enforceSeconds, result,
+              after, rmsBefore, RelativeRms(f));
   std::fflush(stdout);
 }
 
@@ -172,7 +173,8 @@ int main(int argc, char** argv) {
       auto f = Make(individual);
       std::ostringstream log;
       cfit::runlog::SetSink(&log);
-      const bool read = f->ReadTouchstone(path.c_str()) != 0 && f->state().data->point_count() > 1;
+      const bool read =
+          f->ReadTouchstone(path.c_str()) != 0 && f->state().network.data->point_count() > 1;
       cfit::runlog::SetSink(nullptr);
       if (read) Run(*f, path.filename().string(), individual, dump);
     }

@@ -95,7 +95,7 @@ void BM_ReadTouchstone(benchmark::State& state, const BenchFile* file) {
     cfit::cCfit fitter;
     fitter.Init(&params);
     const int ports = fitter.ReadTouchstone(path.c_str());
-    if (ports != file->ports || fitter.state().data->point_count() != file->points) {
+    if (ports != file->ports || fitter.state().network.data->point_count() != file->points) {
       state.SkipWithError("the generated file did not read back");
       break;
     }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "api/file_operations.h"
+#include "api/operation_table.h"
 #include "data/data_loading.h"
 #include "data/data_queries.h"
 #include "fit/fit_driver.h"
@@ -43,11 +44,16 @@ void Put(double* out, double value) {
 // The element (i, j) of the data is one the data queries and conductances
 // read: data present with the fitter's port count, both indices in 0..N-1.
 bool DataElement(const FitterState& state, int i, int j) {
-  const int n = state.portCount;
-  return state.HasPoints() && state.data->port_count() == n && i >= 0 && j >= 0 && i < n && j < n;
+  const int n = state.network.portCount;
+  return state.HasPoints() && state.network.data->port_count() == n && i >= 0 && j >= 0 && i < n &&
+         j < n;
 }
 
-bool HasModel(const FitterState& state) { return state.HasFit() && state.model != nullptr; }
+// Both indices name an element of the fitted model.
+bool ModelElement(const FitterState& state, int i, int j) {
+  const int n = state.model != nullptr ? state.model->n : 0;
+  return i >= 0 && j >= 0 && i < n && j < n;
+}
 
 }  // namespace
 
@@ -56,7 +62,7 @@ R cCfit::Guarded(R failure, std::optional<ErrorCode> internalCode, F&& body) noe
   try {
     return body();
   } catch (const InternalFault&) {
-    if (internalCode.has_value()) state_.error.Record(*internalCode);
+    if (internalCode.has_value()) state_.session.error.Record(*internalCode);
     return failure;
   } catch (...) {
     return failure;
@@ -68,12 +74,12 @@ R cCfit::Guarded(R failure, std::optional<ErrorCode> internalCode, F&& body) noe
 
 bool cCfit::Init(cFitParams* params) {
   const cFitParams p = params != nullptr ? *params : cFitParams{};
-  state_.work.Release();
-  const long long twoN = 2LL * state_.portCount;
+  state_.workspace.work.Release();
+  const long long twoN = 2LL * state_.network.portCount;
   const long long rows = std::max(2LL * p.maxFrequencyPoints + 2, twoN);
   const long long cols = std::max(2LL * p.maxColumns + 2, twoN);
   if (rows < 1 || cols < 1) return false;
-  if (!state_.work.Allocate(rows, cols)) return false;
+  if (!state_.workspace.work.Allocate(rows, cols)) return false;
 
   Settings& s = state_.settings;
   s.individualPoles = p.individualPoles;
@@ -82,7 +88,7 @@ bool cCfit::Init(cFitParams* params) {
   s.reducePoints = p.reducePoints;
   s.poleRatioBound = p.poleRatioBound;
   // The setting replaces a bound a reactive top raised.
-  state_.fit.poleRatioBound.reset();
+  state_.workspace.fit.poleRatioBound.reset();
   s.symmetryTolerance = p.symmetryTolerance;
   s.addZeroHzPoint = p.addZeroHzPoint;
   s.prepareSData = p.prepareSData;
@@ -95,21 +101,21 @@ bool cCfit::Init(cFitParams* params) {
 }
 
 bool cCfit::HasFit() { return state_.HasFit(); }
-bool cCfit::HasSampledData() { return state_.data != nullptr; }
-bool cCfit::IsMixedMode() { return state_.mixedMode; }
+bool cCfit::HasSampledData() { return state_.network.data != nullptr; }
+bool cCfit::IsMixedMode() { return state_.network.mixedMode; }
 
 int cCfit::SetMixedModeFlag() {
-  if (state_.portCount != 4) return 0;
-  state_.mixedMode = true;
+  if (!Admit(state_, Operation::kSetMixedModeFlag)) return 0;
+  state_.network.mixedMode = true;
   return 1;
 }
 
 int cCfit::SetStandardModeFlag() {
-  state_.mixedMode = false;
+  state_.network.mixedMode = false;
   return 1;
 }
 
-bool cCfit::IsSymmetric() { return state_.symmetric; }
+bool cCfit::IsSymmetric() { return state_.network.symmetric; }
 
 int cCfit::SetEnforcementMode(int mode) {
   state_.settings.enforcementMode = mode;
@@ -118,57 +124,56 @@ int cCfit::SetEnforcementMode(int mode) {
 
 void cCfit::SetTimeStep(double seconds) { state_.settings.timeStep = seconds; }
 
-int cCfit::GetDataType() { return state_.dataType; }
-int cCfit::GetPortCount() { return state_.portCount; }
+int cCfit::GetDataType() { return state_.network.dataType; }
+int cCfit::GetPortCount() { return state_.network.portCount; }
 
 const double* cCfit::GetReferenceImpedances() {
-  return state_.impedances.has_value() ? state_.impedances->data() : nullptr;
+  return state_.network.impedances.has_value() ? state_.network.impedances->data() : nullptr;
 }
 
 int cCfit::SetReferenceImpedance(double impedance) {
   return Guarded(0, std::nullopt, [&] {
-    const std::vector<double> values(static_cast<std::size_t>(std::max(state_.portCount, 0)),
-                                     impedance);
+    const std::vector<double> values(
+        static_cast<std::size_t>(std::max(state_.network.portCount, 0)), impedance);
     return ChangeReferenceImpedances(values.data());
   });
 }
 
-const double* cCfit::GetProgress() { return &state_.progress; }
+const double* cCfit::GetProgress() { return &state_.session.progress; }
 
 char* cCfit::SetCancelFlag(char* flag) {
-  state_.cancelFlag = flag;
+  state_.session.cancelFlag = flag;
   return flag;
 }
 
-const char* cCfit::GetErrorMessage() { return state_.error.message(); }
+const char* cCfit::GetErrorMessage() { return state_.session.error.message(); }
 
 const char* cCfit::GetFileComment() {
-  return state_.fileComment.has_value() ? state_.fileComment->c_str() : nullptr;
+  return state_.session.fileComment.has_value() ? state_.session.fileComment->c_str() : nullptr;
 }
 
 const char* cCfit::SetOutputComment(const char* text) {
-  state_.outputComment = text;
+  state_.session.outputComment = text;
   return text;
 }
 
 // An index at or beyond N names no element: refused with 45 (a negative one
 // addresses every element).
 int cCfit::SetElementDcOption(int flag, int i, int j, double value) {
-  if (state_.elements == nullptr) return 0;
+  if (!Admit(state_, Operation::kSetElementDcOption)) return 0;
   if (flag != 0 && flag != 1) return 0;
-  if (i >= state_.elements->port_count() || j >= state_.elements->port_count()) {
-    return state_.error.Record(ErrorCode::kInvalidArguments);
+  if (i >= state_.network.elements->port_count() || j >= state_.network.elements->port_count()) {
+    return state_.session.error.Record(ErrorCode::kInvalidArguments);
   }
   const bool symmetric = CheckSymmetry(nullptr, nullptr);
-  state_.elements->SetDcOption(flag, i, j, value, symmetric);
+  state_.network.elements->SetDcOption(flag, i, j, value, symmetric);
   return 1;
 }
 
 int cCfit::SetElementAsymptote(int mode, int i, int j, double value) {
-  if (state_.dataType == kNoData) return 0;
-  if (state_.elements == nullptr) return 0;
+  if (!Admit(state_, Operation::kSetElementAsymptote)) return 0;
   bool allowed = false;
-  switch (state_.dataType) {
+  switch (state_.network.dataType) {
     case kS: allowed = mode == 0 || mode == 1; break;
     case kY:
     case kZ: allowed = mode >= 0 && mode <= 2; break;
@@ -177,11 +182,11 @@ int cCfit::SetElementAsymptote(int mode, int i, int j, double value) {
     default: break;
   }
   if (!allowed) return 0;
-  if (i >= state_.elements->port_count() || j >= state_.elements->port_count()) {
-    return state_.error.Record(ErrorCode::kInvalidArguments);
+  if (i >= state_.network.elements->port_count() || j >= state_.network.elements->port_count()) {
+    return state_.session.error.Record(ErrorCode::kInvalidArguments);
   }
   const bool symmetric = CheckSymmetry(nullptr, nullptr);
-  state_.elements->SetAsymptote(mode, i, j, value, symmetric);
+  state_.network.elements->SetAsymptote(mode, i, j, value, symmetric);
   return 1;
 }
 
@@ -190,28 +195,27 @@ int cCfit::SetElementAsymptote(int mode, int i, int j, double value) {
 
 // Without data: true, nothing written.
 bool cCfit::CheckSymmetry(double* relative, double* absolute) {
-  if (state_.data == nullptr) return true;
-  Put(relative, state_.data->relative_asymmetry());
-  Put(absolute, state_.data->absolute_asymmetry());
-  return state_.data->relative_asymmetry() < state_.settings.symmetryTolerance;
+  if (state_.network.data == nullptr) return true;
+  Put(relative, state_.network.data->relative_asymmetry());
+  Put(absolute, state_.network.data->absolute_asymmetry());
+  return state_.network.data->relative_asymmetry() < state_.settings.symmetryTolerance;
 }
 
 int cCfit::Symmetrize() {
-  if (state_.data == nullptr) return state_.error.Record(ErrorCode::kNoData);
-  if (state_.HasFit()) return state_.error.Record(ErrorCode::kWouldDestroyFit);
-  state_.data->Symmetrize();
-  state_.symmetric = true;
+  if (!Admit(state_, Operation::kSymmetrize)) return 0;
+  state_.network.data->Symmetrize();
+  state_.network.symmetric = true;
   return 1;
 }
 
 // On bad indices or no data: magnitude 0, frequency -1, error 20.
 int cCfit::GetMaxElementMagnitude(int i, int j, double* magnitude, double* frequency) {
-  if (!DataElement(state_, i, j) || i == j) {
+  if (!Admit(state_, Operation::kGetMaxElementMagnitude, DataElement(state_, i, j) && i != j)) {
     Put(magnitude, 0.0);
     Put(frequency, -1.0);
-    return state_.error.Record(ErrorCode::kNoSymmetricData);
+    return 0;
   }
-  const ElementPeak peak = MaxElementMagnitude(*state_.data, i, j);
+  const ElementPeak peak = MaxElementMagnitude(*state_.network.data, i, j);
   Put(magnitude, peak.magnitude);
   Put(frequency, peak.frequency);
   return 1;
@@ -221,67 +225,72 @@ int cCfit::GetMaxElementMagnitude(int i, int j, double* magnitude, double* frequ
 int cCfit::GetLowestPointTransfer(int i, int j, double* magnitude) {
   return Guarded(0, std::nullopt, [&] {
     Put(magnitude, 0.0);
-    if (!DataElement(state_, i, j) || i == j)
-      return state_.error.Record(ErrorCode::kNoSymmetricData);
-    const int type = state_.dataType;
-    if (type != kS && type != kY && type != kZ)
-      return state_.error.Record(ErrorCode::kUnsupportedParameters);
+    if (!Admit(state_, Operation::kGetLowestPointTransfer, DataElement(state_, i, j) && i != j))
+      return 0;
+    const int type = state_.network.dataType;
     ConversionWorkspace ws;
     const double* z0 = nullptr;
     if (type != kS) {
-      const int n = state_.portCount;
+      const int n = state_.network.portCount;
       if (!ValidReferenceImpedances(state_, n))
-        return state_.error.Record(ErrorCode::kInvalidImpedance);
+        return state_.session.error.Record(ErrorCode::kInvalidImpedance);
       if (!BindConversionWorkspace(state_, n, ws))
-        return state_.error.Record(ErrorCode::kSizeExceedsWorkspace);
-      z0 = state_.impedances->data();
+        return state_.session.error.Record(ErrorCode::kSizeExceedsWorkspace);
+      z0 = state_.network.impedances->data();
     }
-    Put(magnitude, LowestPointTransfer(*state_.data, type, i, j, z0, &ws, RunContext()));
+    Put(magnitude, LowestPointTransfer(*state_.network.data, type, i, j, z0, &ws, RunContext()));
     return 1;
   });
 }
 
 DataPointRecord* cCfit::GetFirstDataPoint() {
   return Guarded<DataPointRecord*>(nullptr, std::nullopt, [&]() -> DataPointRecord* {
-    if (state_.data == nullptr) {
-      state_.error.Record(ErrorCode::kNoData);
+    if (!Admit(state_, Operation::kGetFirstDataPoint)) return nullptr;
+    state_.session.exportRecord.Rebuild(state_.network.data->port_count());
+    if (state_.network.data->empty()) {
+      state_.session.dataCursor.reset();
       return nullptr;
     }
-    state_.exportRecord.Rebuild(state_.data->port_count());
-    if (state_.data->empty()) {
-      state_.dataCursor.reset();
-      return nullptr;
-    }
-    state_.dataCursor = 0;
-    return state_.exportRecord.Fill(state_.data->front());
+    state_.session.dataCursor = 0;
+    return state_.session.exportRecord.Fill(state_.network.data->front());
   });
 }
 
 DataPointRecord* cCfit::GetNextDataPoint() {
-  const SampledData* data = state_.data.get();
-  if (data == nullptr || !state_.dataCursor.has_value()) return nullptr;
-  const std::size_t next = *state_.dataCursor + 1;
+  if (!Admit(state_, Operation::kGetNextDataPoint) || !state_.session.dataCursor.has_value())
+    return nullptr;
+  const SampledData* data = state_.network.data.get();
+  const std::size_t next = *state_.session.dataCursor + 1;
   if (next >= data->points().size()) {
-    state_.dataCursor.reset();
+    state_.session.dataCursor.reset();
     return nullptr;
   }
-  state_.dataCursor = next;
-  return state_.exportRecord.Fill(data->points()[next]);
+  state_.session.dataCursor = next;
+  return state_.session.exportRecord.Fill(data->points()[next]);
 }
 
 void cCfit::BeginData(int portCount, int dataType, const double* impedances) {
   Guarded(0, std::nullopt, [&] {
-    cfit::BeginData(state_, portCount, dataType, impedances);
+    // A port count no network has would size the tables by it: refused
+    // before anything changes, so that the fitter keeps what it holds.
+    const bool size = portCount >= 1 && portCount <= kMaxPortCount;
+    if (Admit(state_, Operation::kBeginData, size)) {
+      cfit::BeginData(state_, portCount, dataType, impedances);
+      state_.session.dataMargins = MarginList{};
+    }
     return 0;
   });
 }
 
 bool cCfit::AddDataPoint(const DataPointRecord* point) {
-  return Guarded(false, std::nullopt, [&] { return cfit::AddDataPoint(state_, point); });
+  return Guarded(false, std::nullopt, [&] {
+    return Admit(state_, Operation::kAddDataPoint) && cfit::AddDataPoint(state_, point);
+  });
 }
 
 bool cCfit::EndData() {
-  return Guarded(false, std::nullopt, [&] { return cfit::EndData(state_); });
+  return Guarded(false, std::nullopt,
+                 [&] { return Admit(state_, Operation::kEndData) && cfit::EndData(state_); });
 }
 
 // ---------------------------------------------------------------------------
@@ -311,7 +320,11 @@ int cCfit::WriteDataTable(const char* fileName, int i, int j, bool header, bool 
 
 int cCfit::Fit() {
   return Guarded(0, ErrorCode::kFitFailed, [&] {
-    return cfit::Fit(state_, RunContext(runlog::Stream(), &state_.progress, state_.cancelFlag));
+    if (!Admit(state_, Operation::kFit)) return 0;
+    const FitReport report = cfit::Fit(
+        state_, RunContext(runlog::Stream(), &state_.session.progress, state_.session.cancelFlag));
+    if (report.firstFailure.has_value()) state_.session.error.Record(*report.firstFailure);
+    return report.ok ? 1 : 0;
   });
 }
 
@@ -319,13 +332,16 @@ int cCfit::Fit() {
 // frequency that is not finite: error 45; both parts -1e99 on failure.
 int cCfit::EvaluateModelElement(int i, int j, double frequency, double* value) {
   return Guarded(0, std::nullopt, [&] {
-    const int n = state_.model != nullptr ? state_.model->n : 0;
-    const bool inModel = state_.HasFit() && i >= 0 && j >= 0 && i < n && j < n;
-    const Result<Complex> h = inModel ? ModelElementValue(ViewOf(state_), i, j, frequency)
-                                      : Result<Complex>(ErrorCode::kNoFit);
-    if (!h.ok()) {
+    const auto failed = [&] {
       if (value != nullptr) value[0] = value[1] = -1e99;
-      return Recorded(state_.error, h.failure());
+      return 0;
+    };
+    if (!Admit(state_, Operation::kEvaluateModelElement, ModelElement(state_, i, j)))
+      return failed();
+    const Result<Complex> h = ModelElementValue(ViewOf(state_), i, j, frequency);
+    if (!h.ok()) {
+      Recorded(state_.session.error, h.failure());
+      return failed();
     }
     if (value != nullptr) {
       value[0] = h->re;
@@ -339,33 +355,33 @@ int cCfit::EvaluateModelElement(int i, int j, double frequency, double* value) {
 // at; the held data are replaced only by a finished sweep.
 int cCfit::SweepModelAdaptive(double tolerance, double stopFrequency) {
   return Guarded(0, std::nullopt, [&] {
-    if (!state_.HasFit()) return state_.error.Record(ErrorCode::kNoFit);
+    if (!Admit(state_, Operation::kSweepModelAdaptive)) return 0;
     const double stop = stopFrequency == 0.0 ? state_.settings.upperBandFrequency : stopFrequency;
-    return TakeSweep(SweepAdaptive(ViewOf(state_), state_.dataType, tolerance, stop,
+    return TakeSweep(SweepAdaptive(ViewOf(state_), state_.network.dataType, tolerance, stop,
                                    state_.settings.addZeroHzPoint));
   });
 }
 
 int cCfit::SweepModelLinear(double step, double start, double stop) {
   return Guarded(0, std::nullopt, [&] {
-    if (!state_.HasFit()) return state_.error.Record(ErrorCode::kNoFit);
+    if (!Admit(state_, Operation::kSweepModelLinear)) return 0;
     return TakeSweep(SweepLinear(ViewOf(state_), step, start, stop));
   });
 }
 
 int cCfit::TakeSweep(Result<SweptData> swept) {
-  if (!swept.ok()) return Recorded(state_.error, swept.failure());
+  if (!swept.ok()) return Recorded(state_.session.error, swept.failure());
   state_.ReplaceData(std::move(swept).value());
   return 1;
 }
 
 int cCfit::SweepModelAtDataOf(cFitAPI* other) {
   return Guarded(0, std::nullopt, [&] {
-    if (!state_.HasFit()) return state_.error.Record(ErrorCode::kNoFit);
+    if (!Admit(state_, Operation::kSweepModelAtDataOf)) return 0;
     std::vector<double> frequencies;
     if (auto* fitter = dynamic_cast<cCfit*>(other)) {
-      if (fitter->state_.data != nullptr) {
-        for (const PortMatrix& p : fitter->state_.data->points()) {
+      if (fitter->state_.network.data != nullptr) {
+        for (const PortMatrix& p : fitter->state_.network.data->points()) {
           frequencies.push_back(p.frequency());
         }
       }
@@ -376,16 +392,16 @@ int cCfit::SweepModelAtDataOf(cFitAPI* other) {
         frequencies.push_back(r->frequency);
       }
     }
-    if (frequencies.empty()) return state_.error.Record(ErrorCode::kInvalidArguments);
+    if (frequencies.empty()) return state_.session.error.Record(ErrorCode::kInvalidArguments);
     return TakeSweep(SweepAtList(ViewOf(state_), frequencies));
   });
 }
 
 int cCfit::SweepModelAtList(int count, const double* frequencies) {
   return Guarded(0, std::nullopt, [&] {
-    if (!state_.HasFit()) return state_.error.Record(ErrorCode::kNoFit);
+    if (!Admit(state_, Operation::kSweepModelAtList)) return 0;
     if (frequencies == nullptr || count < 0)
-      return state_.error.Record(ErrorCode::kInvalidArguments);
+      return state_.session.error.Record(ErrorCode::kInvalidArguments);
     return TakeSweep(
         SweepAtList(ViewOf(state_), std::vector<double>(frequencies, frequencies + count)));
   });
@@ -412,7 +428,12 @@ int cCfit::WriteSubcircuit(const char* fileName) {
 
 int cCfit::ConvertDataType(int target) {
   return Guarded(0, std::nullopt, [&] {
-    return Recorded(state_.error, cfit::ConvertDataType(state_, target, RunContext()));
+    // The data's margin list goes once the types are found convertible.
+    const int from = state_.network.dataType;
+    if (target != from && ConvertibleTypes(from, target, state_.network.portCount).ok()) {
+      state_.session.dataMargins = MarginList{};
+    }
+    return Recorded(state_.session.error, cfit::ConvertDataType(state_, target, RunContext()));
   });
 }
 
@@ -420,7 +441,7 @@ int cCfit::GetElementModelInfo(int i, int j, int* poleCount, double* constant, d
                                double* delay) {
   return Guarded(0, std::nullopt, [&] {
     const Result<ElementModelInfo> info = ElementInfo(state_, i, j);
-    if (!info.ok()) return Recorded(state_.error, info.failure());
+    if (!info.ok()) return Recorded(state_.session.error, info.failure());
     if (poleCount != nullptr) *poleCount = info->poleCount;
     Put(constant, info->constant);
     Put(proportional, info->proportional);
@@ -433,7 +454,9 @@ int cCfit::GetElementModelInfo(int i, int j, int* poleCount, double* constant, d
 // the host sizes the arrays by GetElementModelInfo's count.
 int cCfit::GetElementPolesResidues(int i, int j, double* poles, double* residues) {
   return Guarded(0, std::nullopt, [&] {
-    if (poles == nullptr || residues == nullptr) return 0;
+    if (!Admit(state_, Operation::kGetElementPolesResidues,
+               poles != nullptr && residues != nullptr))
+      return 0;
     int k = 0;
     for (const ElementTerm& term : ElementTerms(state_, i, j)) {
       poles[2 * k] = term.pole.re;
@@ -449,15 +472,18 @@ int cCfit::GetElementPolesResidues(int i, int j, double* poles, double* residues
 int cCfit::DefineModel(int portCount, int dataType, const double* referenceImpedances,
                        bool symmetric) {
   return Guarded(0, std::nullopt, [&] {
-    return Recorded(state_.error,
-                    cfit::DefineModel(state_, portCount, dataType, referenceImpedances, symmetric));
+    const Status defined =
+        cfit::DefineModel(state_, portCount, dataType, referenceImpedances, symmetric);
+    // The new model replaces the data, and with them their margin list.
+    if (defined.ok()) state_.session.dataMargins = MarginList{};
+    return Recorded(state_.session.error, defined);
   });
 }
 
 int cCfit::ConvertPulseModelToS(double pulseWidth, double scale, double delay) {
   return Guarded(0, std::nullopt, [&] {
     const Result<int> count = cfit::ConvertPulseModelToS(state_, pulseWidth, scale, delay);
-    return count.ok() ? *count : Recorded(state_.error, count.failure());
+    return count.ok() ? *count : Recorded(state_.session.error, count.failure());
   });
 }
 
@@ -479,45 +505,41 @@ int cCfit::SetElementModel(int i, int j, int poleCount, double constant, double 
 
 int cCfit::CheckDataPassivity(double* largestMeasure, double* frequency) {
   return Guarded(0, std::nullopt, [&] {
-    Result<MeasurePeak> peak = ErrorCode::kNoSData;
-    if (state_.data != nullptr) {
-      peak = MeasurableType(state_.dataType)
-                 ? LargestDataMeasure(*state_.data, state_.dataType, state_.symmetric, RunContext())
-                 : Result<MeasurePeak>(ErrorCode::kUnsupportedParameters);
+    Result<MeasurePeak> peak = Failure::Silent();
+    if (Admit(state_, Operation::kCheckDataPassivity)) {
+      peak = LargestDataMeasure(*state_.network.data, state_.network.dataType,
+                                state_.network.symmetric, RunContext());
     }
     const MeasurePeak shown = peak.ok() ? *peak : MeasurePeak{};
     Put(largestMeasure, shown.measure);
     Put(frequency, shown.frequency);
-    return peak.ok() ? 1 : Recorded(state_.error, peak.failure());
+    return peak.ok() ? 1 : Recorded(state_.session.error, peak.failure());
   });
 }
 
 int cCfit::CheckModelPassivity(double* largestMeasure, double* frequency) {
   return Guarded(0, std::nullopt, [&] {
-    Result<MeasurePeak> peak = ErrorCode::kNoSFit;
-    if (HasModel(state_)) {
-      peak = MeasurableType(state_.dataType)
-                 ? LargestModelMeasure(ViewOf(state_), state_.dataType, state_.passivity.checkCurve,
-                                       RunContext())
-                 : Result<MeasurePeak>(ErrorCode::kUnsupportedParameters);
+    Result<MeasurePeak> peak = Failure::Silent();
+    if (Admit(state_, Operation::kCheckModelPassivity)) {
+      peak = LargestModelMeasure(ViewOf(state_), state_.network.dataType,
+                                 state_.passivity.checkCurve, RunContext());
     }
     const MeasurePeak shown = peak.ok() ? *peak : MeasurePeak{};
     Put(largestMeasure, shown.measure);
     Put(frequency, shown.frequency);
-    return peak.ok() ? 1 : Recorded(state_.error, peak.failure());
+    return peak.ok() ? 1 : Recorded(state_.session.error, peak.failure());
   });
 }
 
 // The previous list is dropped first, whatever the outcome.
 int cCfit::GetDataPassivityMargins() {
   return Guarded(0, std::nullopt, [&] {
-    MarginList& list = state_.passivity.dataMargins;
+    MarginList& list = state_.session.dataMargins;
     list = MarginList{};
-    if (state_.data == nullptr) return state_.error.Record(ErrorCode::kNoData);
-    if (!MeasurableType(state_.dataType))
-      return state_.error.Record(ErrorCode::kUnsupportedParameters);
-    Result<PassivityCurve> margins = DataMargins(*state_.data, state_.dataType, state_.symmetric);
-    if (!margins.ok()) return Recorded(state_.error, margins.failure());
+    if (!Admit(state_, Operation::kGetDataPassivityMargins)) return 0;
+    Result<PassivityCurve> margins =
+        DataMargins(*state_.network.data, state_.network.dataType, state_.network.symmetric);
+    if (!margins.ok()) return Recorded(state_.session.error, margins.failure());
     list.points = std::move(margins).value();
     return 1;
   });
@@ -525,13 +547,12 @@ int cCfit::GetDataPassivityMargins() {
 
 int cCfit::GetModelPassivityMargins() {
   return Guarded(0, std::nullopt, [&] {
-    MarginList& list = state_.passivity.modelMargins;
+    MarginList& list = state_.session.modelMargins;
     list = MarginList{};
-    if (!HasModel(state_)) return state_.error.Record(ErrorCode::kNoFit);
-    if (!MeasurableType(state_.dataType))
-      return state_.error.Record(ErrorCode::kUnsupportedParameters);
-    Result<PassivityCurve> margins = ModelMargins(ViewOf(state_), state_.dataType, RunContext());
-    if (!margins.ok()) return Recorded(state_.error, margins.failure());
+    if (!Admit(state_, Operation::kGetModelPassivityMargins)) return 0;
+    Result<PassivityCurve> margins =
+        ModelMargins(ViewOf(state_), state_.network.dataType, RunContext());
+    if (!margins.ok()) return Recorded(state_.session.error, margins.failure());
     list.points = std::move(margins).value();
     return 1;
   });
@@ -550,83 +571,82 @@ int PutMargin(const PassivityPoint* point, double* frequency, double* margin) {
 }  // namespace
 
 int cCfit::GetFirstDataMargin(double* frequency, double* margin) {
-  return PutMargin(FirstMargin(state_.passivity.dataMargins), frequency, margin);
+  return PutMargin(FirstMargin(state_.session.dataMargins), frequency, margin);
 }
 
 int cCfit::GetNextDataMargin(double* frequency, double* margin) {
-  return PutMargin(NextMargin(state_.passivity.dataMargins), frequency, margin);
+  return PutMargin(NextMargin(state_.session.dataMargins), frequency, margin);
 }
 
 int cCfit::GetFirstModelMargin(double* frequency, double* margin) {
-  return PutMargin(FirstMargin(state_.passivity.modelMargins), frequency, margin);
+  return PutMargin(FirstMargin(state_.session.modelMargins), frequency, margin);
 }
 
 int cCfit::GetNextModelMargin(double* frequency, double* margin) {
-  return PutMargin(NextMargin(state_.passivity.modelMargins), frequency, margin);
+  return PutMargin(NextMargin(state_.session.modelMargins), frequency, margin);
 }
 
 // The conductances need a symmetric source (data: error 20, model: 19, also
 // for a missing source, a bad index or missing impedances) of a measurable
 // type (1003); a frequency that is not finite is refused first. The value is
 // written (0 on failure) whatever the outcome.
-Result<Complex> cCfit::Conductance(bool model, int i, int j, double frequency, bool dc) {
-  const ErrorCode bad = model ? ErrorCode::kNoSymmetricFit : ErrorCode::kNoSymmetricData;
-  if (!std::isfinite(frequency)) return bad;
-  const int n = state_.portCount;
-  const bool source =
-      model ? HasModel(state_) && i >= 0 && j >= 0 && i < n && j < n : DataElement(state_, i, j);
-  if (!source || !state_.symmetric) return bad;
-  if (!MeasurableType(state_.dataType)) return ErrorCode::kUnsupportedParameters;
-  if (!state_.impedances.has_value() || static_cast<int>(state_.impedances->size()) != n)
-    return bad;
+Result<Complex> cCfit::Conductance(Operation operation, bool model, int i, int j, double frequency,
+                                   bool dc) {
+  const int n = state_.network.portCount;
+  const bool element = model ? i >= 0 && j >= 0 && i < n && j < n : DataElement(state_, i, j);
+  if (!Admit(state_, operation, std::isfinite(frequency) && element)) return Failure::Silent();
   PassivityState& p = state_.passivity;
   ConductanceCache& cache = dc ? p.dcConductance : p.conductance;
   if (model)
-    return ModelConductance(ViewOf(state_), *state_.impedances, i, j, frequency, dc, cache);
-  return DataConductance(*state_.data, *state_.impedances, i, j, frequency, dc, cache,
-                         RunContext());
+    return ModelConductance(ViewOf(state_), *state_.network.impedances, i, j, frequency, dc, cache);
+  return DataConductance(*state_.network.data, *state_.network.impedances, i, j, frequency, dc,
+                         cache, RunContext());
 }
 
 int cCfit::GetDataMutualConductanceDC(int i, int j, double* value) {
   return Guarded(0, std::nullopt, [&] {
-    const Result<Complex> g = Conductance(false, i, j, 0.0, true);
+    const Result<Complex> g =
+        Conductance(Operation::kGetDataMutualConductanceDC, false, i, j, 0.0, true);
     Put(value, g.ok() ? g->re : 0.0);
-    return g.ok() ? 1 : Recorded(state_.error, g.failure());
+    return g.ok() ? 1 : Recorded(state_.session.error, g.failure());
   });
 }
 
 int cCfit::GetDataMutualConductance(int i, int j, double frequency, double* re, double* im) {
   return Guarded(0, std::nullopt, [&] {
-    const Result<Complex> g = Conductance(false, i, j, frequency, false);
+    const Result<Complex> g =
+        Conductance(Operation::kGetDataMutualConductance, false, i, j, frequency, false);
     Put(re, g.ok() ? g->re : 0.0);
     Put(im, g.ok() ? g->im : 0.0);
-    return g.ok() ? 1 : Recorded(state_.error, g.failure());
+    return g.ok() ? 1 : Recorded(state_.session.error, g.failure());
   });
 }
 
 int cCfit::GetModelMutualConductanceDC(int i, int j, double* value) {
   return Guarded(0, std::nullopt, [&] {
-    const Result<Complex> g = Conductance(true, i, j, 0.0, true);
+    const Result<Complex> g =
+        Conductance(Operation::kGetModelMutualConductanceDC, true, i, j, 0.0, true);
     Put(value, g.ok() ? g->re : 0.0);
-    return g.ok() ? 1 : Recorded(state_.error, g.failure());
+    return g.ok() ? 1 : Recorded(state_.session.error, g.failure());
   });
 }
 
 int cCfit::GetModelMutualConductance(int i, int j, double frequency, double* re, double* im) {
   return Guarded(0, std::nullopt, [&] {
-    const Result<Complex> g = Conductance(true, i, j, frequency, false);
+    const Result<Complex> g =
+        Conductance(Operation::kGetModelMutualConductance, true, i, j, frequency, false);
     Put(re, g.ok() ? g->re : 0.0);
     Put(im, g.ok() ? g->im : 0.0);
-    return g.ok() ? 1 : Recorded(state_.error, g.failure());
+    return g.ok() ? 1 : Recorded(state_.session.error, g.failure());
   });
 }
 
 int cCfit::EnforceDataPassivity(double threshold) {
   return Guarded(0, ErrorCode::kDataEnforcementFailed, [&] {
-    if (state_.data == nullptr) return state_.error.Record(ErrorCode::kNoSData);
-    if (!MeasurableType(state_.dataType))
-      return state_.error.Record(ErrorCode::kUnsupportedParameters);
-    return Recorded(state_.error, cfit::EnforceDataPassivity(state_, threshold, RunContext()));
+    if (!Admit(state_, Operation::kEnforceDataPassivity)) return 0;
+    state_.session.dataMargins = MarginList{};
+    return Recorded(state_.session.error,
+                    cfit::EnforceDataPassivity(state_, threshold, RunContext()));
   });
 }
 
@@ -635,10 +655,13 @@ int cCfit::EnforceModelPassivity(double threshold) {
   return Guarded(0, ErrorCode::kModelEnforcementFailed, [&] {
     const RunContext context;
     context.Banner(" ************* Passivity enforcement ******\n");
-    if (!state_.HasFit()) return state_.error.Record(ErrorCode::kNoSFit);
-    if (!MeasurableType(state_.dataType))
-      return state_.error.Record(ErrorCode::kUnsupportedParameters);
-    return Recorded(state_.error, cfit::EnforceModelPassivity(state_, threshold, context));
+    if (!Admit(state_, Operation::kEnforceModelPassivity)) return 0;
+    // The model's margin list goes once the enforcement has the room to
+    // run (2N rows and columns of the working set).
+    const long long twoN = 2LL * state_.model->n;
+    const WorkingSet& work = state_.workspace.work;
+    if (twoN <= work.max_rows() && twoN <= work.max_cols()) state_.session.modelMargins = {};
+    return Recorded(state_.session.error, cfit::EnforceModelPassivity(state_, threshold, context));
   });
 }
 
@@ -647,48 +670,69 @@ int cCfit::EnforceModelPassivity(double threshold) {
 // are missing or of different port counts.
 int cCfit::GetEnforcedAccuracy(double*** rms, double*** largest) {
   return Guarded(0, std::nullopt, [&] {
-    if (state_.data == nullptr || !HasModel(state_)) return 0;
-    if (state_.data->port_count() != state_.model->n) return 0;
-    PassivityState& p = state_.passivity;
-    ComputeEnforcedAccuracy(ViewOf(state_), *state_.data, p.accuracyRms, p.accuracyLargest);
+    if (!Admit(state_, Operation::kGetEnforcedAccuracy)) return 0;
+    if (state_.network.data->port_count() != state_.model->n) return 0;
+    HostSession& s = state_.session;
+    ComputeEnforcedAccuracy(ViewOf(state_), *state_.network.data, s.accuracyRms, s.accuracyLargest);
     if (rms == nullptr || largest == nullptr) {
-      LogEnforcedAccuracy(p.accuracyRms, p.accuracyLargest, RunContext());
+      LogEnforcedAccuracy(s.accuracyRms, s.accuracyLargest, RunContext());
       return 1;
     }
-    *rms = p.accuracyRms.rows.data();
-    *largest = p.accuracyLargest.rows.data();
+    *rms = s.accuracyRms.rows.data();
+    *largest = s.accuracyLargest.rows.data();
     return 1;
   });
 }
 
 // ---------------------------------------------------------------------------
-// Operations whose subsystems are not built yet. Each fails without
-// recording anything, so that no host mistakes them for working ones.
+// Operations whose engines are not built yet (their rows say so). Each fails
+// without recording anything, so that no host mistakes them for working ones.
 
-int cCfit::CascadeWithTouchstone(const char*) { return 0; }
-int cCfit::VoltageTransferFunction(double, double, int) { return 0; }
-bool cCfit::IsSeriesElement() { return false; }
-bool cCfit::IsShuntElement() { return false; }
-int cCfit::IdealizeShuntElement() { return 0; }
-int cCfit::ExtractShuntElement(int) { return 0; }
-int cCfit::ExtractSeriesElement(int) { return 0; }
-int cCfit::MakeSeriesTwoPort() { return 0; }
-bool cCfit::FitSeriesElement() { return false; }
-int cCfit::ConvertToStandardMode(int, int, int, int) { return 0; }
-int cCfit::ConvertToMixedMode(int, int, int, int) { return 0; }
-int cCfit::JoinModalTwoPorts(const char*) { return 0; }
-int cCfit::ChangeReferenceImpedances(const double*) { return 0; }
-int cCfit::TerminatePorts(const int*) { return 0; }
-int cCfit::CombinePorts(const unsigned char*, int) { return 0; }
-int cCfit::ReorderPorts(const int*) { return 0; }
-int cCfit::JoinModalTwoPortModels(const char*) { return 0; }
+namespace {
+
+// Every operation whose row is marked unbuilt fails here.
+int Unbuilt(Operation) { return 0; }
+
+}  // namespace
+
+int cCfit::CascadeWithTouchstone(const char*) { return Unbuilt(Operation::kCascadeWithTouchstone); }
+int cCfit::VoltageTransferFunction(double, double, int) {
+  return Unbuilt(Operation::kVoltageTransferFunction);
+}
+bool cCfit::IsSeriesElement() { return Unbuilt(Operation::kIsSeriesElement); }
+bool cCfit::IsShuntElement() { return Unbuilt(Operation::kIsShuntElement); }
+int cCfit::IdealizeShuntElement() { return Unbuilt(Operation::kIdealizeShuntElement); }
+int cCfit::ExtractShuntElement(int) { return Unbuilt(Operation::kExtractShuntElement); }
+int cCfit::ExtractSeriesElement(int) { return Unbuilt(Operation::kExtractSeriesElement); }
+int cCfit::MakeSeriesTwoPort() { return Unbuilt(Operation::kMakeSeriesTwoPort); }
+bool cCfit::FitSeriesElement() { return Unbuilt(Operation::kFitSeriesElement); }
+int cCfit::ConvertToStandardMode(int, int, int, int) {
+  return Unbuilt(Operation::kConvertToStandardMode);
+}
+int cCfit::ConvertToMixedMode(int, int, int, int) {
+  return Unbuilt(Operation::kConvertToMixedMode);
+}
+int cCfit::JoinModalTwoPorts(const char*) { return Unbuilt(Operation::kJoinModalTwoPorts); }
+int cCfit::ChangeReferenceImpedances(const double*) {
+  return Unbuilt(Operation::kChangeReferenceImpedances);
+}
+int cCfit::TerminatePorts(const int*) { return Unbuilt(Operation::kTerminatePorts); }
+int cCfit::CombinePorts(const unsigned char*, int) { return Unbuilt(Operation::kCombinePorts); }
+int cCfit::ReorderPorts(const int*) { return Unbuilt(Operation::kReorderPorts); }
+int cCfit::JoinModalTwoPortModels(const char*) {
+  return Unbuilt(Operation::kJoinModalTwoPortModels);
+}
 int cCfit::GetTimeResponse(const TimeResponseParameters&, double, double*, double*, double*, int,
                            int) {
-  return 0;
+  return Unbuilt(Operation::kGetTimeResponse);
 }
-int cCfit::WriteTimeResponse(const TimeResponseParameters&, const char*, int, int) { return 0; }
-int cCfit::BuildRLCModel(double, double, double, int) { return 0; }
-int cCfit::FindReactanceZeroCrossing(double*) { return 0; }
+int cCfit::WriteTimeResponse(const TimeResponseParameters&, const char*, int, int) {
+  return Unbuilt(Operation::kWriteTimeResponse);
+}
+int cCfit::BuildRLCModel(double, double, double, int) { return Unbuilt(Operation::kBuildRLCModel); }
+int cCfit::FindReactanceZeroCrossing(double*) {
+  return Unbuilt(Operation::kFindReactanceZeroCrossing);
+}
 cCPSolver* cCfit::CreateSolver(int) { return nullptr; }
 
 }  // namespace cfit

@@ -1,7 +1,9 @@
 // cCfit: the fitter object behind cFitAPI.
 //
-// A thin facade over FitterState: each operation checks its preconditions in
-// the documented order and calls one routine of a subsystem. No exception
+// A thin facade over FitterState: each operation starts from its row of the
+// operation table (its state checks in order, see operation_table.h), then
+// calls one engine routine, copies the results out to the host's pointers
+// and records a failure. No exception
 // leaves an operation: internal faults become the operation's recorded
 // internal error, and allocation failures a failed result.
 #ifndef CFIT_API_CFIT_IMPL_H
@@ -10,6 +12,7 @@
 #include <optional>
 
 #include "api/fitter_state.h"
+#include "api/operation_table.h"
 #include "cfit/cfit.h"
 #include "core/result.h"
 #include "fit/sweeps.h"
@@ -131,8 +134,9 @@ class cCfit final : public cFitAPI {
   // Puts a finished sweep in place of the held data, or records its failure.
   int TakeSweep(Result<SweptData> swept);
   // Element (i, j) of the data's or the model's conductance matrix, after
-  // the host's checks.
-  Result<Complex> Conductance(bool model, int i, int j, double frequency, bool dc);
+  // the checks of `operation`'s row (a refusal is recorded there).
+  Result<Complex> Conductance(Operation operation, bool model, int i, int j, double frequency,
+                              bool dc);
 
   FitterState state_;
 };

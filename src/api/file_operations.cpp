@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "api/cfit_impl.h"
+#include "api/operation_table.h"
 #include "data/data_loading.h"
 #include "io/subcircuit_writer.h"
 #include "io/touchstone_writer.h"
@@ -17,10 +18,10 @@ std::string NameOf(const char* fileName) { return fileName != nullptr ? fileName
 
 TouchstoneHeader HeaderOf(const FitterState& state) {
   TouchstoneHeader header;
-  header.dataType = state.dataType;
-  header.portCount = state.portCount;
-  header.impedances = state.impedances.has_value() ? &*state.impedances : nullptr;
-  header.comment = state.outputComment;
+  header.dataType = state.network.dataType;
+  header.portCount = state.network.portCount;
+  header.impedances = state.network.impedances.has_value() ? &*state.network.impedances : nullptr;
+  header.comment = state.session.outputComment;
   return header;
 }
 
@@ -28,21 +29,21 @@ TouchstoneHeader HeaderOf(const FitterState& state) {
 
 int RecordFailure(FitterState& state, const Failure& failure) {
   if (!failure.code.has_value()) return 0;
-  if (failure.file.has_value()) return state.error.RecordFile(failure.file->c_str(), *failure.code);
-  return state.error.Record(*failure.code);
+  if (failure.file.has_value())
+    return state.session.error.RecordFile(failure.file->c_str(), *failure.code);
+  return state.session.error.Record(*failure.code);
 }
 
 int ReadTouchstone(FitterState& state, const char* fileName, const TouchstoneOptions& options,
                    const RunContext& context) {
-  if (state.data != nullptr) return state.error.Record(ErrorCode::kReadWithData);
-  if (state.HasFit()) return state.error.Record(ErrorCode::kReadWithFit);
-  state.error.Clear();
+  if (!Admit(state, Operation::kReadTouchstone)) return 0;
+  state.session.error.Clear();
 
   const std::string name = NameOf(fileName);
   TouchstoneReach reach;
   Result<TouchstoneFile> read = ReadTouchstoneFile(name, options, context, &reach);
   if (!reach.opened) return RecordFailure(state, read.failure());
-  state.portCount = reach.portCount;
+  state.network.portCount = reach.portCount;
   if (!reach.started) return RecordFailure(state, read.failure());
 
   const int n = reach.portCount;
@@ -50,22 +51,23 @@ int ReadTouchstone(FitterState& state, const char* fileName, const TouchstoneOpt
   if (ok) {
     TouchstoneFile& file = read.value();
     ok = StoreReadPoints(state, std::move(file.points), context);
+    if (!ok) state.session.error.Record(ErrorCode::kNoPointsRead);
     if (ok) {
       SetBandFromData(state);
-      state.impedances = std::move(file.impedances);
-      state.fileComment = std::move(file.comment);
+      state.network.impedances = std::move(file.impedances);
+      state.session.fileComment = std::move(file.comment);
     }
   }
   state.EnsureWorkingSet(2LL * n, 2LL * n);
-  state.elements.reset();
-  state.dataType = reach.dataType;
+  state.network.elements.reset();
+  state.network.dataType = reach.dataType;
   if (!read.ok()) RecordFailure(state, read.failure());
   if (ok) state.ResetElementTable();
   LogTouchstoneReadEnd(name, context);
 
   if (ok) return n;
-  if (state.error.message() == nullptr)
-    state.error.RecordFile(name.c_str(), ErrorCode::kTouchstoneSyntax);
+  if (state.session.error.message() == nullptr)
+    state.session.error.RecordFile(name.c_str(), ErrorCode::kTouchstoneSyntax);
   return 0;
 }
 
@@ -75,9 +77,10 @@ int GetTouchstonePortCount(FitterState& state, const char* fileName) {
 }
 
 int ReadPoles(FitterState& state, const char* fileName, const RunContext& context) {
-  if (state.HasFit()) return state.error.Record(ErrorCode::kPoleReadWithFit);
+  if (!Admit(state, Operation::kReadPoles)) return 0;
   const std::string name = NameOf(fileName);
-  Result<PoleFile> read = ReadPoleFile(name, {state.dataType, state.portCount}, context);
+  Result<PoleFile> read =
+      ReadPoleFile(name, {state.network.dataType, state.network.portCount}, context);
   if (!read.ok()) return RecordFailure(state, read.failure());
   PoleFile& file = read.value();
 
@@ -86,23 +89,23 @@ int ReadPoles(FitterState& state, const char* fileName, const RunContext& contex
   const long long rows = std::max(1000LL, 2LL * file.portCount);
   const long long cols = std::max(200LL, 2LL * file.portCount);
   WorkingSet grown;
-  const bool grow =
-      !state.work.allocated() || state.work.max_rows() < rows || state.work.max_cols() < cols;
-  if (grow && !grown.Allocate(std::max<long long>(rows, state.work.max_rows()),
-                              std::max<long long>(cols, state.work.max_cols()))) {
-    return state.error.Record(ErrorCode::kSizeExceedsWorkspace);
+  const bool grow = !state.workspace.work.allocated() || state.workspace.work.max_rows() < rows ||
+                    state.workspace.work.max_cols() < cols;
+  if (grow && !grown.Allocate(std::max<long long>(rows, state.workspace.work.max_rows()),
+                              std::max<long long>(cols, state.workspace.work.max_cols()))) {
+    return state.session.error.Record(ErrorCode::kSizeExceedsWorkspace);
   }
   auto elements = std::make_unique<ElementTable>(file.portCount, file.dataType);
 
-  state.portCount = file.portCount;
-  state.dataType = file.dataType;
-  state.impedances = std::move(file.impedances);
-  state.elements = std::move(elements);
+  state.network.portCount = file.portCount;
+  state.network.dataType = file.dataType;
+  state.network.impedances = std::move(file.impedances);
+  state.network.elements = std::move(elements);
   state.model = std::move(file.model);
   state.settings.individualPoles = true;
-  state.symmetric = file.symmetric;
-  state.fileComment = std::move(file.comment);
-  if (grow) state.work = std::move(grown);
+  state.network.symmetric = file.symmetric;
+  state.session.fileComment = std::move(file.comment);
+  if (grow) state.workspace.work = std::move(grown);
   LogPoleFileReadEnd(name, context);
   return file.portCount;
 }
@@ -113,30 +116,31 @@ int GetPolesPortCount(FitterState& state, const char* fileName) {
 }
 
 int WriteTouchstone(FitterState& state, const char* fileName, int format) {
-  if (state.data == nullptr) return state.error.Record(ErrorCode::kNoData);
-  const Status written = WriteTouchstoneFile(fileName, *state.data, HeaderOf(state), format);
+  if (!Admit(state, Operation::kWriteTouchstone)) return 0;
+  const Status written =
+      WriteTouchstoneFile(fileName, *state.network.data, HeaderOf(state), format);
   return written.ok() ? 1 : RecordFailure(state, written.failure());
 }
 
 int WriteDataTable(FitterState& state, const char* fileName, int i, int j, bool header, bool negate,
                    double offset) {
-  if (state.data == nullptr) return state.error.Record(ErrorCode::kNoData);
+  if (!Admit(state, Operation::kWriteDataTable)) return 0;
   bool headerRefused = false;
-  const Status written = WriteDataTableFile(fileName, *state.data, HeaderOf(state), header, i, j,
-                                            negate, offset, &headerRefused);
-  if (headerRefused) state.error.Record(ErrorCode::kUnknownDataType);
+  const Status written = WriteDataTableFile(fileName, *state.network.data, HeaderOf(state), header,
+                                            i, j, negate, offset, &headerRefused);
+  if (headerRefused) state.session.error.Record(ErrorCode::kUnknownDataType);
   return written.ok() ? 1 : RecordFailure(state, written.failure());
 }
 
 int WritePoles(FitterState& state, const char* fileName, const RunContext& context) {
-  if (!state.HasFit()) return state.error.Record(ErrorCode::kNoFit);
+  if (!Admit(state, Operation::kWritePoles)) return 0;
   const PoleFileModel content{*state.model,
-                              state.dataType,
-                              state.portCount,
-                              state.impedances,
+                              state.network.dataType,
+                              state.network.portCount,
+                              state.network.impedances,
                               state.model->individual(),
-                              state.symmetric,
-                              state.outputComment};
+                              state.network.symmetric,
+                              state.session.outputComment};
   const Status written = WritePoleFile(NameOf(fileName), content, context);
   return written.ok() ? 1 : RecordFailure(state, written.failure());
 }
@@ -144,14 +148,10 @@ int WritePoles(FitterState& state, const char* fileName, const RunContext& conte
 int WriteSubcircuit(FitterState& state, const char* fileName, const RunContext& context) {
   const std::string name = NameOf(fileName);
   context.Banner(" ****** Writing subckt to " + name + " ******\n");
-  if (!state.HasFit() || state.dataType != kS) return state.error.Record(ErrorCode::kNoSFit);
   // The port circuits need one reference impedance per port.
-  if (!state.impedances.has_value() ||
-      state.impedances->size() < static_cast<std::size_t>(state.portCount)) {
-    return state.error.Record(ErrorCode::kNoSFit);
-  }
-  const NetlistModel content{*state.model, state.portCount, *state.impedances,
-                             state.model->individual(), state.symmetric};
+  if (!Admit(state, Operation::kWriteSubcircuit)) return 0;
+  const NetlistModel content{*state.model, state.network.portCount, *state.network.impedances,
+                             state.model->individual(), state.network.symmetric};
   const Status written = WriteSubcircuitFile(name, content, context);
   return written.ok() ? 1 : RecordFailure(state, written.failure());
 }

@@ -1,7 +1,7 @@
 // The fitter's file operations: the readers' results installed into a
 // fitter under one transaction rule, and the writers fed with the fitter's
-// values. Failures are recorded in the fitter's error slot here and nowhere
-// else.
+// values. The readers' and writers' failures are recorded in the fitter's
+// error slot here; the state checks come from the operation table.
 //
 // The transaction rule of both readers: a read changes nothing of the
 // fitter unless it succeeds as a whole. The exceptions are the effects the

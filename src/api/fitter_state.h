@@ -1,6 +1,6 @@
-// The shared state of one fitter. cCfit owns one FitterState; the subsystem
-// routines take the parts they need by reference, so a test can build a
-// state and run one routine on it.
+// The state of one fitter as a composition of its parts: the network, the
+// model, the settings, the engine's workspace, the passivity results and the
+// host session. Each part says who owns it.
 #ifndef CFIT_API_FITTER_STATE_H
 #define CFIT_API_FITTER_STATE_H
 
@@ -73,51 +73,79 @@ struct FitContext {
   bool pivoting = true;
 };
 
-struct FitterState {
+// The network the fitter describes: its port count, data type, reference
+// impedances, the sampled data, the symmetric and mode flags and the
+// per-element option table. The engine reads and changes it.
+struct Network {
   int portCount = 0;
   int dataType = kNoData;
   // Per-port reference impedances in ohms; absent until data or a model are
   // loaded.
   std::optional<std::vector<double>> impedances;
-
   std::unique_ptr<SampledData> data;
-  std::unique_ptr<FittedModel> model;
   std::unique_ptr<ElementTable> elements;
-
   bool symmetric = true;
   bool mixedMode = false;
-  Settings settings;
+};
 
-  // Fit progress, 0 to 1; its address is handed to the host.
-  double progress = 0.0;
-  // The host's cancel byte, or null.
-  char* cancelFlag = nullptr;
-
-  ErrorSlot error;
-  // Header comment of the last file read, and the host's output comment
-  // (not copied; the host keeps it alive).
-  std::optional<std::string> fileComment;
-  const char* outputComment = nullptr;
-
+// The engine's working storage, kept between operations so that it is
+// allocated once: the least-squares working set, the right-hand sides of the
+// type conversions and what the fit carries from one fit to the next.
+struct Workspace {
   WorkingSet work;
   // Right-hand sides of the S/Y/Z conversions (N x N complex, row by row),
   // grown on first use and kept; their 2N x 2N system lives in `work`.
   std::vector<Complex> conversionRhs;
   FitContext fit;
+};
 
-  // Passivity curves, margin lists, conductance and accuracy matrices.
-  PassivityState passivity;
-
+// What belongs to the host's conversation with the fitter and nothing to the
+// engine: the error slot, the progress cell and cancel byte handed to the
+// host, the file and output comments, and the data point walk with the
+// record it hands out, the margin lists and the accuracy matrices. Only the
+// facade (src/api) touches it; engine routines
+// get a RunContext and return their failures.
+struct HostSession {
+  ErrorSlot error;
+  // Fit progress, 0 to 1; its address is handed to the host.
+  double progress = 0.0;
+  // The host's cancel byte, or null.
+  char* cancelFlag = nullptr;
+  // Header comment of the last file read, and the host's output comment
+  // (not copied; the host keeps it alive).
+  std::optional<std::string> fileComment;
+  const char* outputComment = nullptr;
   // Point walk for GetFirstDataPoint / GetNextDataPoint.
   std::optional<std::size_t> dataCursor;
   DataPointExport exportRecord;
+  // The passivity margin lists of the data and of the model with their
+  // walks; the facade drops a list when what it describes changes.
+  MarginList dataMargins;
+  MarginList modelMargins;
+  // The model's accuracy against the data, handed to the host as row arrays.
+  HostMatrix accuracyRms;
+  HostMatrix accuracyLargest;
+};
+
+// The whole state of one fitter. cCfit owns one. Engine routines take the
+// state and reach only its engine parts (network, model, settings, workspace,
+// passivity), so that a test can build a state and run one routine on it;
+// the facade alone reaches the host session.
+struct FitterState {
+  Network network;
+  std::unique_ptr<FittedModel> model;
+  Settings settings;
+  Workspace workspace;
+  // The model check curve and the cached conductance matrices.
+  PassivityState passivity;
+  HostSession session;
 
   // Replaces the sampled data (null removes them) and ends any point walk.
   void ReplaceData(std::unique_ptr<SampledData> newData) {
-    data = std::move(newData);
-    dataCursor.reset();
+    network.data = std::move(newData);
+    session.dataCursor.reset();
   }
-  bool HasPoints() const { return data != nullptr && !data->empty(); }
+  bool HasPoints() const { return network.data != nullptr && !network.data->empty(); }
 
   // A fitted model is present: port count or impedances set, the model's
   // constant table and the element table exist, the model has the fitter's
@@ -127,7 +155,9 @@ struct FitterState {
   bool HasFit() const;
 
   // Rebuilds the element table for the current port count and data type.
-  void ResetElementTable() { elements = std::make_unique<ElementTable>(portCount, dataType); }
+  void ResetElementTable() {
+    network.elements = std::make_unique<ElementTable>(network.portCount, network.dataType);
+  }
 
   // Re-allocates the working set when it is smaller than rows x cols.
   // Returns false when the storage cannot be obtained.

@@ -15,7 +15,7 @@ constexpr double kReductionTolerance = 1e-5;
 
 // Sets the symmetric flag from the asymmetry statistics.
 bool SymmetricWithinTolerance(const FitterState& state) {
-  return state.settings.symmetryTolerance > state.data->relative_asymmetry();
+  return state.settings.symmetryTolerance > state.network.data->relative_asymmetry();
 }
 
 }  // namespace
@@ -23,10 +23,7 @@ bool SymmetricWithinTolerance(const FitterState& state) {
 void BeginData(FitterState& state, int portCount, int dataType, const double* impedances) {
   // A port count no network has would size the tables by it: refused before
   // anything changes, so that the fitter keeps what it holds.
-  if (portCount < 1 || portCount > kMaxPortCount) {
-    state.error.Record(ErrorCode::kInvalidArguments);
-    return;
-  }
+  if (portCount < 1 || portCount > kMaxPortCount) return;
   const int n = portCount;
   // Build everything first so that an allocation failure changes nothing.
   std::vector<double> newImpedances(static_cast<std::size_t>(n), 50.0);
@@ -34,19 +31,18 @@ void BeginData(FitterState& state, int portCount, int dataType, const double* im
   auto table = std::make_unique<ElementTable>(n, dataType);
   auto set = std::make_unique<SampledData>(n);
 
-  state.portCount = n;
-  state.impedances = std::move(newImpedances);
-  state.dataType = dataType;
-  state.elements = std::move(table);
+  state.network.portCount = n;
+  state.network.impedances = std::move(newImpedances);
+  state.network.dataType = dataType;
+  state.network.elements = std::move(table);
   state.ReplaceData(std::move(set));
-  state.passivity.dataMargins = MarginList{};
 }
 
 bool AddDataPoint(FitterState& state, const DataPointRecord* record) {
-  if (state.data == nullptr || record == nullptr) return false;
+  if (state.network.data == nullptr || record == nullptr) return false;
   if (!std::isfinite(record->frequency)) return false;
   PortMatrix point;
-  if (!PointFromRecord(*record, state.data->port_count(), &point)) return false;
+  if (!PointFromRecord(*record, state.network.data->port_count(), &point)) return false;
   // A value that is not a finite number is no measurement.
   for (int i = 0; i < point.order(); ++i) {
     for (int j = 0; j < point.order(); ++j) {
@@ -54,62 +50,63 @@ bool AddDataPoint(FitterState& state, const DataPointRecord* record) {
     }
   }
   SetStoredAggregate(point, state.settings.individualPoles);
-  return state.data->Append(std::move(point));
+  return state.network.data->Append(std::move(point));
 }
 
 void SetBandFromData(FitterState& state) {
   if (!state.HasPoints()) return;
   Settings& s = state.settings;
   if (!(s.callerBand && s.lowerBandFrequency >= 0.0)) {
-    s.lowerBandFrequency = state.data->front().frequency();
+    s.lowerBandFrequency = state.network.data->front().frequency();
   }
   if (!(s.callerBand && s.upperBandFrequency > 0.0)) {
-    s.upperBandFrequency = state.data->back().frequency();
+    s.upperBandFrequency = state.network.data->back().frequency();
   }
 }
 
 bool EndData(FitterState& state) {
   if (!state.HasPoints()) return false;
   SetBandFromData(state);
-  const long long rowsNeeded = 2LL * state.data->point_count() + 2;
-  if (rowsNeeded > state.work.max_rows()) {
+  const long long rowsNeeded = 2LL * state.network.data->point_count() + 2;
+  if (rowsNeeded > state.workspace.work.max_rows()) {
     runlog::Write("\n*** Insufficient memory...",
                   " Number of points allowed should be increased ***\n");
   }
-  if (state.settings.addZeroHzPoint) AddZeroHzPoint(*state.data, state.settings.individualPoles);
-  state.data->ComputeAsymmetry();
-  state.symmetric = SymmetricWithinTolerance(state);
-  return state.symmetric;
+  if (state.settings.addZeroHzPoint)
+    AddZeroHzPoint(*state.network.data, state.settings.individualPoles);
+  state.network.data->ComputeAsymmetry();
+  state.network.symmetric = SymmetricWithinTolerance(state);
+  return state.network.symmetric;
 }
 
 bool StoreReadPoints(FitterState& state, std::vector<PortMatrix> points,
                      const RunContext& context) {
-  auto set = std::make_unique<SampledData>(state.portCount);
+  auto set = std::make_unique<SampledData>(state.network.portCount);
   for (PortMatrix& point : points) {
     SetStoredAggregate(point, state.settings.individualPoles);
     if (!set->Append(std::move(point))) break;
   }
   points.clear();
   state.ReplaceData(std::move(set));
-  if (state.data->empty()) {
-    state.error.Record(ErrorCode::kNoPointsRead);
-    return false;
-  }
-  context.Write("\n", state.data->point_count(), " data points were read from touchstone file\n");
-  if (state.settings.addZeroHzPoint) AddZeroHzPoint(*state.data, state.settings.individualPoles);
+  if (state.network.data->empty()) return false;
+  context.Write("\n", state.network.data->point_count(),
+                " data points were read from touchstone file\n");
+  if (state.settings.addZeroHzPoint)
+    AddZeroHzPoint(*state.network.data, state.settings.individualPoles);
   if (state.settings.reducePoints) {
-    auto reduced = std::make_unique<SampledData>(ReducedCopy(*state.data, kReductionTolerance));
-    if (reduced->point_count() != state.data->point_count()) {
+    auto reduced =
+        std::make_unique<SampledData>(ReducedCopy(*state.network.data, kReductionTolerance));
+    if (reduced->point_count() != state.network.data->point_count()) {
       context.Write("Number of points were reduced to ", reduced->point_count(), "\n");
     }
     state.ReplaceData(std::move(reduced));
   }
-  state.data->ComputeAsymmetry();
+  state.network.data->ComputeAsymmetry();
   if (SymmetricWithinTolerance(state)) {
-    state.data->Symmetrize();
-    state.symmetric = true;
+    state.network.data->Symmetrize();
+    state.network.symmetric = true;
   } else {
-    state.symmetric = false;
+    state.network.symmetric = false;
   }
   return true;
 }

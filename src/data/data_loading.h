@@ -14,7 +14,7 @@ namespace cfit {
 // values; 50 ohms each when none are given), the data type and a fresh
 // element table, replaces the data by an empty set and drops the data's
 // margin list. The model is not touched. A port count outside
-// 1..kMaxPortCount records 45 and changes nothing.
+// 1..kMaxPortCount changes nothing (the facade refuses it with error 45).
 void BeginData(FitterState& state, int portCount, int dataType, const double* impedances);
 
 // Appends one host point. False when there is no set, the record is
@@ -35,7 +35,7 @@ void SetBandFromData(FitterState& state);
 // order and units) as the sampled data: append until the first refusal, log
 // the count, add the 0 Hz point and reduce points when asked, then measure
 // asymmetry and symmetrise data that are symmetric within the tolerance.
-// Records error 24 and returns false when no point was given. The log lines
+// Returns false when no point was given (error 24 for the caller). The log lines
 // go through `context`.
 bool StoreReadPoints(FitterState& state, std::vector<PortMatrix> points,
                      const RunContext& context = RunContext());

@@ -18,17 +18,20 @@ namespace {
 // it added points that continue its last value with a first-order roll-off.
 constexpr double kExtendThreshold = 0.6;
 
-// Records the failure's code (if any) in the fitter's error slot.
+// Notes the failure's code (if any) as the fit's first failure unless one
+// is noted already.
 template <class T>
-bool Check(FitterState& state, const Result<T>& result) {
-  if (!result.ok() && result.failure().code.has_value()) state.error.Record(*result.failure().code);
+bool Check(FitReport& report, const Result<T>& result) {
+  if (!result.ok() && result.failure().code.has_value() && !report.firstFailure.has_value()) {
+    report.firstFailure = *result.failure().code;
+  }
   return result.ok();
 }
 
 // A fresh model of N x N zero tables with the given pole shape.
 void ClearModel(FitterState& state, PoleShape shape) {
   auto model = std::make_unique<FittedModel>();
-  const int n = state.portCount;
+  const int n = state.network.portCount;
   const std::size_t nn = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
   model->n = n;
   model->shape = shape;
@@ -39,7 +42,7 @@ void ClearModel(FitterState& state, PoleShape shape) {
   model->rmsError.assign(nn, 0.0);
   model->maxError.assign(nn, 0.0);
   state.model = std::move(model);
-  state.fit.working.clear();
+  state.workspace.fit.working.clear();
 }
 
 // The pole limits of one fit, taken from the fitter and handed back on every
@@ -47,7 +50,7 @@ void ClearModel(FitterState& state, PoleShape shape) {
 class CarriedLimits {
  public:
   explicit CarriedLimits(FitterState& state)
-      : context_(state.fit), setting_(state.settings.poleRatioBound) {
+      : context_(state.workspace.fit), setting_(state.settings.poleRatioBound) {
     limits.workingQLimit = context_.workingQLimit;
     limits.poleRatioBound = context_.poleRatioBound.value_or(setting_);
   }
@@ -64,17 +67,6 @@ class CarriedLimits {
   FitContext& context_;
   double setting_;
 };
-
-bool AllFinite(const SampledData& data) {
-  for (const PortMatrix& p : data.points()) {
-    for (int i = 0; i < p.order(); ++i) {
-      for (int j = 0; j < p.order(); ++j) {
-        if (!std::isfinite(p.At(i, j).re) || !std::isfinite(p.At(i, j).im)) return false;
-      }
-    }
-  }
-  return true;
-}
 
 double LargestElementMagnitude(std::span<const PortMatrix> points, int i, int j) {
   double largest = 0.0;
@@ -121,9 +113,9 @@ FitOptions CommonOptions(const FitterState& state) {
   const Settings& s = state.settings;
   FitOptions o;
   o.passivity = s.passivity;
-  o.dataType = state.dataType;
+  o.dataType = state.network.dataType;
   o.timeStep = s.timeStep;
-  o.pivoting = state.fit.pivoting;
+  o.pivoting = state.workspace.fit.pivoting;
   o.extendedFit = s.extendedFit;
   o.callerBand = s.callerBand;
   o.lowerBandFrequency = s.lowerBandFrequency;
@@ -142,8 +134,8 @@ struct ElementEntries {
 
 ElementEntries EntriesOf(const FitterState& state, int i, int j) {
   ElementEntries e;
-  if (state.elements == nullptr) return e;
-  const ElementTable& t = *state.elements;
+  if (state.network.elements == nullptr) return e;
+  const ElementTable& t = *state.network.elements;
   e.asymptoteMode = t.AsymptoteModeAt(i, j, i, j);
   e.dcConstrained = t.DcFlagAt(i, j, i, j) == 0;
   const double constant = t.ConstantValueAt(i, j, i, j);
@@ -186,7 +178,7 @@ double ModelEntry(const FitterState& state, const std::vector<double>& table, in
 // Fits element (i, j) of an individual fit, on the extended band when one
 // is given and the element is small.
 bool FitElement(FitterState& state, std::span<const PortMatrix> points, int i, int j,
-                const FitSeries* extendedBand, double step, PoleLimits& limits,
+                const FitSeries* extendedBand, double step, PoleLimits& limits, FitReport& report,
                 const RunContext& run) {
   run.Write("\n*** Matrix component (", i + 1, ",", j + 1, ") is being fitted ***\n");
   FittedModel& model = *state.model;
@@ -198,10 +190,10 @@ bool FitElement(FitterState& state, std::span<const PortMatrix> points, int i, i
   double tau = 0.0;
   if (state.settings.extractDelays) {
     const Result<double> estimate = EstimateDelay(series);
-    if (Check(state, estimate)) {
+    if (Check(report, estimate)) {
       tau = *estimate;
       model.delay[model.Index(i, j)] = tau;
-      if (state.symmetric) model.delay[model.Index(j, i)] = tau;
+      if (state.network.symmetric) model.delay[model.Index(j, i)] = tau;
     }
     ApplyDelay(series, tau, true);
   }
@@ -220,10 +212,10 @@ bool FitElement(FitterState& state, std::span<const PortMatrix> points, int i, i
   // Until the residues are known, the element's maximum error holds the
   // largest modulus of what is fitted.
   if (series.size() >= 2) model.maxError[model.Index(i, j)] = LargestMagnitude(series.value);
-  PoleList& working = state.fit.working;
+  PoleList& working = state.workspace.fit.working;
   const Result<ResidueFit> fit =
-      FitElementSeries(series, options, target, state.work, limits, working, run);
-  if (Check(state, fit)) StoreFit(model, state.symmetric, i, j, *fit);
+      FitElementSeries(series, options, target, state.workspace.work, limits, working, run);
+  if (Check(report, fit)) StoreFit(model, state.network.symmetric, i, j, *fit);
   run.Write("\nmean error(", i + 1, ",", j + 1, ")=", ModelEntry(state, model.rmsError, i, j), "\n",
             "tol  error(", i + 1, ",", j + 1, ")=", ModelEntry(state, model.maxError, i, j), "\n");
   if (fit.ok()) {
@@ -233,9 +225,9 @@ bool FitElement(FitterState& state, std::span<const PortMatrix> points, int i, i
     // Putting the delay back writes the element of a symmetric matrix to
     // both places, so the sampled data end exactly symmetric there (unless
     // the fit worked on a shortened or extended copy of them).
-    const bool whole = points.size() == state.data->points().size();
-    if (state.symmetric && i != j && whole && !extended) {
-      for (PortMatrix& p : state.data->MutablePoints()) p.At(j, i) = p.At(i, j);
+    const bool whole = points.size() == state.network.data->points().size();
+    if (state.network.symmetric && i != j && whole && !extended) {
+      for (PortMatrix& p : state.network.data->MutablePoints()) p.At(j, i) = p.At(i, j);
     }
     run.Write("extracted delay(", i + 1, ",", j + 1, ") = ", tau, "\n");
   }
@@ -245,13 +237,13 @@ bool FitElement(FitterState& state, std::span<const PortMatrix> points, int i, i
 }
 
 bool FitCommonPoles(FitterState& state, std::span<const PortMatrix> points, PoleLimits& limits,
-                    const RunContext& run) {
-  const int n = state.portCount;
+                    FitReport& report, const RunContext& run) {
+  const int n = state.network.portCount;
   FittedModel& model = *state.model;
   FitOptions options = CommonOptions(state);
-  if (state.elements != nullptr) {
-    options.asymptoteMode = state.elements->AsymptoteModeAt(0, 0);
-    options.dcConstrained = state.elements->DcFlagAt(0, 0) == 0;
+  if (state.network.elements != nullptr) {
+    options.asymptoteMode = state.network.elements->AsymptoteModeAt(0, 0);
+    options.dcConstrained = state.network.elements->DcFlagAt(0, 0) == 0;
   }
   options.residueOrder = n;
   options.progressStep = 0.5;
@@ -286,33 +278,33 @@ bool FitCommonPoles(FitterState& state, std::span<const PortMatrix> points, Pole
       const std::span<Complex> element(values.data() + model.Index(i, j) * count, count);
       for (std::size_t k = 0; k < count; ++k) element[k] = points[k].At(i, j);
       if (series.size() >= 2) model.maxError[model.Index(i, j)] = LargestMagnitude(element);
-      if (state.symmetric && j > i) continue;
+      if (state.network.symmetric && j > i) continue;
       const ElementEntries entries = EntriesOf(state, i, j);
       ResidueTarget target;
       target.value = element;
       target.row = i;
       target.column = j;
-      target.mirror = state.symmetric && i != j;
+      target.mirror = state.network.symmetric && i != j;
       target.fixedConstant = entries.fixedConstant;
       target.dcValue = DcValue(entries.dcValue, series.frequency, target.value);
       targets.push_back(target);
     }
   }
 
-  PoleList& working = state.fit.working;
-  bool ok = Check(state, PlaceStartingPoles(series, options, state.work.max_cols(), limits, working,
-                                            run)) &&
-            Check(state, SolveSigmaSystem(series, options, state.work, working, run));
+  PoleList& working = state.workspace.fit.working;
+  bool ok = Check(report, PlaceStartingPoles(series, options, state.workspace.work.max_cols(),
+                                             limits, working, run)) &&
+            Check(report, SolveSigmaSystem(series, options, state.workspace.work, working, run));
   if (ok) run.SetProgress(0.5);
-  ok = ok && Check(state, FindCPols(series, options, limits, state.work, working, run));
+  ok = ok && Check(report, FindCPols(series, options, limits, state.workspace.work, working, run));
   Result<std::vector<ResidueFit>> fits = Failure::Silent();
   if (ok) {
-    fits = IdentifyResidues(series, targets, options, state.work, working, run);
-    Check(state, fits);
+    fits = IdentifyResidues(series, targets, options, state.workspace.work, working, run);
+    Check(report, fits);
   }
   if (fits.ok()) {
     for (std::size_t t = 0; t < targets.size(); ++t) {
-      StoreFit(model, state.symmetric, targets[t].row, targets[t].column, (*fits)[t]);
+      StoreFit(model, state.network.symmetric, targets[t].row, targets[t].column, (*fits)[t]);
     }
     run.SetProgress(1.0);
   }
@@ -376,15 +368,16 @@ FitSeries ExtendBand(std::span<const PortMatrix> points) {
   return extended;
 }
 
-bool FitAll(FitterState& state, const RunContext& run) {
+FitReport FitAll(FitterState& state, const RunContext& run) {
+  FitReport report;
   const bool individual = state.settings.individualPoles;
   ClearModel(state, individual ? PoleShape::kIndividual : PoleShape::kCommon);
   CarriedLimits carried(state);
 
   // Point limit: fit on the first points the working set can hold.
-  std::span<const PortMatrix> points(state.data->points());
-  const long long maxRows = state.work.max_rows();
-  if (maxRows < 2LL * state.data->point_count() + 2) {
+  std::span<const PortMatrix> points(state.network.data->points());
+  const long long maxRows = state.workspace.work.max_rows();
+  if (maxRows < 2LL * state.network.data->point_count() + 2) {
     run.Write("\n*** Touchstone file contains more points than allowed by parameter setting ***\n",
               "\n*** Extra points will be ignored during fitting ***\n");
     const long long kept = std::clamp<long long>(maxRows / 2 - 1, 0, points.size());
@@ -394,19 +387,19 @@ bool FitAll(FitterState& state, const RunContext& run) {
 
   bool ok = true;
   if (!individual) {
-    ok = FitCommonPoles(state, points, carried.limits, run);
+    ok = FitCommonPoles(state, points, carried.limits, report, run);
   } else {
     std::unique_ptr<FitSeries> extendedBand;
     if (state.settings.extendedFit) extendedBand = std::make_unique<FitSeries>(ExtendBand(points));
-    const int n = state.portCount;
-    const long long count = state.symmetric ? 1LL * n * (n + 1) / 2 : 1LL * n * n;
+    const int n = state.network.portCount;
+    const long long count = state.network.symmetric ? 1LL * n * (n + 1) / 2 : 1LL * n * n;
     // Every element advances the progress by two steps.
     const double step = count > 0 ? 0.5 / static_cast<double>(count) : 0.0;
     for (int i = 0; i < n && ok; ++i) {
-      if (run.Cancelled()) return false;
+      if (run.Cancelled()) return report;
       for (int j = 0; j < n && ok; ++j) {
-        if (state.symmetric && j > i) break;
-        ok = FitElement(state, points, i, j, extendedBand.get(), step, carried.limits, run);
+        if (state.network.symmetric && j > i) break;
+        ok = FitElement(state, points, i, j, extendedBand.get(), step, carried.limits, report, run);
       }
     }
     for (int i = 0; i < n; ++i) {
@@ -417,34 +410,29 @@ bool FitAll(FitterState& state, const RunContext& run) {
     }
   }
   run.SetProgress(0.0);
-  if (!ok) {
-    state.error.Record(ErrorCode::kFitFailed);
-    return false;
-  }
-  return true;
+  if (!ok && !report.firstFailure.has_value()) report.firstFailure = ErrorCode::kFitFailed;
+  report.ok = ok;
+  return report;
 }
 
-int Fit(FitterState& state, const RunContext& run) {
-  if (state.data == nullptr) return state.error.Record(ErrorCode::kNoDataToFit);
-  // Values that are not numbers (a type conversion leaves them where a
-  // matrix has no image) would fill the model with them; the model held so
-  // far stays.
-  if (!AllFinite(*state.data)) return state.error.Record(ErrorCode::kInconsistentData);
-  if (state.settings.prepareSData && state.dataType == kS && state.elements != nullptr) {
+FitReport Fit(FitterState& state, const RunContext& run) {
+  if (state.settings.prepareSData && state.network.dataType == kS &&
+      state.network.elements != nullptr) {
     // An ideal N-way junction at DC: (2 - N) / N on the diagonal, 2 / N off it.
-    const int n = state.portCount;
-    const bool symmetric = state.data->relative_asymmetry() < state.settings.symmetryTolerance;
+    const int n = state.network.portCount;
+    const bool symmetric =
+        state.network.data->relative_asymmetry() < state.settings.symmetryTolerance;
     for (int i = 0; i < n; ++i) {
       for (int j = 0; j < n; ++j) {
         const double value = i == j ? (2.0 - n) / n : 2.0 / n;
-        state.elements->SetDcOption(0, i, j, value, symmetric);
+        state.network.elements->SetDcOption(0, i, j, value, symmetric);
       }
     }
   }
   run.WriteFlushed(" Fitting start: ", runlog::Timestamp(), "\n");
-  const bool ok = FitAll(state, run);
+  const FitReport report = FitAll(state, run);
   run.WriteFlushed(" Fitting   end: ", runlog::Timestamp(), "\n");
-  return ok ? 1 : 0;
+  return report;
 }
 
 }  // namespace cfit

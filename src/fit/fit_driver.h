@@ -14,17 +14,27 @@
 
 namespace cfit {
 
-// Fits the sampled data (error 5 without them, 26 when a value is not a
-// finite number, both before the model changes) into a fresh model: every
-// element with its own poles (only the lower triangle of a symmetric
-// matrix), or one pole set common to all elements. Logs the start and end
-// lines and per-element errors to the run context, reports progress there
-// and stops between rows when its cancel byte is set; returns true when
-// every fitted element succeeded. The sampled data are left as they were.
-int Fit(FitterState& state, const RunContext& run);
+// How a fit ended: whether every fitted element succeeded, and the first
+// failure met on the way (a fit may succeed after a delay estimate failed;
+// a failed fit without another failure gives error 23). The facade records
+// the failure.
+struct FitReport {
+  bool ok = false;
+  std::optional<ErrorCode> firstFailure;
+};
+
+// Fits the sampled data into a fresh model: every element with its own
+// poles (only the lower triangle of a symmetric matrix), or one pole set
+// common to all elements. The caller has checked that there are data and
+// that every value is a finite number (a model of values that are not
+// numbers would replace the one held). Logs the start and end lines and
+// per-element errors to the run context, reports progress there and stops
+// between rows when its cancel byte is set (ok false, nothing noted). The
+// sampled data are left as they were.
+FitReport Fit(FitterState& state, const RunContext& run);
 
 // The body of Fit, between its start and end lines.
-bool FitAll(FitterState& state, const RunContext& run);
+FitReport FitAll(FitterState& state, const RunContext& run);
 
 // The frequencies of an extended fit (values zero): every sampled
 // frequency, then points above the band reaching

@@ -23,7 +23,7 @@ struct ModelView {
 // The fitter's model as a view; the fitter must hold a model.
 inline ModelView ViewOf(const FitterState& state) {
   const bool individual = state.model != nullptr ? state.model->individual() : true;
-  return {state.model.get(), state.elements.get(), individual, state.symmetric};
+  return {state.model.get(), state.network.elements.get(), individual, state.network.symmetric};
 }
 
 // H(f) of element (i, j), 0 <= i, j < N. Individual poles: the element's

@@ -12,9 +12,9 @@ bool BindConversionWorkspace(FitterState& state, int n, ConversionWorkspace& ws)
   const long long order = 2LL * n;
   if (!state.EnsureWorkingSet(order, order)) return false;
   const std::size_t size = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
-  if (state.conversionRhs.size() < size) state.conversionRhs.resize(size);
+  if (state.workspace.conversionRhs.size() < size) state.workspace.conversionRhs.resize(size);
 
-  WorkingSet& work = state.work;
+  WorkingSet& work = state.workspace.work;
   ws.n = n;
   ws.system = work.columns();
   // Stored compactly (leading dimension 2n) at the start of the column
@@ -26,7 +26,7 @@ bool BindConversionWorkspace(FitterState& state, int n, ConversionWorkspace& ws)
   ws.permutation = work.permutation();
   ws.column = work.rhs();
   ws.work = work.work();
-  ws.rhs = state.conversionRhs.data();
+  ws.rhs = state.workspace.conversionRhs.data();
   return true;
 }
 

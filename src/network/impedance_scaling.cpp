@@ -19,8 +19,8 @@ void ScaleByImpedances(int n, Complex* x, const double* z0, ImpedanceScaling how
 }
 
 bool ValidReferenceImpedances(const FitterState& state, int n) {
-  if (n < 1 || !state.impedances.has_value()) return false;
-  const std::vector<double>& z0 = *state.impedances;
+  if (n < 1 || !state.network.impedances.has_value()) return false;
+  const std::vector<double>& z0 = *state.network.impedances;
   if (z0.size() < static_cast<std::size_t>(n)) return false;
   return std::all_of(z0.begin(), z0.begin() + n,
                      [](double z) { return std::isfinite(z) && z > 0.0; });

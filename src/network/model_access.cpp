@@ -15,7 +15,8 @@ namespace {
 bool InModel(const FitterState& state, int i, int j) {
   if (state.model == nullptr) return false;
   const int n = state.model->n;
-  return i >= 0 && j >= 0 && i < n && j < n && i < state.portCount && j < state.portCount;
+  return i >= 0 && j >= 0 && i < n && j < n && i < state.network.portCount &&
+         j < state.network.portCount;
 }
 
 bool HasTable(const FittedModel& m, const std::vector<double>& table) {
@@ -34,7 +35,7 @@ void Store(FittedModel& m, std::vector<double>& table, int i, int j, double valu
 
 // The element whose pole list (i, j) reads.
 std::size_t ListIndex(const FitterState& state, int i, int j) {
-  return state.symmetric && i < j ? state.model->Index(j, i) : state.model->Index(i, j);
+  return state.network.symmetric && i < j ? state.model->Index(j, i) : state.model->Index(i, j);
 }
 
 bool HasElementLists(const FittedModel& m) {
@@ -102,7 +103,8 @@ std::vector<ElementTerm> ElementTerms(const FitterState& state, int i, int j) {
 
 Status DefineModel(FitterState& state, int portCount, int dataType,
                    const double* referenceImpedances, bool symmetric) {
-  if (state.portCount > 0 && state.portCount != portCount) return ErrorCode::kFitOfOtherSize;
+  if (state.network.portCount > 0 && state.network.portCount != portCount)
+    return ErrorCode::kFitOfOtherSize;
   if (portCount < 1 || portCount > kMaxDefinedPorts) return ErrorCode::kInvalidArguments;
 
   // Everything new is built before the fitter changes, so that a failed
@@ -121,13 +123,12 @@ Status DefineModel(FitterState& state, int portCount, int dataType,
   if (referenceImpedances != nullptr)
     impedances.assign(referenceImpedances, referenceImpedances + n);
 
-  state.dataType = dataType;
-  state.portCount = portCount;
-  state.impedances = std::move(impedances);
-  state.symmetric = symmetric;
-  state.elements = std::move(table);
+  state.network.dataType = dataType;
+  state.network.portCount = portCount;
+  state.network.impedances = std::move(impedances);
+  state.network.symmetric = symmetric;
+  state.network.elements = std::move(table);
   state.ReplaceData(nullptr);
-  state.passivity.dataMargins = MarginList{};
   state.model = std::move(model);
   return Success();
 }
@@ -148,7 +149,7 @@ int SetElementModel(FitterState& state, int i, int j, int poleCount, double cons
   m.shape = PoleShape::kIndividual;
   state.settings.individualPoles = true;
   m.id.Renew();
-  const bool mirror = state.symmetric;
+  const bool mirror = state.network.symmetric;
   Store(m, m.constant, i, j, constant, mirror);
   Store(m, m.proportional, i, j, proportional, mirror);
   Store(m, m.delay, i, j, delay, mirror);
@@ -167,7 +168,7 @@ int SetElementModel(FitterState& state, int i, int j, int poleCount, double cons
 
 Result<int> ConvertPulseModelToS(FitterState& state, double pulseWidth, double scale,
                                  double delay) {
-  if (!state.HasFit() || state.portCount != 1 || state.dataType != kPulse ||
+  if (!state.HasFit() || state.network.portCount != 1 || state.network.dataType != kPulse ||
       !InModel(state, 0, 0)) {
     return ErrorCode::kNoFit;
   }
@@ -188,12 +189,12 @@ Result<int> ConvertPulseModelToS(FitterState& state, double pulseWidth, double s
     SetResidue(term, 0, 0, r);
     ++count;
   }
-  state.dataType = kS;
+  state.network.dataType = kS;
   return count;
 }
 
 int MultiplyModelByFrequency(FitterState& state, double closingPole, double factor) {
-  if (!state.HasFit() || !state.model->individual() || state.portCount != 1 ||
+  if (!state.HasFit() || !state.model->individual() || state.network.portCount != 1 ||
       !InModel(state, 0, 0) || !HasElementLists(*state.model)) {
     return 0;
   }

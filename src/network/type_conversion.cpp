@@ -80,34 +80,38 @@ void LogSingularPoints(int count, int points, double firstFrequency, const RunCo
                 " points, first at ", firstFrequency, " Hz ***\n");
 }
 
-Status ConvertDataType(FitterState& state, int target, const RunContext& context) {
-  const int from = state.dataType;
-  if (target == from) return Success();
+Status ConvertibleTypes(int from, int target, int portCount) {
   if (target < kS || target > kABCD) return ErrorCode::kCannotTransform;
   if (!IsSyz(from)) return ErrorCode::kCannotTransform;
-  if (target == kABCD && (from != kS || state.portCount != 2)) return ErrorCode::kAbcdNeedsTwoPort;
+  if (target == kABCD && (from != kS || portCount != 2)) return ErrorCode::kAbcdNeedsTwoPort;
+  return Success();
+}
 
-  state.passivity.dataMargins = MarginList{};
+Status ConvertDataType(FitterState& state, int target, const RunContext& context) {
+  const int from = state.network.dataType;
+  if (target == from) return Success();
+  const Status convertible = ConvertibleTypes(from, target, state.network.portCount);
+  if (!convertible.ok()) return convertible;
   if (!state.HasFit()) {
     // What an unfinished fit leaves behind is its working pole list.
-    state.fit.working.clear();
-    if (state.data == nullptr) return ErrorCode::kNoData;
+    state.workspace.fit.working.clear();
+    if (state.network.data == nullptr) return ErrorCode::kNoData;
   }
 
   if (state.HasPoints()) {
-    const int n = state.portCount;
+    const int n = state.network.portCount;
     // A set built for another port count cannot be read with this one's
     // impedances and workspace.
-    if (state.data->port_count() != n) return ErrorCode::kInconsistentData;
+    if (state.network.data->port_count() != n) return ErrorCode::kInconsistentData;
     const bool scaled = ConversionNeedsImpedances(from, target);
     if (scaled && !ValidReferenceImpedances(state, n)) return ErrorCode::kInvalidImpedance;
     ConversionWorkspace ws;
     if (!BindConversionWorkspace(state, n, ws)) return ErrorCode::kSizeExceedsWorkspace;
-    const double* z0 = scaled ? state.impedances->data() : nullptr;
+    const double* z0 = scaled ? state.network.impedances->data() : nullptr;
 
     int singular = 0;
     double firstSingular = 0.0;
-    std::vector<PortMatrix>& points = state.data->MutablePoints();
+    std::vector<PortMatrix>& points = state.network.data->MutablePoints();
     for (PortMatrix& point : points) {
       if (!ConvertMatrix(ws, from, target, z0, point.Row(0))) {
         if (singular++ == 0) firstSingular = point.frequency();
@@ -117,7 +121,7 @@ Status ConvertDataType(FitterState& state, int target, const RunContext& context
     LogSingularPoints(singular, static_cast<int>(points.size()), firstSingular, context);
   }
 
-  state.dataType = target;
+  state.network.dataType = target;
   state.ResetElementTable();
   return Success();
 }

@@ -18,8 +18,8 @@ namespace cfit {
 // and missing data record 6. Every point is converted in place (a fitted
 // model is not touched), the data type becomes `target` and the element
 // table is rebuilt. Fails with the code of the refusal, recording nothing
-// (the facade records it); a refusal before the margin list is dropped
-// changes nothing. Reference
+// (the facade records it); a refusal by ConvertibleTypes changes nothing.
+// Reference
 // impedances that are missing, not finite or not above 0 record 17 before
 // any point changes when the conversion needs them (all but Y <-> Z).
 //
@@ -27,6 +27,10 @@ namespace cfit {
 // reported by one run-log line: "\n*** Data type conversion: singular matrix
 // at <count> of <points> points, first at <f> Hz ***\n".
 Status ConvertDataType(FitterState& state, int target, const RunContext& context);
+
+// The type checks of ConvertDataType: a target S, Y, Z or ABCD (32), a
+// source S, Y or Z (32), ABCD only from 2-port S (49).
+Status ConvertibleTypes(int from, int target, int portCount);
 
 // Converts one row-stored ws.n x ws.n matrix in place from type `from` to
 // type `to`: between S (1), Y (2) and Z (3) in every direction, and from S to

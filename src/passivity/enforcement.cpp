@@ -25,7 +25,7 @@ int TriesForMode(int mode) { return (mode == 1 || mode == 2) ? 100 : 20; }
 
 // The level that delimits the band around a peak of measure m.
 double BandLevel(const FitterState& state, double m) {
-  if (state.dataType != kS) return 1.0 + 0.5 * (m - 1.0);
+  if (state.network.dataType != kS) return 1.0 + 0.5 * (m - 1.0);
   switch (state.settings.enforcementMode) {
     case 1: return m >= 1.1 ? 1.0 + 0.1 * (m - 1.0) : 1.0;
     case 2: return 1.0 + 0.5 * (m - 1.0);
@@ -73,9 +73,11 @@ bool BuildCurve(const FitterState& state, LoopKind kind, int row, double thresho
   switch (kind) {
     case LoopKind::kPriorYZ:
     case LoopKind::kPriorS:
-      return SampledSweep(*state.data, state.dataType, state.symmetric, threshold, curve, passive);
+      return SampledSweep(*state.network.data, state.network.dataType, state.network.symmetric,
+                          threshold, curve, passive);
     case LoopKind::kRow: return RowSweep(ViewOf(state), row, curve, passive, context);
-    default: return ModelSweep(ViewOf(state), state.dataType, threshold, curve, passive, context);
+    default:
+      return ModelSweep(ViewOf(state), state.network.dataType, threshold, curve, passive, context);
   }
 }
 
@@ -116,7 +118,7 @@ int RunLoop(FitterState& state, LoopKind kind, int row, double threshold, int tr
         case LoopKind::kPriorS:
           FindSupParamsGlobal(curve, band, state.HasFit(), state.settings.upperBandFrequency, &sp,
                               context);
-          SuppressData(*state.data, sp);
+          SuppressData(*state.network.data, sp);
           break;
         case LoopKind::kRow:
           column = FindSupParams(curve, band, &sp, context);
@@ -156,17 +158,16 @@ struct Snapshot {
 
 Status PostFit(FitterState& state, double threshold, const RunContext& context) {
   const int n = state.model->n;
-  if (2LL * n > state.work.max_rows() || 2LL * n > state.work.max_cols()) {
+  if (2LL * n > state.workspace.work.max_rows() || 2LL * n > state.workspace.work.max_cols()) {
     context.Write(" ************* Not enough memory allocated in cFit ******\n");
     return Failure::Silent();
   }
   const Snapshot snapshot{state.model->constant, state.model->elementPoles};
-  state.passivity.modelMargins = MarginList{};
   state.passivity.checkCurve.clear();
   const int tries = TriesForMode(state.settings.enforcementMode);
   int result = 0;
   try {
-    if (state.dataType != kS) {
+    if (state.network.dataType != kS) {
       result = RunLoop(state, LoopKind::kModelYZ, 0, threshold, tries, context);
     } else {
       result = 1;
@@ -201,7 +202,7 @@ void ConvertSharedPoles(FitterState& state) {
   if (model.proportional.size() != nn) model.proportional.assign(nn, 0.0);
   for (int i = 0; i < n; ++i) {
     for (int j = 0; j < n; ++j) {
-      if (state.symmetric && j > i) continue;
+      if (state.network.symmetric && j > i) continue;
       PoleList& list = model.elementPoles[model.Index(i, j)];
       for (const PoleTerm& shared : model.commonPoles) {
         PoleTerm own(1);
@@ -218,11 +219,10 @@ void ConvertSharedPoles(FitterState& state) {
 }
 
 Status EnforceDataPassivity(FitterState& state, double threshold, const RunContext& context) {
-  state.passivity.dataMargins = MarginList{};
   int result = -1;
   try {
-    result = RunLoop(state, state.dataType == kS ? LoopKind::kPriorS : LoopKind::kPriorYZ, 0,
-                     threshold, kPriorTries, context);
+    result = RunLoop(state, state.network.dataType == kS ? LoopKind::kPriorS : LoopKind::kPriorYZ,
+                     0, threshold, kPriorTries, context);
   } catch (const InternalFault&) {
     result = -1;
   }

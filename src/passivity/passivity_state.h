@@ -1,6 +1,6 @@
-// What a fitter keeps of its passivity assessments between calls: the
-// margin lists and their walk cursors, the model check curve, the cached
-// conductance matrices and the accuracy matrices handed to the host.
+// What a fitter keeps of its passivity assessments between calls: the model
+// check curve and the cached conductance matrices (the engine's), and the
+// types of the margin lists and accuracy matrices the host session holds.
 #ifndef CFIT_PASSIVITY_PASSIVITY_STATE_H
 #define CFIT_PASSIVITY_PASSIVITY_STATE_H
 
@@ -60,13 +60,9 @@ struct HostMatrix {
 };
 
 struct PassivityState {
-  MarginList dataMargins;
-  MarginList modelMargins;
   PassivityCurve checkCurve;
   ConductanceCache dcConductance;
   ConductanceCache conductance;
-  HostMatrix accuracyRms;
-  HostMatrix accuracyLargest;
 };
 
 }  // namespace cfit

@@ -258,7 +258,7 @@ bool ModifyPoleByMult(FitterState& state, int i, int j, const Sp& sp, const RunC
   if (!model.individual() || model.elementPoles.empty()) return false;
   if (!(sp.w0 != 0.0)) return false;  // a double pole of g
   const std::size_t own = model.Index(i, j);
-  const std::size_t listIndex = (state.symmetric && i < j) ? model.Index(j, i) : own;
+  const std::size_t listIndex = (state.network.symmetric && i < j) ? model.Index(j, i) : own;
   PoleList& terms = model.elementPoles[listIndex];
   const double d = model.constant[own];
   const Complex gPole(-sp.al, sp.w0);  // the pole of g in the upper half plane
@@ -294,7 +294,7 @@ bool ModifyPoleByMult(FitterState& state, int i, int j, const Sp& sp, const RunC
 
   // Scale the constant at both places of a symmetric pair.
   model.constant[own] = sp.C * d;
-  if (state.symmetric && i != j) model.constant[model.Index(j, i)] = sp.C * d;
+  if (state.network.symmetric && i != j) model.constant[model.Index(j, i)] = sp.C * d;
   if (collected.re != 0.0 || collected.im != 0.0) {
     // Stored as the pair (al, -w0): residue 2 rho / P.
     PoleTerm added(1);
@@ -329,7 +329,7 @@ std::vector<std::pair<int, int>> Concerned(const FitterState& state, int row, in
   for (int i = 0; i < n; ++i) {
     for (int j = 0; j < n; ++j) {
       if (row >= 0 && (i != row || (column >= 0 && j != column))) continue;
-      if (row < 0 && state.symmetric && j > i) continue;
+      if (row < 0 && state.network.symmetric && j > i) continue;
       out.emplace_back(i, j);
     }
   }
@@ -341,7 +341,8 @@ bool Coincides(const FitterState& state, const std::vector<std::pair<int, int>>&
   const FittedModel& model = *state.model;
   const Complex gPole(-sp.al, sp.w0);
   for (auto [i, j] : elements) {
-    const std::size_t k = (state.symmetric && i < j) ? model.Index(j, i) : model.Index(i, j);
+    const std::size_t k =
+        (state.network.symmetric && i < j) ? model.Index(j, i) : model.Index(i, j);
     for (const PoleTerm& t : model.elementPoles[k]) {
       const Complex p = -t.GetPole();
       if (Abs(gPole - p) < kCoincidence * Abs(gPole) ||
@@ -369,7 +370,7 @@ bool SuppressModel(FitterState& state, Sp& sp, const RunContext& context) {
   AvoidCoincidentPoles(state, Concerned(state, -1, -1), sp);
   for (int i = 0; i < n; ++i) {
     for (int j = 0; j < n; ++j) {
-      if (state.symmetric && j > i) continue;
+      if (state.network.symmetric && j > i) continue;
       if (!ModifyPoleByMult(state, i, j, sp, context)) return false;
     }
   }

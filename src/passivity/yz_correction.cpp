@@ -140,7 +140,7 @@ bool ApplyYZToModel(FitterState& state, const Sp& sp, double peakFrequency) {
   if (!WeakestDirection(EvaluatePoint(state, peakFrequency), &u)) return false;
   for (int i = 0; i < n; ++i) {
     for (int j = 0; j < n; ++j) {
-      if (state.symmetric && j > i) continue;
+      if (state.network.symmetric && j > i) continue;
       const double w = u[i] * u[j];
       if (n > 2 && std::fabs(w) < kSmallWeight) continue;
       PoleList& list = model.elementPoles[model.Index(i, j)];
@@ -160,7 +160,7 @@ bool ApplyYZToModel(FitterState& state, const Sp& sp, double peakFrequency) {
         default:
           list.push_back(RealTerm(sp.al, w * sp.A1));
           model.constant[model.Index(i, j)] -= w * sp.A1;
-          if (state.symmetric && i != j) model.constant[model.Index(j, i)] -= w * sp.A1;
+          if (state.network.symmetric && i != j) model.constant[model.Index(j, i)] -= w * sp.A1;
           break;
       }
     }
@@ -170,7 +170,7 @@ bool ApplyYZToModel(FitterState& state, const Sp& sp, double peakFrequency) {
 }
 
 bool ApplyYZToData(FitterState& state, const Sp& sp, double peakFrequency) {
-  const SampledData& read = *state.data;
+  const SampledData& read = *state.network.data;
   const int n = read.port_count();
   const PortMatrix* at = nullptr;
   for (const PortMatrix& p : read.points()) {
@@ -178,7 +178,7 @@ bool ApplyYZToData(FitterState& state, const Sp& sp, double peakFrequency) {
   }
   std::vector<double> u;
   if (at == nullptr || !WeakestDirection(*at, &u)) return false;
-  for (PortMatrix& p : state.data->MutablePoints()) {
+  for (PortMatrix& p : state.network.data->MutablePoints()) {
     const Complex term = YZCorrectionValue(sp, p.frequency());
     for (int i = 0; i < n; ++i) {
       for (int j = 0; j < n; ++j) p.At(i, j) += (u[i] * u[j]) * term;

@@ -56,8 +56,8 @@ TEST(Create, NullRecordGivesTheDefaultsAndACustomRecordIsCopied) {
     Fitter f = Create(c.params);
     ASSERT_NE(f, nullptr);
     const Settings& s = f->state().settings;
-    EXPECT_EQ(f->state().work.max_rows(), c.rows);
-    EXPECT_EQ(f->state().work.max_cols(), c.cols);
+    EXPECT_EQ(f->state().workspace.work.max_rows(), c.rows);
+    EXPECT_EQ(f->state().workspace.work.max_cols(), c.cols);
     EXPECT_EQ(s.individualPoles, c.individual);
     EXPECT_EQ(s.enforcementMode, c.enforcement);
     EXPECT_EQ(s.symmetryTolerance, c.tolerance);
@@ -92,11 +92,11 @@ TEST(Init, RaisesTheStorageToTwicePortCountAndKeepsData) {
   p.maxFrequencyPoints = -1;  // rows 0, raised to 2N = 6
   p.maxColumns = 1;
   EXPECT_TRUE(f->Init(&p));
-  EXPECT_EQ(f->state().work.max_rows(), 6);
-  EXPECT_EQ(f->state().work.max_cols(), 6);
+  EXPECT_EQ(f->state().workspace.work.max_rows(), 6);
+  EXPECT_EQ(f->state().workspace.work.max_cols(), 6);
   EXPECT_TRUE(f->HasSampledData());
   EXPECT_TRUE(f->Init(nullptr));  // null means the defaults
-  EXPECT_EQ(f->state().work.max_rows(), 10004);
+  EXPECT_EQ(f->state().workspace.work.max_rows(), 10004);
 }
 
 // A size Init refuses releases the working storage and keeps the settings;
@@ -108,7 +108,7 @@ TEST(Init, RefusedSizeLeavesAFitterThatFailsCleanly) {
     cFitParams p = testing::SmallParams(false);
     p.maxFrequencyPoints = points;
     EXPECT_FALSE(f->Init(&p)) << points;
-    EXPECT_FALSE(f->state().work.allocated());
+    EXPECT_FALSE(f->state().workspace.work.allocated());
     EXPECT_TRUE(f->state().settings.individualPoles);
     testing::LoadSynthetic(*f, 2, kS);
     EXPECT_EQ(f->Fit(), 0);
@@ -154,7 +154,7 @@ TEST(ElementOptions, AsymptoteModesAllowedPerDataType) {
     EXPECT_EQ(f->SetElementAsymptote(c.mode, 0, 1, 0.3), c.result) << c.type << " " << c.mode;
     // A mode 0 stores the value, except for ABCD data, which store nothing.
     const bool stored = c.mode == 0 && c.type != kABCD;
-    EXPECT_EQ(f->state().elements->ConstantValueAt(0, 1), stored ? 0.3 : kUnset);
+    EXPECT_EQ(f->state().network.elements->ConstantValueAt(0, 1), stored ? 0.3 : kUnset);
   }
 }
 
@@ -165,11 +165,11 @@ TEST(ElementOptions, DcOptionForAllElementsRecordsNoValue) {
   f->BeginData(2, kS, z);
   EXPECT_EQ(f->SetElementDcOption(2, 0, 0, 0.0), 0);
   EXPECT_EQ(f->SetElementDcOption(0, -1, -1, 5.0), 1);
-  for (int e = 0; e < 4; ++e) EXPECT_EQ(f->state().elements->DcFlagAt(e / 2, e % 2), 0);
-  EXPECT_FALSE(f->state().elements->HasDcValues());
+  for (int e = 0; e < 4; ++e) EXPECT_EQ(f->state().network.elements->DcFlagAt(e / 2, e % 2), 0);
+  EXPECT_FALSE(f->state().network.elements->HasDcValues());
   // No points yet: symmetry holds, so an off-diagonal value is mirrored.
   EXPECT_EQ(f->SetElementDcOption(0, 1, 0, 0.5), 1);
-  EXPECT_EQ(f->state().elements->DcValueAt(0, 1), 0.5);
+  EXPECT_EQ(f->state().network.elements->DcValueAt(0, 1), 0.5);
 }
 
 // Values that are not finite read as the C library converts them and are
@@ -191,7 +191,7 @@ TEST(NonFiniteInput, TouchstoneValuesAreKeptFrequenciesStopTheStoring) {
     SCOPED_TRACE(c.rest);
     Fitter f = MakeFitter();
     ASSERT_EQ(f->ReadTouchstone(WriteText(head + c.rest, ".s1p").c_str()), 1);
-    EXPECT_EQ(f->state().data->point_count(), c.points);
+    EXPECT_EQ(f->state().network.data->point_count(), c.points);
     if (c.points > 1) {
       EXPECT_EQ(f->Fit(), 0);
       EXPECT_STREQ(f->GetErrorMessage(), "Internal error. Inconsistent sampled data structure");

@@ -8,7 +8,9 @@
 // An operation is one row: how to call it, the conditions it checks in the
 // order it checks them (each with the error it records), and what a bad
 // argument does where the valid call succeeds. The expected outcome of every
-// call is computed from its row in one place, Expected().
+// call is computed from its row in one place, Expected(). The operations come
+// from the facade's operation table; the checks here are this test's own
+// reading of what each operation must do.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -16,12 +18,14 @@
 #include <functional>
 #include <limits>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "api/cfit_impl.h"
 #include "api/errors.h"
+#include "api/operation_table.h"
 #include "support/fitter_fixtures.h"
 #include "support/log_capture.h"
 
@@ -543,30 +547,31 @@ const std::vector<Row> kRows = {
 };
 
 // Operations not built yet: they fail without recording anything.
-const std::vector<long (*)(cFitAPI&)> kUnbuilt = {
-  [](cFitAPI& f) -> long { return f.CascadeWithTouchstone(TouchstoneFile().c_str()); },
-  [](cFitAPI& f) -> long { return f.VoltageTransferFunction(50.0, 0.02, 0); },
-  [](cFitAPI& f) -> long { return f.IsSeriesElement(); },
-  [](cFitAPI& f) -> long { return f.IsShuntElement(); },
-  [](cFitAPI& f) -> long { return f.IdealizeShuntElement(); },
-  [](cFitAPI& f) -> long { return f.ExtractShuntElement(1); },
-  [](cFitAPI& f) -> long { return f.ExtractSeriesElement(1); },
-  [](cFitAPI& f) -> long { return f.MakeSeriesTwoPort(); },
-  [](cFitAPI& f) -> long { return f.FitSeriesElement(); },
-  [](cFitAPI& f) -> long { return f.ConvertToStandardMode(1, 2, 3, 4); },
-  [](cFitAPI& f) -> long { return f.ConvertToMixedMode(1, 2, 3, 4); },
-  [](cFitAPI& f) -> long { return f.JoinModalTwoPorts(TouchstoneFile().c_str()); },
-  [](cFitAPI& f) -> long { return f.ChangeReferenceImpedances(Ohms(4).data()); },
-  [](cFitAPI& f) -> long { return f.SetReferenceImpedance(75.0); },
-  [](cFitAPI& f) -> long { return f.TerminatePorts(std::vector<int>(4, 0).data()); },
-  [](cFitAPI& f) -> long { return f.CombinePorts(std::vector<unsigned char>(4, 1).data(), 0); },
-  [](cFitAPI& f) -> long { return f.ReorderPorts(std::vector<int>{0, 1, 2, 3}.data()); },
-  [](cFitAPI& f) -> long { return f.JoinModalTwoPortModels(PoleFile(2, kS).c_str()); },
-  [](cFitAPI& f) -> long { return f.GetTimeResponse({}, 1e-9, a, b, b + 1, 0, 0); },
-  [](cFitAPI& f) -> long { return f.WriteTimeResponse({}, Scratch().NewFile("t").c_str(), 0, 0); },
-  [](cFitAPI& f) -> long { return f.BuildRLCModel(50, 1e-9, 1e-12, 0); },
-  [](cFitAPI& f) -> long { return f.FindReactanceZeroCrossing(a); },
-  [](cFitAPI& f) -> long { return f.CreateSolver(kS) != nullptr; },
+#define UNBUILT(name, args) {#name, [](cFitAPI& f) -> long { return f.name args; }}
+const std::map<std::string_view, long (*)(cFitAPI&)> kUnbuilt = {
+  UNBUILT(CascadeWithTouchstone, (TouchstoneFile().c_str())),
+  UNBUILT(VoltageTransferFunction, (50.0, 0.02, 0)),
+  UNBUILT(IsSeriesElement, ()),
+  UNBUILT(IsShuntElement, ()),
+  UNBUILT(IdealizeShuntElement, ()),
+  UNBUILT(ExtractShuntElement, (1)),
+  UNBUILT(ExtractSeriesElement, (1)),
+  UNBUILT(MakeSeriesTwoPort, ()),
+  UNBUILT(FitSeriesElement, ()),
+  UNBUILT(ConvertToStandardMode, (1, 2, 3, 4)),
+  UNBUILT(ConvertToMixedMode, (1, 2, 3, 4)),
+  UNBUILT(JoinModalTwoPorts, (TouchstoneFile().c_str())),
+  UNBUILT(ChangeReferenceImpedances, (Ohms(4).data())),
+  UNBUILT(SetReferenceImpedance, (75.0)),
+  UNBUILT(TerminatePorts, (std::vector<int>(4, 0).data())),
+  UNBUILT(CombinePorts, (std::vector<unsigned char>(4, 1).data(), 0)),
+  UNBUILT(ReorderPorts, (std::vector<int>{0, 1, 2, 3}.data())),
+  UNBUILT(JoinModalTwoPortModels, (PoleFile(2, kS).c_str())),
+  UNBUILT(GetTimeResponse, ({}, 1e-9, a, b, b + 1, 0, 0)),
+  UNBUILT(WriteTimeResponse, ({}, Scratch().NewFile("t").c_str(), 0, 0)),
+  UNBUILT(BuildRLCModel, (50, 1e-9, 1e-12, 0)),
+  UNBUILT(FindReactanceZeroCrossing, (a)),
+  {"CreateSolver", [](cFitAPI& f) -> long { return f.CreateSolver(kS) != nullptr; }},
 };
 // clang-format on
 
@@ -720,6 +725,33 @@ std::vector<Call> Calls(const Row& row, const State& s) {
   return calls;
 }
 
+const Row* RowNamed(std::string_view name) {
+  for (const Row& row : kRows) {
+    if (row.name == name) return &row;
+  }
+  return nullptr;
+}
+
+// The operations come from the facade's table, in the interface's order:
+// each has a caller here (a row for a built one, a call for one not built),
+// and every caller here names an operation of the table.
+TEST(OperationTable, EveryOperationHasACallerHere) {
+  const auto table = OperationTable();
+  ASSERT_EQ(table.size(), 87u) << "every operation of the interface";
+  std::set<std::string_view> names;
+  for (std::size_t k = 0; k < table.size(); ++k) {
+    const OperationRow& operation = table[k];
+    EXPECT_EQ(static_cast<std::size_t>(operation.operation), k) << operation.name;
+    EXPECT_TRUE(operation.built ? RowNamed(operation.name) != nullptr
+                                : kUnbuilt.contains(operation.name))
+        << operation.name << " has no caller in this test";
+    EXPECT_TRUE(operation.built || operation.checks.empty()) << operation.name;
+    names.insert(operation.name);
+  }
+  for (const Row& row : kRows) EXPECT_TRUE(names.contains(row.name)) << row.name;
+  for (const auto& [name, call] : kUnbuilt) EXPECT_TRUE(names.contains(name)) << name;
+}
+
 class EveryOperation : public ::testing::TestWithParam<std::size_t> {};
 
 TEST_P(EveryOperation, EndsAsItsChecksSayAndLeavesAUsableFitter) {
@@ -736,9 +768,11 @@ TEST_P(EveryOperation, EndsAsItsChecksSayAndLeavesAUsableFitter) {
     for (auto* r = f->GetFirstDataPoint(); r != nullptr; r = f->GetNextDataPoint()) ++points;
     ASSERT_EQ(points, s.points);
   }
-  ASSERT_EQ(kRows.size() + kUnbuilt.size(), 87u) << "every operation of the interface";
   static const char* kVariants[] = {"valid", "bad i", "bad j", "null", "empty", "dir", "number"};
-  for (const Row& row : kRows) {
+  for (const OperationRow& operation : OperationTable()) {
+    const Row* found = RowNamed(operation.name);
+    if (!operation.built || found == nullptr) continue;
+    const Row& row = *found;
     for (const Call& c : Calls(row, s)) {
       SCOPED_TRACE(std::string(row.name) + " " + kVariants[static_cast<int>(c.variant)] + " " +
                    std::to_string(c.bad) + " " + std::to_string(c.nonFinite));
@@ -762,7 +796,11 @@ TEST_P(EveryOperation, EndsAsItsChecksSayAndLeavesAUsableFitter) {
     }
   }
   Fitter f = s.build();
-  for (const auto& call : kUnbuilt) EXPECT_EQ(call(*f), 0);
+  for (const OperationRow& operation : OperationTable()) {
+    if (!operation.built && kUnbuilt.contains(operation.name)) {
+      EXPECT_EQ(kUnbuilt.at(operation.name)(*f), 0) << operation.name;
+    }
+  }
   EXPECT_EQ(f->GetErrorMessage() != nullptr, s.Has(kMessage));
 }
 

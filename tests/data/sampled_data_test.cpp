@@ -108,7 +108,7 @@ TEST(EndData, SymmetryBandStorageAndTheZeroHzPoint) {
         Point(2, k * 1e9, {0.1, 0}, {{1, {0.8, 0.1}}, {2, {0.801, 0.1}}, {3, {0.2, 0}}}));
   auto f = Loaded(cFitParams{}, points);
   EXPECT_TRUE(f->EndData());
-  EXPECT_EQ(f->state().data->points()[1].At(1, 0), Complex(0.801, 0.1));
+  EXPECT_EQ(f->state().network.data->points()[1].At(1, 0), Complex(0.801, 0.1));
   double rel = -1, abs = -1;
   EXPECT_TRUE(f->CheckSymmetry(&rel, &abs));
   EXPECT_NEAR(rel, 0.001 / (std::hypot(0.801, 0.1) + 0.2), 1e-12);
@@ -125,8 +125,8 @@ TEST(EndData, SymmetryBandStorageAndTheZeroHzPoint) {
   g->EndData();
   EXPECT_EQ(log.text(),
             "\n*** Insufficient memory... Number of points allowed should be increased ***\n");
-  EXPECT_EQ(g->state().data->point_count(), 4);
-  EXPECT_EQ(g->state().data->front().frequency(), 0.0);
+  EXPECT_EQ(g->state().network.data->point_count(), 4);
+  EXPECT_EQ(g->state().network.data->front().frequency(), 0.0);
   EXPECT_EQ(g->state().settings.lowerBandFrequency, 0.5e6);
   EXPECT_EQ(g->state().settings.upperBandFrequency, 7e9);
 }
@@ -135,7 +135,7 @@ TEST(EndData, SymmetryBandStorageAndTheZeroHzPoint) {
 TEST(StoringReadPoints, NoPointIsAnError) {
   auto f = testing::MakeFitter();
   EXPECT_FALSE(StoreReadPoints(f->state(), {}));
-  EXPECT_STREQ(f->GetErrorMessage(), "No data points were read from touchstone file");
+  EXPECT_EQ(f->GetErrorMessage(), nullptr);  // the read records error 24
 }
 
 // The largest magnitude of an element takes the first point of a tie; the
@@ -166,7 +166,7 @@ TEST(SampledDataIdentity, ReadsKeepTheConductanceCacheAndChangesRenewIt) {
   ASSERT_EQ(f->GetDataMutualConductance(0, 1, 1.5e9, &re, &im), 1);
   const ConductanceCache& cache = f->state().passivity.conductance;
   const std::uint64_t computedFrom = cache.source;
-  ASSERT_EQ(f->state().data->id().value(), computedFrom);
+  ASSERT_EQ(f->state().network.data->id().value(), computedFrom);
   for (auto* r = f->GetFirstDataPoint(); r != nullptr; r = f->GetNextDataPoint())
     EXPECT_GT(r->frequency, 0);
   f->GetMaxElementMagnitude(0, 1, &m, &at);
@@ -174,12 +174,12 @@ TEST(SampledDataIdentity, ReadsKeepTheConductanceCacheAndChangesRenewIt) {
   f->CheckDataPassivity(&m, &at);
   f->GetDataPassivityMargins();
   f->GetEnforcedAccuracy(nullptr, nullptr);
-  EXPECT_EQ(f->state().data->id().value(), computedFrom);
+  EXPECT_EQ(f->state().network.data->id().value(), computedFrom);
   // The conductance between the ports rises with |S12| (0.5 -> 0.6).
   const double before = re;
-  for (PortMatrix& point : f->state().data->MutablePoints())
+  for (PortMatrix& point : f->state().network.data->MutablePoints())
     point.At(0, 1) = point.At(1, 0) = {0.6, 0.0};
-  EXPECT_NE(f->state().data->id().value(), computedFrom);
+  EXPECT_NE(f->state().network.data->id().value(), computedFrom);
   ASSERT_EQ(f->GetDataMutualConductance(0, 1, 1.5e9, &re, &im), 1);
   EXPECT_NE(cache.source, computedFrom);
   EXPECT_GT(re, before);

@@ -57,7 +57,7 @@ std::unique_ptr<cCfit> Loaded(int n, const Element& value, double start, double 
 double LargestError(cCfit& f) {
   double largest = 0.0;
   const int n = f.GetPortCount();
-  for (const PortMatrix& p : f.state().data->points()) {
+  for (const PortMatrix& p : f.state().network.data->points()) {
     for (int e = 0; e < n * n; ++e) {
       const Complex m = EvaluateElement(f.state(), e / n, e % n, p.frequency());
       largest = std::max(largest, Abs(m - p.At(e / n, e % n)));
@@ -101,7 +101,7 @@ TEST(Fit, KnownModelsAreReproduced) {
     ASSERT_EQ(f->Fit(), 1) << (f->GetErrorMessage() ? f->GetErrorMessage() : "");
     EXPECT_EQ(f->GetErrorMessage(), nullptr);
     EXPECT_LT(LargestError(*f), c.tolerance);
-    EXPECT_EQ(f->state().data->point_count(), c.count);
+    EXPECT_EQ(f->state().network.data->point_count(), c.count);
     EXPECT_EQ(*f->GetProgress(), 0.0);
     if (c.dc) {
       EXPECT_NEAR(EvaluateElement(f->state(), 1, 1, 0.0).re, c.dc11, 1e-12);
@@ -149,8 +149,8 @@ TEST(Fit, PointLimitAndTooFewPointsForTheDelay) {
   EXPECT_NE(log.text().find("\n*** Touchstone file contains more points than allowed by parameter "
                             "setting ***\n\n*** Extra points will be ignored during fitting ***\n"),
             std::string::npos);
-  EXPECT_EQ(f->state().data->point_count(), 500);
-  EXPECT_EQ(f->state().data->back().frequency(), 1e10);
+  EXPECT_EQ(f->state().network.data->point_count(), 500);
+  EXPECT_EQ(f->state().network.data->back().frequency(), 1e10);
   auto few = Loaded(
       1, [](int, int, double f) { return Resonator(f); }, 1e9, 9e9, 9);
   EXPECT_EQ(few->Fit(), 1);
@@ -193,7 +193,7 @@ TEST(Fit, CancelAndProgressFromAnotherThread) {
   EXPECT_TRUE(!cancelled || result == 0);
   cancel = 0;
   EXPECT_EQ(f->Fit(), 1);
-  EXPECT_EQ(f->state().data->point_count(), 2000);
+  EXPECT_EQ(f->state().network.data->point_count(), 2000);
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ FittedModel& Model(cCfit& f, int n, int dataType = 1) {
     m.elementPoles[k][0].SetPole(1e9, 0.0);
     m.elementPoles[k][0].SetResidue00({0.5 + k, 0.0});
   }
-  f.state().symmetric = false;
+  f.state().network.symmetric = false;
   return m;
 }
 
@@ -59,7 +59,7 @@ TEST(EvaluateElement, CommonPolesSymmetryAndTheAsymptoteMode) {
                  0.3 / (one + jf / 5e8));
   ExpectNear(EvaluateElement(f->state(), 1, 0, 1e9), 0.0);
   m.shape = PoleShape::kIndividual;  // a symmetric model reads (1, 0) for (0, 1)
-  f->state().symmetric = true;
+  f->state().network.symmetric = true;
   EXPECT_EQ(EvaluateElement(f->state(), 0, 1, 2e9), EvaluateElement(f->state(), 1, 0, 2e9));
   auto g = MakeFitter();
   FittedModel& y = Model(*g, 1, 2);  // Y data: e counts in asymptote mode 2, not in mode 1
@@ -78,7 +78,7 @@ TEST(Sweeps, GridsListsAndBadArguments) {
   auto f = MakeFitter();
   Model(*f, 2);
   const auto& points = [&]() -> const std::vector<PortMatrix>& {
-    return f->state().data->points();
+    return f->state().network.data->points();
   };
   EXPECT_EQ(f->SweepModelLinear(3e6, 0.0, 1e7), 1);
   ASSERT_EQ(points().size(), 5u);  // 0, 3, 6, 9, 12 MHz
@@ -100,7 +100,7 @@ TEST(Sweeps, GridsListsAndBadArguments) {
   }
   EXPECT_STREQ(f->GetErrorMessage(), "Input parameters to the function are invalid");
   EXPECT_EQ(points().size(), 4u);
-  f->state().symmetric = true;
+  f->state().network.symmetric = true;
   ASSERT_EQ(f->SweepModelLinear(1e8, 1e8, 1e9), 1);
   for (const PortMatrix& p : points())
     EXPECT_TRUE(p.At(0, 1) == p.At(1, 0) && p.At(0, 1).re != 0.0);
@@ -115,7 +115,7 @@ TEST(Sweeps, AdaptiveGridGrowsItsStepOnlyWithinTheBound) {
   Model(*f, 2);
   const double t = 0.2, h0 = t * 0.25 * 1e9, bound = std::pow(10.0, 0.1) - 1.0;
   ASSERT_EQ(f->SweepModelAdaptive(t, 1e11), 1);
-  const std::vector<PortMatrix> p = f->state().data->points();
+  const std::vector<PortMatrix> p = f->state().network.data->points();
   ASSERT_GT(p.size(), 10u);
   EXPECT_DOUBLE_EQ(p[0].frequency(), h0);
   EXPECT_GE(p.back().frequency(), 1e11);
@@ -133,10 +133,10 @@ TEST(Sweeps, AdaptiveGridGrowsItsStepOnlyWithinTheBound) {
   }
   f->state().settings.addZeroHzPoint = true;
   ASSERT_EQ(f->SweepModelAdaptive(0.5, 1e10), 1);
-  EXPECT_EQ(f->state().data->front().frequency(), 0.0);
-  ExpectNear(f->state().data->front().At(1, 1), 3.5);
+  EXPECT_EQ(f->state().network.data->front().frequency(), 0.0);
+  ExpectNear(f->state().network.data->front().At(1, 1), 3.5);
   ASSERT_EQ(f->SweepModelAdaptive(0.5, -1.0), 1);  // stop below the first point
-  EXPECT_EQ(f->state().data->point_count(), 1);
+  EXPECT_EQ(f->state().network.data->point_count(), 1);
 }
 
 }  // namespace

@@ -46,7 +46,7 @@ TEST(RealFiles, EveryFileThatReadsFitsAndItsLoggedErrorsAreTrue) {
     testing::LogCapture log;
     if (f->ReadTouchstone(entry.path().c_str()) == 0) continue;
     const FitterState& s = f->state();
-    if (s.data->point_count() < 2) {
+    if (s.network.data->point_count() < 2) {
       // One frequency gives no curve to fit: the fit refuses it (the delay
       // estimate has already recorded that the points are too few).
       EXPECT_EQ(f->Fit(), 0) << name;
@@ -59,14 +59,14 @@ TEST(RealFiles, EveryFileThatReadsFitsAndItsLoggedErrorsAreTrue) {
     ++fitted;
     const ErrorTable rms = Parse(log.text(), "\nmean error");
     const ErrorTable largest = Parse(log.text(), "tol  error");
-    const int n = s.portCount;
+    const int n = s.network.portCount;
     // The fit used at most the points its working set holds.
-    const int used = std::min(s.data->point_count(), s.work.max_rows() / 2 - 1);
+    const int used = std::min(s.network.data->point_count(), s.workspace.work.max_rows() / 2 - 1);
     for (int i = 0; i < n; ++i) {
-      for (int j = 0; j <= (s.symmetric ? i : n - 1); ++j) {
+      for (int j = 0; j <= (s.network.symmetric ? i : n - 1); ++j) {
         double sum = 0.0, worst = 0.0;
         for (int k = 0; k < used; ++k) {
-          const PortMatrix& p = s.data->points()[k];
+          const PortMatrix& p = s.network.data->points()[k];
           const double e = Abs(EvaluateElement(s, i, j, p.frequency()) - p.At(i, j));
           sum += e * e;
           worst = std::max(worst, e);

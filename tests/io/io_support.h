@@ -87,8 +87,9 @@ inline void Load(cCfit& fitter, int n, int type, const std::vector<double>& impe
 inline void MakeModel(cCfit& fitter, int n, int dataType, std::vector<double> impedances,
                       bool symmetric = false) {
   FitterState& s = fitter.state();
-  s.portCount = n, s.dataType = dataType, s.impedances = std::move(impedances);
-  s.symmetric = symmetric, s.settings.individualPoles = true;
+  s.network.portCount = n, s.network.dataType = dataType,
+  s.network.impedances = std::move(impedances);
+  s.network.symmetric = symmetric, s.settings.individualPoles = true;
   s.ResetElementTable();
   auto model = std::make_unique<FittedModel>();
   const std::size_t nn = static_cast<std::size_t>(n * n);
@@ -133,7 +134,7 @@ inline std::unique_ptr<cCfit> FittedRealFile(const std::string& name,
 // Largest |a(i, j, f) - b(i, j, f)| over every element and 0 Hz plus 50
 // frequencies across [low, high].
 inline double LargestDifference(const cCfit& a, const cCfit& b, double low, double high) {
-  const int n = a.state().portCount;
+  const int n = a.state().network.portCount;
   double worst = 0.0;
   for (int k = 0; k <= 50; ++k) {
     const double f = k == 0 ? 0.0 : low + (high - low) * (k - 1) / 49.0;

@@ -116,7 +116,7 @@ TEST(WriteFaults, EveryWriterFailsWhenTheDeviceIsFull) {
       {[](cCfit& f) { return f.WriteSubcircuit("/dev/full"); }, FileMessage("/dev/full", 28)},
   };
   for (const auto& [write, message] : cases) {
-    fitter->state().error.Clear();
+    fitter->state().session.error.Clear();
     LogCapture quiet;
     EXPECT_EQ(write(*fitter), 0);
     EXPECT_EQ(Message(*fitter), message);
@@ -164,10 +164,11 @@ std::unique_ptr<cCfit> FitCase(const SimulatorCase& c) {
     const auto source = std::move(fitter);
     fitter = NewFitter(params);
     const FitterState& s = source->state();
-    const int n = s.portCount;
-    fitter->BeginData(n, s.dataType, (c.impedances.empty() ? *s.impedances : c.impedances).data());
+    const int n = s.network.portCount;
+    fitter->BeginData(n, s.network.dataType,
+                      (c.impedances.empty() ? *s.network.impedances : c.impedances).data());
     PointRecord record(n);
-    for (const PortMatrix& p : s.data->points()) {
+    for (const PortMatrix& p : s.network.data->points()) {
       const Complex turn = Exp(Complex(0.0, -kTwoPi * p.frequency() * c.addedDelay));
       for (int e = 0; e < n * n; ++e) {
         const Complex v = p.At(e / n, e % n) * turn;
@@ -182,12 +183,12 @@ std::unique_ptr<cCfit> FitCase(const SimulatorCase& c) {
 }
 
 void WriteEvaluation(const FitterState& s, const std::string& path) {
-  const int n = s.portCount, kPoints = 201;
-  const double low = s.data->front().frequency(), high = s.data->back().frequency();
+  const int n = s.network.portCount, kPoints = 201;
+  const double low = s.network.data->front().frequency(), high = s.network.data->back().frequency();
   std::FILE* out = std::fopen(path.c_str(), "w");
   ASSERT_NE(out, nullptr);
   std::fprintf(out, "ports %d\nz0", n);
-  for (double z : *s.impedances) std::fprintf(out, " %.17g", z);
+  for (double z : *s.network.impedances) std::fprintf(out, " %.17g", z);
   std::fprintf(out, "\npoints %d\n", kPoints);
   for (int k = 0; k < kPoints; ++k) {
     const double f = low + (high - low) * k / (kPoints - 1);
@@ -211,7 +212,7 @@ TEST(SimulatorNetlists, FittedRealFilesGiveCompleteNetlists) {
     double longest = 0.0;
     for (double tau : s.model->delay) longest = std::max(longest, tau);
     EXPECT_TRUE(c.extractDelays ? longest > 0.5 * c.addedDelay : longest == 0.0) << longest;
-    EXPECT_EQ(*s.impedances, c.impedances.empty() ? *s.impedances : c.impedances);
+    EXPECT_EQ(*s.network.impedances, c.impedances.empty() ? *s.network.impedances : c.impedances);
     const std::string stem = dump != nullptr ? std::string(dump) + "/" + c.name : Path(c.name);
     LogCapture quiet;
     ASSERT_EQ(fitter->WriteSubcircuit((stem + ".sp").c_str()), 1) << Message(*fitter);

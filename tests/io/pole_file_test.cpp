@@ -56,8 +56,8 @@ TEST(PoleFile, OnePortModelWritesItsLinesAndLogAndReadsBack) {
                                      " Start: <time>\n Reading from pls file " + path +
                                      " End: <time>\n");
   const FitterState& s = g->state();
-  EXPECT_EQ(s.dataType, kY);
-  EXPECT_EQ(s.impedances, std::vector<double>{50});
+  EXPECT_EQ(s.network.dataType, kY);
+  EXPECT_EQ(s.network.impedances, std::vector<double>{50});
   ASSERT_EQ(s.model->PoleCount(0, 0), 1);
   EXPECT_EQ(s.model->elementPoles[0][0].GetPole(), Complex(1e9, -2e9));
   EXPECT_EQ(s.model->elementPoles[0][0].GetResidue00(), Complex(3, 4));
@@ -80,19 +80,19 @@ TEST(PoleFile, FittedModelsOfRealFilesRoundTrip) {
     params.individualPoles = individual;
     auto fitted = FittedRealFile(file, params);
     const FitterState& a = fitted->state();
-    ASSERT_EQ(a.symmetric, symmetric);
+    ASSERT_EQ(a.network.symmetric, symmetric);
     LogCapture quiet;
     ASSERT_EQ(fitted->WritePoles(Path("first.pls").c_str()), 1);
     auto read = NewFitter();
-    ASSERT_EQ(read->ReadPoles(Path("first.pls").c_str()), a.portCount);
+    ASSERT_EQ(read->ReadPoles(Path("first.pls").c_str()), a.network.portCount);
     const FitterState& b = read->state();
-    EXPECT_EQ(b.dataType, kS);
-    EXPECT_EQ(b.impedances, a.impedances);
+    EXPECT_EQ(b.network.dataType, kS);
+    EXPECT_EQ(b.network.impedances, a.network.impedances);
     EXPECT_TRUE(b.settings.individualPoles);
-    EXPECT_EQ(b.symmetric, symmetric);
-    EXPECT_LT(
-        LargestDifference(*fitted, *read, a.data->front().frequency(), a.data->back().frequency()),
-        1e-12);
+    EXPECT_EQ(b.network.symmetric, symmetric);
+    EXPECT_LT(LargestDifference(*fitted, *read, a.network.data->front().frequency(),
+                                a.network.data->back().frequency()),
+              1e-12);
     ASSERT_EQ(read->WritePoles(Path("second.pls").c_str()), 1);
     EXPECT_TRUE(!individual ||
                 ReadFileBytes(Path("second.pls")) == ReadFileBytes(Path("first.pls")));
@@ -139,8 +139,8 @@ TEST(PoleFile, HeadOfTheFileAndRefusals) {
   auto read = NewFitter(small);
   ASSERT_EQ(read->ReadPoles(path.c_str()), 1);
   EXPECT_STREQ(read->GetFileComment(), "first line\nsecond line\n");
-  EXPECT_EQ(read->state().work.max_rows(), 1000);
-  EXPECT_EQ(read->state().work.max_cols(), 200);
+  EXPECT_EQ(read->state().workspace.work.max_rows(), 1000);
+  EXPECT_EQ(read->state().workspace.work.max_cols(), 200);
   // A fitter with a fit refuses to read; a missing file names itself.
   EXPECT_EQ(read->ReadPoles(path.c_str()), 0);
   EXPECT_EQ(Message(*read), "Cannot read from pls: object already contains fit");
@@ -163,7 +163,7 @@ TEST(PoleFile, HeadOfTheFileAndRefusals) {
     EXPECT_EQ(Message(big), fits ? "" : FileMessage(file, 9));
   }
   // The port-count probe leaves the file comment alone.
-  read->state().fileComment = "kept";
+  read->state().session.fileComment = "kept";
   EXPECT_EQ(read->GetPolesPortCount(Write("h.pls", "!c\n\n!d\nY 4\nR0:").c_str()), 4);
   EXPECT_STREQ(read->GetFileComment(), "kept");
 }
@@ -177,10 +177,12 @@ const std::string kValid =
 // What a read may change.
 auto Take(const cCfit& f) {
   const FitterState& s = f.state();
-  return std::tuple(s.portCount, s.dataType, s.impedances, s.data.get(), s.model.get(),
-                    s.model ? s.model->constant : std::vector<double>{}, s.elements.get(),
-                    s.elements ? s.elements->DcFlagAt(0, 1, 0, 1) : -1, s.settings.individualPoles,
-                    s.symmetric, s.fileComment, s.work.max_rows(), s.work.max_cols());
+  return std::tuple(s.network.portCount, s.network.dataType, s.network.impedances,
+                    s.network.data.get(), s.model.get(),
+                    s.model ? s.model->constant : std::vector<double>{}, s.network.elements.get(),
+                    s.network.elements ? s.network.elements->DcFlagAt(0, 1, 0, 1) : -1,
+                    s.settings.individualPoles, s.network.symmetric, s.session.fileComment,
+                    s.workspace.work.max_rows(), s.workspace.work.max_cols());
 }
 
 // A fitter that holds 2-port Y data with 50 and 75 ohms, a model without
@@ -196,8 +198,8 @@ std::unique_ptr<cCfit> HeldFitter() {
   EXPECT_FALSE(f->HasFit());
   f->SetElementDcOption(0, 0, 1, 0.25);
   f->state().settings.individualPoles = false;
-  f->state().symmetric = false;
-  f->state().fileComment = "held comment";
+  f->state().network.symmetric = false;
+  f->state().session.fileComment = "held comment";
   return f;
 }
 

@@ -62,7 +62,7 @@ Read ReadText(cCfit& fitter, const std::string& text, const std::string& name = 
 }
 
 Complex At(cCfit& fitter, int point, int i, int j) {
-  return fitter.state().data->points()[static_cast<std::size_t>(point)].At(i, j);
+  return fitter.state().network.data->points()[static_cast<std::size_t>(point)].At(i, j);
 }
 
 struct Probe {
@@ -123,15 +123,15 @@ TEST(TouchstoneReader, LayoutsValuesAndFailures) {
     if (r.result == 0) {
       EXPECT_EQ(Message(*fitter), FileMessage(r.path, c.result));
       EXPECT_FALSE(fitter->HasSampledData());
-      EXPECT_EQ(fitter->state().elements, nullptr);
+      EXPECT_EQ(fitter->state().network.elements, nullptr);
       EXPECT_EQ(fitter->GetFileComment(), nullptr);  // the failed file's comment is not taken
       // The fitter reads the next file as a fresh one would.
       EXPECT_EQ(ReadText(*fitter, "# GHZ S RI\n1 0.5 0\n").result, 1);
       continue;
     }
-    EXPECT_NE(fitter->state().elements, nullptr);
+    EXPECT_NE(fitter->state().network.elements, nullptr);
     for (const Probe& p : c.probes) EXPECT_EQ(At(*fitter, p.point, p.i, p.j), p.value) << p.point;
-    EXPECT_EQ(fitter->state().data->back().frequency(), c.lastFrequency);
+    EXPECT_EQ(fitter->state().network.data->back().frequency(), c.lastFrequency);
   }
 }
 
@@ -140,10 +140,10 @@ TEST(TouchstoneReader, LayoutsValuesAndFailures) {
 // points are counted) forces instead of taking the values while counting.
 // Both fitters hold the same points, bit for bit.
 void ExpectSamePoints(const cCfit& a, const cCfit& b) {
-  const auto& pa = a.state().data->points();
-  const auto& pb = b.state().data->points();
+  const auto& pa = a.state().network.data->points();
+  const auto& pb = b.state().network.data->points();
   ASSERT_EQ(pa.size(), pb.size());
-  const int n = a.state().portCount;
+  const int n = a.state().network.portCount;
   for (std::size_t k = 0; k < pa.size(); ++k) {
     ASSERT_EQ(pa[k].frequency(), pb[k].frequency());
     for (int e = 0; e < n * n; ++e) ASSERT_EQ(pa[k].At(e / n, e % n), pb[k].At(e / n, e % n)) << k;
@@ -205,10 +205,10 @@ TEST(TouchstoneReader, OptionLines) {
     const Read r = ReadText(*fitter, c.text);
     EXPECT_EQ(r.result, c.error == 0 ? static_cast<int>(c.impedances.size()) : 0);
     EXPECT_EQ(fitter->GetDataType(), c.dataType);
-    EXPECT_EQ(fitter->state().impedances.value_or(std::vector<double>{}), c.impedances);
+    EXPECT_EQ(fitter->state().network.impedances.value_or(std::vector<double>{}), c.impedances);
     EXPECT_EQ(Message(*fitter), c.error == 0 ? "" : FileMessage(r.path, c.error));
     EXPECT_EQ(r.log, c.error == 0 ? CountLine(1) : kBadUnits + kProblem);
-    EXPECT_EQ(c.error == 0 ? fitter->state().data->front().frequency() : 0.0, c.scale);
+    EXPECT_EQ(c.error == 0 ? fitter->state().network.data->front().frequency() : 0.0, c.scale);
   }
   // Ten thousand impedances: the first N are used and the option record is
   // not overrun; beyond the room of N + 11 values pairs are not looked at;
@@ -220,7 +220,7 @@ TEST(TouchstoneReader, OptionLines) {
   const std::string point = "\n1 0.5 0 0.1 0 0.1 0 0.5 0\n";
   auto fitter = NewFitter();
   ASSERT_EQ(ReadText(*fitter, many + point).result, 2) << Message(*fitter);
-  EXPECT_EQ(*fitter->state().impedances, (std::vector<double>{1, 2}));
+  EXPECT_EQ(*fitter->state().network.impedances, (std::vector<double>{1, 2}));
   EXPECT_EQ(ReadText(*NewFitter(), junk + " junk" + point).result, 2);
   const Read r = ReadText(*NewFitter(), longer + point);
   EXPECT_EQ(r.log, Undetected(r.path));
@@ -290,7 +290,8 @@ TEST(TouchstoneReader, HeaderCommentPortCountAndStoringSettings) {
   const auto& settings = fitter->state().settings;
   EXPECT_EQ(std::pair(settings.lowerBandFrequency, settings.upperBandFrequency),
             std::pair(1e7, 4e7));
-  EXPECT_EQ(std::pair(fitter->state().work.max_rows(), fitter->state().work.max_cols()),
+  EXPECT_EQ(std::pair(fitter->state().workspace.work.max_rows(),
+                      fitter->state().workspace.work.max_cols()),
             std::pair(4, 4));
 }
 
@@ -357,9 +358,9 @@ const std::pair<std::string, int> kEngineOnly[] = {{"edge_utf8_bom.s2p", 2},
 // Full-precision values of a read, one point per line, for the cross-check.
 void Dump(const FitterState& state, const std::string& path) {
   std::FILE* out = std::fopen(path.c_str(), "w");
-  std::fprintf(out, "ports %d\ntype %d\nz0", state.portCount, state.dataType);
-  for (double z : *state.impedances) std::fprintf(out, " %.17g", z);
-  for (const PortMatrix& point : state.data->points()) {
+  std::fprintf(out, "ports %d\ntype %d\nz0", state.network.portCount, state.network.dataType);
+  for (double z : *state.network.impedances) std::fprintf(out, " %.17g", z);
+  for (const PortMatrix& point : state.network.data->points()) {
     std::fprintf(out, "\n%.17g", point.frequency());
     for (int e = 0; e < point.order() * point.order(); ++e) {
       const Complex v = point.At(e / point.order(), e % point.order());
@@ -398,7 +399,7 @@ TEST(TouchstoneRealFiles, EachFileReadsOrFailsAsExpected) {
     }
     ASSERT_EQ(Message(*engine), Message(*fitter));
     if (file.error != 0) continue;
-    EXPECT_EQ(*engine->state().impedances, *fitter->state().impedances);
+    EXPECT_EQ(*engine->state().network.impedances, *fitter->state().network.impedances);
     ExpectSamePoints(*engine, *fitter);
   }
   for (const auto& entry : std::filesystem::directory_iterator(std::getenv("CFIT_TEST_DATA"))) {

@@ -77,7 +77,7 @@ TEST(TouchstoneWriter, FormatsTheZeroElementInDbAndCommentLines) {
   auto back = NewFitter(Unsymmetrised());
   LogCapture log;
   ASSERT_EQ(back->ReadTouchstone(Write("db.s1p", db).c_str()), 1);
-  EXPECT_NEAR(Abs(back->state().data->front().At(0, 0)), 1e-10, 1e-25);
+  EXPECT_NEAR(Abs(back->state().network.data->front().At(0, 0)), 1e-10, 1e-25);
   // Only the first 1024 characters of the comment are written.
   const std::string longText(3000, 'x');
   for (const auto& [comment, lines] :
@@ -157,8 +157,8 @@ TEST(TouchstoneRoundTrip, EveryLayoutTypeAndFormatComesBack) {
       LogCapture log;
       ASSERT_EQ(reader->ReadTouchstone(Path("rt.snp").c_str()), n) << Message(*reader);
       EXPECT_EQ(reader->GetDataType(), type);
-      EXPECT_EQ(*reader->state().impedances, impedances);
-      const auto& points = reader->state().data->points();
+      EXPECT_EQ(*reader->state().network.impedances, impedances);
+      const auto& points = reader->state().network.data->points();
       ASSERT_EQ(points.size(), frequencies.size());
       for (std::size_t k = 0; k < points.size(); ++k) {
         EXPECT_NEAR(points[k].frequency(), frequencies[k], 1e-15 * frequencies[k]);

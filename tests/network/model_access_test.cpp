@@ -171,11 +171,11 @@ TEST(CallerModel, DefineModelKeepsThePortCountAndDropsTheData) {
 
   auto two = NewFitter();
   two->BeginData(2, kZ, nullptr);
-  two->state().passivity.dataMargins.points.resize(2);
+  two->state().session.dataMargins.points.resize(2);
   const double z0[] = {10.0, 20.0};
   ASSERT_EQ(two->DefineModel(2, kY, z0, true), 1);
   EXPECT_FALSE(two->HasSampledData());
-  EXPECT_TRUE(two->state().passivity.dataMargins.points.empty());
+  EXPECT_TRUE(two->state().session.dataMargins.points.empty());
   EXPECT_EQ(two->GetDataType(), kY);
   EXPECT_TRUE(two->IsSymmetric());
   EXPECT_EQ(two->GetReferenceImpedances()[1], 20.0);

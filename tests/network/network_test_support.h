@@ -34,12 +34,12 @@ inline void LoadData(cCfit& f, int n, int type, const std::vector<double>& z0,
     for (int i = 0; i < n; ++i) {
       for (int j = 0; j < n; ++j) p.At(i, j) = {m[i * n + j].real(), m[i * n + j].imag()};
     }
-    ASSERT_TRUE(f.state().data->Append(std::move(p)));
+    ASSERT_TRUE(f.state().network.data->Append(std::move(p)));
   }
 }
 
 inline CMatrix PointValues(const cCfit& f, int k) {
-  const PortMatrix& p = f.state().data->points()[k];
+  const PortMatrix& p = f.state().network.data->points()[k];
   CMatrix m;
   for (int i = 0; i < p.order(); ++i) {
     for (int j = 0; j < p.order(); ++j) m.emplace_back(p.At(i, j).re, p.At(i, j).im);

@@ -43,7 +43,7 @@ SampledData Convert(const SampledData& source, int from, int to, const std::vect
   f->state().ReplaceData(std::make_unique<SampledData>(source));
   testing::LogCapture quiet;
   EXPECT_EQ(f->ConvertDataType(to), 1);
-  return *f->state().data;
+  return *f->state().network.data;
 }
 
 void WriteValues(std::FILE* out, const SampledData& data) {
@@ -96,10 +96,10 @@ TEST(RealFileConversions, EveryFileConvertsInEveryDirection) {
     const std::string name = std::filesystem::path(path).filename().string();
     SCOPED_TRACE(name);
     const FitterState& s = fitter.state();
-    const int n = s.portCount;
+    const int n = s.network.portCount;
     // Unequal impedances: the file's, times 1, 1.3, 1.6, 1.9, 1, ...
     std::vector<double> z0;
-    for (int k = 0; k < n; ++k) z0.push_back(s.impedances->at(0) * (1.0 + 0.3 * (k % 4)));
+    for (int k = 0; k < n; ++k) z0.push_back(s.network.impedances->at(0) * (1.0 + 0.3 * (k % 4)));
 
     auto run = [&](const SampledData& input, int from, int to, const char* tag = "") {
       SampledData output = Convert(input, from, to, z0);
@@ -112,7 +112,9 @@ TEST(RealFileConversions, EveryFileConvertsInEveryDirection) {
       return output;
     };
     // Y or Z files are first brought to S (dumped apart from the later Z -> S).
-    const SampledData sData = s.dataType == kS ? *s.data : run(*s.data, s.dataType, kS, ".as-read");
+    const SampledData sData = s.network.dataType == kS
+                                  ? *s.network.data
+                                  : run(*s.network.data, s.network.dataType, kS, ".as-read");
     const SampledData y = run(sData, kS, kY);
     const SampledData z = run(sData, kS, kZ);
     run(y, kY, kS);

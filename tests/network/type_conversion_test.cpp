@@ -58,24 +58,24 @@ TEST(ConvertDataType, RefusalsComeInOrderAndChangeNothing) {
     auto f = NewFitter();
     const CMatrix m(static_cast<std::size_t>(c.ports * c.ports), C(0.1, 0.05));
     LoadData(*f, c.ports, c.type, std::vector<double>(c.ports, 50.0), {m});
-    f->state().passivity.dataMargins.points.resize(3);
+    f->state().session.dataMargins.points.resize(3);
     EXPECT_EQ(f->ConvertDataType(c.target), 0);
     EXPECT_EQ(Message(*f), c.message);
     EXPECT_EQ(f->GetDataType(), c.type);
     EXPECT_EQ(PointValues(*f, 0), m);
-    EXPECT_EQ(f->state().passivity.dataMargins.points.size(), 3u);
+    EXPECT_EQ(f->state().session.dataMargins.points.size(), 3u);
   }
 }
 
 TEST(ConvertDataType, NoDataNoFitRecords6AfterDroppingMarginsAndWorkingPoles) {
   auto f = NewFitter();
   ASSERT_EQ(f->DefineModel(1, kS, nullptr, false), 1);  // a model without poles, no data
-  f->state().passivity.dataMargins.points.resize(2);
-  f->state().fit.working.resize(4);
+  f->state().session.dataMargins.points.resize(2);
+  f->state().workspace.fit.working.resize(4);
   EXPECT_EQ(f->ConvertDataType(kY), 0);
   EXPECT_EQ(Message(*f), "No sampled data available");
-  EXPECT_TRUE(f->state().passivity.dataMargins.points.empty());
-  EXPECT_TRUE(f->state().fit.working.empty());
+  EXPECT_TRUE(f->state().session.dataMargins.points.empty());
+  EXPECT_TRUE(f->state().workspace.fit.working.empty());
   EXPECT_EQ(f->GetDataType(), kS);
 }
 
@@ -86,10 +86,10 @@ TEST(ConvertDataType, FittedModelStaysAndTheTypeChangesForBoth) {
   ASSERT_EQ(f->SetElementModel(0, 0, 1, 0.25, 1e-12, 0.0, pole, residue), 1);
   double before[2], after[2];
   ASSERT_EQ(f->EvaluateModelElement(0, 0, 2e9, before), 1);
-  EXPECT_EQ(f->state().elements->AsymptoteModeAt(0, 0), kConstant);
+  EXPECT_EQ(f->state().network.elements->AsymptoteModeAt(0, 0), kConstant);
   EXPECT_EQ(f->ConvertDataType(kY), 1);  // no data to convert: only the type changes
   EXPECT_EQ(f->GetDataType(), kY);
-  EXPECT_EQ(f->state().elements->AsymptoteModeAt(0, 0), kConstantAndProportional);
+  EXPECT_EQ(f->state().network.elements->AsymptoteModeAt(0, 0), kConstantAndProportional);
   // The model is unchanged; the Y table now counts its proportional term.
   ASSERT_EQ(f->EvaluateModelElement(0, 0, 2e9, after), 1);
   EXPECT_EQ(after[0], before[0]);
@@ -201,10 +201,10 @@ void PoisonWorkspace(cCfit& f, int n) {
   FitterState& s = f.state();
   ASSERT_TRUE(s.EnsureWorkingSet(2 * n, 2 * n));
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  WorkingSet& w = s.work;
+  WorkingSet& w = s.workspace.work;
   std::fill(w.columns(), w.columns() + static_cast<std::size_t>(w.max_rows()) * w.max_cols(), nan);
   for (double* v : {w.rhs(), w.c(), w.d(), w.work()}) std::fill(v, v + 2 * n, nan);
-  s.conversionRhs.assign(static_cast<std::size_t>(n) * n, Complex(nan, nan));
+  s.workspace.conversionRhs.assign(static_cast<std::size_t>(n) * n, Complex(nan, nan));
 }
 
 TEST(ConvertDataType, SingularPointsKeepTheSolverOutputAndAreLogged) {

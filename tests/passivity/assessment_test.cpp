@@ -280,7 +280,7 @@ TEST(MutualConductance, SingularMatrixIsRetriedAndModelNeedsSymmetry) {
   OnePortModel(*m, 0.2, {{1e9, 0.3}});
   ASSERT_EQ(m->GetModelMutualConductanceDC(0, 0, &g), 1);
   EXPECT_NEAR(g, (1.0 - 0.5) / (1.0 + 0.5) / 50.0, 1e-14);
-  m->state().symmetric = false;
+  m->state().network.symmetric = false;
   m->state().passivity.dcConductance.valid = false;
   EXPECT_EQ(m->GetModelMutualConductanceDC(0, 0, &g), 0);
   EXPECT_EQ(g, 0.0);
@@ -319,14 +319,16 @@ TEST(RealFiles, MeasureDump) {
     const FitterState& s = f->state();
     std::ofstream out(std::string(dump) + "/" + entry.path().filename().string() + ".txt");
     out.precision(17);
-    out << s.portCount << " " << s.dataType << " " << s.data->point_count() << "\n";
-    MeasureWorkspace work(s.portCount);
-    for (const PortMatrix& p : s.data->points()) {
+    out << s.network.portCount << " " << s.network.dataType << " " << s.network.data->point_count()
+        << "\n";
+    MeasureWorkspace work(s.network.portCount);
+    for (const PortMatrix& p : s.network.data->points()) {
       double m = 0;
-      ASSERT_TRUE(PassivityMeasure(p, s.dataType, s.symmetric, work, &m));
+      ASSERT_TRUE(PassivityMeasure(p, s.network.dataType, s.network.symmetric, work, &m));
       out << p.frequency() << " " << m;
-      for (int i = 0; i < s.portCount; ++i)
-        for (int j = 0; j < s.portCount; ++j) out << " " << p.At(i, j).re << " " << p.At(i, j).im;
+      for (int i = 0; i < s.network.portCount; ++i)
+        for (int j = 0; j < s.network.portCount; ++j)
+          out << " " << p.At(i, j).re << " " << p.At(i, j).im;
       out << "\n";
     }
   }

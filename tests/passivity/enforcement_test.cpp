@@ -44,7 +44,7 @@ FittedModel& Model(cCfit& f, int n, int type, bool symmetric = true) {
   }
   f.EndData();
   FitterState& s = f.state();
-  s.symmetric = symmetric;
+  s.network.symmetric = symmetric;
   s.model = std::make_unique<FittedModel>();
   const std::size_t nn = static_cast<std::size_t>(n) * n;
   s.model->n = n;
@@ -375,16 +375,16 @@ TEST(RealFiles, EnforcedModelDump) {
       }
     }
     std::ofstream out(std::string(dump) + "/" + name + ".bin", std::ios::binary);
-    const int32_t header[3] = {s.portCount, 20000, s.dataType};
+    const int32_t header[3] = {s.network.portCount, 20000, s.network.dataType};
     out.write(reinterpret_cast<const char*>(header), sizeof header);
     const double a = std::log(low / 100.0), b = std::log(high * 100.0);
     for (int k = 0; k < header[1]; ++k) {
       const double freq = std::exp(a + (b - a) * k / (header[1] - 1));
       const PortMatrix p = EvaluatePoint(s, freq);
       out.write(reinterpret_cast<const char*>(&freq), sizeof freq);
-      for (int i = 0; i < s.portCount; ++i) {
+      for (int i = 0; i < s.network.portCount; ++i) {
         out.write(reinterpret_cast<const char*>(p.Row(i)),
-                  static_cast<std::streamsize>(sizeof(Complex) * s.portCount));
+                  static_cast<std::streamsize>(sizeof(Complex) * s.network.portCount));
       }
     }
   }
