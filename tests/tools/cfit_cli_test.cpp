@@ -291,6 +291,13 @@ TEST_F(Cli, FailuresExitOneWithTheLibraryMessage) {
   EXPECT_FALSE(fs::exists(Path("@missing.log")));           // nothing made for a missing input
 }
 
+// A report that cannot be written to standard output is a failure too.
+TEST_F(Cli, AnUnwritableStandardOutputFails) {
+  const std::string line = std::string(CFIT_TOOL_PATH) + " info " + kExample;
+  EXPECT_EQ(std::system((line + " >/dev/null 2>&1").c_str()), 0);
+  EXPECT_NE(std::system((line + " >/dev/full 2>/dev/null").c_str()), 0);
+}
+
 // Ctrl-C during a running fit. The run log goes into a pipe of 4 KB that this
 // test leaves unread: the log before the fit starts is under 1 KB, the fit of
 // the 8-port without symmetry (64 elements) logs about 18 KB, so once the pipe

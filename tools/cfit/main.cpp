@@ -1,5 +1,6 @@
 // cfit: the command-line program over libcfit. It is written against the
 // public header only, like any other host of the library.
+#include <cstdio>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -95,7 +96,15 @@ int Run(const std::vector<std::string>& words) {
 
 int main(int argc, char** argv) {
   try {
-    return Run(std::vector<std::string>(argv + 1, argv + argc));
+    const int status = Run(std::vector<std::string>(argv + 1, argv + argc));
+    // What went to standard output is the command's result: a report that
+    // could not be written (a full disk, a closed pipe) is a failure.
+    std::cout.flush();
+    if (!std::cout || std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+      std::cerr << "cfit: error: cannot write to standard output\n";
+      return cfit_tool::kExitFailure;
+    }
+    return status;
   } catch (const cfit_tool::Failure& e) {
     std::cerr << "cfit: error: " << e.what() << "\n";
   } catch (const std::exception& e) {
