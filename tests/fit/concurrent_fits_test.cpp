@@ -11,7 +11,6 @@
 #include <utility>
 #include <vector>
 
-#include "api/cfit_impl.h"
 #include "cfit/cfit.h"
 
 namespace cfit {
@@ -25,30 +24,26 @@ constexpr std::pair<const char*, bool> kJobs[] = {
     {"power_splitter_2way_measured.s3p", false},
     {"fourport_inline_comments_spec_example.s4p", true}};
 
-// The results of reading, fitting and enforcing, then every pole, residue,
-// constant, proportional term and delay of the model.
+// The results of reading, fitting and enforcing, then every pole count,
+// constant, proportional term, delay, pole and residue of the model.
 std::vector<double> FitAndEnforce(const std::pair<const char*, bool>& job,
                                   const std::string& folder) {
   cFitParams params;
   params.individualPoles = job.second;
-  std::unique_ptr<cCfit> f(static_cast<cCfit*>(cFitAPI::Create(&params)));
+  std::unique_ptr<cFitAPI> f(cFitAPI::Create(&params));
   std::vector<double> v{static_cast<double>(f->ReadTouchstone((folder + "/" + job.first).c_str())),
                         static_cast<double>(f->Fit()),
                         static_cast<double>(f->EnforceModelPassivity(1.0))};
-  if (f->state().model == nullptr) return v;
-  const FittedModel& m = *f->state().model;
-  auto terms = [&](const PoleList& list, int n) {
-    v.push_back(static_cast<double>(list.size()));
-    for (const PoleTerm& t : list) {
-      v.insert(v.end(), {t.GetPole().re, t.GetPole().im});
-      for (int k = 0; k < n * n; ++k)
-        v.insert(v.end(), {t.GetResidue(k / n, k % n).re, t.GetResidue(k / n, k % n).im});
-    }
-  };
-  terms(m.commonPoles, m.n);
-  for (const PoleList& list : m.elementPoles) terms(list, 1);
-  for (const auto* table : {&m.constant, &m.proportional, &m.delay})
-    v.insert(v.end(), table->begin(), table->end());
+  const int n = f->GetPortCount();
+  for (int e = 0; e < n * n; ++e) {
+    int poles = 0;
+    double terms[3];
+    if (!f->GetElementModelInfo(e / n, e % n, &poles, terms, terms + 1, terms + 2)) continue;
+    std::vector<double> p(2 * poles + 1), r(p.size());
+    f->GetElementPolesResidues(e / n, e % n, p.data(), r.data());
+    v.insert(v.end(), {static_cast<double>(poles), terms[0], terms[1], terms[2]});
+    v.insert(v.end(), p.begin(), p.end()), v.insert(v.end(), r.begin(), r.end());
+  }
   return v;
 }
 

@@ -54,7 +54,7 @@ C Delayed(double f, double tau, double magnitude = 0.5) {
   return magnitude * std::exp(C(0.0, -2.0 * std::numbers::pi * f * tau));
 }
 
-TEST(EstimateDelay, LinearPhaseAndTheCasesWithoutDelay) {
+TEST(EstimateDelay, LinearPhase) {
   const double fLast = 1e8 + 5e7 * 198;
   FitSeries delayed = Series(199, 1e8, 5e7, [](double f) { return Delayed(f, 2e-9); });
   const Result<double> tau = EstimateDelay(delayed);
@@ -65,18 +65,6 @@ TEST(EstimateDelay, LinearPhaseAndTheCasesWithoutDelay) {
   const C residual = Delayed(delayed.frequency[20], 2e-9 - *tau);
   EXPECT_NEAR(delayed.value[20].re, residual.real(), 1e-12);
   EXPECT_NEAR(delayed.value[20].im, residual.imag(), 1e-12);
-
-  EXPECT_EQ(
-      EstimateDelay(Series(9, 1e8, 5e7, [](double f) { return Delayed(f, 1e-10); })).failure().code,
-      ErrorCode::kInconsistentData);
-  const std::function<C(double)> none[] = {
-      [](double) { return C(0.3, 0.1); },               // flat phase
-      [](double f) { return Delayed(f, 1e-12); },       // shorter than the guard
-      [](double f) { return Delayed(f, 2e-9, 1e-4); },  // below the small-signal level
-      [](double f) {                                    // too rough
-        return Delayed(f, std::lround((f - 1e8) / 5e7) % 2 == 0 ? 2e-9 : 3e-9);
-      }};
-  for (const auto& value : none) EXPECT_EQ(*EstimateDelay(Series(60, 1e8, 5e7, value)), 0.0);
 }
 
 // d + r1 / (s - q1) + a complex pair, s = j f.

@@ -27,8 +27,9 @@ inline std::string Write(const std::string& name, const std::string& bytes) {
   return Path(name);
 }
 inline std::string ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::ostringstream bytes;
+  bytes << std::ifstream(path, std::ios::binary).rdbuf();
+  return bytes.str();
 }
 // A number as the writers print it, and the lines of a text.
 inline std::string Num(double x) {
@@ -48,9 +49,7 @@ inline std::string RealFile(const std::string& name) {
 }
 
 inline std::unique_ptr<cCfit> NewFitter(cFitParams params = cFitParams{}) {
-  auto fitter = std::make_unique<cCfit>();
-  EXPECT_TRUE(fitter->Init(&params));
-  return fitter;
+  return std::unique_ptr<cCfit>(static_cast<cCfit*>(cFitAPI::Create(&params)));
 }
 inline cFitParams Unsymmetrised() {
   cFitParams params;
@@ -86,19 +85,8 @@ inline void Load(cCfit& fitter, int n, int type, const std::vector<double>& impe
 // model holds it.
 inline void MakeModel(cCfit& fitter, int n, int dataType, std::vector<double> impedances,
                       bool symmetric = false) {
-  FitterState& s = fitter.state();
-  s.portCount = n, s.dataType = dataType, s.impedances = std::move(impedances);
-  s.symmetric = symmetric, s.settings.individualPoles = true;
-  s.ResetElementTable();
-  auto model = std::make_unique<FittedModel>();
-  const std::size_t nn = static_cast<std::size_t>(n * n);
-  model->n = n;
-  model->elementPoles.assign(nn, PoleList{});
-  for (auto* table : {&model->constant, &model->proportional, &model->delay, &model->rmsError,
-                      &model->maxError}) {
-    table->assign(nn, 0.0);
-  }
-  s.model = std::move(model);
+  ASSERT_EQ(fitter.DefineModel(n, dataType, impedances.data(), symmetric), 1);
+  fitter.state().settings.individualPoles = true;
 }
 
 // Appends the stored term (pole, residue) to element (i, j), 0-based.
