@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
-#include <limits>
 #include <random>
 #include <stdexcept>
 #include <vector>
@@ -118,25 +117,6 @@ inline double RelativeDifference(const std::vector<double>& x, const std::vector
 }
 
 using ComplexVector = std::vector<std::complex<double>>;
-
-// Largest distance between the eigenvalues of `got` and those of `want`,
-// pairing each wanted value with the nearest unused one found. Infinite
-// when the counts differ.
-inline double EigenvalueMismatch(const ComplexVector& got, const ComplexVector& want) {
-  if (got.size() != want.size()) return std::numeric_limits<double>::infinity();
-  std::vector<bool> used(got.size(), false);
-  double worst = 0.0;
-  for (const auto& w : want) {
-    std::size_t best = 0;
-    double distance = std::numeric_limits<double>::infinity();
-    for (std::size_t i = 0; i < got.size(); ++i) {
-      if (!used[i] && std::abs(got[i] - w) < distance) distance = std::abs(got[i] - w), best = i;
-    }
-    used[best] = true;
-    worst = std::max(worst, distance);
-  }
-  return worst;
-}
 
 // Eigenvalues by dgeev of a general square matrix stored by rows (as the
 // eigenvalue kernels store it).
