@@ -95,10 +95,6 @@ TEST(TouchstoneWriter, FailuresAndTheDataTable) {
   auto empty = NewFitter();
   EXPECT_EQ(empty->WriteTouchstone(path.c_str(), 0), 0);
   EXPECT_EQ(Message(*empty), FitErrorText(6));
-  auto f = NewFitter();
-  Load(*f, 1, kS, {50}, {1}, {{{Complex(1, 0)}}});
-  EXPECT_EQ(f->WriteTouchstone(Path("missing/f.s1p").c_str(), 0), 0);
-  EXPECT_EQ(Message(*f), FitErrorText(6));
   // An unknown format code fails after the first part of the option line;
   // nothing is recorded. A data type without a letter: 7, but the table is
   // written.
