@@ -95,15 +95,11 @@ TEST(PoleFile, FittedModelsOfRealFilesRoundTrip) {
   }
 }
 
-// Type letters, comments, refusals, the work storage a read sizes, the port
-// limit and the port-count probe.
-TEST(PoleFile, HeadOfTheFileAndRefusals) {
+// Type letters, comments, the work storage a read sizes, a missing file, the
+// port limit and the port-count probe (the refusals in the wrong states are
+// in the api tests).
+TEST(PoleFile, HeadOfTheFileAndPortLimit) {
   LogCapture log;
-  // Without a fit nothing is written, not even the banner.
-  auto empty = NewFitter();
-  EXPECT_EQ(empty->WritePoles(Path("none.pls").c_str()), 0);
-  EXPECT_EQ(Message(*empty), "Fitted data not available");
-  EXPECT_TRUE(log.text().empty() && !std::filesystem::exists(Path("none.pls")));
   // An ABCD model writes no letter and comes back as S, also into a fitter
   // that holds Y data.
   ASSERT_EQ(OneTermModel(2, kABCD)->WritePoles(Path("abcd.pls").c_str()), 1);
@@ -126,9 +122,7 @@ TEST(PoleFile, HeadOfTheFileAndRefusals) {
   EXPECT_STREQ(read->GetFileComment(), "first line\nsecond line\n");
   EXPECT_EQ(std::pair(read->state().work.max_rows(), read->state().work.max_cols()),
             std::pair(1000, 200));
-  // A fitter with a fit refuses to read; a missing file names itself.
-  EXPECT_EQ(read->ReadPoles(path.c_str()), 0);
-  EXPECT_EQ(Message(*read), "Cannot read from pls: object already contains fit");
+  // A missing file names itself.
   for (auto call : {&cCfit::ReadPoles, &cCfit::GetPolesPortCount}) {
     auto other = NewFitter();
     EXPECT_EQ((other.get()->*call)(Path("missing.pls").c_str()), 0);
