@@ -1,10 +1,14 @@
-// The Touchstone reader through the host operation: the rules the real files
-// (and the scikit-rf cross-check of them) do not reach, each failure with its
-// exact log lines, every real file, and malformed input.
+// Touchstone files: the number scanner against the C library, the reader
+// through the host operation (the rules the real files and the scikit-rf
+// cross-check of them do not reach, each failure with its exact log lines,
+// every real file, malformed input, version 2), and the writers (the exact
+// layout of the lines, and every layout and format read back).
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -15,13 +19,81 @@
 #include <vector>
 
 #include "api/file_operations.h"
+#include "io/number_scan.h"
 #include "io/touchstone_reader.h"
 #include "io_support.h"
+#include "support/log_capture.h"
 
 namespace cfit {
 namespace {
 
 using namespace testing;
+using Values = std::vector<std::vector<std::vector<Complex>>>;
+
+// ---------------------------------------------------------------------------
+
+// The C library's "%le" conversion is the reference: the scanner must accept
+// exactly the texts it accepts and give bit-identical values, and a failed
+// conversion leaves the value alone.
+void ExpectSameAsScanf(const std::string& text) {
+  double expected = -777.0, actual = -777.0;
+  const int converted = std::sscanf(text.c_str(), "%le", &expected);
+  ASSERT_EQ(ConvertsAsNumber(text.data(), text.data() + text.size(), &actual), converted == 1)
+      << "'" << text << "'";
+  EXPECT_TRUE(std::isnan(expected) ? std::isnan(actual)
+                                   : std::memcmp(&expected, &actual, sizeof expected) == 0)
+      << text << " " << actual;
+}
+
+// Accepted forms of Touchstone files, longest prefixes (trailing text,
+// incomplete exponents, a comma that is no decimal point), rejected texts,
+// special words and hexadecimal numbers, values out of range; then random
+// values in the printed forms.
+TEST(ScanDouble, AgreesWithScanfOnEveryForm) {
+  const std::string texts =
+      "0|-0|+0|1|+2|-3|1.|.5|-.5|+.5|1.5E3|1.5e3|1e+05|1e-05|1E+5|-6.0206"
+      "|1.000000000000000e+09|-1.234567890123457e-01|00012|161.24|50.0|19.54500|  7|\t8"
+      "|\v9|1.7976931348623157e308|4.9406564584124654e-324|2.2250738585072014e-308|0.1"
+      "|0.30000000000000004|123456789012345678901234567890|1e22|1e23|9007199254740993"
+      "|50ohm|1.5abc|1e|1e+|1e-x|1e5x|1..2|1,5|5.e|0.5!comment|3-4|2+3j|| |.|+|-|+.e1"
+      "|e5|E5|+-1|-+1|--1|- 1|R|(50+50j)|x1|infi|infinit|in|n|na|0x|0xg|0xp1|0x-1|!|#"
+      "|inf|INF|-inf|infx|infinity|-Infinity|iNfInItYx|nan|NaN|-nan|nanx|nan(12)|0x1p3"
+      "|0x.8|0x1|0x1p|-0x1.8p1|0X1P-2|1e99999|-1e99999|1e400|1e-400|-1e-400|2e-324"
+      "|0e99999|0.0000e999999|0.00001e309|1000e-330|0.000000000000000000001e-310"
+      "|123456e99999999999999999999|1e-99999999999999999999|";
+  for (std::size_t start = 0, bar; (bar = texts.find('|', start)) != std::string::npos;
+       start = bar + 1) {
+    ExpectSameAsScanf(texts.substr(start, bar - start));
+  }
+  std::mt19937_64 random(12345);
+  std::uniform_real_distribution<double> mantissa(-10.0, 10.0);
+  std::uniform_int_distribution<int> exponent(-320, 308);
+  const char* formats[] = {"%20.15le", "%.17g", "%g", "%+.6e", "%f"};
+  char text[400];
+  for (int k = 0; k < 20000; ++k) {
+    std::snprintf(text, sizeof text, formats[k % 5],
+                  mantissa(random) * std::pow(10.0, exponent(random)));
+    ExpectSameAsScanf(text);
+  }
+  // The scan stops at the given end.
+  const std::string digits = "12345";
+  double value = 0.0;
+  EXPECT_EQ(ScanDouble(digits.data(), digits.data() + 2, &value), digits.data() + 2);
+  EXPECT_EQ(value, 12.0);
+  EXPECT_EQ(ScanDouble(digits.data(), digits.data(), &value), nullptr);
+}
+
+// Numbers in log lines take the stream's defaults.
+TEST(RunLog, NumbersTakeTheStreamDefaults) {
+  testing::LogCapture log;
+  runlog::Write("value ", 0.1234567, " count ", 42, " big ", 1.5e-12, "\n");
+  EXPECT_EQ(log.text(), "value 0.123457 count 42 big 1.5e-12\n");
+}
+
+// ---------------------------------------------------------------------------
+// The Touchstone reader through the host operation: the rules the real files
+// (and the scikit-rf cross-check of them) do not reach, each failure with its
+// exact log lines, every real file, and malformed input.
 
 std::string CountLine(int count) {
   return "\n" + std::to_string(count) + " data points were read from touchstone file\n";
@@ -461,6 +533,148 @@ TEST(TouchstoneVersion2, KeywordsLayoutsAndFaults) {
       "[Number of Frequencies] 1\n[Network Data]\n1 2 3\n");
   ASSERT_FALSE(mixed.ok());
   EXPECT_EQ(*mixed.failure().code, ErrorCode::kTouchstoneSyntax);
+}
+
+// ---------------------------------------------------------------------------
+// The Touchstone and data-table writers: the exact layout of the lines, the
+// failures, and every layout and format read back by the reader.
+
+// Element (i, j) of point k = ((k+1)(i+1) + 0.1 j, -(j+1) / (i+2)).
+Values Distinct(int n, int points) {
+  Values v(points, std::vector<std::vector<Complex>>(n, std::vector<Complex>(n)));
+  for (int e = 0; e < points * n * n; ++e) {
+    const int k = e / (n * n), i = e / n % n, j = e % n;
+    v[k][i][j] = {(k + 1) * (i + 1) + 0.1 * j, -(j + 1.0) / (i + 2)};
+  }
+  return v;
+}
+std::string Pair(Complex z) { return " " + Num(z.re) + " " + Num(z.im); }
+
+// The file the writer makes of a fitter loaded with `values` at 1, 2, ... Hz.
+std::string Written(int n, int type, const Values& values, int format = 0,
+                    const char* comment = nullptr, std::vector<double> z0 = {}) {
+  auto fitter = NewFitter();
+  std::vector<double> frequencies;
+  for (std::size_t k = 0; k < values.size(); ++k) frequencies.push_back(k + 1.0);
+  Load(*fitter, n, type, z0.empty() ? std::vector<double>(n, 50.0) : z0, frequencies, values);
+  if (comment != nullptr) fitter->SetOutputComment(comment);
+  EXPECT_EQ(fitter->WriteTouchstone(Path("w.snp").c_str(), format), 1) << Message(*fitter);
+  return ReadFileBytes(Path("w.snp"));
+}
+
+// A 2-port point is one line in the order 11 21 12 22; others are one row
+// per line, wrapped after four elements from five ports on. The option line
+// names the type, the format and one impedance or one per port.
+TEST(TouchstoneWriter, LinesOfEachLayoutTypeAndFormat) {
+  const std::string header =
+      "! Touchstone generated by fitter/viewer \n# HZ S  RI R 5.000000e+01\n! \n";
+  for (int n : {1, 2, 3, 5, 6}) {
+    const auto m = Distinct(n, 1)[0];
+    std::string expected = header + Num(1);
+    if (n == 2) expected += Pair(m[0][0]) + Pair(m[1][0]) + Pair(m[0][1]) + Pair(m[1][1]) + "\n";
+    for (int e = 0; n != 2 && e < n * n; ++e) {
+      expected += Pair(m[e / n][e % n]);
+      if ((n >= 5 && e % n % 4 == 3) || e % n == n - 1) {
+        expected += e == n * n - 1 ? "\n" : "\n" + std::string(22, ' ');
+      }
+    }
+    EXPECT_EQ(Written(n, kS, {m}), expected) << n;
+  }
+  const std::string z = " R1 5.000000e+01 R2 7.500000e+01 ";
+  for (const auto& [type, format, line] : {std::tuple{kY, 1, "# HZ Y  MA" + z},
+                                           {kZ, 2, "# HZ Z  DB" + z},
+                                           {kABCD, 0, "# HZ A  RI" + z},
+                                           {kPulse, 0, "# HZ P  RI" + z}}) {
+    EXPECT_EQ(Lines(Written(2, type, Distinct(2, 1), format, nullptr, {50, 75}))[1], line);
+  }
+}
+
+TEST(TouchstoneWriter, FormatsTheZeroElementInDbAndCommentLines) {
+  const Values values = {{{Complex(0, 0)}}, {{Complex(-3, 4)}}};
+  const double angle = std::atan2(4.0, -3.0) * 57.29577951308232;
+  EXPECT_EQ(Lines(Written(1, kS, values, 1))[4], Num(2) + " " + Num(5) + " " + Num(angle));
+  const std::string db = Written(1, kS, values, 2);
+  EXPECT_EQ(Lines(db)[3], Num(1) + " " + Num(-200) + " " + Num(0));
+  EXPECT_EQ(Lines(db)[4],
+            Num(2) + " " + Num(20 * std::log(5.0) / std::log(10.0)) + " " + Num(angle));
+  // -200 dB reads back as a magnitude of 1e-10, not 0.
+  auto back = NewFitter(Unsymmetrised());
+  LogCapture log;
+  ASSERT_EQ(back->ReadTouchstone(Write("db.s1p", db).c_str()), 1);
+  EXPECT_NEAR(Abs(back->state().data->front().At(0, 0)), 1e-10, 1e-25);
+  // Only the first 1024 characters of the comment are written.
+  const std::string longText(3000, 'x');
+  for (const auto& [comment, lines] :
+       {std::pair<const char*, std::string>{"two\nlines\n", "!two\n!lines\n"},
+        {"cr\rand crlf\r\nend", "!cr\r!and crlf\r!\n!end\n"},
+        {"", ""},
+        {longText.c_str(), "!" + longText.substr(0, 1024) + "\n"}}) {
+    EXPECT_EQ(Written(1, kS, {{{Complex(1, 0)}}}, 0, comment).substr(0, lines.size() + 5),
+              lines + "# HZ ");
+  }
+}
+
+// The data table: one element as 1 - S, or S + offset under a header, or
+// every element when an index is out of range (the refusals in the wrong
+// states are in the api tests).
+TEST(TouchstoneWriter, TheDataTable) {
+  const std::string path = Path("f.s1p");
+  auto fitter = NewFitter();
+  const Values v = Distinct(2, 2);
+  Load(*fitter, 2, kS, {50, 50}, {1e6, 2e6}, v);
+  ASSERT_EQ(fitter->WriteDataTable(path.c_str(), 0, 0, false, true, 1.0), 1);
+  EXPECT_EQ(ReadFileBytes(path), " " + Num(1e6) + " " + Pair(Complex(1, 0) - v[0][0][0]) + "\n " +
+                                     Num(2e6) + " " + Pair(Complex(1, 0) - v[1][0][0]) + "\n");
+  ASSERT_EQ(fitter->WriteDataTable(path.c_str(), 1, 0, true, false, 0.5), 1);
+  EXPECT_EQ(Lines(ReadFileBytes(path))[3],
+            " " + Num(1e6) + " " + Pair(v[0][1][0] + Complex(0.5, 0)));
+  ASSERT_EQ(fitter->WriteDataTable(path.c_str(), 2, 2, false, true, 7.0), 1);
+  EXPECT_EQ(Lines(ReadFileBytes(path))[0], " " + Num(1e6) + " " + Pair(v[0][0][0]) + " " +
+                                               Pair(v[0][0][1]) + " " + Pair(v[0][1][0]) + " " +
+                                               Pair(v[0][1][1]));
+}
+
+// Write, then read back: every port count, type and format, unequal
+// impedances, within the printed precision (16 digits; the angle
+// conversions add a few units in the last place; -200 dB is 1e-10).
+TEST(TouchstoneRoundTrip, EveryLayoutTypeAndFormatComesBack) {
+  std::mt19937 random(7);
+  std::uniform_real_distribution<double> value(-1.0, 1.0);
+  for (int n : {1, 2, 3, 4, 5, 6, 12}) {
+    std::vector<double> impedances, frequencies;
+    for (int p = 0; p < n; ++p) impedances.push_back(25.0 + 5.0 * p);
+    for (int k = 0; k < 7; ++k) frequencies.push_back(1e6 * (k + 1) + 0.123456789 * k);
+    Values values = Distinct(n, 7);
+    for (auto& point : values) {
+      for (auto& row : point) {
+        for (auto& z : row) z = Complex(value(random), value(random));
+      }
+    }
+    values[3][0][0] = Complex(0, 0);
+    for (int e = 0; e < 9; ++e) {
+      const int type = kS + e / 3, format = e % 3;
+      SCOPED_TRACE(::testing::Message() << "N " << n << " type " << type << " format " << format);
+      auto writer = NewFitter();
+      Load(*writer, n, type, impedances, frequencies, values);
+      ASSERT_EQ(writer->WriteTouchstone(Path("rt.snp").c_str(), format), 1);
+      auto reader = NewFitter(Unsymmetrised());
+      LogCapture log;
+      ASSERT_EQ(reader->ReadTouchstone(Path("rt.snp").c_str()), n) << Message(*reader);
+      EXPECT_EQ(reader->GetDataType(), type);
+      EXPECT_EQ(*reader->state().impedances, impedances);
+      const auto& points = reader->state().data->points();
+      ASSERT_EQ(points.size(), frequencies.size());
+      for (std::size_t k = 0; k < points.size(); ++k) {
+        EXPECT_NEAR(points[k].frequency(), frequencies[k], 1e-15 * frequencies[k]);
+        for (int i = 0; i < n * n; ++i) {
+          const Complex expected = values[k][i / n][i % n];
+          const double tolerance =
+              format == 0 ? 1e-15 * Abs(expected) : 1e-13 + 1e-9 * (Abs(expected) == 0);
+          EXPECT_LE(Abs(points[k].At(i / n, i % n) - expected), tolerance) << k << " " << i;
+        }
+      }
+    }
+  }
 }
 
 }  // namespace
