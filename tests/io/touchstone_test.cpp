@@ -238,15 +238,19 @@ TEST(TouchstoneReader, LayoutsValuesOptionLinesAndFailures) {
   }
 }
 
-// Both fitters hold the same points, bit for bit.
-void ExpectSamePoints(const cCfit& a, const cCfit& b) {
+// Both fitters hold the same points, bit for bit or within `tolerance`
+// relative to each value.
+void ExpectSamePoints(const cCfit& a, const cCfit& b, double tolerance = 0.0) {
   const auto& pa = a.state().data->points();
   const auto& pb = b.state().data->points();
   ASSERT_EQ(pa.size(), pb.size());
   const int n = a.state().portCount;
   for (std::size_t k = 0; k < pa.size(); ++k) {
-    ASSERT_EQ(pa[k].frequency(), pb[k].frequency());
-    for (int e = 0; e < n * n; ++e) ASSERT_EQ(pa[k].At(e / n, e % n), pb[k].At(e / n, e % n)) << k;
+    ASSERT_LE(std::fabs(pa[k].frequency() - pb[k].frequency()), tolerance * pb[k].frequency());
+    for (int e = 0; e < n * n; ++e) {
+      const Complex x = pa[k].At(e / n, e % n), y = pb[k].At(e / n, e % n);
+      ASSERT_TRUE(x == y || Abs(x - y) <= tolerance * Abs(y)) << k << " " << e;
+    }
   }
 }
 
@@ -434,6 +438,13 @@ TEST(TouchstoneRealFiles, EachFileReadsOrFailsAsExpected) {
     if (file.error != 0) continue;
     EXPECT_EQ(*engine->state().impedances, *fitter->state().impedances);
     ExpectSamePoints(*engine, *fitter);
+    // Written and read back, the file gives the same points to the 16 digits
+    // written (every layout of the real files' port counts).
+    auto back = NewFitter(Unsymmetrised());
+    ASSERT_EQ(fitter->WriteTouchstone(Path("back.snp").c_str(), 0), 1);
+    ASSERT_EQ(back->ReadTouchstone(Path("back.snp").c_str()), file.ports) << Message(*back);
+    EXPECT_EQ(*back->state().impedances, *fitter->state().impedances);
+    ExpectSamePoints(*back, *fitter, 1e-15);
   }
   EXPECT_EQ(reads, 26);
 }
@@ -632,49 +643,6 @@ TEST(TouchstoneWriter, TheDataTable) {
   EXPECT_EQ(Lines(ReadFileBytes(path))[0], " " + Num(1e6) + " " + Pair(v[0][0][0]) + " " +
                                                Pair(v[0][0][1]) + " " + Pair(v[0][1][0]) + " " +
                                                Pair(v[0][1][1]));
-}
-
-// Write, then read back: every port count, type and format, unequal
-// impedances, within the printed precision (16 digits; the angle
-// conversions add a few units in the last place; -200 dB is 1e-10).
-TEST(TouchstoneRoundTrip, EveryLayoutTypeAndFormatComesBack) {
-  std::mt19937 random(7);
-  std::uniform_real_distribution<double> value(-1.0, 1.0);
-  for (int n : {1, 2, 3, 4, 5, 6, 12}) {
-    std::vector<double> impedances, frequencies;
-    for (int p = 0; p < n; ++p) impedances.push_back(25.0 + 5.0 * p);
-    for (int k = 0; k < 7; ++k) frequencies.push_back(1e6 * (k + 1) + 0.123456789 * k);
-    Values values = Distinct(n, 7);
-    for (auto& point : values) {
-      for (auto& row : point) {
-        for (auto& z : row) z = Complex(value(random), value(random));
-      }
-    }
-    values[3][0][0] = Complex(0, 0);
-    for (int e = 0; e < 9; ++e) {
-      const int type = kS + e / 3, format = e % 3;
-      SCOPED_TRACE(::testing::Message() << "N " << n << " type " << type << " format " << format);
-      auto writer = NewFitter();
-      Load(*writer, n, type, impedances, frequencies, values);
-      ASSERT_EQ(writer->WriteTouchstone(Path("rt.snp").c_str(), format), 1);
-      auto reader = NewFitter(Unsymmetrised());
-      LogCapture log;
-      ASSERT_EQ(reader->ReadTouchstone(Path("rt.snp").c_str()), n) << Message(*reader);
-      EXPECT_EQ(reader->GetDataType(), type);
-      EXPECT_EQ(*reader->state().impedances, impedances);
-      const auto& points = reader->state().data->points();
-      ASSERT_EQ(points.size(), frequencies.size());
-      for (std::size_t k = 0; k < points.size(); ++k) {
-        EXPECT_NEAR(points[k].frequency(), frequencies[k], 1e-15 * frequencies[k]);
-        for (int i = 0; i < n * n; ++i) {
-          const Complex expected = values[k][i / n][i % n];
-          const double tolerance =
-              format == 0 ? 1e-15 * Abs(expected) : 1e-13 + 1e-9 * (Abs(expected) == 0);
-          EXPECT_LE(Abs(points[k].At(i / n, i % n) - expected), tolerance) << k << " " << i;
-        }
-      }
-    }
-  }
 }
 
 }  // namespace
