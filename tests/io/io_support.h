@@ -34,8 +34,7 @@ inline std::string ReadFileBytes(const std::string& path) {
 // A number as the writers print it, and the lines of a text.
 inline std::string Num(double x) {
   char text[64];
-  std::snprintf(text, sizeof text, "%20.15le", x);
-  return text;
+  return std::string(text, std::snprintf(text, sizeof text, "%20.15le", x));
 }
 inline std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -51,15 +50,9 @@ inline std::string RealFile(const std::string& name) {
 inline std::unique_ptr<cCfit> NewFitter(cFitParams params = cFitParams{}) {
   return std::unique_ptr<cCfit>(static_cast<cCfit*>(cFitAPI::Create(&params)));
 }
-inline cFitParams Unsymmetrised() {
-  cFitParams params;
-  params.symmetryTolerance = 0.0;  // keep the values as written
-  return params;
-}
-inline std::string Message(cCfit& fitter) {
-  const char* m = fitter.GetErrorMessage();
-  return m != nullptr ? m : "";
-}
+// Keeps the values as written.
+inline cFitParams Unsymmetrised() { return {.symmetryTolerance = 0.0}; }
+inline std::string Message(cCfit& f) { return f.GetErrorMessage() ? f.GetErrorMessage() : ""; }
 inline std::string FileMessage(const std::string& file, int code) {
   return file + ":\n" + FitErrorText(code);
 }
@@ -92,10 +85,8 @@ inline void MakeModel(cCfit& fitter, int n, int dataType, std::vector<double> im
 // Appends the stored term (pole, residue) to element (i, j), 0-based.
 inline void AddTerm(cCfit& fitter, int i, int j, Complex pole, Complex residue) {
   FittedModel& m = *fitter.state().model;
-  PoleTerm term;
-  term.SetPole(pole);
-  term.SetResidue00(residue);
-  m.elementPoles[m.Index(i, j)].push_back(term);
+  m.elementPoles[m.Index(i, j)].emplace_back().SetPole(pole);
+  m.elementPoles[m.Index(i, j)].back().SetResidue00(residue);
 }
 // A fitter holding an N-port model (50 ohms) with one term in element (0, 0).
 inline std::unique_ptr<cCfit> OneTermModel(int n, int type, Complex pole = {1e9, 0},
