@@ -340,13 +340,10 @@ TEST(TouchstoneReader, HeaderCommentPortCountAndStoringSettings) {
                                        "30 " + flat + "40 " + flat);
   ASSERT_EQ(r.result, 2);
   EXPECT_EQ(r.log, CountLine(4) + "Number of points were reduced to 3\n");
-  EXPECT_TRUE(fitter->IsSymmetric());
-  EXPECT_EQ(At(*fitter, 0, 1, 0), At(*fitter, 0, 0, 1));
-  const auto& settings = fitter->state().settings;
-  EXPECT_EQ(std::pair(settings.lowerBandFrequency, settings.upperBandFrequency),
-            std::pair(1e7, 4e7));
-  EXPECT_EQ(std::pair(fitter->state().work.max_rows(), fitter->state().work.max_cols()),
-            std::pair(4, 4));
+  EXPECT_TRUE(fitter->IsSymmetric() && At(*fitter, 0, 1, 0) == At(*fitter, 0, 0, 1));
+  const FitterState& s = fitter->state();
+  EXPECT_TRUE(s.settings.lowerBandFrequency == 1e7 && s.settings.upperBandFrequency == 4e7 &&
+              s.work.max_rows() == 4 && s.work.max_cols() == 4);
 }
 
 // ---------------------------------------------------------------------------
