@@ -528,13 +528,12 @@ TEST(TouchstoneVersion2, KeywordsLayoutsAndFaults) {
     const Result<TouchstoneFile> read = ReadV2(text);
     EXPECT_FALSE(ReadV2(text, TouchstoneDialect::kVersion1).ok());
     ASSERT_TRUE(read.ok());
-    EXPECT_TRUE(read->version == 2 && read->dataType == kZ && read->points.size() == 2u);
     const PortMatrix& first = read->points.at(0);
-    EXPECT_EQ(first.frequency(), 1e6);
+    EXPECT_TRUE(read->version == 2 && read->dataType == kZ && read->points.size() == 2u &&
+                first.frequency() == 1e6 && read->impedances == std::vector<double>({10, 20, 30}));
     EXPECT_EQ((std::vector{first.At(0, 1).re, first.At(1, 0).re, first.At(1, 1).re,
                            first.At(2, 2).re, first.At(2, 1).re, first.At(1, 2).re}),
               (std::vector<double>{2, 2, 3, 6, 5, 5}));
-    EXPECT_EQ(read->impedances, (std::vector<double>{10, 20, 30}));
   }
   const Result<TouchstoneFile> mixed = ReadV2(
       "[Version] 2.0\n# Hz S RI\n[Number of Ports] 1\n[Mixed-Mode Order] D1,1\n"
