@@ -27,14 +27,14 @@ inline std::string Write(const std::string& name, const std::string& bytes) {
   return Path(name);
 }
 inline std::string ReadFileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::ostringstream bytes;
+  bytes << std::ifstream(path, std::ios::binary).rdbuf();
+  return bytes.str();
 }
 // A number as the writers print it, and the lines of a text.
 inline std::string Num(double x) {
   char text[64];
-  std::snprintf(text, sizeof text, "%20.15le", x);
-  return text;
+  return std::string(text, std::snprintf(text, sizeof text, "%20.15le", x));
 }
 inline std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -48,19 +48,11 @@ inline std::string RealFile(const std::string& name) {
 }
 
 inline std::unique_ptr<cCfit> NewFitter(cFitParams params = cFitParams{}) {
-  auto fitter = std::make_unique<cCfit>();
-  EXPECT_TRUE(fitter->Init(&params));
-  return fitter;
+  return std::unique_ptr<cCfit>(static_cast<cCfit*>(cFitAPI::Create(&params)));
 }
-inline cFitParams Unsymmetrised() {
-  cFitParams params;
-  params.symmetryTolerance = 0.0;  // keep the values as written
-  return params;
-}
-inline std::string Message(cCfit& fitter) {
-  const char* m = fitter.GetErrorMessage();
-  return m != nullptr ? m : "";
-}
+// Keeps the values as written.
+inline cFitParams Unsymmetrised() { return {.symmetryTolerance = 0.0}; }
+inline std::string Message(cCfit& f) { return f.GetErrorMessage() ? f.GetErrorMessage() : ""; }
 inline std::string FileMessage(const std::string& file, int code) {
   return file + ":\n" + FitErrorText(code);
 }
@@ -86,29 +78,15 @@ inline void Load(cCfit& fitter, int n, int type, const std::vector<double>& impe
 // model holds it.
 inline void MakeModel(cCfit& fitter, int n, int dataType, std::vector<double> impedances,
                       bool symmetric = false) {
-  FitterState& s = fitter.state();
-  s.network.portCount = n, s.network.dataType = dataType,
-  s.network.impedances = std::move(impedances);
-  s.network.symmetric = symmetric, s.settings.individualPoles = true;
-  s.ResetElementTable();
-  auto model = std::make_unique<FittedModel>();
-  const std::size_t nn = static_cast<std::size_t>(n * n);
-  model->n = n;
-  model->elementPoles.assign(nn, PoleList{});
-  for (auto* table : {&model->constant, &model->proportional, &model->delay, &model->rmsError,
-                      &model->maxError}) {
-    table->assign(nn, 0.0);
-  }
-  s.model = std::move(model);
+  ASSERT_EQ(fitter.DefineModel(n, dataType, impedances.data(), symmetric), 1);
+  fitter.state().settings.individualPoles = true;
 }
 
 // Appends the stored term (pole, residue) to element (i, j), 0-based.
 inline void AddTerm(cCfit& fitter, int i, int j, Complex pole, Complex residue) {
   FittedModel& m = *fitter.state().model;
-  PoleTerm term;
-  term.SetPole(pole);
-  term.SetResidue00(residue);
-  m.elementPoles[m.Index(i, j)].push_back(term);
+  m.elementPoles[m.Index(i, j)].emplace_back().SetPole(pole);
+  m.elementPoles[m.Index(i, j)].back().SetResidue00(residue);
 }
 // A fitter holding an N-port model (50 ohms) with one term in element (0, 0).
 inline std::unique_ptr<cCfit> OneTermModel(int n, int type, Complex pole = {1e9, 0},

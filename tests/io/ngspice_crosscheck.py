@@ -66,20 +66,17 @@ def rewrite_for_ngspice(netlist):
 
 
 def check_case(folder, stem):
+    # Returns the Laplace and delay source counts and the largest |S_ngspice - S_model|.
     with open(os.path.join(folder, stem + ".eval")) as f:
         ports = int(f.readline().split()[1])
-        z0 = [float(x) for x in f.readline().split()[1:]]
+        z0 = numpy.array([float(x) for x in f.readline().split()[1:]])
         count = int(f.readline().split()[1])
-        rows = numpy.array([[float(x) for x in line.split()] for line in f if line.strip()])
-    if len(rows) != count or len(z0) != ports:
-        raise ValueError("malformed evaluation dump")
-    model = (rows[:, 1::2] + 1j * rows[:, 2::2]).reshape(-1, ports, ports)
+        rows = numpy.loadtxt(f, ndmin=2)
     with open(os.path.join(folder, stem + ".sp")) as f:
         netlist = f.read()
     subcircuit, laplace, delays = rewrite_for_ngspice(netlist)
     name = re.search(r"^\.subckt (\S+)", netlist, re.MULTILINE | re.IGNORECASE).group(1)
-    output = os.path.join(folder, stem + "_ac.txt")
-    bench = ["* S-parameter test bench", subcircuit]
+    output, bench = os.path.join(folder, stem + "_ac.txt"), ["* S-parameter test bench", subcircuit]
     for k in range(ports):
         bench.append(f"X{k + 1} {' '.join(f'p{k + 1}_{m + 1}' for m in range(ports))} 0 {name}")
         for m in range(ports):
@@ -91,22 +88,15 @@ def check_case(folder, stem):
               f"wrdata {output} {probes}", "quit", ".endc", ".end"]
     with open(os.path.join(folder, stem + "_bench.cir"), "w") as f:
         f.write("\n".join(bench) + "\n")
-    run = subprocess.run(["ngspice", "-b", f.name], stdout=subprocess.PIPE,
-                         stderr=subprocess.STDOUT, text=True, timeout=600)
-    if not os.path.exists(output):
-        raise RuntimeError("ngspice wrote no results:\n" + run.stdout[-3000:])
+    subprocess.run(["ngspice", "-b", f.name], capture_output=True, timeout=600)
     sim = numpy.loadtxt(output, skiprows=1, ndmin=2)
-    if sim.shape != (count, 1 + 2 * ports * ports):
-        raise RuntimeError(f"ngspice results have an unexpected shape:\n{run.stdout[-3000:]}")
-    if numpy.max(numpy.abs(sim[:, 0] - rows[:, 0]) / rows[:, 0].clip(min=1e-300)) > 1e-9:
-        raise RuntimeError("ngspice frequencies differ from the evaluation grid")
+    if sim.shape != (count, 1 + 2 * ports * ports) or not numpy.allclose(sim[:, 0], rows[:, 0]):
+        raise RuntimeError("ngspice results are not on the evaluation grid")
     # volts[p, k, m]: voltage at port m of the copy driven at port k.
     volts = (sim[:, 1::2] + 1j * sim[:, 2::2]).reshape(-1, ports, ports)
-    scale = numpy.sqrt(numpy.outer(1 / numpy.array(z0), z0))  # [m, k]: sqrt(Z0_k / Z0_m)
-    s = (2 * volts.transpose(0, 2, 1) - numpy.eye(ports)) * scale
-    error = numpy.abs(s - model)
-    p, m, k = numpy.unravel_index(numpy.argmax(error), error.shape)
-    return ports, laplace, delays, error.max(), (m + 1, k + 1, rows[p, 0])
+    s = (2 * volts.transpose(0, 2, 1) - numpy.eye(ports)) * numpy.sqrt(numpy.outer(1 / z0, z0))
+    model = (rows[:, 1::2] + 1j * rows[:, 2::2]).reshape(-1, ports, ports)
+    return laplace, delays, numpy.abs(s - model).max()
 
 
 def main(program, data):
@@ -119,16 +109,13 @@ def main(program, data):
         failures = delayed = 0
         for stem in stems:
             try:
-                ports, laplace, delays, worst, where = check_case(folder, stem)
+                laplace, delays, worst = check_case(folder, stem)
             except (OSError, ValueError, RuntimeError, subprocess.TimeoutExpired) as error:
-                print(f"FAIL  {stem}: {error}")
-                failures += 1
-                continue
-            delayed += delays > 0
-            failures += worst > TOLERANCE
-            print(f"{'ok  ' if worst <= TOLERANCE else 'FAIL'}  {stem}: {ports} ports, {laplace} "
-                  f"Laplace and {delays} delay sources, largest |S_ngspice - S_model| = "
-                  f"{worst:.3g} at S{where[0]}{where[1]}, {where[2]:.6g} Hz")
+                laplace, delays, worst = 0, 0, error
+            ok = not isinstance(worst, Exception) and worst <= TOLERANCE
+            failures, delayed = failures + (not ok), delayed + (delays > 0)
+            print(f"{'ok  ' if ok else 'FAIL'}  {stem}: {laplace} Laplace and {delays} delay "
+                  f"sources, largest |S_ngspice - S_model| = {worst}")
         if len(stems) < MINIMUM_CASES or delayed < MINIMUM_DELAYED:
             print(f"only {len(stems)} cases ({delayed} with delays) were compared")
             return 1
