@@ -57,7 +57,7 @@ std::unique_ptr<cCfit> Loaded(int n, const Element& value, double start, double 
 double LargestError(cCfit& f) {
   double largest = 0.0;
   const int n = f.GetPortCount();
-  for (const PortMatrix& p : f.state().network.data->points()) {
+  for (ConstMatrixView p : f.state().network.data->points()) {
     for (int e = 0; e < n * n; ++e) {
       const Complex m = EvaluateElement(f.state(), e / n, e % n, p.frequency());
       largest = std::max(largest, Abs(m - p.At(e / n, e % n)));

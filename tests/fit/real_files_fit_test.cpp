@@ -66,7 +66,7 @@ TEST(RealFiles, EveryFileThatReadsFitsAndItsLoggedErrorsAreTrue) {
       for (int j = 0; j <= (s.network.symmetric ? i : n - 1); ++j) {
         double sum = 0.0, worst = 0.0;
         for (int k = 0; k < used; ++k) {
-          const PortMatrix& p = s.network.data->points()[k];
+          const ConstMatrixView p = s.network.data->points()[k];
           const double e = Abs(EvaluateElement(s, i, j, p.frequency()) - p.At(i, j));
           sum += e * e;
           worst = std::max(worst, e);

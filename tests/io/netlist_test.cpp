@@ -168,7 +168,7 @@ std::unique_ptr<cCfit> FitCase(const SimulatorCase& c) {
     fitter->BeginData(n, s.network.dataType,
                       (c.impedances.empty() ? *s.network.impedances : c.impedances).data());
     PointRecord record(n);
-    for (const PortMatrix& p : s.network.data->points()) {
+    for (ConstMatrixView p : s.network.data->points()) {
       const Complex turn = Exp(Complex(0.0, -kTwoPi * p.frequency() * c.addedDelay));
       for (int e = 0; e < n * n; ++e) {
         const Complex v = p.At(e / n, e % n) * turn;

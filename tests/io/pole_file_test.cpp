@@ -178,7 +178,7 @@ const std::string kValid =
 auto Take(const cCfit& f) {
   const FitterState& s = f.state();
   return std::tuple(s.network.portCount, s.network.dataType, s.network.impedances,
-                    s.network.data.get(), s.model.get(),
+                    s.network.data ? s.network.data->id().value() : 0, s.model.get(),
                     s.model ? s.model->constant : std::vector<double>{}, s.network.elements.get(),
                     s.network.elements ? s.network.elements->DcFlagAt(0, 1, 0, 1) : -1,
                     s.settings.individualPoles, s.network.symmetric, s.session.fileComment,

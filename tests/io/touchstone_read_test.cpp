@@ -360,7 +360,7 @@ void Dump(const FitterState& state, const std::string& path) {
   std::FILE* out = std::fopen(path.c_str(), "w");
   std::fprintf(out, "ports %d\ntype %d\nz0", state.network.portCount, state.network.dataType);
   for (double z : *state.network.impedances) std::fprintf(out, " %.17g", z);
-  for (const PortMatrix& point : state.network.data->points()) {
+  for (ConstMatrixView point : state.network.data->points()) {
     std::fprintf(out, "\n%.17g", point.frequency());
     for (int e = 0; e < point.order() * point.order(); ++e) {
       const Complex v = point.At(e / point.order(), e % point.order());
@@ -518,7 +518,7 @@ TEST(TouchstoneVersion2, KeywordsLayoutsAndFaults) {
     }
     ASSERT_TRUE(read.ok());
     EXPECT_EQ(read->version, 2);
-    const PortMatrix& first = read->points.at(0);
+    const ConstMatrixView first = read->points.at(0);
     EXPECT_EQ((std::vector{first.At(0, 1).re, first.At(1, 0).re, first.At(1, 1).re}), expected);
     if (read->portCount == 2) continue;
     // MA in MHz, 2 points, the matrix mirrored from its triangle.

@@ -39,7 +39,7 @@ inline void LoadData(cCfit& f, int n, int type, const std::vector<double>& z0,
 }
 
 inline CMatrix PointValues(const cCfit& f, int k) {
-  const PortMatrix& p = f.state().network.data->points()[k];
+  const ConstMatrixView p = f.state().network.data->points()[k];
   CMatrix m;
   for (int i = 0; i < p.order(); ++i) {
     for (int j = 0; j < p.order(); ++j) m.emplace_back(p.At(i, j).re, p.At(i, j).im);

@@ -40,14 +40,14 @@ SampledData Convert(const SampledData& source, int from, int to, const std::vect
   auto f = testing::NewFitter();
   const int n = source.port_count();
   f->BeginData(n, from, z0.data());
-  f->state().ReplaceData(std::make_unique<SampledData>(source));
+  f->state().ReplaceData(source);
   testing::LogCapture quiet;
   EXPECT_EQ(f->ConvertDataType(to), 1);
   return *f->state().network.data;
 }
 
 void WriteValues(std::FILE* out, const SampledData& data) {
-  for (const PortMatrix& p : data.points()) {
+  for (ConstMatrixView p : data.points()) {
     std::fwrite(p.Row(0), sizeof(Complex), static_cast<std::size_t>(p.order()) * p.order(), out);
   }
 }
@@ -59,7 +59,7 @@ void Dump(const std::string& path, int from, int to, const std::vector<double>& 
   const std::int32_t header[] = {from, to, input.port_count(), input.point_count()};
   std::fwrite(header, sizeof header, 1, out);
   std::fwrite(z0.data(), sizeof(double), z0.size(), out);
-  for (const PortMatrix& p : input.points()) {
+  for (ConstMatrixView p : input.points()) {
     const double f = p.frequency();
     std::fwrite(&f, sizeof f, 1, out);
   }
@@ -70,7 +70,7 @@ void Dump(const std::string& path, int from, int to, const std::vector<double>& 
 
 int CountNonFinite(const SampledData& data) {
   int count = 0;
-  for (const PortMatrix& p : data.points()) {
+  for (ConstMatrixView p : data.points()) {
     for (int k = 0; k < p.order() * p.order(); ++k) {
       const Complex v = p.Row(0)[k];
       if (!std::isfinite(v.re) || !std::isfinite(v.im)) ++count;
