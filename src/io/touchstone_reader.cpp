@@ -553,6 +553,8 @@ bool FirstPass(const char* begin, const char* end, int n, const std::string& nam
   PointBlock& points = result->points;
   points = PointBlock(n);
   while ((line = reader.Begin(false)) != nullptr) {
+    const char* pointStart = line;
+    const char* pointEnd = line;
     long long words = 0;
     int lines = 0;
     Position at;
@@ -569,11 +571,20 @@ bool FirstPass(const char* begin, const char* end, int n, const std::string& nam
       }
       if (lineWords < 0) stop = CountWords(line, &lineWords);
       reader.Finish(stop);
+      pointEnd = stop;
       words += lineWords;
       ++lines;
     } while (words < wordsPerPoint && (line = reader.Begin(false)) != nullptr);
     if (words == wordsPerPoint) {
       ++result->completePoints;
+      if (result->completePoints == 1 && result->valuesRead && pointEnd > pointStart) {
+        // Room for the points the rest of the text holds if they are as long
+        // as the first, so that the block grows once instead of doubling
+        // (which would hold old and new storage at once).
+        const auto estimate = static_cast<std::size_t>(end - pointStart) /
+                              static_cast<std::size_t>(pointEnd - pointStart);
+        points.Reserve(estimate + estimate / 16 + 2);
+      }
       if (lines != 1) everyPointOnOneLine = false;
     } else if (words != 0) {
       context.Write("*** Error: incorrect format of touchstone file ***\n",
