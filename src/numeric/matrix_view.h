@@ -88,7 +88,10 @@ class BasicPointRange {
 
   class iterator {
    public:
-    using iterator_category = std::random_access_iterator_tag;
+    // Dereferencing yields a view by value: a forward range in the C++20
+    // sense, an input iterator for the older algorithms.
+    using iterator_concept = std::forward_iterator_tag;
+    using iterator_category = std::input_iterator_tag;
     using value_type = View;
     using difference_type = std::ptrdiff_t;
     using pointer = void;
