@@ -58,7 +58,7 @@ std::unique_ptr<cCfit> Tiled(const cCfit& source, int copies, double coupling, b
   std::vector<double> storage(static_cast<std::size_t>(2 * big * big));
   std::vector<double*> rows(static_cast<std::size_t>(big));
   for (int i = 0; i < big; ++i) rows[i] = storage.data() + 2 * big * i;
-  for (const cfit::PortMatrix& p : source.state().network.data->points()) {
+  for (cfit::ConstMatrixView p : source.state().network.data->points()) {
     DataPointRecord r{p.frequency(), rows.data()};
     for (int i = 0; i < big; ++i) {
       for (int j = 0; j < big; ++j) {
@@ -96,7 +96,7 @@ Result Measure(cCfit& f) {
     r.poles = order(s.model->commonPoles);
   }
   double diff2 = 0.0, norm2 = 0.0;
-  for (const cfit::PortMatrix& p : s.network.data->points()) {
+  for (cfit::ConstMatrixView p : s.network.data->points()) {
     for (int i = 0; i < n; ++i) {
       for (int j = 0; j < n; ++j) {
         const Complex v = p.At(i, j);

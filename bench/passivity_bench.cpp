@@ -40,7 +40,7 @@ std::unique_ptr<cCfit> Make(bool individual) {
 double RelativeRms(const cCfit& f) {
   const cfit::FitterState& s = f.state();
   double diff = 0.0, norm = 0.0;
-  for (const cfit::PortMatrix& p : s.network.data->points()) {
+  for (cfit::ConstMatrixView p : s.network.data->points()) {
     for (int i = 0; i < s.network.portCount; ++i) {
       for (int j = 0; j < s.network.portCount; ++j) {
         const double e = cfit::Abs(cfit::EvaluateElement(s, i, j, p.frequency()) - p.At(i, j));
@@ -100,7 +100,7 @@ std::unique_ptr<cCfit> Tiled(const cCfit& source, int copies, bool individual) {
   std::vector<double> storage(static_cast<std::size_t>(2 * big * big));
   std::vector<double*> rows(static_cast<std::size_t>(big));
   for (int i = 0; i < big; ++i) rows[i] = storage.data() + 2 * big * i;
-  for (const cfit::PortMatrix& p : source.state().network.data->points()) {
+  for (cfit::ConstMatrixView p : source.state().network.data->points()) {
     DataPointRecord r{p.frequency(), rows.data()};
     for (int i = 0; i < big; ++i) {
       for (int j = 0; j < big; ++j) {

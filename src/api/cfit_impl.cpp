@@ -101,7 +101,7 @@ bool cCfit::Init(cFitParams* params) {
 }
 
 bool cCfit::HasFit() { return state_.HasFit(); }
-bool cCfit::HasSampledData() { return state_.network.data != nullptr; }
+bool cCfit::HasSampledData() { return state_.network.data.has_value(); }
 bool cCfit::IsMixedMode() { return state_.network.mixedMode; }
 
 int cCfit::SetMixedModeFlag() {
@@ -195,7 +195,7 @@ int cCfit::SetElementAsymptote(int mode, int i, int j, double value) {
 
 // Without data: true, nothing written.
 bool cCfit::CheckSymmetry(double* relative, double* absolute) {
-  if (state_.network.data == nullptr) return true;
+  if (!state_.network.data.has_value()) return true;
   Put(relative, state_.network.data->relative_asymmetry());
   Put(absolute, state_.network.data->absolute_asymmetry());
   return state_.network.data->relative_asymmetry() < state_.settings.symmetryTolerance;
@@ -259,7 +259,7 @@ DataPointRecord* cCfit::GetFirstDataPoint() {
 DataPointRecord* cCfit::GetNextDataPoint() {
   if (!Admit(state_, Operation::kGetNextDataPoint) || !state_.session.dataCursor.has_value())
     return nullptr;
-  const SampledData* data = state_.network.data.get();
+  const std::optional<SampledData>& data = state_.network.data;
   const std::size_t next = *state_.session.dataCursor + 1;
   if (next >= data->points().size()) {
     state_.session.dataCursor.reset();
@@ -380,8 +380,8 @@ int cCfit::SweepModelAtDataOf(cFitAPI* other) {
     if (!Admit(state_, Operation::kSweepModelAtDataOf)) return 0;
     std::vector<double> frequencies;
     if (auto* fitter = dynamic_cast<cCfit*>(other)) {
-      if (fitter->state_.network.data != nullptr) {
-        for (const PortMatrix& p : fitter->state_.network.data->points()) {
+      if (fitter->state_.network.data.has_value()) {
+        for (ConstMatrixView p : fitter->state_.network.data->points()) {
           frequencies.push_back(p.frequency());
         }
       }

@@ -12,6 +12,7 @@
 
 #include "api/errors.h"
 #include "cfit/cfit.h"
+#include "core/network.h"
 #include "data/data_point_export.h"
 #include "data/sampled_data.h"
 #include "fit/fitted_model.h"
@@ -20,16 +21,6 @@
 #include "passivity/passivity_state.h"
 
 namespace cfit {
-
-// Data type codes shared by data and model.
-enum DataType : int {
-  kNoData = 0,
-  kS = 1,
-  kY = 2,
-  kZ = 3,
-  kABCD = 4,  // 2-port chain matrix, produced only from S
-  kPulse = 5  // the pulse model, letter P in files
-};
 
 // Largest port count a host may hand to BeginData or DefineModel: N x N
 // tables of this order still fit comfortably in memory.
@@ -71,21 +62,6 @@ struct FitContext {
   std::optional<double> poleRatioBound;
   // Least squares with column pivoting (default) or plain Householder QR.
   bool pivoting = true;
-};
-
-// The network the fitter describes: its port count, data type, reference
-// impedances, the sampled data, the symmetric and mode flags and the
-// per-element option table. The engine reads and changes it.
-struct Network {
-  int portCount = 0;
-  int dataType = kNoData;
-  // Per-port reference impedances in ohms; absent until data or a model are
-  // loaded.
-  std::optional<std::vector<double>> impedances;
-  std::unique_ptr<SampledData> data;
-  std::unique_ptr<ElementTable> elements;
-  bool symmetric = true;
-  bool mixedMode = false;
 };
 
 // The engine's working storage, kept between operations so that it is
@@ -140,12 +116,12 @@ struct FitterState {
   PassivityState passivity;
   HostSession session;
 
-  // Replaces the sampled data (null removes them) and ends any point walk.
-  void ReplaceData(std::unique_ptr<SampledData> newData) {
+  // Replaces the sampled data (nullopt removes them) and ends any point walk.
+  void ReplaceData(std::optional<SampledData> newData) {
     network.data = std::move(newData);
     session.dataCursor.reset();
   }
-  bool HasPoints() const { return network.data != nullptr && !network.data->empty(); }
+  bool HasPoints() const { return network.HasPoints(); }
 
   // A fitted model is present: port count or impedances set, the model's
   // constant table and the element table exist, the model has the fitter's

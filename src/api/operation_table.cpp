@@ -13,7 +13,7 @@ using N = Need;
 using O = Operation;
 
 bool AllFinite(const SampledData& data) {
-  for (const PortMatrix& p : data.points()) {
+  for (ConstMatrixView p : data.points()) {
     for (int i = 0; i < p.order(); ++i) {
       for (int j = 0; j < p.order(); ++j) {
         if (!std::isfinite(p.At(i, j).re) || !std::isfinite(p.At(i, j).im)) return false;
@@ -164,10 +164,10 @@ bool Meets(const FitterState& state, Need need, bool arguments) {
   const auto impedances =
       state.network.impedances.has_value() ? state.network.impedances->size() : 0;
   switch (need) {
-    case Need::kData: return state.network.data != nullptr;
-    case Need::kNoData: return state.network.data == nullptr;
+    case Need::kData: return state.network.data.has_value();
+    case Need::kNoData: return !state.network.data.has_value();
     case Need::kPoints: return state.HasPoints();
-    case Need::kFiniteData: return state.network.data == nullptr || AllFinite(*state.network.data);
+    case Need::kFiniteData: return !state.network.data.has_value() || AllFinite(*state.network.data);
     case Need::kFit: return state.HasFit();
     case Need::kNoFit: return !state.HasFit();
     case Need::kMeasurableType: return MeasurableType(state.network.dataType);

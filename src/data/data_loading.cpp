@@ -29,7 +29,7 @@ void BeginData(FitterState& state, int portCount, int dataType, const double* im
   std::vector<double> newImpedances(static_cast<std::size_t>(n), 50.0);
   if (impedances != nullptr) newImpedances.assign(impedances, impedances + n);
   auto table = std::make_unique<ElementTable>(n, dataType);
-  auto set = std::make_unique<SampledData>(n);
+  SampledData set(n);
 
   state.network.portCount = n;
   state.network.impedances = std::move(newImpedances);
@@ -39,7 +39,7 @@ void BeginData(FitterState& state, int portCount, int dataType, const double* im
 }
 
 bool AddDataPoint(FitterState& state, const DataPointRecord* record) {
-  if (state.network.data == nullptr || record == nullptr) return false;
+  if (!state.network.data.has_value() || record == nullptr) return false;
   if (!std::isfinite(record->frequency)) return false;
   PortMatrix point;
   if (!PointFromRecord(*record, state.network.data->port_count(), &point)) return false;
@@ -49,8 +49,7 @@ bool AddDataPoint(FitterState& state, const DataPointRecord* record) {
       if (!std::isfinite(point.At(i, j).re) || !std::isfinite(point.At(i, j).im)) return false;
     }
   }
-  SetStoredAggregate(point, state.settings.individualPoles);
-  return state.network.data->Append(std::move(point));
+  return state.network.data->Append(point);
 }
 
 void SetBandFromData(FitterState& state) {
@@ -72,32 +71,22 @@ bool EndData(FitterState& state) {
     runlog::Write("\n*** Insufficient memory...",
                   " Number of points allowed should be increased ***\n");
   }
-  if (state.settings.addZeroHzPoint)
-    AddZeroHzPoint(*state.network.data, state.settings.individualPoles);
+  if (state.settings.addZeroHzPoint) AddZeroHzPoint(*state.network.data);
   state.network.data->ComputeAsymmetry();
   state.network.symmetric = SymmetricWithinTolerance(state);
   return state.network.symmetric;
 }
 
-bool StoreReadPoints(FitterState& state, std::vector<PortMatrix> points,
-                     const RunContext& context) {
-  auto set = std::make_unique<SampledData>(state.network.portCount);
-  for (PortMatrix& point : points) {
-    SetStoredAggregate(point, state.settings.individualPoles);
-    if (!set->Append(std::move(point))) break;
-  }
-  points.clear();
-  state.ReplaceData(std::move(set));
+bool StoreReadPoints(FitterState& state, PointBlock points, const RunContext& context) {
+  state.ReplaceData(SampledData::Adopt(state.network.portCount, std::move(points)));
   if (state.network.data->empty()) return false;
   context.Write("\n", state.network.data->point_count(),
                 " data points were read from touchstone file\n");
-  if (state.settings.addZeroHzPoint)
-    AddZeroHzPoint(*state.network.data, state.settings.individualPoles);
+  if (state.settings.addZeroHzPoint) AddZeroHzPoint(*state.network.data);
   if (state.settings.reducePoints) {
-    auto reduced =
-        std::make_unique<SampledData>(ReducedCopy(*state.network.data, kReductionTolerance));
-    if (reduced->point_count() != state.network.data->point_count()) {
-      context.Write("Number of points were reduced to ", reduced->point_count(), "\n");
+    SampledData reduced = ReducedCopy(*state.network.data, kReductionTolerance);
+    if (reduced.point_count() != state.network.data->point_count()) {
+      context.Write("Number of points were reduced to ", reduced.point_count(), "\n");
     }
     state.ReplaceData(std::move(reduced));
   }

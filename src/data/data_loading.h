@@ -31,13 +31,14 @@ bool EndData(FitterState& state);
 // caller's band is kept (caller band set and the end valid).
 void SetBandFromData(FitterState& state);
 
-// Stores the points a file reader produced (already in the fitter's port
-// order and units) as the sampled data: append until the first refusal, log
-// the count, add the 0 Hz point and reduce points when asked, then measure
-// asymmetry and symmetrise data that are symmetric within the tolerance.
+// Takes over the points a file reader produced (already in the fitter's port
+// order and units) as the sampled data, up to the first point the set
+// refuses (see SampledData::Append), without copying them; logs the count,
+// adds the 0 Hz point and reduces points when asked, then measures asymmetry
+// and symmetrises data that are symmetric within the tolerance.
 // Returns false when no point was given (error 24 for the caller). The log lines
 // go through `context`.
-bool StoreReadPoints(FitterState& state, std::vector<PortMatrix> points,
+bool StoreReadPoints(FitterState& state, PointBlock points,
                      const RunContext& context = RunContext());
 
 }  // namespace cfit

@@ -25,7 +25,7 @@ void DataPointExport::Rebuild(int order) {
   record_ = {0.0, rows_.data()};
 }
 
-DataPointRecord* DataPointExport::Fill(const PortMatrix& point) {
+DataPointRecord* DataPointExport::Fill(ConstMatrixView point) {
   if (order_ < 0 || point.order() != order_) return nullptr;
   record_.frequency = point.frequency();
   for (int i = 0; i < order_; ++i) {

@@ -18,7 +18,7 @@ class DataPointExport {
   void Rebuild(int order);
   // Copies a point of the record's order into it. Returns null when the
   // orders differ or no record exists.
-  DataPointRecord* Fill(const PortMatrix& point);
+  DataPointRecord* Fill(ConstMatrixView point);
   void Release();
 
  private:

@@ -8,7 +8,7 @@ namespace cfit {
 namespace {
 
 // True when every element of a and b differs by at most `tolerance`.
-bool Close(const PortMatrix& a, const PortMatrix& b, double tolerance) {
+bool Close(ConstMatrixView a, ConstMatrixView b, double tolerance) {
   const int n = a.order();
   for (int i = 0; i < n; ++i) {
     for (int j = 0; j < n; ++j) {
@@ -22,7 +22,7 @@ bool Close(const PortMatrix& a, const PortMatrix& b, double tolerance) {
 
 SampledData ReducedCopy(const SampledData& source, double tolerance) {
   SampledData copy(source.port_count());
-  const auto& points = source.points();
+  const ConstPointRange points = source.points();
   if (points.empty()) return copy;
   copy.Append(points.front());
   for (std::size_t k = 1; k < points.size(); ++k) {

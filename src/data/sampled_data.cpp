@@ -1,40 +1,55 @@
 #include "data/sampled_data.h"
 
-#include <algorithm>
 #include <cmath>
 #include <utility>
 
 namespace cfit {
 
-bool SampledData::Append(PortMatrix point, bool marked) {
+namespace {
+
+// A point may follow a last point at `last` (none when `first`).
+bool MayFollow(double frequency, bool first, double last) {
+  return std::isfinite(frequency) && (first || frequency > last);
+}
+
+}  // namespace
+
+SampledData SampledData::Adopt(int portCount, PointBlock block) {
+  SampledData set(portCount);
+  if (block.order() != portCount) return set;
+  const ConstPointRange points = std::as_const(block).points();
+  std::size_t kept = 0;
+  while (kept < points.size() && MayFollow(points[kept].frequency(), kept == 0,
+                                           kept == 0 ? 0.0 : points[kept - 1].frequency())) {
+    ++kept;
+  }
+  block.Truncate(kept);
+  set.block_ = std::move(block);
+  return set;
+}
+
+bool SampledData::Append(ConstMatrixView point, bool marked) {
   if (point.order() != portCount_) return false;
-  if (!std::isfinite(point.frequency())) return false;
-  if (!points_.empty() && !(point.frequency() > points_.back().frequency())) return false;
-  points_.push_back(std::move(point));
+  if (!MayFollow(point.frequency(), block_.empty(), empty() ? 0.0 : block_.back_frequency()))
+    return false;
+  block_.Append(point);
   if (marked) ++markedCount_;
   id_.Renew();
   return true;
 }
 
-bool SampledData::PrependZeroHz(PortMatrix point) {
+bool SampledData::PrependZeroHz(ConstMatrixView point) {
   if (point.frequency() != 0.0 || point.order() != portCount_) return false;
-  if (points_.empty() || !(points_.front().frequency() > 0.0)) return false;
-  points_.insert(points_.begin(), std::move(point));
+  if (block_.empty() || !(block_.front_frequency() > 0.0)) return false;
+  block_.Prepend(point);
   id_.Renew();
   return true;
-}
-
-SampledData SampledData::CopyFirst(int k) const {
-  SampledData copy(portCount_);
-  const int count = std::clamp(k, 0, point_count());
-  copy.points_.assign(points_.begin(), points_.begin() + count);
-  return copy;
 }
 
 void SampledData::ComputeAsymmetry() {
   absoluteAsymmetry_ = 0.0;
   relativeAsymmetry_ = 0.0;
-  for (const PortMatrix& point : points_) {
+  for (ConstMatrixView point : points()) {
     const double b = point.RowSumNorm();
     const double a = point.AsymmetryNorm();
     if (a > absoluteAsymmetry_) absoluteAsymmetry_ = a;
@@ -43,7 +58,7 @@ void SampledData::ComputeAsymmetry() {
 }
 
 void SampledData::Symmetrize() {
-  for (PortMatrix& point : points_) {
+  for (MatrixView point : MutablePoints()) {
     for (int i = 1; i < portCount_; ++i) {
       for (int j = 0; j < i; ++j) {
         const Complex mean = 0.5 * (point.At(i, j) + point.At(j, i));
@@ -54,10 +69,6 @@ void SampledData::Symmetrize() {
   }
   ClearAsymmetry();
   MarkChanged();
-}
-
-void SetStoredAggregate(PortMatrix& point, bool individualPoles) {
-  if (!individualPoles) point.AlternatingSum();
 }
 
 }  // namespace cfit

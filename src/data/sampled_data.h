@@ -4,47 +4,56 @@
 #ifndef CFIT_DATA_SAMPLED_DATA_H
 #define CFIT_DATA_SAMPLED_DATA_H
 
+#include <cstddef>
 #include <vector>
 
 #include "numeric/object_id.h"
+#include "numeric/point_block.h"
 #include "numeric/port_matrix.h"
 
 namespace cfit {
 
+// The points are held in one PointBlock: F x N x N complex values,
+// point-major, with the F frequencies beside them.
 class SampledData {
  public:
-  explicit SampledData(int portCount) : portCount_(portCount) {}
+  explicit SampledData(int portCount) : portCount_(portCount), block_(portCount) {}
+  // A set that takes over a block's storage: the leading points that keep
+  // the set's rules (see Append); the block is dropped from the first point
+  // that does not, and entirely when its order is not the port count.
+  static SampledData Adopt(int portCount, PointBlock block);
 
   int port_count() const { return portCount_; }
-  int point_count() const { return static_cast<int>(points_.size()); }
-  bool empty() const { return points_.empty(); }
+  int point_count() const { return static_cast<int>(block_.size()); }
+  bool empty() const { return block_.empty(); }
   int marked_count() const { return markedCount_; }
 
   // Reading never changes the set's identity, whatever the constness of the
   // caller's handle: caches keyed to the identity survive plain reads.
-  const std::vector<PortMatrix>& points() const { return points_; }
+  ConstPointRange points() const { return block_.points(); }
+  ConstMatrixView point(std::size_t k) const { return points()[k]; }
   // The points for change in place (element values; frequencies and order
   // must keep the set's rules). Taking them renews the set's identity, so
   // that values cached from the old contents are recomputed.
-  std::vector<PortMatrix>& MutablePoints() {
+  PointRange MutablePoints() {
     id_.Renew();
-    return points_;
+    return block_.points();
   }
-  const PortMatrix& front() const { return points_.front(); }
-  const PortMatrix& back() const { return points_.back(); }
+  ConstMatrixView front() const { return points().front(); }
+  ConstMatrixView back() const { return points().back(); }
 
-  // Appends a point. Refused (false, the set unchanged) when the point's
-  // order differs from the set's port count or its frequency is not finite or
-  // not strictly above the last point's (a file reader stops at such a point).
-  // `marked` counts points the fitting engine adds.
-  bool Append(PortMatrix point, bool marked = false);
+  // Appends a copy of a point. Refused (false, the set unchanged) when the
+  // point's order differs from the set's port count or its frequency is not
+  // finite or not strictly above the last point's (a file reader stops at
+  // such a point). `marked` counts points the fitting engine adds.
+  bool Append(ConstMatrixView point, bool marked = false);
 
   // Puts a 0 Hz point in front. Refused unless the point's frequency is
   // exactly 0, its order matches and the first point's frequency is above 0.
-  bool PrependZeroHz(PortMatrix point);
+  bool PrependZeroHz(ConstMatrixView point);
 
-  // A new set holding copies of the first k points (all when k is larger).
-  SampledData CopyFirst(int k) const;
+  // Reserves room for `count` points.
+  void Reserve(std::size_t count) { block_.Reserve(count); }
 
   // Largest point asymmetry A and largest ratio A / B over the points with
   // B != 0, where B is the largest row sum of element magnitudes and A the
@@ -69,12 +78,8 @@ class SampledData {
   int markedCount_ = 0;
   double absoluteAsymmetry_ = 0.0;
   double relativeAsymmetry_ = 0.0;
-  std::vector<PortMatrix> points_;
+  PointBlock block_;
 };
-
-// Sets a point's aggregate value as a stored point needs it: the alternating
-// sum of its elements when individual poles are off, otherwise untouched.
-void SetStoredAggregate(PortMatrix& point, bool individualPoles);
 
 // A new set in which every interior point that differs by at most `tolerance`
 // (complex modulus, every element) from both the last kept point and the
@@ -86,7 +91,7 @@ SampledData ReducedCopy(const SampledData& source, double tolerance);
 // lowest points. Needs at least two points; otherwise, or when the
 // extrapolation cannot be solved, the set is unchanged. Returns true when the
 // set changed.
-bool AddZeroHzPoint(SampledData& data, bool individualPoles);
+bool AddZeroHzPoint(SampledData& data);
 
 }  // namespace cfit
 

@@ -2,7 +2,6 @@
 // there, which measured data rarely contain.
 #include <algorithm>
 #include <cmath>
-#include <utility>
 
 #include "data/sampled_data.h"
 
@@ -29,8 +28,8 @@ double Determinant(const double m[3][3]) {
 
 }  // namespace
 
-bool AddZeroHzPoint(SampledData& data, bool individualPoles) {
-  auto& points = data.MutablePoints();
+bool AddZeroHzPoint(SampledData& data) {
+  const ConstPointRange points = data.points();
   if (points.size() < 2) return false;
   const double f1 = points[0].frequency();
   const double f2 = points[1].frequency();
@@ -39,12 +38,11 @@ bool AddZeroHzPoint(SampledData& data, bool individualPoles) {
   const int n = data.port_count();
   if (100.0 * f1 < f2) {
     // The first point is close to 0 Hz: move it there and keep its real part.
-    PortMatrix& first = points[0];
+    const MatrixView first = data.MutablePoints()[0];
     first.set_frequency(0.0);
     for (int i = 0; i < n; ++i) {
       for (int j = 0; j < n; ++j) first.At(i, j).im = 0.0;
     }
-    SetStoredAggregate(first, individualPoles);
     return true;
   }
 
@@ -89,8 +87,7 @@ bool AddZeroHzPoint(SampledData& data, bool individualPoles) {
       }
     }
   }
-  SetStoredAggregate(zero, individualPoles);
-  return data.PrependZeroHz(std::move(zero));
+  return data.PrependZeroHz(zero);
 }
 
 }  // namespace cfit

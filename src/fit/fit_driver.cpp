@@ -68,17 +68,17 @@ class CarriedLimits {
   double setting_;
 };
 
-double LargestElementMagnitude(std::span<const PortMatrix> points, int i, int j) {
+double LargestElementMagnitude(ConstPointRange points, int i, int j) {
   double largest = 0.0;
-  for (const PortMatrix& p : points) largest = std::max(largest, Abs(p.At(i, j)));
+  for (ConstMatrixView p : points) largest = std::max(largest, Abs(p.At(i, j)));
   return largest;
 }
 
-FitSeries ElementSeries(std::span<const PortMatrix> points, int i, int j) {
+FitSeries ElementSeries(ConstPointRange points, int i, int j) {
   FitSeries series;
   series.frequency.reserve(points.size());
   series.value.reserve(points.size());
-  for (const PortMatrix& p : points) {
+  for (ConstMatrixView p : points) {
     series.frequency.push_back(p.frequency());
     series.value.push_back(p.At(i, j));
   }
@@ -89,8 +89,7 @@ FitSeries ElementSeries(std::span<const PortMatrix> points, int i, int j) {
 // Element (i, j) on the extended band: its values at the sampled
 // frequencies, and above the band a first-order roll-off from its last
 // value.
-FitSeries ExtendedElementSeries(const FitSeries& band, std::span<const PortMatrix> points, int i,
-                                int j) {
+FitSeries ExtendedElementSeries(const FitSeries& band, ConstPointRange points, int i, int j) {
   FitSeries series = band;
   if (points.empty()) return series;
   const double fFirst = points.front().frequency();
@@ -177,7 +176,7 @@ double ModelEntry(const FitterState& state, const std::vector<double>& table, in
 
 // Fits element (i, j) of an individual fit, on the extended band when one
 // is given and the element is small.
-bool FitElement(FitterState& state, std::span<const PortMatrix> points, int i, int j,
+bool FitElement(FitterState& state, ConstPointRange points, int i, int j,
                 const FitSeries* extendedBand, double step, PoleLimits& limits, FitReport& report,
                 const RunContext& run) {
   run.Write("\n*** Matrix component (", i + 1, ",", j + 1, ") is being fitted ***\n");
@@ -227,7 +226,7 @@ bool FitElement(FitterState& state, std::span<const PortMatrix> points, int i, i
     // the fit worked on a shortened or extended copy of them).
     const bool whole = points.size() == state.network.data->points().size();
     if (state.network.symmetric && i != j && whole && !extended) {
-      for (PortMatrix& p : state.network.data->MutablePoints()) p.At(j, i) = p.At(i, j);
+      for (MatrixView p : state.network.data->MutablePoints()) p.At(j, i) = p.At(i, j);
     }
     run.Write("extracted delay(", i + 1, ",", j + 1, ") = ", tau, "\n");
   }
@@ -236,7 +235,7 @@ bool FitElement(FitterState& state, std::span<const PortMatrix> points, int i, i
   return fit.ok();
 }
 
-bool FitCommonPoles(FitterState& state, std::span<const PortMatrix> points, PoleLimits& limits,
+bool FitCommonPoles(FitterState& state, ConstPointRange points, PoleLimits& limits,
                     FitReport& report, const RunContext& run) {
   const int n = state.network.portCount;
   FittedModel& model = *state.model;
@@ -251,7 +250,7 @@ bool FitCommonPoles(FitterState& state, std::span<const PortMatrix> points, Pole
   // The quantity whose poles are common to all elements: the alternating
   // sum of the elements.
   FitSeries series;
-  for (const PortMatrix& p : points) {
+  for (ConstMatrixView p : points) {
     Complex sum;
     for (int i = 0; i < p.order(); ++i) {
       for (int j = 0; j < p.order(); ++j) {
@@ -339,9 +338,9 @@ Result<ResidueFit> FitElementSeries(const FitSeries& series, const FitOptions& o
   return fits->front();
 }
 
-FitSeries ExtendBand(std::span<const PortMatrix> points) {
+FitSeries ExtendBand(ConstPointRange points) {
   FitSeries extended;
-  for (const PortMatrix& p : points) extended.frequency.push_back(p.frequency());
+  for (ConstMatrixView p : points) extended.frequency.push_back(p.frequency());
   const int npts = static_cast<int>(points.size());
   extended.sampled = npts;
   if (npts >= 2) {
@@ -375,7 +374,7 @@ FitReport FitAll(FitterState& state, const RunContext& run) {
   CarriedLimits carried(state);
 
   // Point limit: fit on the first points the working set can hold.
-  std::span<const PortMatrix> points(state.network.data->points());
+  ConstPointRange points(state.network.data->points());
   const long long maxRows = state.workspace.work.max_rows();
   if (maxRows < 2LL * state.network.data->point_count() + 2) {
     run.Write("\n*** Touchstone file contains more points than allowed by parameter setting ***\n",

@@ -39,7 +39,7 @@ FitReport FitAll(FitterState& state, const RunContext& run);
 // The frequencies of an extended fit (values zero): every sampled
 // frequency, then points above the band reaching
 // F_last + 10 (F_last - F_first), counted as added.
-FitSeries ExtendBand(std::span<const PortMatrix> points);
+FitSeries ExtendBand(ConstPointRange points);
 
 // The fit of one element on its series (after delay removal; on the plain
 // or the extended band): starting poles, one relocation, residues. On

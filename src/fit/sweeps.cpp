@@ -11,13 +11,10 @@ namespace {
 
 constexpr double kMaxLinearSteps = 1e8;
 
-void AppendPoint(const ModelView& view, SampledData& set, PortMatrix point) {
-  SetStoredAggregate(point, view.individualPoles);
-  set.Append(std::move(point));
-}
+void AppendPoint(SampledData& set, const PortMatrix& point) { set.Append(point); }
 
 SweptData Finish(SweptData set) {
-  set->ComputeAsymmetry();
+  set.ComputeAsymmetry();
   return set;
 }
 
@@ -82,10 +79,10 @@ Result<SweptData> SweepAdaptive(const ModelView& view, int dataType, double tole
   const double g = std::max(1.0 / t, 10.0);
   const double growth = std::pow(g, 1.0 / g);
 
-  auto set = std::make_unique<SampledData>(view.n());
+  auto set = SampledData(view.n());
   double f = zeroHzFirst ? 0.0 : h0;
   PortMatrix last = EvaluatePoint(view, f);
-  AppendPoint(view, *set, last);
+  AppendPoint(set, last);
   double h = h0;
   while (f < stop) {
     const double next = f + h;
@@ -98,7 +95,7 @@ Result<SweptData> SweepAdaptive(const ModelView& view, int dataType, double tole
     if (delta < 0.1 * t && h < (growth - 1.0) * next) h *= 1.4;
     f = next;
     last = point;
-    AppendPoint(view, *set, std::move(point));
+    AppendPoint(set, point);
   }
   return Finish(std::move(set));
 }
@@ -107,10 +104,10 @@ Result<SweptData> SweepLinear(const ModelView& view, double step, double start, 
   if (!(step > 0.0) || !(start < stop) || !((stop - start) / step <= kMaxLinearSteps)) {
     return ErrorCode::kInvalidArguments;
   }
-  auto set = std::make_unique<SampledData>(view.n());
+  auto set = SampledData(view.n());
   for (long long k = 0;; ++k) {
     const double f = start + static_cast<double>(k) * step;
-    AppendPoint(view, *set, EvaluatePoint(view, f));
+    AppendPoint(set, EvaluatePoint(view, f));
     if (!(f < stop)) break;
   }
   return Finish(std::move(set));
@@ -121,8 +118,8 @@ Result<SweptData> SweepAtList(const ModelView& view, const std::vector<double>& 
   for (double f : frequencies) {
     if (!std::isfinite(f)) return ErrorCode::kInvalidArguments;
   }
-  auto set = std::make_unique<SampledData>(view.n());
-  for (double f : frequencies) AppendPoint(view, *set, EvaluatePoint(view, f));
+  auto set = SampledData(view.n());
+  for (double f : frequencies) AppendPoint(set, EvaluatePoint(view, f));
   return Finish(std::move(set));
 }
 

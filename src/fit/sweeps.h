@@ -1,7 +1,7 @@
 // Model sweeps: new data sets filled with values of the fitted model.
 //
 // Every element is evaluated (with a symmetric matrix, (i, j) with i >= j,
-// copied to (j, i)); each point carries its stored aggregate. The caller
+// copied to (j, i)). The caller
 // checks that a model is present (error 8) and replaces the held data by the
 // set made; the previous data are released only once the arguments have
 // been accepted.
@@ -16,7 +16,7 @@
 
 namespace cfit {
 
-using SweptData = std::unique_ptr<SampledData>;
+using SweptData = SampledData;
 
 // Adaptive grid with relative change tolerance t (clamped to [0.01, 0.7])
 // up to `stop`, the change measured as the data type `dataType` asks; the

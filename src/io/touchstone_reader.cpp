@@ -424,7 +424,7 @@ struct FirstPassResult {
   // was regular (see ParseDataLine); then they are the points the value
   // pass would read and that pass is not needed.
   bool valuesRead = true;
-  std::vector<PortMatrix> points;
+  PointBlock points;
 };
 
 // Steps over white space within a data line's text. In quiet mode a
@@ -464,7 +464,7 @@ inline const char* ConvertWord(const char* p, const char* textEnd, double* value
 // number, a cut pair, a vertical tab or form feed.
 template <bool kQuiet>
 long long ParseDataLine(const char* line, const char* textEnd, int n, bool twoPortOrder,
-                        PortMatrix* point, Position* at, const char** stop,
+                        MatrixView point, Position* at, const char** stop,
                         const RunContext* context) {
   bool irregular = false;
   const char* p = SkipSpace<kQuiet>(line, &irregular);
@@ -480,7 +480,7 @@ long long ParseDataLine(const char* line, const char* textEnd, int n, bool twoPo
     double frequency;
     const char* next = ClassOf(*p) == kStop ? nullptr : ConvertWord(p, textEnd, &frequency);
     if (next == nullptr) return bad();
-    point->set_frequency(frequency);
+    point.set_frequency(frequency);
     supplied = 1;
     p = SkipSpace<kQuiet>(next, &irregular);
   }
@@ -510,7 +510,7 @@ long long ParseDataLine(const char* line, const char* textEnd, int n, bool twoPo
     next = ConvertWord(p, textEnd, &second);
     if (next == nullptr) return bad();
     p = SkipSpace<kQuiet>(next, &irregular);
-    point->At(at->row, at->col) = Complex(first, second);
+    point.At(at->row, at->col) = Complex(first, second);
     if (twoPortOrder) {
       ++at->row;
     } else {
@@ -550,30 +550,41 @@ bool FirstPass(const char* begin, const char* end, int n, const std::string& nam
 
   const long long wordsPerPoint = 2LL * n * n + 1;
   bool everyPointOnOneLine = true;
-  std::vector<PortMatrix>& points = result->points;
+  PointBlock& points = result->points;
+  points = PointBlock(n);
   while ((line = reader.Begin(false)) != nullptr) {
+    const char* pointStart = line;
+    const char* pointEnd = line;
     long long words = 0;
     int lines = 0;
     Position at;
-    if (result->valuesRead) points.emplace_back(n);
+    if (result->valuesRead) points.AppendZero();
     do {
       long long lineWords = -1;
       const char* stop = nullptr;
       if (result->valuesRead) {
-        lineWords = ParseDataLine<true>(line, end, n, false, &points.back(), &at, &stop, nullptr);
+        lineWords = ParseDataLine<true>(line, end, n, false, points.back(), &at, &stop, nullptr);
         if (lineWords < 0) {
           result->valuesRead = false;
-          points.clear();
-          points.shrink_to_fit();
+          points.Release();
         }
       }
       if (lineWords < 0) stop = CountWords(line, &lineWords);
       reader.Finish(stop);
+      pointEnd = stop;
       words += lineWords;
       ++lines;
     } while (words < wordsPerPoint && (line = reader.Begin(false)) != nullptr);
     if (words == wordsPerPoint) {
       ++result->completePoints;
+      if (result->completePoints == 1 && result->valuesRead && pointEnd > pointStart) {
+        // Room for the points the rest of the text holds if they are as long
+        // as the first, so that the block grows once instead of doubling
+        // (which would hold old and new storage at once).
+        const auto estimate = static_cast<std::size_t>(end - pointStart) /
+                              static_cast<std::size_t>(pointEnd - pointStart);
+        points.Reserve(estimate + estimate / 16 + 2);
+      }
       if (lines != 1) everyPointOnOneLine = false;
     } else if (words != 0) {
       context.Write("*** Error: incorrect format of touchstone file ***\n",
@@ -585,32 +596,31 @@ bool FirstPass(const char* begin, const char* end, int n, const std::string& nam
   if (result->valuesRead && result->twoPortOrder) {
     // Two-port order puts pair k of a line at (k mod 2, k div 2), row order
     // at (k div 2, k mod 2).
-    for (PortMatrix& point : points) std::swap(point.At(0, 1), point.At(1, 0));
+    for (MatrixView point : points.points()) std::swap(point.At(0, 1), point.At(1, 0));
   }
   return true;
 }
 
 // Reads the values of the points. At most `completePoints` + 1 points are
 // read; the last one may be incomplete when bad lines were skipped.
-std::vector<PortMatrix> SecondPass(const char* dataStart, const char* end, int n,
-                                   const FirstPassResult& first, const RunContext& context) {
-  std::vector<PortMatrix> points;
+PointBlock SecondPass(const char* dataStart, const char* end, int n, const FirstPassResult& first,
+                      const RunContext& context) {
+  PointBlock points(n);
   const long long maxPoints = first.completePoints + 1;
-  points.reserve(static_cast<std::size_t>(first.completePoints));
+  points.Reserve(static_cast<std::size_t>(first.completePoints));
   const long long numbersPerPoint = 2LL * n * n + 1;
   DataReader reader(dataStart, end);
   reader.Finish(dataStart);
   const char* line;
   while (static_cast<long long>(points.size()) < maxPoints &&
          (line = reader.Begin(false)) != nullptr) {
-    points.emplace_back(n);
-    PortMatrix& point = points.back();
+    const MatrixView point = points.AppendZero();
     Position at;
     long long supplied = 0;
     do {
       const char* stop;
       supplied +=
-          ParseDataLine<false>(line, end, n, first.twoPortOrder, &point, &at, &stop, &context);
+          ParseDataLine<false>(line, end, n, first.twoPortOrder, point, &at, &stop, &context);
       reader.Finish(stop);
     } while (supplied < numbersPerPoint && (line = reader.Begin(false)) != nullptr);
   }
@@ -619,9 +629,9 @@ std::vector<PortMatrix> SecondPass(const char* dataStart, const char* end, int n
 
 // Frequencies to hertz; MA and DB pairs (angles in degrees) to real and
 // imaginary parts.
-void ConvertPoints(const OptionRecord& options, std::vector<PortMatrix>* points) {
+void ConvertPoints(const OptionRecord& options, PointBlock* points) {
   constexpr double kDegree = 3.14159265358979 / 180.0;
-  for (PortMatrix& point : *points) {
+  for (MatrixView point : points->points()) {
     point.set_frequency(point.frequency() * options.frequencyScale);
     if (!options.ma) continue;
     const int n = point.order();
@@ -858,7 +868,7 @@ bool ParseVersion2(const char* begin, const char* end, Version2Layout* layout) {
 }
 
 // The points of the network data.
-bool Version2Points(const Version2Layout& layout, std::vector<PortMatrix>* points) {
+bool Version2Points(const Version2Layout& layout, PointBlock* points) {
   const int n = layout.n;
   const long long pairs =
       layout.format == MatrixFormat::kFull ? 1LL * n * n : 1LL * n * (n + 1) / 2;
@@ -866,8 +876,10 @@ bool Version2Points(const Version2Layout& layout, std::vector<PortMatrix>* point
   const long long expected = perPoint * layout.frequencies;
   if (static_cast<long long>(layout.data.size()) != expected) return false;
   const double* v = layout.data.data();
+  *points = PointBlock(n);
+  points->Reserve(static_cast<std::size_t>(layout.frequencies));
   for (long long k = 0; k < layout.frequencies; ++k) {
-    PortMatrix& point = points->emplace_back(n);
+    const MatrixView point = points->AppendZero();
     point.set_frequency(*v++);
     for (int i = 0; i < n; ++i) {
       const int from = layout.format == MatrixFormat::kUpper ? i : 0;

@@ -9,7 +9,7 @@
 
 #include "core/result.h"
 #include "core/run_context.h"
-#include "numeric/port_matrix.h"
+#include "numeric/point_block.h"
 
 namespace cfit {
 
@@ -29,7 +29,7 @@ struct TouchstoneFile {
   int dataType = 0;  // S, Y, Z or the pulse model, as the fitter's data type codes
   int version = 1;
   std::vector<double> impedances;  // one per port, in ohms
-  std::vector<PortMatrix> points;  // in file order, in hertz and real/imaginary form
+  PointBlock points;               // in file order, in hertz and real/imaginary form
   std::string comment;             // the header comment
 };
 

@@ -91,7 +91,7 @@ constexpr const char* kIndent = "                      ";  // 22 blanks
 // One frequency point. Two-ports put the whole matrix on the frequency line
 // in the order 11, 21, 12, 22; other port counts write row by row, each row
 // on its own lines, at most four elements per line from five ports on.
-void WritePoint(OutputFile& file, const PortMatrix& point, int format) {
+void WritePoint(OutputFile& file, ConstMatrixView point, int format) {
   const int n = point.order();
   file.Print("%20.15le", point.frequency());
   if (n == 2) {
@@ -126,7 +126,7 @@ Status WriteTouchstoneFile(const char* fileName, const SampledData& data,
   OutputFile file(fileName);
   if (!file.is_open()) return ErrorCode::kNoData;
   if (Status head = WriteHeader(file, header, format); !head.ok()) return head;
-  for (const PortMatrix& point : data.points()) WritePoint(file, point, format);
+  for (ConstMatrixView point : data.points()) WritePoint(file, point, format);
   if (!file.Close()) return ErrorCode::kNoData;
   return Success();
 }
@@ -142,7 +142,7 @@ Status WriteDataTableFile(const char* fileName, const SampledData& data,
   }
   const int n = data.port_count();
   const bool oneElement = i >= 0 && j >= 0 && i < n && j < n;
-  for (const PortMatrix& point : data.points()) {
+  for (ConstMatrixView point : data.points()) {
     file.Print(" %20.15le", point.frequency());
     if (oneElement) {
       const Complex z = point.At(i, j);

@@ -128,7 +128,7 @@ Status DefineModel(FitterState& state, int portCount, int dataType,
   state.network.impedances = std::move(impedances);
   state.network.symmetric = symmetric;
   state.network.elements = std::move(table);
-  state.ReplaceData(nullptr);
+  state.ReplaceData(std::nullopt);
   state.model = std::move(model);
   return Success();
 }

@@ -95,7 +95,7 @@ Status ConvertDataType(FitterState& state, int target, const RunContext& context
   if (!state.HasFit()) {
     // What an unfinished fit leaves behind is its working pole list.
     state.workspace.fit.working.clear();
-    if (state.network.data == nullptr) return ErrorCode::kNoData;
+    if (!state.network.data.has_value()) return ErrorCode::kNoData;
   }
 
   if (state.HasPoints()) {
@@ -111,12 +111,11 @@ Status ConvertDataType(FitterState& state, int target, const RunContext& context
 
     int singular = 0;
     double firstSingular = 0.0;
-    std::vector<PortMatrix>& points = state.network.data->MutablePoints();
-    for (PortMatrix& point : points) {
+    const PointRange points = state.network.data->MutablePoints();
+    for (MatrixView point : points) {
       if (!ConvertMatrix(ws, from, target, z0, point.Row(0))) {
         if (singular++ == 0) firstSingular = point.frequency();
       }
-      SetStoredAggregate(point, state.settings.individualPoles);
     }
     LogSingularPoints(singular, static_cast<int>(points.size()), firstSingular, context);
   }

@@ -1,4 +1,7 @@
-// The N x N complex matrix of one frequency point.
+// The N x N complex matrix of one frequency point, owning its elements: the
+// value for computations on one point (conversions, the model at one
+// frequency, passivity measures). A network holds its points in one block
+// and hands out views; a PortMatrix converts to a view as well.
 //
 // Elements are held row by row in one contiguous block. Get/Set check their
 // indices: out of range, Set refuses (false) and Get yields 0. At() is the
@@ -10,14 +13,17 @@
 #include <vector>
 
 #include "numeric/complex.h"
+#include "numeric/matrix_view.h"
 
 namespace cfit {
 
 class PortMatrix {
  public:
   PortMatrix() = default;
-  // All elements zero, frequency 0, aggregate 0.
+  // All elements zero, frequency 0.
   explicit PortMatrix(int order);
+  // A copy of the viewed matrix and its frequency.
+  explicit PortMatrix(ConstMatrixView view);
 
   int order() const { return order_; }
   double frequency() const { return frequency_; }
@@ -33,20 +39,13 @@ class PortMatrix {
   Complex* Row(int i) { return elements_.data() + Index(i, 0); }
   const Complex* Row(int i) const { return elements_.data() + Index(i, 0); }
 
-  // Aggregate value: the quantity a common-pole fit fits for this point.
-  Complex aggregate() const { return aggregate_; }
-  void set_aggregate(Complex a) { aggregate_ = a; }
-  // aggregate = sum of all elements.
-  void SumAll();
-  // aggregate = sum of the diagonal.
-  void Trace();
-  // aggregate = sum of (-1)^(i+j) * a(i, j): plus where i + j is even.
-  void AlternatingSum();
+  operator ConstMatrixView() const { return {elements_.data(), order_, &frequency_}; }
+  MatrixView view() { return {elements_.data(), order_, &frequency_}; }
 
   // Largest row sum of element magnitudes.
-  double RowSumNorm() const;
+  double RowSumNorm() const { return ConstMatrixView(*this).RowSumNorm(); }
   // Largest row sum over j != i of |a(i, j) - a(j, i)|.
-  double AsymmetryNorm() const;
+  double AsymmetryNorm() const { return ConstMatrixView(*this).AsymmetryNorm(); }
 
  private:
   std::size_t Index(int i, int j) const {
@@ -58,7 +57,6 @@ class PortMatrix {
   int order_ = 0;
   double frequency_ = 0.0;
   std::vector<Complex> elements_;
-  Complex aggregate_;
 };
 
 }  // namespace cfit

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <vector>
 
 #include "fit/model_evaluation.h"
@@ -21,29 +22,39 @@ constexpr int kMaxRetries = 64;
 // H at f from the data: linear interpolation between the last point at or
 // below f and the first above it (lower triangle, mirrored).
 std::vector<Complex> DataMatrix(const SampledData& data, double f, const RunContext& context) {
-  const auto& points = data.points();
+  const ConstPointRange points = data.points();
   const int n = data.port_count();
   std::vector<Complex> h(static_cast<std::size_t>(n) * n);
-  const PortMatrix* a = &points.front();
-  const PortMatrix* b = nullptr;
+  std::optional<ConstMatrixView> a = points.front();
+  std::optional<ConstMatrixView> b;
   double t = 0.0;
   if (f < points.front().frequency() || f > points.back().frequency()) {
     context.Write(" *** Warning in GetMutualConductance. The requested frequency",
                   " is not contained in the sampled data. Taking the nearest point... ***\n");
-    a = f < points.front().frequency() ? &points.front() : &points.back();
+    a = f < points.front().frequency() ? points.front() : points.back();
   } else {
-    auto upper = std::upper_bound(points.begin(), points.end(), f,
-                                  [](double x, const PortMatrix& p) { return x < p.frequency(); });
-    a = &*(upper - 1);
-    if (upper != points.end() && a->frequency() != f) {
-      b = &*upper;
+    // The first point above f (points.size() when none is).
+    std::size_t low = 0;
+    std::size_t high = points.size();
+    while (low < high) {
+      const std::size_t mid = low + (high - low) / 2;
+      if (f < points[mid].frequency()) {
+        high = mid;
+      } else {
+        low = mid + 1;
+      }
+    }
+    const std::size_t upper = low;
+    a = points[upper - 1];
+    if (upper != points.size() && a->frequency() != f) {
+      b = points[upper];
       t = (f - a->frequency()) / (b->frequency() - a->frequency());
     }
   }
   for (int i = 0; i < n; ++i) {
     for (int j = 0; j <= i; ++j) {
       Complex v = a->At(i, j);
-      if (b != nullptr) v = v + t * (b->At(i, j) - v);
+      if (b.has_value()) v = v + t * (b->At(i, j) - v);
       h[static_cast<std::size_t>(i) * n + j] = v;
       h[static_cast<std::size_t>(j) * n + i] = v;
     }

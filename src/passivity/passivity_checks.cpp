@@ -100,7 +100,7 @@ void ComputeEnforcedAccuracy(const ModelView& view, const SampledData& data, Hos
   const int n = view.n();
   rms.Resize(n);
   largest.Resize(n);
-  const auto& points = data.points();
+  const ConstPointRange points = data.points();
   const int count = data.point_count() - data.marked_count();
   for (int i = 0; i < n; ++i) {
     for (int j = 0; j < n; ++j) {

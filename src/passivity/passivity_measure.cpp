@@ -11,7 +11,7 @@ namespace {
 
 // Element (i, j) as the measure reads it: the lower triangle mirrored for a
 // symmetric matrix.
-Complex Element(const PortMatrix& h, bool symmetric, int i, int j) {
+Complex Element(ConstMatrixView h, bool symmetric, int i, int j) {
   return (symmetric && j > i) ? h.At(j, i) : h.At(i, j);
 }
 
@@ -48,7 +48,7 @@ bool MeasureWorkspace::LargestEigenvalue(int order, double* value) {
 
 bool MeasurableType(int dataType) { return dataType == kS || dataType == kY || dataType == kZ; }
 
-bool PassivityMeasure(const PortMatrix& h, int dataType, bool symmetric, MeasureWorkspace& work,
+bool PassivityMeasure(ConstMatrixView h, int dataType, bool symmetric, MeasureWorkspace& work,
                       double* measure) {
   *measure = 0.0;
   const int n = h.order();

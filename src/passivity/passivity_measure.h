@@ -41,7 +41,7 @@ bool MeasurableType(int dataType);
 
 // m for the matrix `h` of data type `dataType`; with `symmetric` only the
 // elements with j <= i are read. False when the eigensolver fails.
-bool PassivityMeasure(const PortMatrix& h, int dataType, bool symmetric, MeasureWorkspace& work,
+bool PassivityMeasure(ConstMatrixView h, int dataType, bool symmetric, MeasureWorkspace& work,
                       double* measure);
 
 // The margin of a measure: 1 - sqrt(m) for S data, 1 - m for Y and Z data.

@@ -112,7 +112,7 @@ bool SampledSweep(const SampledData& data, int dataType, bool symmetric, double 
   if (!MeasurableType(dataType)) return true;
   MeasureWorkspace work(data.port_count());
   curve->reserve(data.points().size());
-  for (const PortMatrix& point : data.points()) {
+  for (ConstMatrixView point : data.points()) {
     PassivityPoint p;
     p.frequency = point.frequency();
     if (!PassivityMeasure(point, dataType, symmetric, work, &p.measure)) {

@@ -387,7 +387,7 @@ bool SuppressRow(FitterState& state, int row, int column, Sp& sp, const RunConte
 }
 
 void SuppressData(SampledData& data, const Sp& sp) {
-  for (PortMatrix& p : data.MutablePoints()) {
+  for (MatrixView p : data.MutablePoints()) {
     const Complex g = SuppressionValue(sp, p.frequency());
     const int n = p.order();
     for (int i = 0; i < n; ++i) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <vector>
 
 #include "fit/model_evaluation.h"
@@ -54,7 +55,7 @@ void SetParameters(Sp* sp, int shape, double a, double* g, double fL, double fP,
 // The eigenvector of the smallest eigenvalue of sym(Re H): adding d u u^T
 // lifts that eigenvalue by d and leaves the others' directions alone, the
 // cheapest change that lowers the measure 1 - lambda_min.
-bool WeakestDirection(const PortMatrix& h, std::vector<double>* u) {
+bool WeakestDirection(ConstMatrixView h, std::vector<double>* u) {
   const int n = h.order();
   std::vector<double> g(static_cast<std::size_t>(n) * n), eig(n), work(n);
   for (int i = 0; i < n; ++i) {
@@ -172,13 +173,13 @@ bool ApplyYZToModel(FitterState& state, const Sp& sp, double peakFrequency) {
 bool ApplyYZToData(FitterState& state, const Sp& sp, double peakFrequency) {
   const SampledData& read = *state.network.data;
   const int n = read.port_count();
-  const PortMatrix* at = nullptr;
-  for (const PortMatrix& p : read.points()) {
-    if (p.frequency() == peakFrequency) at = &p;
+  std::optional<ConstMatrixView> at;
+  for (ConstMatrixView p : read.points()) {
+    if (p.frequency() == peakFrequency) at = p;
   }
   std::vector<double> u;
-  if (at == nullptr || !WeakestDirection(*at, &u)) return false;
-  for (PortMatrix& p : state.network.data->MutablePoints()) {
+  if (!at.has_value() || !WeakestDirection(*at, &u)) return false;
+  for (MatrixView p : state.network.data->MutablePoints()) {
     const Complex term = YZCorrectionValue(sp, p.frequency());
     for (int i = 0; i < n; ++i) {
       for (int j = 0; j < n; ++j) p.At(i, j) += (u[i] * u[j]) * term;

@@ -160,12 +160,12 @@ TEST(Sweeps, LinearAdaptiveAndAnotherFittersGrids) {
   EXPECT_EQ(f->SweepModelAtDataOf(other.get()), 1);
   ASSERT_EQ(f->state().network.data->point_count(), 4);
   EXPECT_EQ(f->state().network.data->back().frequency(), 4.0);
-  for (const PortMatrix& p : f->state().network.data->points())
+  for (ConstMatrixView p : f->state().network.data->points())
     EXPECT_TRUE(p.At(0, 1) == p.At(1, 0) && p.At(0, 1).re != 0.0);
   f->state().network.symmetric = false;
   const double t = 0.2, h0 = t * 0.25 * 1e9;
   ASSERT_EQ(f->SweepModelAdaptive(t, 1e11), 1);
-  const std::vector<PortMatrix> p = f->state().network.data->points();
+  const ConstPointRange p = f->state().network.data->points();
   ASSERT_GT(p.size(), 10u);
   EXPECT_DOUBLE_EQ(p[0].frequency(), h0);
   EXPECT_GE(p.back().frequency(), 1e11);

@@ -168,7 +168,7 @@ const std::string kValid =
 auto Take(const cCfit& f) {
   const FitterState& s = f.state();
   return std::tuple(s.network.portCount, s.network.dataType, s.network.impedances,
-                    s.network.data.get(), s.model.get(),
+                    s.network.data ? s.network.data->id().value() : 0, s.model.get(),
                     s.model ? s.model->constant : std::vector<double>{}, s.network.elements.get(),
                     s.network.elements ? s.network.elements->DcFlagAt(0, 1, 0, 1) : -1,
                     s.settings.individualPoles, s.network.symmetric, s.session.fileComment,
@@ -418,7 +418,7 @@ std::unique_ptr<cCfit> FitCase(const SimulatorCase& c) {
   fitter->BeginData(n, s.network.dataType,
                     (c.impedances.empty() ? *s.network.impedances : c.impedances).data());
   PointRecord record(n);
-  for (const PortMatrix& p : s.network.data->points()) {
+  for (ConstMatrixView p : s.network.data->points()) {
     const Complex turn = Exp(Complex(0.0, -kTwoPi * p.frequency() * c.addedDelay));
     for (int e = 0; e < n * n; ++e) {
       const Complex v = p.At(e / n, e % n) * turn;

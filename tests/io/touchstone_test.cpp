@@ -386,7 +386,7 @@ void Dump(const FitterState& state, const std::string& path) {
   out.precision(17);
   out << "ports " << state.network.portCount << "\ntype " << state.network.dataType << "\nz0";
   for (double z : *state.network.impedances) out << " " << z;
-  for (const PortMatrix& p : state.network.data->points()) {
+  for (ConstMatrixView p : state.network.data->points()) {
     out << "\n" << p.frequency();
     for (int e = 0; e < p.order() * p.order(); ++e)
       out << " " << p.At(e / p.order(), e % p.order()).re << " "
@@ -528,7 +528,7 @@ TEST(TouchstoneVersion2, KeywordsLayoutsAndFaults) {
     const Result<TouchstoneFile> read = ReadV2(text);
     EXPECT_FALSE(ReadV2(text, TouchstoneDialect::kVersion1).ok());
     ASSERT_TRUE(read.ok());
-    const PortMatrix& first = read->points.at(0);
+    const ConstMatrixView first = read->points[0];
     EXPECT_TRUE(read->version == 2 && read->dataType == kZ && read->points.size() == 2u &&
                 first.frequency() == 1e6 && read->impedances == std::vector<double>({10, 20, 30}));
     EXPECT_EQ((std::vector{first.At(0, 1).re, first.At(1, 0).re, first.At(1, 1).re,

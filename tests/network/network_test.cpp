@@ -53,7 +53,7 @@ void LoadData(cCfit& f, int n, int type, const std::vector<double>& z0,
 }
 
 CMatrix PointValues(const cCfit& f, int k) {
-  const PortMatrix& p = f.state().network.data->points()[k];
+  const ConstMatrixView p = f.state().network.data->points()[k];
   CMatrix m;
   for (int e = 0; e < p.order() * p.order(); ++e) m.emplace_back(p.Row(0)[e].re, p.Row(0)[e].im);
   return m;
@@ -340,7 +340,7 @@ TEST(RealFileConversions, EveryFileConvertsInEveryDirection) {
     const auto run = [&](const SampledData& input, int from, int to, const char* tag = "") {
       auto f = NewFitter();
       f->BeginData(input.port_count(), from, z0.data());
-      f->state().ReplaceData(std::make_unique<SampledData>(input));
+      f->state().ReplaceData(input);
       EXPECT_EQ(f->ConvertDataType(to), 1);
       const SampledData& output = *f->state().network.data;
       const std::size_t values = static_cast<std::size_t>(input.port_count()) * input.port_count();
@@ -352,8 +352,7 @@ TEST(RealFileConversions, EveryFileConvertsInEveryDirection) {
         std::fwrite(header, sizeof header, 1, out);
         std::fwrite(z0.data(), sizeof(double), z0.size(), out);
         for (const SampledData* d : {&input, &output}) {
-          for (const PortMatrix& p : d->points())
-            std::fwrite(p.Row(0), sizeof(Complex), values, out);
+          for (ConstMatrixView p : d->points()) std::fwrite(p.Row(0), sizeof(Complex), values, out);
         }
         std::fclose(out);
       }

@@ -266,7 +266,7 @@ TEST(RealFiles, MeasureDump) {
     out << s.network.portCount << " " << s.network.dataType << " " << s.network.data->point_count()
         << "\n";
     MeasureWorkspace work(s.network.portCount);
-    for (const PortMatrix& p : s.network.data->points()) {
+    for (ConstMatrixView p : s.network.data->points()) {
       double m = 0;
       ASSERT_TRUE(PassivityMeasure(p, s.network.dataType, s.network.symmetric, work, &m));
       out << p.frequency() << " " << m;
