@@ -24,17 +24,9 @@ namespace cfit {
 
 namespace {
 
-// Records a failure's code (with its file, for file conditions) in the error
-// slot and gives the failure result 0; a failure without a code records
-// nothing.
-int Recorded(ErrorSlot& slot, const Failure& failure) {
-  if (!failure.code.has_value()) return 0;
-  if (failure.file.has_value()) return slot.RecordFile(failure.file->c_str(), *failure.code);
-  return slot.Record(*failure.code);
-}
-
+// 1 for success; otherwise the failure recorded in the error slot and 0.
 int Recorded(ErrorSlot& slot, const Status& status) {
-  return status.ok() ? 1 : Recorded(slot, status.failure());
+  return status.ok() ? 1 : slot.Record(status.failure());
 }
 
 void Put(double* out, double value) {
@@ -340,7 +332,7 @@ int cCfit::EvaluateModelElement(int i, int j, double frequency, double* value) {
       return failed();
     const Result<Complex> h = ModelElementValue(ViewOf(state_), i, j, frequency);
     if (!h.ok()) {
-      Recorded(state_.session.error, h.failure());
+      state_.session.error.Record(h.failure());
       return failed();
     }
     if (value != nullptr) {
@@ -370,7 +362,7 @@ int cCfit::SweepModelLinear(double step, double start, double stop) {
 }
 
 int cCfit::TakeSweep(Result<SweptData> swept) {
-  if (!swept.ok()) return Recorded(state_.session.error, swept.failure());
+  if (!swept.ok()) return state_.session.error.Record(swept.failure());
   state_.ReplaceData(std::move(swept).value());
   return 1;
 }
@@ -441,7 +433,7 @@ int cCfit::GetElementModelInfo(int i, int j, int* poleCount, double* constant, d
                                double* delay) {
   return Guarded(0, std::nullopt, [&] {
     const Result<ElementModelInfo> info = ElementInfo(state_, i, j);
-    if (!info.ok()) return Recorded(state_.session.error, info.failure());
+    if (!info.ok()) return state_.session.error.Record(info.failure());
     if (poleCount != nullptr) *poleCount = info->poleCount;
     Put(constant, info->constant);
     Put(proportional, info->proportional);
@@ -483,7 +475,7 @@ int cCfit::DefineModel(int portCount, int dataType, const double* referenceImped
 int cCfit::ConvertPulseModelToS(double pulseWidth, double scale, double delay) {
   return Guarded(0, std::nullopt, [&] {
     const Result<int> count = cfit::ConvertPulseModelToS(state_, pulseWidth, scale, delay);
-    return count.ok() ? *count : Recorded(state_.session.error, count.failure());
+    return count.ok() ? *count : state_.session.error.Record(count.failure());
   });
 }
 
@@ -513,7 +505,7 @@ int cCfit::CheckDataPassivity(double* largestMeasure, double* frequency) {
     const MeasurePeak shown = peak.ok() ? *peak : MeasurePeak{};
     Put(largestMeasure, shown.measure);
     Put(frequency, shown.frequency);
-    return peak.ok() ? 1 : Recorded(state_.session.error, peak.failure());
+    return peak.ok() ? 1 : state_.session.error.Record(peak.failure());
   });
 }
 
@@ -527,7 +519,7 @@ int cCfit::CheckModelPassivity(double* largestMeasure, double* frequency) {
     const MeasurePeak shown = peak.ok() ? *peak : MeasurePeak{};
     Put(largestMeasure, shown.measure);
     Put(frequency, shown.frequency);
-    return peak.ok() ? 1 : Recorded(state_.session.error, peak.failure());
+    return peak.ok() ? 1 : state_.session.error.Record(peak.failure());
   });
 }
 
@@ -539,7 +531,7 @@ int cCfit::GetDataPassivityMargins() {
     if (!Admit(state_, Operation::kGetDataPassivityMargins)) return 0;
     Result<PassivityCurve> margins =
         DataMargins(*state_.network.data, state_.network.dataType, state_.network.symmetric);
-    if (!margins.ok()) return Recorded(state_.session.error, margins.failure());
+    if (!margins.ok()) return state_.session.error.Record(margins.failure());
     list.points = std::move(margins).value();
     return 1;
   });
@@ -552,7 +544,7 @@ int cCfit::GetModelPassivityMargins() {
     if (!Admit(state_, Operation::kGetModelPassivityMargins)) return 0;
     Result<PassivityCurve> margins =
         ModelMargins(ViewOf(state_), state_.network.dataType, RunContext());
-    if (!margins.ok()) return Recorded(state_.session.error, margins.failure());
+    if (!margins.ok()) return state_.session.error.Record(margins.failure());
     list.points = std::move(margins).value();
     return 1;
   });
@@ -608,7 +600,7 @@ int cCfit::GetDataMutualConductanceDC(int i, int j, double* value) {
     const Result<Complex> g =
         Conductance(Operation::kGetDataMutualConductanceDC, false, i, j, 0.0, true);
     Put(value, g.ok() ? g->re : 0.0);
-    return g.ok() ? 1 : Recorded(state_.session.error, g.failure());
+    return g.ok() ? 1 : state_.session.error.Record(g.failure());
   });
 }
 
@@ -618,7 +610,7 @@ int cCfit::GetDataMutualConductance(int i, int j, double frequency, double* re, 
         Conductance(Operation::kGetDataMutualConductance, false, i, j, frequency, false);
     Put(re, g.ok() ? g->re : 0.0);
     Put(im, g.ok() ? g->im : 0.0);
-    return g.ok() ? 1 : Recorded(state_.session.error, g.failure());
+    return g.ok() ? 1 : state_.session.error.Record(g.failure());
   });
 }
 
@@ -627,7 +619,7 @@ int cCfit::GetModelMutualConductanceDC(int i, int j, double* value) {
     const Result<Complex> g =
         Conductance(Operation::kGetModelMutualConductanceDC, true, i, j, 0.0, true);
     Put(value, g.ok() ? g->re : 0.0);
-    return g.ok() ? 1 : Recorded(state_.session.error, g.failure());
+    return g.ok() ? 1 : state_.session.error.Record(g.failure());
   });
 }
 
@@ -637,7 +629,7 @@ int cCfit::GetModelMutualConductance(int i, int j, double frequency, double* re,
         Conductance(Operation::kGetModelMutualConductance, true, i, j, frequency, false);
     Put(re, g.ok() ? g->re : 0.0);
     Put(im, g.ok() ? g->im : 0.0);
-    return g.ok() ? 1 : Recorded(state_.session.error, g.failure());
+    return g.ok() ? 1 : state_.session.error.Record(g.failure());
   });
 }
 

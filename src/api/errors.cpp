@@ -106,6 +106,12 @@ int ErrorSlot::RecordFile(const char* fileName, ErrorCode code) {
   return 0;
 }
 
+int ErrorSlot::Record(const Failure& failure) {
+  if (!failure.code.has_value()) return 0;
+  if (failure.file.has_value()) return RecordFile(failure.file->c_str(), *failure.code);
+  return Record(*failure.code);
+}
+
 std::string FatalErrorText(unsigned line) {
   char text[128];
   std::snprintf(text, sizeof text, "Line:%u,   File:%s   File date:%s", line, ".\\cfit",

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "core/error_code.h"
+#include "core/result.h"
 
 namespace cfit {
 
@@ -23,6 +24,9 @@ class ErrorSlot {
   int Record(ErrorCode code);
   // As Record, with the message "<file>:\n<text>". Returns 0.
   int RecordFile(const char* fileName, ErrorCode code);
+  // Records a failure's code, with its file for file conditions; a failure
+  // without a code records nothing. Returns 0.
+  int Record(const Failure& failure);
   void Clear() { message_ = nullptr; }
   // The first recorded message, or null.
   const char* message() const { return message_; }

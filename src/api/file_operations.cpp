@@ -27,13 +27,6 @@ TouchstoneHeader HeaderOf(const FitterState& state) {
 
 }  // namespace
 
-int RecordFailure(FitterState& state, const Failure& failure) {
-  if (!failure.code.has_value()) return 0;
-  if (failure.file.has_value())
-    return state.session.error.RecordFile(failure.file->c_str(), *failure.code);
-  return state.session.error.Record(*failure.code);
-}
-
 int ReadTouchstone(FitterState& state, const char* fileName, const TouchstoneOptions& options,
                    const RunContext& context) {
   if (!Admit(state, Operation::kReadTouchstone)) return 0;
@@ -42,9 +35,9 @@ int ReadTouchstone(FitterState& state, const char* fileName, const TouchstoneOpt
   const std::string name = NameOf(fileName);
   TouchstoneReach reach;
   Result<TouchstoneFile> read = ReadTouchstoneFile(name, options, context, &reach);
-  if (!reach.opened) return RecordFailure(state, read.failure());
+  if (!reach.opened) return state.session.error.Record(read.failure());
   state.network.portCount = reach.portCount;
-  if (!reach.started) return RecordFailure(state, read.failure());
+  if (!reach.started) return state.session.error.Record(read.failure());
 
   const int n = reach.portCount;
   bool ok = read.ok();
@@ -61,7 +54,7 @@ int ReadTouchstone(FitterState& state, const char* fileName, const TouchstoneOpt
   state.EnsureWorkingSet(2LL * n, 2LL * n);
   state.network.elements.reset();
   state.network.dataType = reach.dataType;
-  if (!read.ok()) RecordFailure(state, read.failure());
+  if (!read.ok()) state.session.error.Record(read.failure());
   if (ok) state.ResetElementTable();
   LogTouchstoneReadEnd(name, context);
 
@@ -73,7 +66,7 @@ int ReadTouchstone(FitterState& state, const char* fileName, const TouchstoneOpt
 
 int GetTouchstonePortCount(FitterState& state, const char* fileName) {
   const Result<int> n = TouchstonePortCount(NameOf(fileName));
-  return n.ok() ? *n : RecordFailure(state, n.failure());
+  return n.ok() ? *n : state.session.error.Record(n.failure());
 }
 
 int ReadPoles(FitterState& state, const char* fileName, const RunContext& context) {
@@ -81,7 +74,7 @@ int ReadPoles(FitterState& state, const char* fileName, const RunContext& contex
   const std::string name = NameOf(fileName);
   Result<PoleFile> read =
       ReadPoleFile(name, {state.network.dataType, state.network.portCount}, context);
-  if (!read.ok()) return RecordFailure(state, read.failure());
+  if (!read.ok()) return state.session.error.Record(read.failure());
   PoleFile& file = read.value();
 
   // The fit that may follow works with at least 1000 rows and 200 columns.
@@ -112,14 +105,14 @@ int ReadPoles(FitterState& state, const char* fileName, const RunContext& contex
 
 int GetPolesPortCount(FitterState& state, const char* fileName) {
   const Result<int> n = PoleFilePortCount(NameOf(fileName));
-  return n.ok() ? *n : RecordFailure(state, n.failure());
+  return n.ok() ? *n : state.session.error.Record(n.failure());
 }
 
 int WriteTouchstone(FitterState& state, const char* fileName, int format) {
   if (!Admit(state, Operation::kWriteTouchstone)) return 0;
   const Status written =
       WriteTouchstoneFile(fileName, *state.network.data, HeaderOf(state), format);
-  return written.ok() ? 1 : RecordFailure(state, written.failure());
+  return written.ok() ? 1 : state.session.error.Record(written.failure());
 }
 
 int WriteDataTable(FitterState& state, const char* fileName, int i, int j, bool header, bool negate,
@@ -129,7 +122,7 @@ int WriteDataTable(FitterState& state, const char* fileName, int i, int j, bool 
   const Status written = WriteDataTableFile(fileName, *state.network.data, HeaderOf(state), header,
                                             i, j, negate, offset, &headerRefused);
   if (headerRefused) state.session.error.Record(ErrorCode::kUnknownDataType);
-  return written.ok() ? 1 : RecordFailure(state, written.failure());
+  return written.ok() ? 1 : state.session.error.Record(written.failure());
 }
 
 int WritePoles(FitterState& state, const char* fileName, const RunContext& context) {
@@ -142,7 +135,7 @@ int WritePoles(FitterState& state, const char* fileName, const RunContext& conte
                               state.network.symmetric,
                               state.session.outputComment};
   const Status written = WritePoleFile(NameOf(fileName), content, context);
-  return written.ok() ? 1 : RecordFailure(state, written.failure());
+  return written.ok() ? 1 : state.session.error.Record(written.failure());
 }
 
 int WriteSubcircuit(FitterState& state, const char* fileName, const RunContext& context) {
@@ -153,7 +146,7 @@ int WriteSubcircuit(FitterState& state, const char* fileName, const RunContext& 
   const NetlistModel content{*state.model, state.network.portCount, *state.network.impedances,
                              state.model->individual(), state.network.symmetric};
   const Status written = WriteSubcircuitFile(name, content, context);
-  return written.ok() ? 1 : RecordFailure(state, written.failure());
+  return written.ok() ? 1 : state.session.error.Record(written.failure());
 }
 
 int ReadAnyTouchstone(cFitAPI& fitter, const char* fileName) {

@@ -22,10 +22,6 @@ class cFitAPI;
 
 namespace cfit {
 
-// Records a reader's or writer's failure (nothing for a failure without a
-// code) and returns 0.
-int RecordFailure(FitterState& state, const Failure& failure);
-
 // Reads a Touchstone file into the fitter. Returns the port count, or 0
 // with the error recorded.
 int ReadTouchstone(FitterState& state, const char* fileName, const TouchstoneOptions& options = {},

@@ -167,7 +167,8 @@ bool Meets(const FitterState& state, Need need, bool arguments) {
     case Need::kData: return state.network.data.has_value();
     case Need::kNoData: return !state.network.data.has_value();
     case Need::kPoints: return state.HasPoints();
-    case Need::kFiniteData: return !state.network.data.has_value() || AllFinite(*state.network.data);
+    case Need::kFiniteData:
+      return !state.network.data.has_value() || AllFinite(*state.network.data);
     case Need::kFit: return state.HasFit();
     case Need::kNoFit: return !state.HasFit();
     case Need::kMeasurableType: return MeasurableType(state.network.dataType);
