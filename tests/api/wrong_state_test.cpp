@@ -286,7 +286,7 @@ Bad NullSkipped(int code = kNoMessage) { return Refused(code, true); }
 // The result once every check has passed: a value, or one of these.
 enum : long { kNonZero = -1, kAnything = -2, kPortCount = -3, kTypeCode = -4, kFilePorts = -5 };
 
-// A row's spec is "checks | arguments". Checks in the order the operation
+// A row's outline is "checks | arguments". Checks in the order the operation
 // makes them: a fact letter and the error recorded when it does not hold
 // (none: refused silently); -f refuses when f holds; ~f records and goes on;
 // ?f makes the result unspecified (the error unchecked unless given).
@@ -297,12 +297,13 @@ enum : long { kNonZero = -1, kAnything = -2, kPortCount = -3, kTypeCode = -4, kF
 struct Row {
   const char* name;
   long (*call)(cFitAPI&);
-  std::string_view spec;
+  std::string_view outline;
   Bad bad = {};
   long success = kNonZero;
-  std::string_view Checks() const { return spec.substr(0, spec.find('|')); }
+  std::string_view Checks() const { return outline.substr(0, outline.find('|')); }
   bool Takes(char arg) const {
-    return spec.find('|') != std::string_view::npos && spec.find(arg, spec.find('|')) != spec.npos;
+    return outline.find('|') != std::string_view::npos &&
+           outline.find(arg, outline.find('|')) != outline.npos;
   }
 };
 
