@@ -47,10 +47,22 @@ bool ModelElement(const FitterState& state, int i, int j) {
   return i >= 0 && j >= 0 && i < n && j < n;
 }
 
+// ... and lie inside the fitter's port count too.
+bool HeldElement(const FitterState& state, int i, int j) {
+  return ModelElement(state, i, j) && i < state.network.portCount && j < state.network.portCount;
+}
+
 }  // namespace
 
 template <class R, class F>
 R cCfit::Guarded(R failure, std::optional<ErrorCode> internalCode, F&& body) noexcept {
+  // The model describes itself in the network's terms before the operation
+  // reads it and after it has changed either.
+  state_.SyncModelFrame();
+  struct Resync {
+    FitterState& state;
+    ~Resync() { state.SyncModelFrame(); }
+  } resync{state_};
   try {
     return body();
   } catch (const InternalFault&) {
@@ -432,12 +444,12 @@ int cCfit::ConvertDataType(int target) {
 int cCfit::GetElementModelInfo(int i, int j, int* poleCount, double* constant, double* proportional,
                                double* delay) {
   return Guarded(0, std::nullopt, [&] {
-    const Result<ElementModelInfo> info = ElementInfo(state_, i, j);
-    if (!info.ok()) return state_.session.error.Record(info.failure());
-    if (poleCount != nullptr) *poleCount = info->poleCount;
-    Put(constant, info->constant);
-    Put(proportional, info->proportional);
-    Put(delay, info->delay);
+    if (!Admit(state_, Operation::kGetElementModelInfo, HeldElement(state_, i, j))) return 0;
+    const ElementModelInfo info = ElementInfo(*state_.model, i, j);
+    if (poleCount != nullptr) *poleCount = info.poleCount;
+    Put(constant, info.constant);
+    Put(proportional, info.proportional);
+    Put(delay, info.delay);
     return 1;
   });
 }
@@ -450,7 +462,8 @@ int cCfit::GetElementPolesResidues(int i, int j, double* poles, double* residues
                poles != nullptr && residues != nullptr))
       return 0;
     int k = 0;
-    for (const ElementTerm& term : ElementTerms(state_, i, j)) {
+    if (!state_.HasFit() || !HeldElement(state_, i, j)) return 0;
+    for (const ElementTerm& term : ElementTerms(*state_.model, i, j)) {
       poles[2 * k] = term.pole.re;
       poles[2 * k + 1] = term.pole.im;
       residues[2 * k] = term.residue.re;
@@ -474,21 +487,32 @@ int cCfit::DefineModel(int portCount, int dataType, const double* referenceImped
 
 int cCfit::ConvertPulseModelToS(double pulseWidth, double scale, double delay) {
   return Guarded(0, std::nullopt, [&] {
-    const Result<int> count = cfit::ConvertPulseModelToS(state_, pulseWidth, scale, delay);
-    return count.ok() ? *count : state_.session.error.Record(count.failure());
+    if (!state_.HasFit() || !HeldElement(state_, 0, 0) || state_.network.portCount != 1) {
+      return state_.session.error.Record(ErrorCode::kNoFit);
+    }
+    const Result<int> count = cfit::ConvertPulseModelToS(*state_.model, pulseWidth, scale, delay);
+    if (!count.ok()) return state_.session.error.Record(count.failure());
+    state_.network.dataType = state_.model->dataType;
+    return *count;
   });
 }
 
 int cCfit::MultiplyModelByFrequency(double closingPole, double factor) {
-  return Guarded(0, std::nullopt,
-                 [&] { return cfit::MultiplyModelByFrequency(state_, closingPole, factor); });
+  return Guarded(0, std::nullopt, [&] {
+    if (!state_.HasFit() || !HeldElement(state_, 0, 0) || state_.network.portCount != 1) return 0;
+    return cfit::MultiplyModelByFrequency(*state_.model, closingPole, factor);
+  });
 }
 
 int cCfit::SetElementModel(int i, int j, int poleCount, double constant, double proportional,
                            double delay, const double* poles, const double* residues) {
   return Guarded(0, std::nullopt, [&] {
-    return cfit::SetElementModel(state_, i, j, poleCount, constant, proportional, delay, poles,
-                                 residues);
+    if (!HeldElement(state_, i, j)) return 0;
+    const ElementStore stored = cfit::SetElementModel(*state_.model, i, j, poleCount, constant,
+                                                      proportional, delay, poles, residues);
+    // The next fit's shape follows the model the host is defining.
+    if (stored != ElementStore::kRefused) state_.settings.individualPoles = true;
+    return stored == ElementStore::kStored ? 1 : 0;
   });
 }
 

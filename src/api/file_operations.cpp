@@ -79,8 +79,9 @@ int ReadPoles(FitterState& state, const char* fileName, const RunContext& contex
 
   // The fit that may follow works with at least 1000 rows and 200 columns.
   // Everything is built aside first so that a failure changes nothing.
-  const long long rows = std::max(1000LL, 2LL * file.portCount);
-  const long long cols = std::max(200LL, 2LL * file.portCount);
+  const int portCount = file.model->n;
+  const long long rows = std::max(1000LL, 2LL * portCount);
+  const long long cols = std::max(200LL, 2LL * portCount);
   WorkingSet grown;
   const bool grow = !state.workspace.work.allocated() || state.workspace.work.max_rows() < rows ||
                     state.workspace.work.max_cols() < cols;
@@ -88,19 +89,19 @@ int ReadPoles(FitterState& state, const char* fileName, const RunContext& contex
                               std::max<long long>(cols, state.workspace.work.max_cols()))) {
     return state.session.error.Record(ErrorCode::kSizeExceedsWorkspace);
   }
-  auto elements = std::make_unique<ElementTable>(file.portCount, file.dataType);
+  auto elements = std::make_unique<ElementTable>(portCount, file.model->dataType);
 
-  state.network.portCount = file.portCount;
-  state.network.dataType = file.dataType;
-  state.network.impedances = std::move(file.impedances);
+  state.network.portCount = portCount;
+  state.network.dataType = file.model->dataType;
+  state.network.impedances = file.model->impedances;
   state.network.elements = std::move(elements);
+  state.network.symmetric = file.model->symmetric;
   state.model = std::move(file.model);
   state.settings.individualPoles = true;
-  state.network.symmetric = file.symmetric;
   state.session.fileComment = std::move(file.comment);
   if (grow) state.workspace.work = std::move(grown);
   LogPoleFileReadEnd(name, context);
-  return file.portCount;
+  return portCount;
 }
 
 int GetPolesPortCount(FitterState& state, const char* fileName) {
@@ -127,13 +128,7 @@ int WriteDataTable(FitterState& state, const char* fileName, int i, int j, bool 
 
 int WritePoles(FitterState& state, const char* fileName, const RunContext& context) {
   if (!Admit(state, Operation::kWritePoles)) return 0;
-  const PoleFileModel content{*state.model,
-                              state.network.dataType,
-                              state.network.portCount,
-                              state.network.impedances,
-                              state.model->individual(),
-                              state.network.symmetric,
-                              state.session.outputComment};
+  const PoleFileModel content{*state.model, state.session.outputComment};
   const Status written = WritePoleFile(NameOf(fileName), content, context);
   return written.ok() ? 1 : state.session.error.Record(written.failure());
 }
@@ -143,9 +138,7 @@ int WriteSubcircuit(FitterState& state, const char* fileName, const RunContext& 
   context.Banner(" ****** Writing subckt to " + name + " ******\n");
   // The port circuits need one reference impedance per port.
   if (!Admit(state, Operation::kWriteSubcircuit)) return 0;
-  const NetlistModel content{*state.model, state.network.portCount, *state.network.impedances,
-                             state.model->individual(), state.network.symmetric};
-  const Status written = WriteSubcircuitFile(name, content, context);
+  const Status written = WriteSubcircuitFile(name, *state.model, context);
   return written.ok() ? 1 : state.session.error.Record(written.failure());
 }
 

@@ -28,4 +28,11 @@ bool FitterState::HasFit() const {
   return !model->commonPoles.empty();
 }
 
+void FitterState::SyncModelFrame() {
+  if (model == nullptr) return;
+  model->dataType = network.dataType;
+  model->impedances = network.impedances;
+  model->symmetric = network.symmetric;
+}
+
 }  // namespace cfit

@@ -15,7 +15,7 @@
 #include "core/network.h"
 #include "data/data_point_export.h"
 #include "data/sampled_data.h"
-#include "fit/fitted_model.h"
+#include "fit/model.h"
 #include "numeric/element_table.h"
 #include "numeric/working_set.h"
 #include "passivity/passivity_state.h"
@@ -109,7 +109,7 @@ struct HostSession {
 // the facade alone reaches the host session.
 struct FitterState {
   Network network;
-  std::unique_ptr<FittedModel> model;
+  std::unique_ptr<Model> model;
   Settings settings;
   Workspace workspace;
   // The model check curve and the cached conductance matrices.
@@ -129,6 +129,11 @@ struct FitterState {
   // individual poles, the common list otherwise). A model left from
   // DefineModel before a file read changed the port count is no fit.
   bool HasFit() const;
+
+  // Copies the network's data type, reference impedances and symmetric flag
+  // into the held model, so that code given only the model reads them
+  // there. The facade calls it after every operation.
+  void SyncModelFrame();
 
   // Rebuilds the element table for the current port count and data type.
   void ResetElementTable() {

@@ -122,7 +122,7 @@ std::vector<OperationRow> MakeTable() {
           {{N::kFit, E::kNoFit}, {N::kMeasurableType, E::kUnsupportedParameters}}),
       ROW(GetFirstModelMargin, {}),
       ROW(GetNextModelMargin, {}),
-      ROW(GetElementModelInfo, {}),
+      ROW(GetElementModelInfo, {{N::kFit, E::kNoFit}, {N::kArguments, E::kNoFit}}),
       ROW(GetElementPolesResidues, {{N::kArguments, {}}}),
       ROW(DefineModel, {}),
       ROW(SetElementModel, {}),

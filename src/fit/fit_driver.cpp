@@ -30,7 +30,7 @@ bool Check(FitReport& report, const Result<T>& result) {
 
 // A fresh model of N x N zero tables with the given pole shape.
 void ClearModel(FitterState& state, PoleShape shape) {
-  auto model = std::make_unique<FittedModel>();
+  auto model = std::make_unique<Model>();
   const int n = state.network.portCount;
   const std::size_t nn = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
   model->n = n;
@@ -155,7 +155,7 @@ double DcValue(double tableEntry, const std::vector<double>& frequency,
 // Writes the residue fit of (i, j) into the model's tables, mirrored to
 // (j, i) for a symmetric matrix. Constants and proportional terms add to
 // the entries (zero in a fresh model).
-void StoreFit(FittedModel& model, bool symmetric, int i, int j, const ResidueFit& fit) {
+void StoreFit(Model& model, bool symmetric, int i, int j, const ResidueFit& fit) {
   auto store = [&](std::vector<double>& table, double value, bool add) {
     auto put = [&](int r, int c) {
       double& slot = table[model.Index(r, c)];
@@ -180,7 +180,7 @@ bool FitElement(FitterState& state, ConstPointRange points, int i, int j,
                 const FitSeries* extendedBand, double step, PoleLimits& limits, FitReport& report,
                 const RunContext& run) {
   run.Write("\n*** Matrix component (", i + 1, ",", j + 1, ") is being fitted ***\n");
-  FittedModel& model = *state.model;
+  Model& model = *state.model;
   const bool extended =
       extendedBand != nullptr && LargestElementMagnitude(points, i, j) < kExtendThreshold;
   FitSeries series =
@@ -238,7 +238,7 @@ bool FitElement(FitterState& state, ConstPointRange points, int i, int j,
 bool FitCommonPoles(FitterState& state, ConstPointRange points, PoleLimits& limits,
                     FitReport& report, const RunContext& run) {
   const int n = state.network.portCount;
-  FittedModel& model = *state.model;
+  Model& model = *state.model;
   FitOptions options = CommonOptions(state);
   if (state.network.elements != nullptr) {
     options.asymptoteMode = state.network.elements->AsymptoteModeAt(0, 0);

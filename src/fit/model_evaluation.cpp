@@ -26,7 +26,7 @@ bool UsesProportional(const ModelView& view, int i, int j) {
 }  // namespace
 
 Complex EvaluateElement(const ModelView& view, int i, int j, double f) {
-  const FittedModel& model = *view.model;
+  const Model& model = *view.model;
   const std::size_t own = model.Index(i, j);
   const double d = model.constant.empty() ? 0.0 : model.constant[own];
   const double e =
@@ -76,7 +76,7 @@ PoleBand PoleRange(const ModelView& view, int row) {
     smallestRe = std::min(smallestRe, p.re);
     largestAbs = std::max(largestAbs, Abs(p));
   };
-  const FittedModel& model = *view.model;
+  const Model& model = *view.model;
   if (!view.individualPoles) {
     for (const PoleTerm& term : model.commonPoles) take(term);
   } else if (!model.elementPoles.empty() && row >= 0 && row < model.n) {

@@ -1,4 +1,4 @@
-// Evaluation of the fitted model (see fitted_model.h for the formula).
+// Evaluation of the fitted model (see model.h for the formula).
 #ifndef CFIT_FIT_MODEL_EVALUATION_H
 #define CFIT_FIT_MODEL_EVALUATION_H
 
@@ -12,7 +12,7 @@ namespace cfit {
 // the asymptote modes; null counts no proportional term), whether the poles
 // are per element or common, and whether the matrix is symmetric.
 struct ModelView {
-  const FittedModel* model = nullptr;
+  const Model* model = nullptr;
   const ElementTable* elements = nullptr;
   bool individualPoles = true;
   bool symmetric = false;

@@ -42,7 +42,7 @@ double Entry(const std::vector<double>& table, std::size_t index) {
   return index < table.size() ? table[index] : 0.0;
 }
 
-const PoleList& ElementList(const FittedModel& model, std::size_t index) {
+const PoleList& ElementList(const Model& model, std::size_t index) {
   static const PoleList kNone;
   return index < model.elementPoles.size() ? model.elementPoles[index] : kNone;
 }
@@ -73,24 +73,24 @@ void WritePoleLine(OutputFile& file, Complex pole, Complex residue) {
 // keeps its phase at high frequencies when the file is read back.
 void WriteElementHead(OutputFile& file, const PoleFileModel& content, std::size_t index,
                       int count) {
-  const FittedModel& model = content.model;
+  const Model& model = content.model;
   const double tau = Entry(model.delay, index);
   const double e = Entry(model.proportional, index);
   if (tau != 0.0) file.Print("delay: %.14le\n", tau);
-  if (content.dataType != kS && content.dataType != kPulse && e != 0.0) {
+  if (content.model.dataType != kS && content.model.dataType != kPulse && e != 0.0) {
     file.Print("asymp: %.14le\n", e);
   }
   file.Print("%d\n", count);
 }
 
 void WriteIndividualPoles(OutputFile& file, const PoleFileModel& content) {
-  const FittedModel& model = content.model;
-  const int n = content.portCount;
+  const Model& model = content.model;
+  const int n = content.model.n;
   for (int i = 0; i < n; ++i) {
     for (int j = 0; j < n; ++j) {
       const std::size_t own = model.Index(i, j);
       // With a symmetric matrix the upper triangle reads the lower one's list.
-      const std::size_t source = (content.symmetric && i < j) ? model.Index(j, i) : own;
+      const std::size_t source = (content.model.symmetric && i < j) ? model.Index(j, i) : own;
       const PoleList& poles = ElementList(model, source);
       const double d = Entry(model.constant, own);
       WriteElementHead(file, content, own, static_cast<int>(poles.size()) + (d != 0.0 ? 1 : 0));
@@ -101,8 +101,8 @@ void WriteIndividualPoles(OutputFile& file, const PoleFileModel& content) {
 }
 
 void WriteCommonPoles(OutputFile& file, const PoleFileModel& content) {
-  const FittedModel& model = content.model;
-  const int n = content.portCount;
+  const Model& model = content.model;
+  const int n = content.model.n;
   const bool anyConstant =
       std::any_of(model.constant.begin(), model.constant.end(), [](double d) { return d != 0.0; });
   if (model.commonPoles.empty()) return;
@@ -156,7 +156,7 @@ int ReadTypeLetter(TextReader& in, const PoleFileExpectation& expected, int* dat
 // the constant term, which must stay within the residue bound: the writer
 // gives the constant back as one line, and the reader has to take that line
 // again. Any other line becomes the element's next pole term.
-int ReadPoleLine(TextReader& in, FittedModel& model, std::size_t index) {
+int ReadPoleLine(TextReader& in, Model& model, std::size_t index) {
   double w, x, y, z;
   if (!in.ReadDouble(&w) || !in.ReadDouble(&x) || !in.ReadDouble(&y) || !in.ReadDouble(&z)) {
     return kBadContent;
@@ -183,7 +183,7 @@ int ReadPoleLine(TextReader& in, FittedModel& model, std::size_t index) {
 
 // The delay and asymptote lines and the pole lines of element `index`. An
 // asymptote must be finite, and 0 for S and pulse models.
-int ReadElement(TextReader& in, int dataType, FittedModel& model, std::size_t index) {
+int ReadElement(TextReader& in, int dataType, Model& model, std::size_t index) {
   std::string word;
   for (;;) {
     if (!in.ReadWord(&word)) return kBadContent;
@@ -221,7 +221,7 @@ bool SameTerms(const PoleList& a, const PoleList& b) {
 
 // A model without any pole counts as symmetric; otherwise every pair of
 // mirrored elements must hold the same terms and values, compared exactly.
-bool ModelIsSymmetric(const FittedModel& model, int n) {
+bool ModelIsSymmetric(const Model& model, int n) {
   const bool anyPole = std::any_of(model.elementPoles.begin(), model.elementPoles.end(),
                                    [](const PoleList& poles) { return !poles.empty(); });
   if (!anyPole) return true;
@@ -239,45 +239,34 @@ bool ModelIsSymmetric(const FittedModel& model, int n) {
   return true;
 }
 
-std::unique_ptr<FittedModel> EmptyModel(int n) {
-  auto model = std::make_unique<FittedModel>();
-  const std::size_t nn = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
-  model->n = n;
-  model->elementPoles.assign(nn, PoleList{});
-  model->constant.assign(nn, 0.0);
-  model->proportional.assign(nn, 0.0);
-  model->delay.assign(nn, 0.0);
-  model->rmsError.assign(nn, 0.0);
-  model->maxError.assign(nn, 0.0);
-  return model;
-}
-
 // Reads the file from its type letter on into `result`. Returns 0, or the
 // error code of the first check that fails (kSilent: none to record).
 int ParsePoleFile(TextReader& in, const PoleFileExpectation& expected, PoleFile* result) {
-  if (const int code = ReadTypeLetter(in, expected, &result->dataType); code != 0) return code;
+  int dataType = kNoData;
+  if (const int code = ReadTypeLetter(in, expected, &dataType); code != 0) return code;
 
   long n;
   if (!in.ReadLong(&n) || n < 1 || n > kMaxPorts) return kSilent;
   if (expected.portCount != 0 && expected.portCount != n) return kSizeMismatch;
-  result->portCount = static_cast<int>(n);
 
   std::string label;
   in.ReadWord(&label);  // "R0:"
-  result->impedances.assign(static_cast<std::size_t>(n), 0.0);
-  for (double& r : result->impedances) {
+  std::vector<double> impedances(static_cast<std::size_t>(n), 0.0);
+  for (double& r : impedances) {
     if (!in.ReadDouble(&r) || !(r > 0.0 && r <= kMaxImpedance)) return kBadImpedance;
   }
 
-  result->model = EmptyModel(result->portCount);
-  FittedModel& model = *result->model;
-  for (int i = 0; i < result->portCount; ++i) {
-    for (int j = 0; j < result->portCount; ++j) {
-      const int code = ReadElement(in, result->dataType, model, model.Index(i, j));
+  result->model = std::make_unique<Model>(Model::Empty(static_cast<int>(n)));
+  Model& model = *result->model;
+  model.dataType = dataType;
+  model.impedances = std::move(impedances);
+  for (int i = 0; i < model.n; ++i) {
+    for (int j = 0; j < model.n; ++j) {
+      const int code = ReadElement(in, dataType, model, model.Index(i, j));
       if (code != 0) return code;
     }
   }
-  result->symmetric = ModelIsSymmetric(model, result->portCount);
+  model.symmetric = ModelIsSymmetric(model, model.n);
   return 0;
 }
 
@@ -289,19 +278,19 @@ Status WritePoleFile(const std::string& name, const PoleFileModel& content,
   const Failure cannotWrite = name.empty() ? Failure::Of(ErrorCode::kCannotWriteFit)
                                            : Failure::OfFile(ErrorCode::kCannotWriteFit, name);
   // A file the reader would refuse is not written at all.
-  if (content.portCount > kMaxPoleFilePorts) return cannotWrite;
+  if (content.model.n > kMaxPoleFilePorts) return cannotWrite;
   OutputFile file(name.empty() ? nullptr : name.c_str());
   if (!file.is_open()) return cannotWrite;
   if (content.comment != nullptr) WriteCommentLines(file, content.comment);
   context.StartLine(kWritingOperation, name);
 
-  WriteTypeLine(file, content.dataType, content.portCount);
-  if (content.impedances.has_value()) {
+  WriteTypeLine(file, content.model.dataType, content.model.n);
+  if (content.model.impedances.has_value()) {
     file.Put("R0: ");
-    for (double r : *content.impedances) file.Print(" %le", r);
+    for (double r : *content.model.impedances) file.Print(" %le", r);
     file.Put("\n");
   }
-  if (content.individualPoles) {
+  if (content.model.individual()) {
     WriteIndividualPoles(file, content);
   } else {
     WriteCommonPoles(file, content);

@@ -9,7 +9,7 @@
 
 #include "core/result.h"
 #include "core/run_context.h"
-#include "fit/fitted_model.h"
+#include "fit/model.h"
 
 namespace cfit {
 
@@ -17,14 +17,10 @@ namespace cfit {
 // ones, so the writer refuses to write them.
 inline constexpr int kMaxPoleFilePorts = 1000;
 
-// The model a pole file is written from, with what gives it its meaning.
+// The model a pole file is written from (its port count, type, impedances,
+// shape and symmetric flag are the file's) and the comment in front.
 struct PoleFileModel {
-  const FittedModel& model;
-  int dataType;
-  int portCount;
-  const std::optional<std::vector<double>>& impedances;
-  bool individualPoles;
-  bool symmetric;
+  const Model& model;
   const char* comment;  // written as comment lines in front; null: none
 };
 
@@ -35,14 +31,12 @@ struct PoleFileModel {
 Status WritePoleFile(const std::string& fileName, const PoleFileModel& content,
                      const RunContext& context = RunContext());
 
-// What a pole file holds.
+// What a pole file holds: the comment and the model, with individual pole
+// lists, whose port count, data type, impedances and symmetric flag are the
+// file's.
 struct PoleFile {
-  int portCount = 0;
-  int dataType = 0;
   std::string comment;
-  std::vector<double> impedances;
-  std::unique_ptr<FittedModel> model;  // individual pole lists
-  bool symmetric = true;
+  std::unique_ptr<Model> model;
 };
 
 // What the file must agree with: a type letter must name `dataType` and the

@@ -11,34 +11,26 @@ namespace cfit {
 
 namespace {
 
-// (i, j) lies inside both the fitter's port count and the model's tables.
-bool InModel(const FitterState& state, int i, int j) {
-  if (state.model == nullptr) return false;
-  const int n = state.model->n;
-  return i >= 0 && j >= 0 && i < n && j < n && i < state.network.portCount &&
-         j < state.network.portCount;
-}
-
-bool HasTable(const FittedModel& m, const std::vector<double>& table) {
+bool HasTable(const Model& m, const std::vector<double>& table) {
   return table.size() == static_cast<std::size_t>(m.n) * static_cast<std::size_t>(m.n);
 }
 
-double Entry(const FittedModel& m, const std::vector<double>& table, int i, int j) {
+double Entry(const Model& m, const std::vector<double>& table, int i, int j) {
   return HasTable(m, table) ? table[m.Index(i, j)] : 0.0;
 }
 
-void Store(FittedModel& m, std::vector<double>& table, int i, int j, double value, bool mirror) {
+void Store(Model& m, std::vector<double>& table, int i, int j, double value, bool mirror) {
   if (!HasTable(m, table)) return;
   table[m.Index(i, j)] = value;
   if (mirror) table[m.Index(j, i)] = value;
 }
 
 // The element whose pole list (i, j) reads.
-std::size_t ListIndex(const FitterState& state, int i, int j) {
-  return state.network.symmetric && i < j ? state.model->Index(j, i) : state.model->Index(i, j);
+std::size_t ListIndex(const Model& m, int i, int j) {
+  return m.symmetric && i < j ? m.Index(j, i) : m.Index(i, j);
 }
 
-bool HasElementLists(const FittedModel& m) {
+bool HasElementLists(const Model& m) {
   return m.elementPoles.size() == static_cast<std::size_t>(m.n) * static_cast<std::size_t>(m.n);
 }
 
@@ -67,19 +59,15 @@ Complex PulseFactor(Complex p, double width) {
 
 }  // namespace
 
-bool HoldsElement(const FitterState& state, int i, int j) {
-  return state.HasFit() && InModel(state, i, j);
-}
+bool InModel(const Model& m, int i, int j) { return i >= 0 && j >= 0 && i < m.n && j < m.n; }
 
-Result<ElementModelInfo> ElementInfo(const FitterState& state, int i, int j) {
-  if (!HoldsElement(state, i, j)) return ErrorCode::kNoFit;
-  const FittedModel& m = *state.model;
+ElementModelInfo ElementInfo(const Model& m, int i, int j) {
   ElementModelInfo info;
-  if (!state.model->individual()) {
+  if (!m.individual()) {
     info.poleCount = static_cast<int>(m.commonPoles.size());
   } else {
     info.poleCount =
-        HasElementLists(m) ? static_cast<int>(m.elementPoles[ListIndex(state, i, j)].size()) : 0;
+        HasElementLists(m) ? static_cast<int>(m.elementPoles[ListIndex(m, i, j)].size()) : 0;
   }
   info.constant = Entry(m, m.constant, i, j);
   info.proportional = Entry(m, m.proportional, i, j);
@@ -87,13 +75,12 @@ Result<ElementModelInfo> ElementInfo(const FitterState& state, int i, int j) {
   return info;
 }
 
-std::vector<ElementTerm> ElementTerms(const FitterState& state, int i, int j) {
+std::vector<ElementTerm> ElementTerms(const Model& m, int i, int j) {
   std::vector<ElementTerm> out;
-  if (!HoldsElement(state, i, j)) return out;
-  const FittedModel& m = *state.model;
-  const bool common = !state.model->individual();
+  if (!InModel(m, i, j)) return out;
+  const bool common = !m.individual();
   if (!common && !HasElementLists(m)) return out;
-  const PoleList& terms = common ? m.commonPoles : m.elementPoles[ListIndex(state, i, j)];
+  const PoleList& terms = common ? m.commonPoles : m.elementPoles[ListIndex(m, i, j)];
   out.reserve(terms.size());
   for (const PoleTerm& term : terms) {
     out.push_back({term.GetPole(), common ? term.GetResidue(i, j) : term.GetResidue00()});
@@ -110,14 +97,7 @@ Status DefineModel(FitterState& state, int portCount, int dataType,
   // Everything new is built before the fitter changes, so that a failed
   // allocation leaves it as it was.
   const std::size_t n = static_cast<std::size_t>(portCount);
-  auto model = std::make_unique<FittedModel>();
-  model->n = portCount;
-  model->elementPoles.assign(n * n, PoleList{});
-  model->constant.assign(n * n, 0.0);
-  model->proportional.assign(n * n, 0.0);
-  model->delay.assign(n * n, 0.0);
-  model->rmsError.assign(n * n, 0.0);
-  model->maxError.assign(n * n, 0.0);
+  auto model = std::make_unique<Model>(Model::Empty(portCount));
   auto table = std::make_unique<ElementTable>(portCount, dataType);
   std::vector<double> impedances(n, 50.0);
   if (referenceImpedances != nullptr)
@@ -133,27 +113,27 @@ Status DefineModel(FitterState& state, int portCount, int dataType,
   return Success();
 }
 
-int SetElementModel(FitterState& state, int i, int j, int poleCount, double constant,
-                    double proportional, double delay, const double* poles,
-                    const double* residues) {
-  if (!InModel(state, i, j) || !HasElementLists(*state.model)) return 0;
+ElementStore SetElementModel(Model& m, int i, int j, int poleCount, double constant,
+                             double proportional, double delay, const double* poles,
+                             const double* residues) {
+  if (!InModel(m, i, j) || !HasElementLists(m)) return ElementStore::kRefused;
   // Terms that are not finite numbers make no model: refused before
   // anything is stored.
-  if (!std::isfinite(constant) || !std::isfinite(proportional) || !std::isfinite(delay)) return 0;
+  if (!std::isfinite(constant) || !std::isfinite(proportional) || !std::isfinite(delay)) {
+    return ElementStore::kRefused;
+  }
   if (poles != nullptr && residues != nullptr) {
     for (int k = 0; k < 2 * poleCount; ++k) {
-      if (!std::isfinite(poles[k]) || !std::isfinite(residues[k])) return 0;
+      if (!std::isfinite(poles[k]) || !std::isfinite(residues[k])) return ElementStore::kRefused;
     }
   }
-  FittedModel& m = *state.model;
   m.shape = PoleShape::kIndividual;
-  state.settings.individualPoles = true;
   m.id.Renew();
-  const bool mirror = state.network.symmetric;
+  const bool mirror = m.symmetric;
   Store(m, m.constant, i, j, constant, mirror);
   Store(m, m.proportional, i, j, proportional, mirror);
   Store(m, m.delay, i, j, delay, mirror);
-  if (poles == nullptr || residues == nullptr) return 0;
+  if (poles == nullptr || residues == nullptr) return ElementStore::kScalarsOnly;
 
   PoleList list;
   for (int k = 0; k < poleCount; ++k) {
@@ -162,21 +142,16 @@ int SetElementModel(FitterState& state, int i, int j, int poleCount, double cons
     SetResidue(term, 0, 0, Complex(residues[2 * k], residues[2 * k + 1]));
     list.push_back(std::move(term));
   }
-  m.elementPoles[ListIndex(state, i, j)] = std::move(list);
-  return 1;
+  m.elementPoles[ListIndex(m, i, j)] = std::move(list);
+  return ElementStore::kStored;
 }
 
-Result<int> ConvertPulseModelToS(FitterState& state, double pulseWidth, double scale,
-                                 double delay) {
-  if (!state.HasFit() || state.network.portCount != 1 || state.network.dataType != kPulse ||
-      !InModel(state, 0, 0)) {
-    return ErrorCode::kNoFit;
-  }
+Result<int> ConvertPulseModelToS(Model& m, double pulseWidth, double scale, double delay) {
+  if (m.n != 1 || m.dataType != kPulse) return ErrorCode::kNoFit;
   if (!std::isfinite(pulseWidth) || !std::isfinite(scale) || !std::isfinite(delay)) {
     return ErrorCode::kInvalidArguments;
   }
-  FittedModel& m = *state.model;
-  const bool common = !state.model->individual();
+  const bool common = !m.individual();
   if (!common && !HasElementLists(m)) return ErrorCode::kNoFit;
   m.id.Renew();
   if (delay > 0.0) Store(m, m.delay, 0, 0, delay, false);
@@ -189,17 +164,13 @@ Result<int> ConvertPulseModelToS(FitterState& state, double pulseWidth, double s
     SetResidue(term, 0, 0, r);
     ++count;
   }
-  state.network.dataType = kS;
+  m.dataType = kS;
   return count;
 }
 
-int MultiplyModelByFrequency(FitterState& state, double closingPole, double factor) {
-  if (!state.HasFit() || !state.model->individual() || state.network.portCount != 1 ||
-      !InModel(state, 0, 0) || !HasElementLists(*state.model)) {
-    return 0;
-  }
+int MultiplyModelByFrequency(Model& m, double closingPole, double factor) {
+  if (!m.individual() || m.n != 1 || !HasElementLists(m)) return 0;
   if (!std::isfinite(closingPole) || !std::isfinite(factor)) return 0;
-  FittedModel& m = *state.model;
   const bool hasProportional = HasTable(m, m.proportional);
   if (hasProportional && m.proportional[0] != 0.0) return 0;
   m.id.Renew();

@@ -194,7 +194,7 @@ Status PostFit(FitterState& state, double threshold, const RunContext& context) 
 
 void ConvertSharedPoles(FitterState& state) {
   if (state.model->individual()) return;
-  FittedModel& model = *state.model;
+  Model& model = *state.model;
   const int n = model.n;
   const std::size_t nn = static_cast<std::size_t>(n) * n;
   model.elementPoles.assign(nn, PoleList{});

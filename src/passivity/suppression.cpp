@@ -254,7 +254,7 @@ void FindSupParamsGlobal(const PassivityCurve& curve, Band band, bool hasModel, 
 // p_g collects Res_g(p_g) H(p_g) = Res_g (d + sum r / (p_g - p)). The pair
 // of g is stored once as (al, -w0), as the model stores pairs.
 bool ModifyPoleByMult(FitterState& state, int i, int j, const Sp& sp, const RunContext& context) {
-  FittedModel& model = *state.model;
+  Model& model = *state.model;
   if (!model.individual() || model.elementPoles.empty()) return false;
   if (!(sp.w0 != 0.0)) return false;  // a double pole of g
   const std::size_t own = model.Index(i, j);
@@ -338,7 +338,7 @@ std::vector<std::pair<int, int>> Concerned(const FitterState& state, int row, in
 
 bool Coincides(const FitterState& state, const std::vector<std::pair<int, int>>& elements,
                const Sp& sp) {
-  const FittedModel& model = *state.model;
+  const Model& model = *state.model;
   const Complex gPole(-sp.al, sp.w0);
   for (auto [i, j] : elements) {
     const std::size_t k =

@@ -135,7 +135,7 @@ void FindYZParams(const PassivityCurve& curve, const Band& band, bool hasModel, 
 }
 
 bool ApplyYZToModel(FitterState& state, const Sp& sp, double peakFrequency) {
-  FittedModel& model = *state.model;
+  Model& model = *state.model;
   const int n = model.n;
   std::vector<double> u;
   if (!WeakestDirection(EvaluatePoint(state, peakFrequency), &u)) return false;

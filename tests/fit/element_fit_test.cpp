@@ -101,7 +101,7 @@ TEST(FitElementSeries, RecoversTheTermsOfAKnownRationalFunction) {
 
 // A fitter with an individual-pole model of n ports with one real term per
 // element (pole 1e9, residue 0.5 + element index), not symmetric.
-std::unique_ptr<cCfit> Model(int n, int dataType = 1) {
+std::unique_ptr<cCfit> DefinedFitter(int n, int dataType = 1) {
   std::unique_ptr<cCfit> f(static_cast<cCfit*>(cFitAPI::Create(nullptr)));
   EXPECT_EQ(f->DefineModel(n, dataType, nullptr, false), 1);
   for (int k = 0; k < n * n; ++k) {
@@ -116,8 +116,8 @@ void ExpectNear(Complex got, C want, double tol = 1e-13) {
 }
 
 TEST(EvaluateElement, CommonPolesSymmetryAndTheAsymptoteMode) {
-  auto f = Model(2);
-  FittedModel& m = *f->state().model;
+  auto f = DefinedFitter(2);
+  Model& m = *f->state().model;
   m.shape = PoleShape::kCommon;  // the residue matrix, no delay
   m.commonPoles.assign(2, PoleTerm(2));
   m.commonPoles[0].SetPole(1e9, -4e9);
@@ -134,8 +134,8 @@ TEST(EvaluateElement, CommonPolesSymmetryAndTheAsymptoteMode) {
   m.shape = PoleShape::kIndividual;  // a symmetric model reads (1, 0) for (0, 1)
   f->state().network.symmetric = true;
   EXPECT_EQ(EvaluateElement(f->state(), 0, 1, 2e9), EvaluateElement(f->state(), 1, 0, 2e9));
-  auto g = Model(1, 2);
-  FittedModel& y = *g->state().model;  // Y data: e counts in asymptote mode 2, not in mode 1
+  auto g = DefinedFitter(1, 2);
+  Model& y = *g->state().model;  // Y data: e counts in asymptote mode 2, not in mode 1
   y.constant[0] = 1.0, y.proportional[0] = 1e-10, y.delay[0] = 1e-9;
   y.elementPoles[0][0].SetResidue00({0.0, 0.0});
   ExpectNear(EvaluateElement(g->state(), 0, 0, 0.0), 1.0);  // no delay, no e at DC
@@ -150,11 +150,11 @@ TEST(EvaluateElement, CommonPolesSymmetryAndTheAsymptoteMode) {
 // the stop frequency, and a step above the smallest never changes the model
 // by more than t.
 TEST(Sweeps, LinearAdaptiveAndAnotherFittersGrids) {
-  auto f = Model(2);
+  auto f = DefinedFitter(2);
   EXPECT_EQ(f->SweepModelLinear(3e6, 0.0, 1e7), 1);
   ASSERT_EQ(f->state().network.data->point_count(), 5);  // 0, 3, 6, 9, 12 MHz
   ExpectNear(f->state().network.data->points()[1].At(1, 0), 2.5 / C(1.0, 3e6 / 1e9));
-  auto other = Model(1);
+  auto other = DefinedFitter(1);
   ASSERT_EQ(other->SweepModelLinear(1.0, 1.0, 4.0), 1);
   f->state().network.symmetric = true;
   EXPECT_EQ(f->SweepModelAtDataOf(other.get()), 1);

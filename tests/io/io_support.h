@@ -84,7 +84,7 @@ inline void MakeModel(cCfit& fitter, int n, int dataType, std::vector<double> im
 
 // Appends the stored term (pole, residue) to element (i, j), 0-based.
 inline void AddTerm(cCfit& fitter, int i, int j, Complex pole, Complex residue) {
-  FittedModel& m = *fitter.state().model;
+  Model& m = *fitter.state().model;
   m.elementPoles[m.Index(i, j)].emplace_back().SetPole(pole);
   m.elementPoles[m.Index(i, j)].back().SetResidue00(residue);
 }

@@ -231,7 +231,7 @@ TEST(CallerModel, DefinedElementsEvaluateToTheirClosedFormAndReadBack) {
       ExpectNear(Evaluate(*f, 0, 1, freq), symmetric ? want : 0.0);  // else (0, 1) is empty
     }
     // A symmetric model keeps one list, below the diagonal.
-    const FittedModel& m = *f->state().model;
+    const Model& m = *f->state().model;
     EXPECT_TRUE(m.elementPoles[m.Index(0, 1)].empty() && m.elementPoles[m.Index(1, 0)].size() == 3);
     int count = -1;
     double d = 0, e = 0, tau = 0, p[6], r[6];

@@ -60,11 +60,11 @@ PoleTerm Term(double re, double im, C residue) {
 // An n-port model of data type `type` with the constant d on the diagonal,
 // element (0, 0) holding `terms`; zero data at `low` and 2 `low` make the
 // fitter hold data too.
-FittedModel& Model(cCfit& f, int n, int type, double d = 0.0, std::vector<PoleTerm> terms = {},
-                   double low = 1e6) {
+Model& InstallModel(cCfit& f, int n, int type, double d = 0.0, std::vector<PoleTerm> terms = {},
+                    double low = 1e6) {
   const std::vector<C> zero(static_cast<std::size_t>(n) * n);
   Load(f, n, type, {low, 2 * low}, {zero, zero});
-  FittedModel& m = *(f.state().model = std::make_unique<FittedModel>());
+  Model& m = *(f.state().model = std::make_unique<Model>());
   const std::size_t nn = static_cast<std::size_t>(n) * n;
   m.n = n;
   m.constant.assign(nn, 0.0);
@@ -105,19 +105,20 @@ TEST(CheckDataPassivity, ReportsTheLargestMeasureAndTheEarlierOfEqualOnes) {
 TEST(CheckModelPassivity, EqualityIsPassiveAndTheInfinitePointCatchesAViolationAboveTheBand) {
   double m = 0, freq = -1;
   auto f = Fitter();
-  Model(*f, 1, kS, 0.0, {Term(1e9, 0.0, 1.0)}, 1.0);  // |H| = 1 at 0 Hz exactly, below elsewhere
+  InstallModel(*f, 1, kS, 0.0, {Term(1e9, 0.0, 1.0)},
+               1.0);  // |H| = 1 at 0 Hz exactly, below elsewhere
   testing::LogCapture log;
   ASSERT_EQ(f->CheckModelPassivity(&m, &freq), 1);
   EXPECT_TRUE(m == 1.0 && freq == 0.0 && log.text().empty()) << m << " " << freq << log.text();
   auto g = Fitter();
-  Model(*g, 1, kS, 0.5, {Term(1e9, 0.0, 0.7)}, 1.0);  // 1.2 at 0 Hz
+  InstallModel(*g, 1, kS, 0.5, {Term(1e9, 0.0, 0.7)}, 1.0);  // 1.2 at 0 Hz
   ASSERT_EQ(g->CheckModelPassivity(&m, &freq), 1);
   EXPECT_NEAR(m, 1.44, 1e-14);
   EXPECT_EQ(Count(log.text(), "*** fitted model non-passive: Max overshoot = 1.44 at freq = 0\n"),
             1u);
   // 1.1 - 1.0 / (1 + j f / P): 0.1 at DC, 1.1 towards infinity.
   auto h = Fitter();
-  Model(*h, 1, kS, 1.1, {Term(1e9, 0.0, -1.0)}, 1.0);
+  InstallModel(*h, 1, kS, 1.1, {Term(1e9, 0.0, -1.0)}, 1.0);
   ASSERT_EQ(h->CheckModelPassivity(&m, &freq), 1);
   EXPECT_NEAR(m, 1.21, 1e-6);
   EXPECT_GT(freq, 4e9);
@@ -151,7 +152,7 @@ TEST(MutualConductance, SeriesResistorBetweenTwoPorts) {
 
 TEST(EnforcedAccuracy, MatricesAndTheLogReport) {
   auto f = Fitter();
-  Model(*f, 1, kS, 0.2, {Term(1e9, 0.0, 0.3)}, 1.0);
+  InstallModel(*f, 1, kS, 0.2, {Term(1e9, 0.0, 0.3)}, 1.0);
   double** rms = nullptr;
   double** largest = nullptr;
   ASSERT_EQ(f->GetEnforcedAccuracy(&rms, &largest), 1);
@@ -168,7 +169,7 @@ TEST(EnforcedAccuracy, MatricesAndTheLogReport) {
 TEST(YZCorrection, ModelTermsHaveTheResponseAsTheirRealPart) {
   for (int type = 0; type < 4; ++type) {
     auto f = Fitter();
-    Model(*f, 1, kY, 2.0, {Term(1e12, 0.0, 0.0)});  // passive, G = 2 > 0
+    InstallModel(*f, 1, kY, 2.0, {Term(1e12, 0.0, 0.0)});  // passive, G = 2 > 0
     const Sp sp{0.3, 0.2, 0.1, 1e9, 3e9, type};
     ASSERT_TRUE(ApplyYZToModel(f->state(), sp, 1e9));
     for (double freq : {1e7, 5e8, 2e9, 1e10}) {
@@ -185,7 +186,7 @@ TEST(YZCorrection, ModelTermsHaveTheResponseAsTheirRealPart) {
 
 TEST(EnforceModelPassivity, PassiveModelsGetTheBannerOnlyAndOthersFail) {
   auto f = Fitter();
-  Model(*f, 1, kS, 0.2, {Term(1e9, 0.0, 0.3)});
+  InstallModel(*f, 1, kS, 0.2, {Term(1e9, 0.0, 0.3)});
   testing::LogCapture log;
   EXPECT_EQ(f->EnforceModelPassivity(1.0), 1);
   EXPECT_TRUE(std::regex_match(
@@ -197,14 +198,14 @@ TEST(EnforceModelPassivity, PassiveModelsGetTheBannerOnlyAndOthersFail) {
   EXPECT_EQ(none->EnforceModelPassivity(1.0), 0);
   EXPECT_NE(none->GetErrorMessage(), nullptr);
   auto g = Fitter();
-  Model(*g, 2, kABCD, 0.0, {Term(1e9, 0.0, 1.0)});
+  InstallModel(*g, 2, kABCD, 0.0, {Term(1e9, 0.0, 1.0)});
   EXPECT_EQ(g->EnforceModelPassivity(1.0), 0);
   EXPECT_STREQ(g->GetErrorMessage(), "We only support S-Y-Z parameter types");
 }
 
 TEST(EnforceModelPassivity, PeakOfExactlyOneIsNotCorrected) {
   auto f = Fitter();
-  FittedModel& m = Model(*f, 1, kS, 0.0, {Term(1e9, 0.0, 1.0)});  // |H| = 1 at 0 Hz
+  Model& m = InstallModel(*f, 1, kS, 0.0, {Term(1e9, 0.0, 1.0)});  // |H| = 1 at 0 Hz
   testing::LogCapture log;
   EXPECT_EQ(f->EnforceModelPassivity(0.99), 0);  // never passive at this threshold
   EXPECT_STREQ(f->GetErrorMessage(), "Internal error. Unable to enforce post-fit passivity");
@@ -217,7 +218,7 @@ TEST(EnforceModelPassivity, PeakOfExactlyOneIsNotCorrected) {
 
 TEST(EnforceModelPassivity, SharedPolesBecomeElementListsWithTheSameValues) {
   auto f = Fitter();
-  Model(*f, 2, kS);
+  InstallModel(*f, 2, kS);
   FitterState& s = f->state();
   s.settings.individualPoles = false;
   s.model->shape = PoleShape::kCommon;

@@ -12,10 +12,11 @@
 // With a symmetric matrix only the pole lists of elements with row >= column
 // are filled; (i, j) with i < j reads (j, i). Constants, proportional terms
 // and delays are held at both places.
-#ifndef CFIT_FIT_FITTED_MODEL_H
-#define CFIT_FIT_FITTED_MODEL_H
+#ifndef CFIT_FIT_MODEL_H
+#define CFIT_FIT_MODEL_H
 
 #include <cstddef>
+#include <optional>
 #include <vector>
 
 #include "numeric/object_id.h"
@@ -27,8 +28,17 @@ namespace cfit {
 // elements.
 enum class PoleShape { kIndividual, kCommon };
 
-struct FittedModel {
+// A rational model of an N-port, with what gives its values a meaning: the
+// data type and the reference impedances they are in, and whether the
+// matrix is symmetric. A fitter keeps these equal to its network's while it
+// holds the model (the facade does that in one place); a model made outside
+// a fitter carries them alone.
+struct Model {
   int n = 0;
+  int dataType = 0;  // DataType code (S, Y, Z, pulse)
+  // Per-port reference impedances in ohms; absent when none are known.
+  std::optional<std::vector<double>> impedances;
+  bool symmetric = false;
   // Set where the model is made (a fit, a pole-file read, DefineModel, a
   // conversion); readers of the pole lists go by it, not by the setting that
   // chooses the next fit.
@@ -53,6 +63,21 @@ struct FittedModel {
 
   bool individual() const { return shape == PoleShape::kIndividual; }
 
+  // An n-port model with per-element lists and every table present, all
+  // zero and without poles.
+  static Model Empty(int ports) {
+    Model m;
+    const std::size_t nn = static_cast<std::size_t>(ports) * static_cast<std::size_t>(ports);
+    m.n = ports;
+    m.elementPoles.assign(nn, PoleList{});
+    m.constant.assign(nn, 0.0);
+    m.proportional.assign(nn, 0.0);
+    m.delay.assign(nn, 0.0);
+    m.rmsError.assign(nn, 0.0);
+    m.maxError.assign(nn, 0.0);
+    return m;
+  }
+
   std::size_t Index(int i, int j) const {
     return static_cast<std::size_t>(i) * static_cast<std::size_t>(n) + static_cast<std::size_t>(j);
   }
@@ -63,4 +88,4 @@ struct FittedModel {
 
 }  // namespace cfit
 
-#endif  // CFIT_FIT_FITTED_MODEL_H
+#endif  // CFIT_FIT_MODEL_H
