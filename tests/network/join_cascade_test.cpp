@@ -334,9 +334,10 @@ TEST(AccumulateScaledModelElement, SharedPolesMergeAndExactCancellationsVanish) 
   }
 }
 
-// Joined models evaluate, element for element, as the two models' values
-// joined at each frequency (the model path against the data path), for
-// symmetric and non-symmetric models of either side.
+// Joined models evaluate as the joined sweeps of the two models: the model
+// path (JoinModalTwoPortModels) against the data path (both models swept,
+// the second through a Touchstone file, then JoinModalTwoPorts), for
+// symmetric and non-symmetric models on either side.
 TEST(JoinModalTwoPortModels, JoinedModelEvaluatesAsTheJoinedSweeps) {
   testing::LogCapture quiet;
   const double p[6] = {1e9, 0, 2e9, -3e9, 4e8, 0}, r[6] = {0.2, 0, 0.1, 0.05, -0.3, 0};
@@ -353,35 +354,33 @@ TEST(JoinModalTwoPortModels, JoinedModelEvaluatesAsTheJoinedSweeps) {
     return f;
   };
   const std::vector<double> frequencies = {0.0, 1e7, 3e8, 1e9, 2.5e9, 1e10};
+  const int count = static_cast<int>(frequencies.size());
   for (bool symmetricA : {true, false}) {
     for (bool symmetricB : {true, false}) {
       SCOPED_TRACE(std::to_string(symmetricA) + std::to_string(symmetricB));
-      Fitter a = model(symmetricA, 1.0, 2e-12), b = model(symmetricB, -0.5, 0.0);
-      const std::string file = Scratch().NewFile("common");
-      ASSERT_EQ(b->WritePoles(file.c_str()), 1);
-      Fitter joined = model(symmetricA, 1.0, 2e-12);
-      ASSERT_EQ(joined->JoinModalTwoPortModels(file.c_str()), 1);
+      Fitter joined = model(symmetricA, 1.0, 2e-12), b = model(symmetricB, -0.5, 0.0);
+      const std::string poles = Scratch().NewFile("common"), data = poles + ".s2p";
+      ASSERT_EQ(b->WritePoles(poles.c_str()), 1);
+      ASSERT_EQ(b->SweepModelAtList(count, frequencies.data()), 1);
+      ASSERT_EQ(b->WriteTouchstone(data.c_str(), 0), 1);
+      Fitter swept = model(symmetricA, 1.0, 2e-12);
+      ASSERT_EQ(swept->SweepModelAtList(count, frequencies.data()), 1);
+      ASSERT_EQ(swept->JoinModalTwoPorts(data.c_str()), 1);
+
+      ASSERT_EQ(joined->JoinModalTwoPortModels(poles.c_str()), 1);
       EXPECT_EQ(joined->GetPortCount(), 4);
       EXPECT_TRUE(joined->IsMixedMode());
       EXPECT_FALSE(joined->HasSampledData());
       EXPECT_EQ(joined->IsSymmetric(), symmetricA && symmetricB);
-      for (double f : frequencies) {
-        PortMatrix d(2), c(2);
-        for (int e = 0; e < 4; ++e) {
-          double v[2];
-          ASSERT_EQ(a->EvaluateModelElement(e / 2, e % 2, f, v), 1);
-          d.At(e / 2, e % 2) = Complex(v[0], v[1]);
-          ASSERT_EQ(b->EvaluateModelElement(e / 2, e % 2, f, v), 1);
-          c.At(e / 2, e % 2) = Complex(v[0], v[1]);
-        }
-        const PortMatrix want = JoinedModes(d, c);
+      ASSERT_EQ(swept->state().network.data->point_count(), count);
+      for (ConstMatrixView want : swept->state().network.data->points()) {
         for (int i = 0; i < 4; ++i) {
           for (int j = 0; j < 4; ++j) {
             double v[2];
-            ASSERT_EQ(joined->EvaluateModelElement(i, j, f, v), 1);
+            ASSERT_EQ(joined->EvaluateModelElement(i, j, want.frequency(), v), 1);
             EXPECT_LE(Magnitude(Complex(v[0], v[1]) - want.At(i, j)),
                       1e-12 * std::max(1.0, Magnitude(want.At(i, j))))
-                << f << " Hz: " << i << "," << j;
+                << want.frequency() << " Hz: " << i << "," << j;
           }
         }
       }
