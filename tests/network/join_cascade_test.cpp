@@ -21,7 +21,6 @@
 #include "network/cascade.h"
 #include "network/frequency_grid_merge.h"
 #include "network/join_modal_models.h"
-#include "network/join_modal_two_ports.h"
 #include "support/fitter_fixtures.h"
 #include "support/log_capture.h"
 
@@ -261,45 +260,6 @@ TEST(SecondNetwork, RefusedFilesKeepTheHeldNetworkBitForBit) {
   }
 }
 
-// The held 2-port at ports 1-2 and the file's at 3-4, value for value as
-// each reads, nothing between the modes.
-TEST(JoinModalTwoPorts, TheTwoSetsSitInTheirModeBlocks) {
-  testing::LogCapture quiet;
-  for (double asymmetry : {1.0, 1.5}) {
-    SCOPED_TRACE(asymmetry);
-    Fitter common = MakeFitter();
-    LoadSynthetic(*common, 2, kS, 20, asymmetry);
-    const std::string file = Scratch().NewFile("common") + ".s2p";
-    ASSERT_EQ(common->WriteTouchstone(file.c_str(), 0), 1);
-    Fitter asRead = ReadFile(file);
-    Fitter f = MakeFitter();
-    LoadSynthetic(*f, 2, kS, 20);
-    const SampledData differential = *f->state().network.data;
-    ASSERT_EQ(f->JoinModalTwoPorts(file.c_str()), 1);
-
-    const Network& joined = f->state().network;
-    EXPECT_EQ(joined.portCount, 4);
-    EXPECT_TRUE(joined.mixedMode);
-    EXPECT_EQ(joined.symmetric, asymmetry == 1.0);
-    EXPECT_EQ(*joined.impedances, std::vector<double>(4, 50.0));
-    ASSERT_EQ(joined.data->point_count(), differential.point_count());
-    for (int k = 0; k < differential.point_count(); ++k) {
-      const ConstMatrixView p = joined.data->point(k), d = differential.point(k),
-                            c = asRead->state().network.data->point(k);
-      // The file holds the frequencies as text: the two count as one.
-      EXPECT_TRUE(SameGridFrequency(p.frequency(), d.frequency()));
-      for (int i = 0; i < 4; ++i) {
-        for (int j = 0; j < 4; ++j) {
-          const Complex want = i < 2 && j < 2     ? d.At(i, j)
-                               : i >= 2 && j >= 2 ? c.At(i - 2, j - 2)
-                                                  : Complex();
-          EXPECT_EQ(p.At(i, j), want) << k << ": " << i << "," << j;
-        }
-      }
-    }
-  }
-}
-
 TEST(AccumulateScaledModelElement, SharedPolesMergeAndExactCancellationsVanish) {
   FittedModel source;
   source.n = 1;
@@ -366,11 +326,14 @@ TEST(JoinModalTwoPortModels, JoinedModelEvaluatesAsTheJoinedSweeps) {
       Fitter swept = model(symmetricA, 1.0, 2e-12);
       ASSERT_EQ(swept->SweepModelAtList(count, frequencies.data()), 1);
       ASSERT_EQ(swept->JoinModalTwoPorts(data.c_str()), 1);
+      const Network& mixed = swept->state().network;
+      EXPECT_TRUE(mixed.portCount == 4 && mixed.mixedMode && !swept->HasFit());
+      EXPECT_EQ(mixed.symmetric, symmetricA && symmetricB);
+      EXPECT_EQ(*mixed.impedances, std::vector<double>(4, 50.0));
 
       ASSERT_EQ(joined->JoinModalTwoPortModels(poles.c_str()), 1);
-      EXPECT_EQ(joined->GetPortCount(), 4);
-      EXPECT_TRUE(joined->IsMixedMode());
-      EXPECT_FALSE(joined->HasSampledData());
+      EXPECT_TRUE(joined->GetPortCount() == 4 && joined->IsMixedMode() &&
+                  !joined->HasSampledData());
       EXPECT_EQ(joined->IsSymmetric(), symmetricA && symmetricB);
       ASSERT_EQ(swept->state().network.data->point_count(), count);
       for (ConstMatrixView want : swept->state().network.data->points()) {
