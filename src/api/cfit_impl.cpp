@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "api/file_operations.h"
@@ -12,7 +13,10 @@
 #include "fit/fit_driver.h"
 #include "fit/model_evaluation.h"
 #include "fit/sweeps.h"
+#include "network/cascade.h"
 #include "network/impedance_scaling.h"
+#include "network/join_modal_models.h"
+#include "network/join_modal_two_ports.h"
 #include "network/model_access.h"
 #include "network/type_conversion.h"
 #include "passivity/enforcement.h"
@@ -441,6 +445,51 @@ int cCfit::ConvertDataType(int target) {
   });
 }
 
+// ---------------------------------------------------------------------------
+// Joining and cascading with a second network read from a file
+
+namespace {
+
+std::string FileName(const char* name) { return name != nullptr ? name : ""; }
+
+}  // namespace
+
+int cCfit::JoinModalTwoPorts(const char* touchstonePath) {
+  return Guarded(0, std::nullopt, [&] {
+    if (!Admit(state_, Operation::kJoinModalTwoPorts)) return 0;
+    const Status joined = cfit::JoinModalTwoPorts(state_, FileName(touchstonePath), RunContext());
+    if (joined.ok()) {
+      state_.session.dataMargins = MarginList{};
+      state_.session.modelMargins = MarginList{};
+    }
+    return Recorded(state_.session.error, joined);
+  });
+}
+
+int cCfit::JoinModalTwoPortModels(const char* poleFilePath) {
+  return Guarded(0, std::nullopt, [&] {
+    if (!Admit(state_, Operation::kJoinModalTwoPortModels)) return 0;
+    const Status joined =
+        cfit::JoinModalTwoPortModels(state_, FileName(poleFilePath), RunContext());
+    if (joined.ok()) {
+      state_.session.dataMargins = MarginList{};
+      state_.session.modelMargins = MarginList{};
+    }
+    return Recorded(state_.session.error, joined);
+  });
+}
+
+int cCfit::CascadeWithTouchstone(const char* touchstonePath) {
+  return Guarded(0, std::nullopt, [&] {
+    if (!Admit(state_, Operation::kCascadeWithTouchstone)) return 0;
+    const Result<int> n =
+        cfit::CascadeWithTouchstone(state_, FileName(touchstonePath), RunContext());
+    if (!n.ok()) return state_.session.error.Record(n.failure());
+    state_.session.dataMargins = MarginList{};
+    return *n;
+  });
+}
+
 int cCfit::GetElementModelInfo(int i, int j, int* poleCount, double* constant, double* proportional,
                                double* delay) {
   return Guarded(0, std::nullopt, [&] {
@@ -711,7 +760,6 @@ int Unbuilt(Operation) { return 0; }
 
 }  // namespace
 
-int cCfit::CascadeWithTouchstone(const char*) { return Unbuilt(Operation::kCascadeWithTouchstone); }
 int cCfit::VoltageTransferFunction(double, double, int) {
   return Unbuilt(Operation::kVoltageTransferFunction);
 }
@@ -728,16 +776,12 @@ int cCfit::ConvertToStandardMode(int, int, int, int) {
 int cCfit::ConvertToMixedMode(int, int, int, int) {
   return Unbuilt(Operation::kConvertToMixedMode);
 }
-int cCfit::JoinModalTwoPorts(const char*) { return Unbuilt(Operation::kJoinModalTwoPorts); }
 int cCfit::ChangeReferenceImpedances(const double*) {
   return Unbuilt(Operation::kChangeReferenceImpedances);
 }
 int cCfit::TerminatePorts(const int*) { return Unbuilt(Operation::kTerminatePorts); }
 int cCfit::CombinePorts(const unsigned char*, int) { return Unbuilt(Operation::kCombinePorts); }
 int cCfit::ReorderPorts(const int*) { return Unbuilt(Operation::kReorderPorts); }
-int cCfit::JoinModalTwoPortModels(const char*) {
-  return Unbuilt(Operation::kJoinModalTwoPortModels);
-}
 int cCfit::GetTimeResponse(const TimeResponseParameters&, double, double*, double*, double*, int,
                            int) {
   return Unbuilt(Operation::kGetTimeResponse);

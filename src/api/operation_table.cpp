@@ -1,5 +1,6 @@
 #include "api/operation_table.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "passivity/passivity_measure.h"
@@ -69,7 +70,9 @@ std::vector<OperationRow> MakeTable() {
           {{N::kPoints, E::kNoSymmetricData}, {N::kArguments, E::kNoSymmetricData}}),
       ROW(WriteDataTable, {{N::kData, E::kNoData}}),
       ROW(WriteTouchstone, {{N::kData, E::kNoData}}),
-      UNBUILT(CascadeWithTouchstone),
+      ROW(CascadeWithTouchstone, {{N::kPoints, E::kNoData},
+                                  {N::kTwoOrFourPorts, E::kNeedsTwoOrFourPorts},
+                                  {N::kNoFit, E::kWouldDestroyFit}}),
       UNBUILT(VoltageTransferFunction),
       ROW(CheckModelPassivity,
           {{N::kFit, E::kNoSFit}, {N::kMeasurableType, E::kUnsupportedParameters}}),
@@ -102,7 +105,10 @@ std::vector<OperationRow> MakeTable() {
       UNBUILT(FitSeriesElement),
       UNBUILT(ConvertToStandardMode),
       UNBUILT(ConvertToMixedMode),
-      UNBUILT(JoinModalTwoPorts),
+      ROW(JoinModalTwoPorts, {{N::kPoints, E::kNoData},
+                              {N::kTwoPorts, E::kNoData},
+                              {N::kTypeS, E::kNoData},
+                              {N::kEqualImpedances, E::kNeedsEqualImpedances}}),
       UNBUILT(ChangeReferenceImpedances),
       // Hands N copies of its value to ChangeReferenceImpedances.
       UNBUILT(SetReferenceImpedance),
@@ -116,7 +122,12 @@ std::vector<OperationRow> MakeTable() {
           {{N::kData, E::kNoData}, {N::kMeasurableType, E::kUnsupportedParameters}}),
       ROW(GetFirstDataMargin, {}),
       ROW(GetNextDataMargin, {}),
-      UNBUILT(JoinModalTwoPortModels),
+      ROW(JoinModalTwoPortModels, {{N::kFit, E::kNoFit},
+                                   {N::kTwoPorts, E::kNoFit},
+                                   {N::kTypeS, E::kNoFit},
+                                   {N::kIndividualPoles, E::kNeedsIndividualPoles},
+                                   {N::kEqualImpedances, E::kNeedsEqualImpedances},
+                                   {N::kNoDelays, E::kNeedsNoDelays}}),
       ROW(EvaluateModelElement, {{N::kFit, E::kNoFit}, {N::kArguments, E::kNoFit}}),
       ROW(GetModelPassivityMargins,
           {{N::kFit, E::kNoFit}, {N::kMeasurableType, E::kUnsupportedParameters}}),
@@ -176,6 +187,17 @@ bool Meets(const FitterState& state, Need need, bool arguments) {
     case Need::kDataType: return state.network.dataType != kNoData;
     case Need::kSymmetric: return state.network.symmetric;
     case Need::kFourPorts: return n == 4;
+    case Need::kTwoPorts: return n == 2;
+    case Need::kTwoOrFourPorts: return n == 2 || n == 4;
+    case Need::kEqualImpedances:
+      return state.network.impedances.has_value() && impedances == static_cast<std::size_t>(n) &&
+             std::all_of(state.network.impedances->begin(), state.network.impedances->end(),
+                         [&](double z) { return z == state.network.impedances->front(); });
+    case Need::kIndividualPoles: return state.model != nullptr && state.model->individual();
+    case Need::kNoDelays:
+      return state.model != nullptr &&
+             std::all_of(state.model->delay.begin(), state.model->delay.end(),
+                         [](double d) { return d == 0.0; });
     case Need::kElementTable: return state.network.elements != nullptr;
     case Need::kImpedancePerPort:
       return state.network.impedances.has_value() && impedances == static_cast<std::size_t>(n);

@@ -126,6 +126,11 @@ enum class Need {
   kDataType,            // a data type is set
   kSymmetric,           // the symmetric flag is set
   kFourPorts,           // N = 4
+  kTwoPorts,            // N = 2
+  kTwoOrFourPorts,      // N = 2 or N = 4
+  kEqualImpedances,     // N reference impedances, all equal
+  kIndividualPoles,     // the model holds its poles per element
+  kNoDelays,            // no element of the model has a delay
   kElementTable,        // the element option table exists
   kImpedancePerPort,    // exactly N reference impedances
   kImpedancesForPorts,  // at least N reference impedances

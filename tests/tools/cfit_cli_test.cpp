@@ -186,7 +186,7 @@ class Cli : public ::testing::Test {
 };
 
 TEST_F(Cli, HelpDescribesEveryCommandAndUsageErrorsExitTwoWritingNothing) {
-  for (const std::string command : {"fit", "info", "sweep", "check"}) {
+  for (const std::string command : {"fit", "info", "sweep", "check", "join", "cascade"}) {
     EXPECT_TRUE(Has(Run("--help").out, command));
     EXPECT_TRUE(Has(Run(command + " --help").out, "Usage: cfit " + command)) << command;
   }
@@ -198,7 +198,9 @@ TEST_F(Cli, HelpDescribesEveryCommandAndUsageErrorsExitTwoWritingNothing) {
         "fit @in.s2p --max-points", "fit --max-columns 12x @in.s2p",
         "fit --band-low 2GHz --band-high 1GHz @in.s2p", "fit --outputs cir,sp @in.s2p",
         "fit --no-delays=yes @in.s2p", "info --as netlist @in.s2p", "sweep --list 3,2,1 m.pls",
-        "sweep --adaptive 1GHz --list 1 m.pls", "check --threshold -1 @in.s2p"}) {
+        "sweep --adaptive 1GHz --list 1 m.pls", "check --threshold -1 @in.s2p",
+        "join @in.s2p -o @j.s4p", "join @in.s2p @in.s2p", "join @in.s2p m.pls -o @j.s4p",
+        "cascade @in.s2p -o @c.s2p", "cascade @in.s2p @in.s2p"}) {
     const Result r = Run(line);
     EXPECT_TRUE(r.status == 2 && Has(r.err, "Usage: cfit")) << line << "\n" << r.err;
   }
@@ -399,6 +401,88 @@ TEST_F(Cli, PassiveDataCorrectsTheSamplesBeforeTheFit) {
   EXPECT_EQ(Run("check @lowpass_filter_measured.pls").status, 0);
   EXPECT_TRUE(Has(Run("fit --passive-data --outputs none -o @ EXAMPLE").out,
                   "data passivity after enforcement:  unchanged, nothing to enforce"));
+}
+
+// A 2-port S model written as a pole file through the public interface: one
+// real and one complex pole per element, scaled by `scale`.
+std::string DefinedPoleFile(const std::string& path, double scale) {
+  Fitter f(cFitAPI::Create(nullptr));
+  const double poles[4] = {2e9, 0, 5e9, -3e10}, residues[4] = {0.3 * scale, 0, 0.1, -0.2 * scale};
+  f->DefineModel(2, 1, nullptr, false);
+  for (int e = 0; e < 4; ++e) {
+    EXPECT_EQ(f->SetElementModel(e / 2, e % 2, 2, 0.05 * (e + 1), 0, 0, poles, residues), 1);
+  }
+  EXPECT_EQ(f->WritePoles(path.c_str()), 1);
+  return path;
+}
+
+// Joined Touchstone files hold both files' values in their mode blocks;
+// joined pole files evaluate as both models there. Nothing between the modes.
+TEST_F(Cli, JoinPutsTheModesInTheirBlocks) {
+  DefinedPoleFile(Path("@dd.pls"), 1.0), DefinedPoleFile(Path("@cc.pls"), -0.5);
+  ASSERT_EQ(Run("sweep --at-data EXAMPLE -o @cc.s2p @cc.pls").status, 0);
+  Result r = Run("join EXAMPLE @cc.s2p -o @mixed.s4p");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Has(r.out, "into a mixed-mode 4-port at ")) << r.out;
+  const Table dd = ReadTable(kExample), cc = ReadTable(Path("@cc.s2p"));
+  Fitter mixed(cFitAPI::Create(nullptr));
+  ASSERT_EQ(mixed->ReadTouchstone(Path("@mixed.s4p").c_str()), 4);
+  std::size_t k = 0;
+  for (DataPointRecord* p = mixed->GetFirstDataPoint(); p; p = mixed->GetNextDataPoint(), ++k) {
+    ASSERT_LT(k, dd.frequencies.size());
+    EXPECT_EQ(p->frequency, dd.frequencies[k]);
+    for (int e = 0; e < 16; ++e) {
+      const int i = e / 4, j = e % 4;
+      const std::complex<double> got(p->values[i][2 * j], p->values[i][2 * j + 1]);
+      const std::complex<double> want = i / 2 != j / 2 ? 0.0
+                                        : i < 2        ? dd.values[k][2 * i + j]
+                                                       : cc.values[k][2 * (i - 2) + j - 2];
+      EXPECT_LE(std::abs(got - want), 1e-14) << k << ": " << i << "," << j;
+    }
+  }
+  EXPECT_EQ(k, dd.frequencies.size());
+
+  ASSERT_EQ(Run("join @dd.pls @cc.pls -o @mixed.pls").status, 0);
+  Fitter joined = ReadPoles(Path("@mixed.pls"));
+  Fitter differential = ReadPoles(Path("@dd.pls")), common = ReadPoles(Path("@cc.pls"));
+  for (double f : {0.0, 1e9, 7e9, 4e10}) {
+    const Matrix d = Evaluate(*differential, f), c = Evaluate(*common, f);
+    for (int e = 0; e < 16; ++e) {
+      const int i = e / 4, j = e % 4;
+      double v[2] = {0.0, 0.0};
+      ASSERT_EQ(joined->EvaluateModelElement(i, j, f, v), 1);
+      const std::complex<double> want = i / 2 != j / 2 ? 0.0
+                                        : i < 2        ? d[2 * i + j]
+                                                       : c[2 * (i - 2) + j - 2];
+      EXPECT_LE(std::abs(std::complex<double>(v[0], v[1]) - want), 1e-12) << f << ": " << e;
+    }
+  }
+}
+
+// Two series resistors in S (50 ohms) cascade to the admittance matrix of
+// one series resistor of their sum.
+TEST_F(Cli, CascadeOfSeriesResistorsIsTheirSum) {
+  const auto series = [&](const std::string& name, double r) {
+    std::ofstream out(Path(name));
+    out.precision(17);
+    out << "# GHZ S RI R 50\n";
+    for (int f = 1; f <= 3; ++f) {
+      out << f << " " << r / (r + 100) << " 0 " << 100 / (r + 100) << " 0 " << 100 / (r + 100)
+          << " 0 " << r / (r + 100) << " 0\n";
+    }
+  };
+  series("@r20.s2p", 20.0), series("@r30.s2p", 30.0);
+  const Result r = Run("cascade @r20.s2p @r30.s2p -o @sum.s2p --format ma");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Has(r.out, "2-port Y parameters at 3 points")) << r.out;
+  const Table sum = ReadTable(Path("@sum.s2p"));
+  EXPECT_EQ(sum.frequencies, (std::vector<double>{1e9, 2e9, 3e9}));
+  for (const Matrix& y : sum.values) {
+    for (int e = 0; e < 4; ++e) EXPECT_NEAR(std::abs(y[e] - (e % 3 == 0 ? 0.02 : -0.02)), 0, 1e-12);
+  }
+  const Result refused = Run("cascade @r20.s2p %ideal_tee_sim.s3p -o @tee.s3p");
+  EXPECT_TRUE(refused.status == 1 && Has(refused.err, "Sampled data must be 2x2 or 4x4 size"))
+      << refused.err;
 }
 
 }  // namespace

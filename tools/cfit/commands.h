@@ -26,6 +26,12 @@ int RunSweepCommand(const Arguments& arguments);
 const CommandDef& CheckDef();
 int RunCheckCommand(const Arguments& arguments);
 
+const CommandDef& JoinDef();
+int RunJoinCommand(const Arguments& arguments);
+
+const CommandDef& CascadeDef();
+int RunCascadeCommand(const Arguments& arguments);
+
 }  // namespace cfit_tool
 
 #endif  // CFIT_TOOLS_CFIT_COMMANDS_H

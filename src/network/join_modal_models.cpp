@@ -1,0 +1,112 @@
+#include "network/join_modal_models.h"
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "io/pole_file.h"
+
+namespace cfit {
+
+namespace {
+
+bool NoDelays(const FittedModel& model) {
+  return std::all_of(model.delay.begin(), model.delay.end(), [](double d) { return d == 0.0; });
+}
+
+std::unique_ptr<FittedModel> EmptyModel(int n) {
+  const std::size_t size = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
+  auto model = std::make_unique<FittedModel>();
+  model->n = n;
+  model->elementPoles.assign(size, PoleList{});
+  for (std::vector<double>* table : {&model->constant, &model->proportional, &model->delay,
+                                     &model->rmsError, &model->maxError}) {
+    table->assign(size, 0.0);
+  }
+  return model;
+}
+
+double Term(const std::vector<double>& table, std::size_t index) {
+  return index < table.size() ? table[index] : 0.0;
+}
+
+}  // namespace
+
+void AccumulateScaledModelElement(FittedModel& destination, int i, int j, const FittedModel& source,
+                                  bool sourceSymmetric, int k, int l, double w) {
+  const std::size_t from = source.Index(k, l);
+  const std::size_t to = destination.Index(i, j);
+  const std::size_t listIndex = sourceSymmetric && k < l ? source.Index(l, k) : from;
+  PoleList& list = destination.elementPoles[to];
+  if (listIndex < source.elementPoles.size()) {
+    for (const PoleTerm& term : source.elementPoles[listIndex]) {
+      const Complex added = w * term.GetResidue00();
+      auto same = std::find_if(list.begin(), list.end(),
+                               [&](const PoleTerm& t) { return t.GetPole() == term.GetPole(); });
+      if (same == list.end()) {
+        PoleTerm copy(1);
+        copy.SetPole(term.GetPole());
+        copy.SetResidue00(added);
+        list.push_back(copy);
+      } else if (same->GetResidue00() == -added) {
+        list.erase(same);
+      } else {
+        same->SetResidue00(same->GetResidue00() + added);
+      }
+    }
+  }
+  destination.constant[to] += w * Term(source.constant, from);
+  destination.proportional[to] += w * Term(source.proportional, from);
+}
+
+std::unique_ptr<FittedModel> JoinedModeModels(const FittedModel& differential,
+                                              bool differentialSymmetric, const FittedModel& common,
+                                              bool commonSymmetric, bool symmetric) {
+  auto joined = EmptyModel(4);
+  for (int offset : {0, 2}) {
+    const FittedModel& source = offset == 0 ? differential : common;
+    const bool sourceSymmetric = offset == 0 ? differentialSymmetric : commonSymmetric;
+    for (auto [k, l] : {std::pair{0, 0}, {1, 0}, {0, 1}, {1, 1}}) {
+      if (symmetric && k < l) continue;
+      AccumulateScaledModelElement(*joined, offset + k, offset + l, source, sourceSymmetric, k, l,
+                                   1.0);
+    }
+    if (symmetric) {
+      const std::size_t upper = joined->Index(offset, offset + 1);
+      const std::size_t lower = joined->Index(offset + 1, offset);
+      joined->constant[upper] = joined->constant[lower];
+      joined->proportional[upper] = joined->proportional[lower];
+    }
+  }
+  return joined;
+}
+
+Status JoinModalTwoPortModels(FitterState& state, const std::string& fileName,
+                              const RunContext& context) {
+  Result<PoleFile> read = ReadPoleFile(fileName, {}, context);
+  if (!read.ok()) return read.failure();
+  const PoleFile& common = *read;
+  LogPoleFileReadEnd(fileName, context);
+  if (common.portCount != 2 || common.dataType != kS || common.model == nullptr)
+    return ErrorCode::kNoFit;
+  const double z = state.network.impedances->front();
+  if (common.impedances.size() != 2 || common.impedances[0] != z || common.impedances[1] != z)
+    return ErrorCode::kNeedsEqualImpedances;
+  if (!NoDelays(*common.model)) return ErrorCode::kNeedsNoDelays;
+
+  const bool symmetric = state.network.symmetric && common.symmetric;
+  std::unique_ptr<FittedModel> joined = JoinedModeModels(
+      *state.model, state.network.symmetric, *common.model, common.symmetric, symmetric);
+
+  state.model = std::move(joined);
+  state.ReplaceData(std::nullopt);
+  state.network.portCount = 4;
+  state.network.dataType = kS;
+  state.network.impedances = std::vector<double>(4, z);
+  state.network.symmetric = symmetric;
+  state.network.mixedMode = true;
+  state.ResetElementTable();
+  return Success();
+}
+
+}  // namespace cfit
