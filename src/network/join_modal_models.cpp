@@ -10,13 +10,13 @@ namespace cfit {
 
 namespace {
 
-bool NoDelays(const FittedModel& model) {
+bool NoDelays(const Model& model) {
   return std::all_of(model.delay.begin(), model.delay.end(), [](double d) { return d == 0.0; });
 }
 
-std::unique_ptr<FittedModel> EmptyModel(int n) {
+std::unique_ptr<Model> EmptyModel(int n) {
   const std::size_t size = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
-  auto model = std::make_unique<FittedModel>();
+  auto model = std::make_unique<Model>();
   model->n = n;
   model->elementPoles.assign(size, PoleList{});
   for (std::vector<double>* table : {&model->constant, &model->proportional, &model->delay,
@@ -32,7 +32,7 @@ double Term(const std::vector<double>& table, std::size_t index) {
 
 }  // namespace
 
-void AccumulateScaledModelElement(FittedModel& destination, int i, int j, const FittedModel& source,
+void AccumulateScaledModelElement(Model& destination, int i, int j, const Model& source,
                                   bool sourceSymmetric, int k, int l, double w) {
   const std::size_t from = source.Index(k, l);
   const std::size_t to = destination.Index(i, j);
@@ -59,12 +59,11 @@ void AccumulateScaledModelElement(FittedModel& destination, int i, int j, const 
   destination.proportional[to] += w * Term(source.proportional, from);
 }
 
-std::unique_ptr<FittedModel> JoinedModeModels(const FittedModel& differential,
-                                              bool differentialSymmetric, const FittedModel& common,
-                                              bool commonSymmetric, bool symmetric) {
+std::unique_ptr<Model> JoinedModeModels(const Model& differential, bool differentialSymmetric,
+                                        const Model& common, bool commonSymmetric, bool symmetric) {
   auto joined = EmptyModel(4);
   for (int offset : {0, 2}) {
-    const FittedModel& source = offset == 0 ? differential : common;
+    const Model& source = offset == 0 ? differential : common;
     const bool sourceSymmetric = offset == 0 ? differentialSymmetric : commonSymmetric;
     for (auto [k, l] : {std::pair{0, 0}, {1, 0}, {0, 1}, {1, 1}}) {
       if (symmetric && k < l) continue;
@@ -85,18 +84,20 @@ Status JoinModalTwoPortModels(FitterState& state, const std::string& fileName,
                               const RunContext& context) {
   Result<PoleFile> read = ReadPoleFile(fileName, {}, context);
   if (!read.ok()) return read.failure();
-  const PoleFile& common = *read;
+  const PoleFile& file = *read;
   LogPoleFileReadEnd(fileName, context);
-  if (common.portCount != 2 || common.dataType != kS || common.model == nullptr)
+  if (file.model == nullptr || file.model->n != 2 || file.model->dataType != kS)
     return ErrorCode::kNoFit;
+  const Model& common = *file.model;
   const double z = state.network.impedances->front();
-  if (common.impedances.size() != 2 || common.impedances[0] != z || common.impedances[1] != z)
+  if (!common.impedances.has_value() || common.impedances->size() != 2 ||
+      (*common.impedances)[0] != z || (*common.impedances)[1] != z)
     return ErrorCode::kNeedsEqualImpedances;
-  if (!NoDelays(*common.model)) return ErrorCode::kNeedsNoDelays;
+  if (!NoDelays(common)) return ErrorCode::kNeedsNoDelays;
 
   const bool symmetric = state.network.symmetric && common.symmetric;
-  std::unique_ptr<FittedModel> joined = JoinedModeModels(
-      *state.model, state.network.symmetric, *common.model, common.symmetric, symmetric);
+  std::unique_ptr<Model> joined =
+      JoinedModeModels(*state.model, state.network.symmetric, common, common.symmetric, symmetric);
 
   state.model = std::move(joined);
   state.ReplaceData(std::nullopt);

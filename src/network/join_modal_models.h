@@ -9,7 +9,7 @@
 #include "api/fitter_state.h"
 #include "core/result.h"
 #include "core/run_context.h"
-#include "fit/fitted_model.h"
+#include "fit/model.h"
 
 namespace cfit {
 
@@ -20,7 +20,7 @@ namespace cfit {
 // source term whose pole (exactly) is in the destination list adds w times
 // its residue to that term, which is removed when the residues cancel
 // exactly; other terms are appended.
-void AccumulateScaledModelElement(FittedModel& destination, int i, int j, const FittedModel& source,
+void AccumulateScaledModelElement(Model& destination, int i, int j, const Model& source,
                                   bool sourceSymmetric, int k, int l, double w);
 
 // The mixed-mode 4-port model of a differential and a common 2-port model:
@@ -28,8 +28,8 @@ void AccumulateScaledModelElement(FittedModel& destination, int i, int j, const 
 // terms between the modes. With `symmetric` the upper pole lists are left
 // empty and the constants and proportional terms above the diagonal are
 // those below.
-std::unique_ptr<FittedModel> JoinedModeModels(const FittedModel& differential,
-                                              bool differentialSymmetric, const FittedModel& common,
+std::unique_ptr<Model> JoinedModeModels(const Model& differential,
+                                              bool differentialSymmetric, const Model& common,
                                               bool commonSymmetric, bool symmetric);
 
 // Takes the held 2-port S model (checked by the caller: poles per element,

@@ -261,7 +261,7 @@ TEST(SecondNetwork, RefusedFilesKeepTheHeldNetworkBitForBit) {
 }
 
 TEST(AccumulateScaledModelElement, SharedPolesMergeAndExactCancellationsVanish) {
-  FittedModel source;
+  Model source;
   source.n = 1;
   source.elementPoles.assign(1, PoleList(2, PoleTerm(1)));
   source.elementPoles[0][0].SetPole(1e9, 0.0);
@@ -277,7 +277,7 @@ TEST(AccumulateScaledModelElement, SharedPolesMergeAndExactCancellationsVanish) 
   for (const Case& c :
        {Case{1.0, {Complex(0.1, 0.2)}}, Case{0.5, {Complex(0.2, 0.0), Complex(0.05, 0.1)}}}) {
     SCOPED_TRACE(c.w);
-    FittedModel destination;
+    Model destination;
     destination.n = 1;
     destination.elementPoles.assign(1, PoleList(1, PoleTerm(1)));
     destination.elementPoles[0][0].SetPole(1e9, 0.0);
