@@ -388,7 +388,7 @@ const std::vector<Row> kRows = {
   OP(SetMixedModeFlag, (), "4"),
   OP(SetStandardModeFlag, (), "", {}, 1),
   OP(IsSymmetric, (), "s"),
-  OP(CheckSymmetry, (P(a), P(b)), "s | p", NullSkipped()),
+  OP(CheckSymmetry, (P(a), P(b)), "s ?F | p", NullSkipped()),
   OP(Symmetrize, (), "d6 -f22"),
   OP(CheckDataPassivity, (P(a), P(b)), "d10 y1003 F33 | p", NullSkipped()),
   OP(EnforceDataPassivity, (1.0), "d10 y1003 F11 | ~"),
