@@ -43,6 +43,23 @@ const std::vector<Check> kModelConductance = {{N::kFit, E::kNoSymmetricFit},
                                               {N::kMeasurableType, E::kUnsupportedParameters},
                                               {N::kImpedancePerPort, E::kNoSymmetricFit}};
 
+// The checks of both mode conversions; the argument check is that the port
+// numbers are a permutation of 1..4.
+const std::vector<Check> kModeConversion = {{N::kFourPorts, E::kNeedsFourPortS},
+                                            {N::kEqualImpedances, E::kNeedsEqualImpedances},
+                                            {N::kArguments, E::kInvalidModePorts}};
+
+bool EqualImpedances(const FitterState& state) {
+  const int n = state.network.portCount;
+  if (!state.network.impedances.has_value() || n < 1) return false;
+  const std::vector<double>& z = *state.network.impedances;
+  if (z.size() != static_cast<std::size_t>(n)) return false;
+  for (double value : z) {
+    if (!(value == z.front())) return false;
+  }
+  return true;
+}
+
 std::vector<OperationRow> MakeTable() {
   return {
       ROW(ReadTouchstone, {{N::kNoData, E::kReadWithData}, {N::kNoFit, E::kReadWithFit}}),
@@ -100,8 +117,8 @@ std::vector<OperationRow> MakeTable() {
       UNBUILT(ExtractSeriesElement),
       UNBUILT(MakeSeriesTwoPort),
       UNBUILT(FitSeriesElement),
-      UNBUILT(ConvertToStandardMode),
-      UNBUILT(ConvertToMixedMode),
+      ROW(ConvertToStandardMode, kModeConversion),
+      ROW(ConvertToMixedMode, kModeConversion),
       UNBUILT(JoinModalTwoPorts),
       UNBUILT(ChangeReferenceImpedances),
       // Hands N copies of its value to ChangeReferenceImpedances.
@@ -181,6 +198,7 @@ bool Meets(const FitterState& state, Need need, bool arguments) {
       return state.network.impedances.has_value() && impedances == static_cast<std::size_t>(n);
     case Need::kImpedancesForPorts:
       return state.network.impedances.has_value() && impedances >= static_cast<std::size_t>(n);
+    case Need::kEqualImpedances: return EqualImpedances(state);
     case Need::kArguments: return arguments;
   }
   return false;
