@@ -53,9 +53,9 @@ bool EqualImpedances(const FitterState& state) {
   const int n = state.network.portCount;
   if (!state.network.impedances.has_value() || n < 1) return false;
   const std::vector<double>& z = *state.network.impedances;
-  if (z.size() != static_cast<std::size_t>(n)) return false;
-  for (double value : z) {
-    if (!(value == z.front())) return false;
+  if (z.size() < static_cast<std::size_t>(n)) return false;
+  for (int k = 1; k < n; ++k) {
+    if (!(z[k] == z[0])) return false;
   }
   return true;
 }

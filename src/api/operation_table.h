@@ -129,7 +129,7 @@ enum class Need {
   kElementTable,        // the element option table exists
   kImpedancePerPort,    // exactly N reference impedances
   kImpedancesForPorts,  // at least N reference impedances
-  kEqualImpedances,     // N reference impedances, each exactly equal to port 1's
+  kEqualImpedances,     // at least N reference impedances, the first N all equal
   kArguments,           // the method's own argument check passed
 };
 
