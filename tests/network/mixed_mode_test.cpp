@@ -230,6 +230,29 @@ TEST(MixedMode, ConvertedModelsEvaluateAsTheConvertedSweep) {
   }
 }
 
+// The same for models fitted to the real 4-port files (symmetrised on
+// reading), swept at the files' own frequencies.
+TEST(MixedMode, FittedRealModelsEvaluateAsTheConvertedSweep) {
+  const char* folder = std::getenv("CFIT_TEST_DATA");
+  if (folder == nullptr) GTEST_SKIP() << "CFIT_TEST_DATA is not set";
+  for (const char* name : {"fourport_measured_75ohm.s4p", "coupled_lines_diff_2xthru.s4p"}) {
+    SCOPED_TRACE(name);
+    cFitParams params;
+    params.extractDelays = false;
+    auto f = NewFitter(params);
+    testing::LogCapture quiet;
+    ASSERT_EQ(f->ReadTouchstone((std::string(folder) + "/" + name).c_str()), 4);
+    ASSERT_EQ(f->Fit(), 1);
+    std::vector<double> freqs;
+    for (ConstMatrixView p : f->state().network.data->points()) freqs.push_back(p.frequency());
+    ASSERT_EQ(f->SweepModelAtList(static_cast<int>(freqs.size()), freqs.data()), 1);
+    ASSERT_EQ(f->ConvertToMixedMode(1, 3, 2, 4), 1);
+    EXPECT_LE(LargestModelDataDifference(*f), 1e-12);
+    ASSERT_EQ(f->ConvertToStandardMode(1, 3, 2, 4), 1);
+    EXPECT_LE(LargestModelDataDifference(*f), 1e-12);
+  }
+}
+
 // A model with common poles (41) or a delay (43) is refused after the data
 // were converted: the mode flag is set, the model is kept as it was.
 TEST(MixedMode, ModelRefusalsComeAfterTheData) {
