@@ -1,5 +1,5 @@
 // Mixed-mode conversion: refusals that leave the fitter untouched, the closed
-// form of the Part's examples on data, the round trip, and models: shared
+// forms of two elements on data, the round trip, and models: shared
 // poles merge, exact cancellation, and a converted model (plain or
 // symmetric, with constants and proportional terms) evaluates to the
 // converted sweep of the original model. The data conversion itself is
@@ -83,7 +83,7 @@ TEST(MixedMode, RefusalsInTheirOrderChangeNothing) {
   }
 }
 
-// The Part's closed forms with the pairs (1, 3), (2, 4): new (d1, d1) =
+// Closed forms with the pairs (1, 3), (2, 4): new (d1, d1) =
 // (S11 - S13 - S31 + S33)/2 and new (d1, d2) = (S12 - S32 - S14 + S34)/2;
 // standard mode after mixed mode gives the data back; converting twice in
 // the same direction applies the transformation twice.
