@@ -490,6 +490,28 @@ int cCfit::CascadeWithTouchstone(const char* touchstonePath) {
   });
 }
 
+// ---------------------------------------------------------------------------
+// Mixed-mode conversion
+
+int cCfit::ConvertToMixedMode(int a, int b, int c, int d) {
+  return ConvertMode(Operation::kConvertToMixedMode, ModeDirection::kToMixed, a, b, c, d);
+}
+
+int cCfit::ConvertToStandardMode(int a, int b, int c, int d) {
+  return ConvertMode(Operation::kConvertToStandardMode, ModeDirection::kToStandard, a, b, c, d);
+}
+
+int cCfit::ConvertMode(Operation operation, ModeDirection direction, int a, int b, int c, int d) {
+  return Guarded(0, std::nullopt, [&] {
+    const std::optional<PortPairs> pairs = ModePorts(a, b, c, d);
+    if (!Admit(state_, operation, pairs.has_value())) return 0;
+    // Both margin lists describe values that change.
+    state_.session.dataMargins = MarginList{};
+    state_.session.modelMargins = MarginList{};
+    return Recorded(state_.session.error, cfit::ConvertMode(state_, *pairs, direction));
+  });
+}
+
 int cCfit::GetElementModelInfo(int i, int j, int* poleCount, double* constant, double* proportional,
                                double* delay) {
   return Guarded(0, std::nullopt, [&] {
@@ -770,12 +792,6 @@ int cCfit::ExtractShuntElement(int) { return Unbuilt(Operation::kExtractShuntEle
 int cCfit::ExtractSeriesElement(int) { return Unbuilt(Operation::kExtractSeriesElement); }
 int cCfit::MakeSeriesTwoPort() { return Unbuilt(Operation::kMakeSeriesTwoPort); }
 bool cCfit::FitSeriesElement() { return Unbuilt(Operation::kFitSeriesElement); }
-int cCfit::ConvertToStandardMode(int, int, int, int) {
-  return Unbuilt(Operation::kConvertToStandardMode);
-}
-int cCfit::ConvertToMixedMode(int, int, int, int) {
-  return Unbuilt(Operation::kConvertToMixedMode);
-}
 int cCfit::ChangeReferenceImpedances(const double*) {
   return Unbuilt(Operation::kChangeReferenceImpedances);
 }

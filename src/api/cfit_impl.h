@@ -16,6 +16,7 @@
 #include "cfit/cfit.h"
 #include "core/result.h"
 #include "fit/sweeps.h"
+#include "network/mixed_mode.h"
 
 namespace cfit {
 
@@ -137,6 +138,10 @@ class cCfit final : public cFitAPI {
   // the checks of `operation`'s row (a refusal is recorded there).
   Result<Complex> Conductance(Operation operation, bool model, int i, int j, double frequency,
                               bool dc);
+
+  // Both mode conversions: the row's checks (the pairs are the argument),
+  // then the conversion of data and model.
+  int ConvertMode(Operation operation, ModeDirection direction, int a, int b, int c, int d);
 
   FitterState state_;
 };

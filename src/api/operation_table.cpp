@@ -44,6 +44,23 @@ const std::vector<Check> kModelConductance = {{N::kFit, E::kNoSymmetricFit},
                                               {N::kMeasurableType, E::kUnsupportedParameters},
                                               {N::kImpedancePerPort, E::kNoSymmetricFit}};
 
+// The checks of both mode conversions; the argument check is that the port
+// numbers are a permutation of 1..4.
+const std::vector<Check> kModeConversion = {{N::kFourPorts, E::kNeedsFourPortS},
+                                            {N::kEqualImpedances, E::kNeedsEqualImpedances},
+                                            {N::kArguments, E::kInvalidModePorts}};
+
+bool EqualImpedances(const FitterState& state) {
+  const int n = state.network.portCount;
+  if (!state.network.impedances.has_value() || n < 1) return false;
+  const std::vector<double>& z = *state.network.impedances;
+  if (z.size() < static_cast<std::size_t>(n)) return false;
+  for (int k = 1; k < n; ++k) {
+    if (!(z[k] == z[0])) return false;
+  }
+  return true;
+}
+
 std::vector<OperationRow> MakeTable() {
   return {
       ROW(ReadTouchstone, {{N::kNoData, E::kReadWithData}, {N::kNoFit, E::kReadWithFit}}),
@@ -103,8 +120,8 @@ std::vector<OperationRow> MakeTable() {
       UNBUILT(ExtractSeriesElement),
       UNBUILT(MakeSeriesTwoPort),
       UNBUILT(FitSeriesElement),
-      UNBUILT(ConvertToStandardMode),
-      UNBUILT(ConvertToMixedMode),
+      ROW(ConvertToStandardMode, kModeConversion),
+      ROW(ConvertToMixedMode, kModeConversion),
       ROW(JoinModalTwoPorts, {{N::kPoints, E::kNoData},
                               {N::kTwoPorts, E::kNoData},
                               {N::kTypeS, E::kNoData},
@@ -189,10 +206,6 @@ bool Meets(const FitterState& state, Need need, bool arguments) {
     case Need::kFourPorts: return n == 4;
     case Need::kTwoPorts: return n == 2;
     case Need::kTwoOrFourPorts: return n == 2 || n == 4;
-    case Need::kEqualImpedances:
-      return state.network.impedances.has_value() && impedances == static_cast<std::size_t>(n) &&
-             std::all_of(state.network.impedances->begin(), state.network.impedances->end(),
-                         [&](double z) { return z == state.network.impedances->front(); });
     case Need::kIndividualPoles: return state.model != nullptr && state.model->individual();
     case Need::kNoDelays:
       return state.model != nullptr &&
@@ -203,6 +216,7 @@ bool Meets(const FitterState& state, Need need, bool arguments) {
       return state.network.impedances.has_value() && impedances == static_cast<std::size_t>(n);
     case Need::kImpedancesForPorts:
       return state.network.impedances.has_value() && impedances >= static_cast<std::size_t>(n);
+    case Need::kEqualImpedances: return EqualImpedances(state);
     case Need::kArguments: return arguments;
   }
   return false;

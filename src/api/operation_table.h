@@ -128,12 +128,12 @@ enum class Need {
   kFourPorts,           // N = 4
   kTwoPorts,            // N = 2
   kTwoOrFourPorts,      // N = 2 or N = 4
-  kEqualImpedances,     // N reference impedances, all equal
   kIndividualPoles,     // the model holds its poles per element
   kNoDelays,            // no element of the model has a delay
   kElementTable,        // the element option table exists
   kImpedancePerPort,    // exactly N reference impedances
   kImpedancesForPorts,  // at least N reference impedances
+  kEqualImpedances,     // at least N reference impedances, the first N all equal
   kArguments,           // the method's own argument check passed
 };
 

@@ -172,7 +172,7 @@ std::vector<State> MakeStates() {
     // no chain matrix (NaN everywhere); an ideal short has no admittance.
     Make("NaNAbcd", 2, kABCD, 10, "dezD", [] { return Read(kHead, "0.5 0 0 0 0 0 0.5 0", "0.5 0 0 0 0 0 0.5 0", kABCD); }),
     Make("ShortAsY", 1, kY, 10, "dez", [] { return Read(kHead, "-1 0", "-1 0", kY); }),
-    Make("NaNRead", 2, kS, 10, "dezD", [] { return Read(kHead, kTwoPort, "0.3 0 0.1 0 0.1 0 nan 0"); }),
+    Make("NaNRead", 2, kS, 10, "dezDa", [] { return Read(kHead, kTwoPort, "0.3 0 0.1 0 0.1 0 nan 0"); }),
     Make("InfDataFit", 2, kZ, 10, "dfezD", [] {
       return Then(Read("# HZ Z RI R 50", kTwoPort, "0.3 0 inf 0 inf 0 0.3 0"), [](cFitAPI& f) { ReadPoles(f, 2, kZ); });
     }),
@@ -390,7 +390,7 @@ const std::vector<Row> kRows = {
   OP(SetMixedModeFlag, (), "4"),
   OP(SetStandardModeFlag, (), "", {}, 1),
   OP(IsSymmetric, (), "s"),
-  OP(CheckSymmetry, (P(a), P(b)), "s | p", NullSkipped()),
+  OP(CheckSymmetry, (P(a), P(b)), "s ?F | p", NullSkipped()),
   OP(Symmetrize, (), "d6 -f22"),
   OP(CheckDataPassivity, (P(a), P(b)), "d10 y1003 F33 | p", NullSkipped()),
   OP(EnforceDataPassivity, (1.0), "d10 y1003 F11 | ~"),
@@ -425,6 +425,8 @@ const std::vector<Row> kRows = {
   OP(EndData, (), "p", {}, kAnything),
   OP(ConvertDataType, (Index(f.GetDataType() == kS ? kY : kS, 6)), "y32 o6 | i", Refused(32)),
   OP(JoinModalTwoPorts, (Name()), "p6 w6 S6 z42 | t", Refused(1002)),
+  OP(ConvertToMixedMode, (Index(1, 4), 2, 3, 4), "431 z42 -c41 | i ~", Refused(37)),
+  OP(ConvertToStandardMode, (3, Index(1, 4), 4, 2), "431 z42 -c41 | i ~", Refused(37)),
   OP(GetDataType, (), "", {}, kTypeCode),
   OP(GetPortCount, (), "", {}, kPortCount),
   OP(GetReferenceImpedances, (), "z"),
@@ -467,7 +469,6 @@ const std::map<std::string_view, long (*)(cFitAPI&)> kUnbuilt = {
   UNBUILT(VoltageTransferFunction, (50.0, 0.02, 0)), UNBUILT(IsShuntElement, ()),
   UNBUILT(IdealizeShuntElement, ()), UNBUILT(ExtractShuntElement, (1)),
   UNBUILT(ExtractSeriesElement, (1)), UNBUILT(MakeSeriesTwoPort, ()), UNBUILT(FitSeriesElement, ()),
-  UNBUILT(ConvertToStandardMode, (1, 2, 3, 4)), UNBUILT(ConvertToMixedMode, (1, 2, 3, 4)),
   UNBUILT(SetReferenceImpedance, (75.0)),
   UNBUILT(ChangeReferenceImpedances, (Ohms(4).data())), UNBUILT(CreateSolver, (kS)),
   UNBUILT(TerminatePorts, (std::vector<int>(4, 0).data())),

@@ -186,7 +186,8 @@ class Cli : public ::testing::Test {
 };
 
 TEST_F(Cli, HelpDescribesEveryCommandAndUsageErrorsExitTwoWritingNothing) {
-  for (const std::string command : {"fit", "info", "sweep", "check", "join", "cascade"}) {
+  for (const std::string command :
+       {"fit", "info", "sweep", "check", "convert", "join", "cascade"}) {
     EXPECT_TRUE(Has(Run("--help").out, command));
     EXPECT_TRUE(Has(Run(command + " --help").out, "Usage: cfit " + command)) << command;
   }
@@ -486,3 +487,134 @@ TEST_F(Cli, CascadeOfSeriesResistorsIsTheirSum) {
 }
 
 }  // namespace
+
+namespace {
+
+// The values of an N-port Touchstone file as the library reads them (not
+// symmetrised), point after point, row by row; then the same after `steps`
+// applied in the library.
+std::vector<std::complex<double>> Values(cFitAPI& fitter) {
+  std::vector<std::complex<double>> values;
+  const int n = fitter.GetPortCount();
+  for (DataPointRecord* r = fitter.GetFirstDataPoint(); r; r = fitter.GetNextDataPoint()) {
+    for (int e = 0; e < n * n; ++e)
+      values.emplace_back(r->values[e / n][e % n * 2], r->values[e / n][e % n * 2 + 1]);
+  }
+  return values;
+}
+
+std::vector<std::complex<double>> Converted(const std::string& path,
+                                            const std::vector<std::array<int, 5>>& steps) {
+  cFitParams params;
+  params.symmetryTolerance = 0.0;
+  Fitter fitter(cFitAPI::Create(&params));
+  EXPECT_GT(fitter->ReadTouchstone(path.c_str()), 0) << path;
+  for (const auto& [kind, a, b, c, d] : steps) {
+    EXPECT_EQ(kind == 0   ? fitter->ConvertToMixedMode(a, b, c, d)
+              : kind == 1 ? fitter->ConvertToStandardMode(a, b, c, d)
+                          : fitter->ConvertDataType(a),
+              1);
+  }
+  return Values(*fitter);
+}
+
+double LargestRelativeDifference(const std::vector<std::complex<double>>& got,
+                                 const std::vector<std::complex<double>>& want) {
+  EXPECT_EQ(got.size(), want.size());
+  double worst = 0.0, scale = 0.0;
+  for (const auto& w : want) scale = std::max(scale, std::abs(w));
+  for (std::size_t k = 0; k < std::min(got.size(), want.size()); ++k)
+    worst = std::max(worst, std::abs(got[k] - want[k]) / scale);
+  return worst;
+}
+
+}  // namespace
+
+// convert applies its steps in command-line order, repeats included, and
+// writes what the library's operations give in that order, in the input's
+// number format unless --format names one.
+TEST_F(Cli, ConvertAppliesItsStepsInOrder) {
+  constexpr int kMixed = 0, kStandard = 1, kType = 2;
+  const struct {
+    std::string file, steps;
+    std::vector<std::array<int, 5>> library;
+    std::string format;
+  } cases[] = {
+      {"%coupled_lines_diff_2xthru.s4p", "--mixed 1,3,2,4", {{kMixed, 1, 3, 2, 4}}, " RI "},
+      {"%fourport_measured_75ohm.s4p",
+       "--mixed 1,2,3,4 --standard 2,1,4,3 --to y",
+       {{kMixed, 1, 2, 3, 4}, {kStandard, 2, 1, 4, 3}, {kType, 2, 0, 0, 0}},
+       " DB "},
+      {"%fourport_measured_75ohm.s4p",
+       "--standard 2,1,4,3 --mixed 1,2,3,4 --mixed 1,2,3,4 --format ri",
+       {{kStandard, 2, 1, 4, 3}, {kMixed, 1, 2, 3, 4}, {kMixed, 1, 2, 3, 4}},
+       " RI "},
+      {"%fourport_inline_comments_spec_example.s4p",
+       "--mixed 4,2,3,1 --standard 4,2,3,1",
+       {},
+       " MA "},
+      {"EXAMPLE", "--to z --format ma", {{kType, 3, 0, 0, 0}}, " MA "},
+  };
+  for (const auto& c : cases) {
+    const std::string out = c.file == "EXAMPLE" ? "@out.s2p" : "@out.s4p";
+    const Result r = Run("convert " + c.file + " -o " + out + " " + c.steps);
+    ASSERT_EQ(r.status, 0) << c.steps << "\n" << r.err;
+    EXPECT_TRUE(Has(r.out, "wrote:") && Has(r.out, Path(out))) << r.out;
+    EXPECT_TRUE(Has(Slurp(Path(out)), c.format)) << c.steps;
+    cFitParams params;
+    params.symmetryTolerance = 0.0;
+    Fitter written(cFitAPI::Create(&params));
+    ASSERT_GT(written->ReadTouchstone(Path(out).c_str()), 0);
+    EXPECT_LT(LargestRelativeDifference(Values(*written), Converted(Path(c.file), c.library)),
+              1e-12)
+        << c.steps;
+  }
+}
+
+// A pole file's model goes through the same steps and is written as a pole
+// file that evaluates like the model converted in the library.
+TEST_F(Cli, ConvertOfAPoleFileWritesTheConvertedModel) {
+  Fitter model(cFitAPI::Create(nullptr));
+  ASSERT_EQ(model->DefineModel(4, 1, nullptr, false), 1);
+  for (int e = 0; e < 16; ++e) {
+    const double poles[4] = {1e9, 0.0, 2e9 + 1e8 * e, -5e9}, residues[4] = {0.1 * e, 0, 0.05, 0.02};
+    ASSERT_EQ(model->SetElementModel(e / 4, e % 4, 2, 0.01 * e, 0.0, 0.0, poles, residues), 1);
+  }
+  ASSERT_EQ(model->WritePoles(Path("@m.pls").c_str()), 1);
+  const Result r = Run("convert @m.pls -o @mm.pls --mixed 1,3,2,4");
+  ASSERT_EQ(r.status, 0) << r.err;
+  Fitter written = ReadPoles(Path("@mm.pls"));
+  ASSERT_EQ(model->ConvertToMixedMode(1, 3, 2, 4), 1);
+  for (double f : {0.0, 1e8, 1.5e9, 8e9}) {
+    for (int e = 0; e < 16; ++e) {
+      double got[2], want[2];
+      ASSERT_EQ(written->EvaluateModelElement(e / 4, e % 4, f, got), 1);
+      ASSERT_EQ(model->EvaluateModelElement(e / 4, e % 4, f, want), 1);
+      EXPECT_NEAR(std::abs(std::complex(got[0] - want[0], got[1] - want[1])), 0.0, 1e-12);
+    }
+  }
+}
+
+// A step the library refuses exits 1 with its message and writes no output
+// (an output that was there is kept); a step value that is not valid is a
+// usage error.
+TEST_F(Cli, ConvertFailuresWriteNothing) {
+  std::ofstream(Path("@kept.s4p")) << "kept\n";
+  for (const auto& [line, message] : std::vector<std::pair<std::string, std::string>>{
+           {"%coupled_lines_diff_2xthru.s4p -o @kept.s4p --mixed 1,1,2,3",
+            "Incorrect set of port numbers for Mixed/Standard mode conversion"},
+           {"EXAMPLE -o @o.s2p --mixed 1,2,3,4", "This operation requires 4-port S-matrix only"},
+           {"%coupled_lines_diff_2xthru.s4p -o @o.s4p --mixed 1,2,3,4 --to abcd", "abcd"}}) {
+    const Result r = Run("convert " + line);
+    EXPECT_TRUE(r.status == 1 && Has(r.err, message)) << line << "\n" << r.err;
+  }
+  EXPECT_EQ(Slurp(Path("@kept.s4p")), "kept\n");
+  EXPECT_FALSE(fs::exists(Path("@o.s2p")) || fs::exists(Path("@o.s4p")));
+  for (const char* line :
+       {"convert EXAMPLE --to s", "convert EXAMPLE -o @o.s2p --mixed 1,2,3",
+        "convert EXAMPLE -o @o.s2p --to q", "convert @m.pls -o @o.pls --format ri"}) {
+    const Result r = Run(line);
+    EXPECT_TRUE(r.status == 2 && Has(r.err, "Usage: cfit convert")) << line << "\n" << r.err;
+  }
+  EXPECT_TRUE(Has(Run("convert --help").out, "cfit convert pair.s4p -o pair_mixed.s4p"));
+}

@@ -31,6 +31,8 @@ int RunJoinCommand(const Arguments& arguments);
 
 const CommandDef& CascadeDef();
 int RunCascadeCommand(const Arguments& arguments);
+const CommandDef& ConvertDef();
+int RunConvertCommand(const Arguments& arguments);
 
 }  // namespace cfit_tool
 

@@ -24,10 +24,20 @@ const std::vector<Command>& Commands() {
       {cfit_tool::InfoDef(), cfit_tool::RunInfoCommand},
       {cfit_tool::SweepDef(), cfit_tool::RunSweepCommand},
       {cfit_tool::CheckDef(), cfit_tool::RunCheckCommand},
+      {cfit_tool::ConvertDef(), cfit_tool::RunConvertCommand},
       {cfit_tool::JoinDef(), cfit_tool::RunJoinCommand},
       {cfit_tool::CascadeDef(), cfit_tool::RunCascadeCommand},
   };
   return commands;
+}
+
+// The short usage text of the program, naming every command.
+std::string UsageLine() {
+  std::string names;
+  for (const Command& c : Commands())
+    names += (names.empty() ? "" : ", ") + std::string(c.def.name);
+  return "Usage: cfit COMMAND [OPTIONS] OPERAND (commands: " + names +
+         ")\nTry 'cfit --help' for more.\n";
 }
 
 std::string Help() {
@@ -53,10 +63,7 @@ bool AsksForHelp(const std::vector<std::string>& words) {
 
 int Run(const std::vector<std::string>& words) {
   if (words.empty()) {
-    std::cerr << "cfit: error: no command given\n"
-                 "Usage: cfit COMMAND [OPTIONS] OPERAND (commands: fit, info, sweep, check, join, "
-                 "cascade)\n"
-                 "Try 'cfit --help' for more.\n";
+    std::cerr << "cfit: error: no command given\n" << UsageLine();
     return cfit_tool::kExitUsage;
   }
   const std::string& first = words.front();
@@ -76,10 +83,7 @@ int Run(const std::vector<std::string>& words) {
   }
   const Command* command = Find(first);
   if (command == nullptr) {
-    std::cerr << "cfit: error: unknown command '" << first << "'\n"
-              << "Usage: cfit COMMAND [OPTIONS] OPERAND (commands: fit, info, sweep, check, join, "
-                 "cascade)\n"
-                 "Try 'cfit --help' for more.\n";
+    std::cerr << "cfit: error: unknown command '" << first << "'\n" << UsageLine();
     return cfit_tool::kExitUsage;
   }
   const std::vector<std::string> rest(words.begin() + 1, words.end());

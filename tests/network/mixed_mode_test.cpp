@@ -1,0 +1,321 @@
+// Mixed-mode conversion: refusals that leave the fitter untouched, the closed
+// forms of two elements on data, the round trip, and models: shared
+// poles merge, exact cancellation, and a converted model (plain or
+// symmetric, with constants and proportional terms) evaluates to the
+// converted sweep of the original model. The data conversion itself is
+// cross-checked against scikit-rf on the real 4-port files by
+// skrf_mixed_mode.py from the dump at the end.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <complex>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "api/cfit_impl.h"
+#include "support/fitter_fixtures.h"
+#include "support/log_capture.h"
+
+namespace cfit {
+namespace {
+
+using C = std::complex<double>;
+
+std::unique_ptr<cCfit> NewFitter(cFitParams params = cFitParams{}) {
+  return std::unique_ptr<cCfit>(static_cast<cCfit*>(cFitAPI::Create(&params)));
+}
+
+std::string Message(cCfit& f) { return f.GetErrorMessage() != nullptr ? f.GetErrorMessage() : ""; }
+
+// An n-port S data set with values that differ in every element and point.
+void LoadData(cCfit& f, int n, const std::vector<double>& z0, int points = 4) {
+  f.BeginData(n, kS, z0.data());
+  for (int k = 0; k < points; ++k) {
+    PortMatrix p(n);
+    p.set_frequency(1e9 * (k + 1));
+    for (int e = 0; e < n * n; ++e)
+      p.Row(0)[e] = {0.1 * e - 0.03 * k * k, 0.07 * (e % 5) + 0.01 * k};
+    ASSERT_TRUE(f.state().network.data->Append(p));
+  }
+}
+
+std::vector<Complex> Values(const cCfit& f) {
+  std::vector<Complex> values;
+  for (ConstMatrixView p : f.state().network.data->points())
+    values.insert(values.end(), p.Row(0), p.Row(0) + p.order() * p.order());
+  return values;
+}
+
+// Refusals change nothing, not even the mode flag: a port count other than
+// 4 (31), unequal reference impedances (42), port numbers that are not a
+// permutation of 1..4 (37), in that order.
+TEST(MixedMode, RefusalsInTheirOrderChangeNothing) {
+  const struct {
+    int n;
+    std::vector<double> z0;
+    int ports[4];
+    ErrorCode code;
+  } cases[] = {
+      {2, {50, 50}, {1, 2, 3, 4}, ErrorCode::kNeedsFourPortS},
+      {4, {50, 50, 50, 75}, {1, 1, 2, 3}, ErrorCode::kNeedsEqualImpedances},
+      {4, {50, 50, 50, 50}, {1, 1, 2, 3}, ErrorCode::kInvalidModePorts},
+      {4, {50, 50, 50, 50}, {0, 1, 2, 3}, ErrorCode::kInvalidModePorts},
+      {4, {50, 50, 50, 50}, {1, 2, 3, 5}, ErrorCode::kInvalidModePorts},
+  };
+  for (const auto& c : cases) {
+    for (bool mixed : {true, false}) {
+      auto f = NewFitter();
+      LoadData(*f, c.n, c.z0);
+      const std::vector<Complex> before = Values(*f);
+      const auto [a, b, cc, d] = c.ports;
+      EXPECT_EQ(mixed ? f->ConvertToMixedMode(a, b, cc, d) : f->ConvertToStandardMode(a, b, cc, d),
+                0);
+      EXPECT_EQ(Message(*f), FitErrorText(static_cast<int>(c.code)));
+      EXPECT_EQ(Values(*f), before);
+      EXPECT_FALSE(f->IsMixedMode());
+    }
+  }
+}
+
+// Closed forms with the pairs (1, 3), (2, 4): new (d1, d1) =
+// (S11 - S13 - S31 + S33)/2 and new (d1, d2) = (S12 - S32 - S14 + S34)/2;
+// standard mode after mixed mode gives the data back; converting twice in
+// the same direction applies the transformation twice.
+TEST(MixedMode, ClosedFormsAndRoundTripOnData) {
+  auto f = NewFitter();
+  LoadData(*f, 4, {50, 50, 50, 50});
+  const std::vector<Complex> x = Values(*f);
+  ASSERT_EQ(f->ConvertToMixedMode(1, 3, 2, 4), 1);
+  EXPECT_TRUE(f->IsMixedMode());
+  const std::vector<Complex> m = Values(*f);
+  for (std::size_t p = 0; p < x.size(); p += 16) {
+    const auto X = [&](int i, int j) { return x[p + 4 * (i - 1) + (j - 1)]; };
+    const Complex dd = 0.5 * (X(1, 1) - X(1, 3) - X(3, 1) + X(3, 3));
+    const Complex d12 = 0.5 * (X(1, 2) - X(3, 2) - X(1, 4) + X(3, 4));
+    EXPECT_NEAR(m[p].re, dd.re, 1e-15);
+    EXPECT_NEAR(m[p].im, dd.im, 1e-15);
+    EXPECT_NEAR(m[p + 1].re, d12.re, 1e-15);
+    EXPECT_NEAR(m[p + 1].im, d12.im, 1e-15);
+  }
+  ASSERT_EQ(f->ConvertToStandardMode(1, 3, 2, 4), 1);
+  EXPECT_FALSE(f->IsMixedMode());
+  const std::vector<Complex> back = Values(*f);
+  for (std::size_t k = 0; k < x.size(); ++k) {
+    EXPECT_NEAR(back[k].re, x[k].re, 1e-15);
+    EXPECT_NEAR(back[k].im, x[k].im, 1e-15);
+  }
+  ASSERT_EQ(f->ConvertToMixedMode(1, 3, 2, 4), 1);
+  ASSERT_EQ(f->ConvertToMixedMode(1, 3, 2, 4), 1);
+  EXPECT_NE(Values(*f), m);
+}
+
+// One element term by the caller's (re, im) arrays.
+struct Term {
+  C pole, residue;
+};
+
+void SetElement(cCfit& f, int i, int j, const std::vector<Term>& terms, double d, double e) {
+  std::vector<double> p, r;
+  for (const Term& t : terms) {
+    p.insert(p.end(), {t.pole.real(), t.pole.imag()});
+    r.insert(r.end(), {t.residue.real(), t.residue.imag()});
+  }
+  ASSERT_EQ(f.SetElementModel(i, j, static_cast<int>(terms.size()), d, e, 0.0, p.data(), r.data()),
+            1);
+}
+
+std::vector<C> Poles(cCfit& f, int i, int j) {
+  int count = -1;
+  double d, e, tau;
+  EXPECT_EQ(f.GetElementModelInfo(i, j, &count, &d, &e, &tau), 1);
+  std::vector<double> p(2 * count + 2), r(2 * count + 2);
+  f.GetElementPolesResidues(i, j, p.data(), r.data());
+  std::vector<C> residues;
+  for (int k = 0; k < count; ++k) residues.emplace_back(r[2 * k], r[2 * k + 1]);
+  return residues;
+}
+
+void ExpectResidues(const std::vector<C>& got, const std::vector<C>& want) {
+  ASSERT_EQ(got.size(), want.size());
+  for (std::size_t k = 0; k < got.size(); ++k) EXPECT_LE(std::abs(got[k] - want[k]), 1e-15);
+}
+
+// A pole shared by the four elements that make new (d1, d1) comes out as
+// one term with the combined residue; residues that cancel exactly leave no
+// term, and the pole of only one contributing element comes out halved.
+TEST(MixedMode, SharedPolesMergeAndExactCancellationRemovesTheTerm) {
+  auto f = NewFitter();
+  ASSERT_EQ(f->DefineModel(4, kS, nullptr, false), 1);
+  const C shared(1e9, 0.0), own(2e9, -3e9);
+  for (int i = 0; i < 4; ++i) {
+    for (int j = 0; j < 4; ++j) {
+      std::vector<Term> terms = {{shared, C(i == j ? 0.4 : 0.1 * (i + 1), 0.0)}};
+      if (i == 1 && j == 1) terms.push_back({own, C(0.2, 0.1)});
+      SetElement(*f, i, j, terms, 0.0, 0.0);
+    }
+  }
+  ASSERT_EQ(f->ConvertToMixedMode(1, 2, 3, 4), 1);
+  // (d1, d1) = (X11 - X12 - X21 + X22)/2: shared 0.4 - 0.1 - 0.2 + 0.4 = 0.5,
+  // own (0.2, 0.1)/2.
+  ExpectResidues(Poles(*f, 0, 0), {C(0.25, 0.0), C(0.1, 0.05)});
+  // (c2, d2) = (X33 - X34 + X43 - X44)/2: 0.4 - 0.3 + 0.4 - 0.4 = 0.05.
+  ExpectResidues(Poles(*f, 3, 1), {C(0.05, 0.0)});
+  // (d2, d1) = (X31 - X32 - X41 + X42)/2: 0.3 - 0.3 - 0.4 + 0.4 = 0 exactly.
+  EXPECT_TRUE(Poles(*f, 1, 0).empty());
+}
+
+// A fitter holding a model and its sweep at `frequencies` as data.
+std::unique_ptr<cCfit> ModelWithSweep(int type, bool symmetric, const std::vector<double>& freqs) {
+  auto f = NewFitter();
+  const double z0[] = {50, 50, 50, 50};
+  EXPECT_EQ(f->DefineModel(4, type, z0, symmetric), 1);
+  const double scale = type == kY ? 0.02 : type == kZ ? 50.0 : 1.0;
+  for (int i = 0; i < 4; ++i) {
+    for (int j = 0; j <= (symmetric ? i : 3); ++j) {
+      const double u = 1.0 + i + 2.0 * j;
+      std::vector<Term> terms = {{C(1e9, 0.0), scale * C(0.1 * u, 0.0)},
+                                 {C(1e9 * u, -2e9 * u), scale * C(0.05, -0.01 * u)}};
+      if ((i + j) % 2 == 0) terms.push_back({C(3e8 * u, 0.0), scale * C(-0.02 * u, 0.0)});
+      SetElement(*f, i, j, terms, scale * (0.3 - 0.1 * u), scale * 1e-12 * u * (type != kS));
+    }
+  }
+  EXPECT_EQ(f->SweepModelAtList(static_cast<int>(freqs.size()), freqs.data()), 1);
+  return f;
+}
+
+double LargestModelDataDifference(cCfit& f) {
+  double worst = 0.0;
+  for (ConstMatrixView p : f.state().network.data->points()) {
+    for (int i = 0; i < 4; ++i) {
+      for (int j = 0; j < 4; ++j) {
+        double v[2];
+        EXPECT_EQ(f.EvaluateModelElement(i, j, p.frequency(), v), 1);
+        worst = std::max(worst, std::abs(C(v[0], v[1]) - C(p.At(i, j).re, p.At(i, j).im)));
+      }
+    }
+  }
+  return worst;
+}
+
+// Converting the model and evaluating it agrees with converting the model's
+// sweep, for every element, to mixed mode and back, for plain and
+// symmetric models of each type (constants above the diagonal of a symmetric
+// model and proportional terms included).
+TEST(MixedMode, ConvertedModelsEvaluateAsTheConvertedSweep) {
+  const std::vector<double> freqs = {0.0, 1e8, 7e8, 1.3e9, 4e9, 2e10};
+  const struct {
+    int type;
+    bool symmetric;
+  } cases[] = {{kS, false}, {kS, true}, {kY, false}, {kY, true}, {kZ, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.type) + (c.symmetric ? " symmetric" : ""));
+    auto f = ModelWithSweep(c.type, c.symmetric, freqs);
+    const std::vector<Complex> original = Values(*f);
+    const double scale = c.type == kY ? 0.02 : c.type == kZ ? 50.0 : 1.0;
+    for (const auto& [a, b, cc, d] : {std::array{1, 3, 2, 4}, std::array{4, 1, 2, 3}}) {
+      ASSERT_EQ(f->ConvertToMixedMode(a, b, cc, d), 1);
+      EXPECT_LE(LargestModelDataDifference(*f), 1e-12 * scale);
+      ASSERT_EQ(f->ConvertToStandardMode(a, b, cc, d), 1);
+      EXPECT_LE(LargestModelDataDifference(*f), 1e-12 * scale);
+    }
+    const std::vector<Complex> back = Values(*f);
+    for (std::size_t k = 0; k < back.size(); ++k)
+      EXPECT_NEAR(Abs(back[k] - original[k]), 0, 1e-12 * scale);
+  }
+}
+
+// The same for models fitted to the real 4-port files (symmetrised on
+// reading), swept at the files' own frequencies.
+TEST(MixedMode, FittedRealModelsEvaluateAsTheConvertedSweep) {
+  const char* folder = std::getenv("CFIT_TEST_DATA");
+  if (folder == nullptr) GTEST_SKIP() << "CFIT_TEST_DATA is not set";
+  for (const char* name : {"fourport_measured_75ohm.s4p", "coupled_lines_diff_2xthru.s4p"}) {
+    SCOPED_TRACE(name);
+    cFitParams params;
+    params.extractDelays = false;
+    auto f = NewFitter(params);
+    testing::LogCapture quiet;
+    ASSERT_EQ(f->ReadTouchstone((std::string(folder) + "/" + name).c_str()), 4);
+    ASSERT_EQ(f->Fit(), 1);
+    std::vector<double> freqs;
+    for (ConstMatrixView p : f->state().network.data->points()) freqs.push_back(p.frequency());
+    ASSERT_EQ(f->SweepModelAtList(static_cast<int>(freqs.size()), freqs.data()), 1);
+    ASSERT_EQ(f->ConvertToMixedMode(1, 3, 2, 4), 1);
+    EXPECT_LE(LargestModelDataDifference(*f), 1e-12);
+    ASSERT_EQ(f->ConvertToStandardMode(1, 3, 2, 4), 1);
+    EXPECT_LE(LargestModelDataDifference(*f), 1e-12);
+  }
+}
+
+// A model with common poles (41) or a delay (43) is refused after the data
+// were converted: the mode flag is set, the model is kept as it was.
+TEST(MixedMode, ModelRefusalsComeAfterTheData) {
+  for (ErrorCode code : {ErrorCode::kNeedsIndividualPoles, ErrorCode::kNeedsNoDelays}) {
+    const bool common = code == ErrorCode::kNeedsIndividualPoles;
+    auto f = NewFitter(testing::SmallParams(!common));
+    testing::LoadSynthetic(*f, 4, kS);
+    testing::LogCapture quiet;
+    ASSERT_EQ(f->Fit(), 1);
+    if (!common) f->state().model->delay[5] = 1e-10;
+    const Model before = *f->state().model;
+    const std::vector<Complex> data = Values(*f);
+    EXPECT_EQ(f->ConvertToMixedMode(1, 2, 3, 4), 0);
+    EXPECT_EQ(Message(*f), FitErrorText(static_cast<int>(code)));
+    EXPECT_TRUE(f->IsMixedMode());
+    EXPECT_NE(Values(*f), data);
+    EXPECT_EQ(f->state().model->constant, before.constant);
+    EXPECT_EQ(f->state().model->delay, before.delay);
+  }
+}
+
+// Every real 4-port file converted to mixed mode with the pairs (1, 2),
+// (3, 4) and (1, 3), (2, 4). With CFIT_SKRF_DUMP naming a folder, each goes
+// there for skrf_mixed_mode.py: int32 a, b, c, d, points; the reference
+// impedance (double); then the input and output values (re, im pairs, row by
+// row, point by point).
+TEST(RealFileMixedMode, EveryFourPortFile) {
+  const char* folder = std::getenv("CFIT_TEST_DATA");
+  if (folder == nullptr) GTEST_SKIP() << "CFIT_TEST_DATA is not set";
+  const char* dump = std::getenv("CFIT_SKRF_DUMP");
+  int converted = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    cFitParams params;
+    params.symmetryTolerance = 0.0;
+    auto f = NewFitter(params);
+    testing::LogCapture quiet;
+    if (f->GetTouchstonePortCount(entry.path().c_str()) != 4) continue;
+    if (f->ReadTouchstone(entry.path().c_str()) != 4) continue;
+    const std::string name = entry.path().filename().string();
+    SCOPED_TRACE(name);
+    for (const auto& ports : {std::array{1, 2, 3, 4}, std::array{1, 3, 2, 4}}) {
+      auto g = NewFitter(params);
+      g->ReadTouchstone(entry.path().c_str());
+      const std::vector<Complex> input = Values(*g);
+      ASSERT_EQ(g->ConvertToMixedMode(ports[0], ports[1], ports[2], ports[3]), 1);
+      const std::vector<Complex> output = Values(*g);
+      if (dump != nullptr) {
+        const std::string path =
+            std::string(dump) + "/" + name + "." + std::to_string(ports[1]) + ".bin";
+        std::FILE* out = std::fopen(path.c_str(), "wb");
+        const std::int32_t header[] = {ports[0], ports[1], ports[2], ports[3],
+                                       static_cast<std::int32_t>(input.size() / 16)};
+        std::fwrite(header, sizeof header, 1, out);
+        std::fwrite(g->GetReferenceImpedances(), sizeof(double), 1, out);
+        std::fwrite(input.data(), sizeof(Complex), input.size(), out);
+        std::fwrite(output.data(), sizeof(Complex), output.size(), out);
+        std::fclose(out);
+      }
+    }
+    ++converted;
+  }
+  EXPECT_GE(converted, 3);
+}
+
+}  // namespace
+}  // namespace cfit
