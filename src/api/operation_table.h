@@ -126,6 +126,7 @@ enum class Need {
   kDataType,            // a data type is set
   kSymmetric,           // the symmetric flag is set
   kFourPorts,           // N = 4
+  kTwoOrFourPorts,      // N = 2 or N = 4
   kElementTable,        // the element option table exists
   kImpedancePerPort,    // exactly N reference impedances
   kImpedancesForPorts,  // at least N reference impedances

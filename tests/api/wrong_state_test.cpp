@@ -54,6 +54,7 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 //   S type S   y type S, Y or Z   P type S or pulse   l a type with a letter in
 //   files   u pulse type   1 one port   n two ports or more   4 four ports
 //   o data or fit   x mixed mode (no state here reaches it)
+//   k type S or one port   w a type other than S, or data   q two or four ports
 struct State {
   std::string name;
   int n = 0, type = 0, points = 0;
@@ -73,7 +74,8 @@ State Make(std::string name, int n, int type, int points, std::string flags,
     {points > 0, 'p'}, {points > 1, '2'}, {has('f'), 'm'}, {!has('a'), 's'}, {!has('D'), 'F'},
     {!has('M'), 'G'}, {has('d') || has('f'), 'o'}, {type == kS, 'S'}, {syz, 'y'},
     {type == kS || type == kPulse, 'P'}, {type >= kS && type <= kPulse, 'l'},
-    {type == kPulse, 'u'}, {n == 1, '1'}, {n >= 2, 'n'}, {n == 4, '4'}};
+    {type == kPulse, 'u'}, {n == 1, '1'}, {n >= 2, 'n'}, {n == 4, '4'},
+    {type == kS || n == 1, 'k'}, {type != kS || has('d'), 'w'}, {n == 2 || n == 4, 'q'}};
   // clang-format on
   for (const auto& [on, fact] : derived) flags += on ? std::string(1, fact) : "";
   return {std::move(name), n, type, points, std::move(flags), std::move(build)};
@@ -312,6 +314,22 @@ double **rms, **largest;
 int poleCount;
 char cancelByte = 0;
 std::vector<double> Ohms(int n) { return std::vector<double>(std::max(n, 4), 50.0); }
+// Port arguments of at least four entries: the first port kept, the others
+// matched; the first two joined; the ports reversed.
+std::vector<int> KeepFirst(int n) {
+  std::vector<int> codes(std::max(n, 4), 2);
+  return codes[0] = 3, codes;
+}
+std::vector<unsigned char> JoinFirstTwo(int n) {
+  std::vector<unsigned char> join(std::max(n, 4), 0);
+  return join[0] = join[1] = 1, join;
+}
+std::vector<int> Reversed(int n) {
+  std::vector<int> perm(std::max(n, 4));
+  for (int k = 0; k < n; ++k) perm[k] = n - 1 - k;
+  return perm;
+}
+std::vector<double> Impedances(int n) { return std::vector<double>(std::max(n, 4), X(75.0)); }
 // A port count: the state's own, 2 for a new fitter; a bad one stands for 0.
 int Size() { return Index(c.n > 0 ? c.n : 2, 0); }
 
@@ -398,6 +416,7 @@ const std::vector<Row> kRows = {
   OP(GetMaxElementMagnitude, (I(), J(), P(a), P(b)), "n20 p20 | ep", NullSkipped(20)),
   OP(WriteDataTable, (Name(), I(), J(), true, true, 1), "d6 ~l7 | eo", {kSame, kSame, Fail(6), Fail(6)}),
   OP(WriteTouchstone, (Name(), Index(1, 3)), "d6 l7 | io", {Fail(), Fail(), Fail(6), Fail(6)}),
+  OP(VoltageTransferFunction, (50.0, X(0.02), 1324), "d6 q21 -f22 y32 | x", Refused(45)),
   OP(CheckModelPassivity, (P(a), P(b)), MODEL_CHECK "| p", NullSkipped()),
   OP(EnforceModelPassivity, (1.0), MODEL_CHECK "| ~"),
   OP(WritePoles, (Name()), "f8 | o", Refused(9)),
@@ -421,6 +440,12 @@ const std::vector<Row> kRows = {
   OP(EndData, (), "p", {}, kAnything),
   OP(ConvertDataType, (Index(f.GetDataType() == kS ? kY : kS, 6)), "y32 o6 | i", Refused(32)),
   OP(GetDataType, (), "", {}, kTypeCode),
+  // A bad impedance is read only where the fitter has ports.
+  OP(ChangeReferenceImpedances, (P(Impedances(c.n).data())), "w | px", SPECIAL(Null() || s.n > 0 ? Fail(17) : kSame)),
+  OP(SetReferenceImpedance, (X(75.0)), "w | x", SPECIAL(s.n > 0 ? Fail(17) : kSame)),
+  OP(TerminatePorts, (P(KeepFirst(c.n).data())), "d6 k35 | p", {Fail(), Fail(), Fail(45)}),
+  OP(CombinePorts, (P(JoinFirstTwo(c.n).data()), Index(0, c.n)), "d6 -153 S35 | ip", {Fail(54), Fail(54), Fail(45)}),
+  OP(ReorderPorts, (P(Reversed(c.n).data())), "| p", {Fail(), Fail(), Fail(45)}),
   OP(GetPortCount, (), "", {}, kPortCount),
   OP(GetReferenceImpedances, (), "z"),
   OP(GetDataPassivityMargins, (), DATA_MARGINS),
@@ -457,15 +482,11 @@ const std::vector<Row> kRows = {
 #define UNBUILT(name, args) {#name, CALL(f.name args)}
 const std::map<std::string_view, long (*)(cFitAPI&)> kUnbuilt = {
   UNBUILT(CascadeWithTouchstone, (TouchstoneFile().c_str())), UNBUILT(IsSeriesElement, ()),
-  UNBUILT(VoltageTransferFunction, (50.0, 0.02, 0)), UNBUILT(IsShuntElement, ()),
+  UNBUILT(IsShuntElement, ()),
   UNBUILT(IdealizeShuntElement, ()), UNBUILT(ExtractShuntElement, (1)),
   UNBUILT(ExtractSeriesElement, (1)), UNBUILT(MakeSeriesTwoPort, ()), UNBUILT(FitSeriesElement, ()),
   UNBUILT(ConvertToStandardMode, (1, 2, 3, 4)), UNBUILT(ConvertToMixedMode, (1, 2, 3, 4)),
-  UNBUILT(JoinModalTwoPorts, (TouchstoneFile().c_str())), UNBUILT(SetReferenceImpedance, (75.0)),
-  UNBUILT(ChangeReferenceImpedances, (Ohms(4).data())), UNBUILT(CreateSolver, (kS)),
-  UNBUILT(TerminatePorts, (std::vector<int>(4, 0).data())),
-  UNBUILT(CombinePorts, (std::vector<unsigned char>(4, 1).data(), 0)),
-  UNBUILT(ReorderPorts, (std::vector<int>{0, 1, 2, 3}.data())),
+  UNBUILT(JoinModalTwoPorts, (TouchstoneFile().c_str())), UNBUILT(CreateSolver, (kS)),
   UNBUILT(JoinModalTwoPortModels, (PoleFile(2, kS).c_str())),
   UNBUILT(GetTimeResponse, ({}, 1e-9, a, b, b + 1, 0, 0)),
   UNBUILT(WriteTimeResponse, ({}, Scratch().NewFile("t").c_str(), 0, 0)),
