@@ -738,14 +738,13 @@ int cCfit::ReorderPorts(const int* perm) {
   });
 }
 
-int cCfit::VoltageTransferFunction(double sourceResistance, double loadConductance,
-                                   int portOrder) {
+int cCfit::VoltageTransferFunction(double sourceResistance, double loadConductance, int portOrder) {
   return Guarded(0, std::nullopt, [&] {
     const bool finite = std::isfinite(sourceResistance) && std::isfinite(loadConductance);
     if (!Admit(state_, Operation::kVoltageTransferFunction, finite)) return 0;
     const int type = state_.network.dataType;
-    const Status reduced = cfit::VoltageTransferFunction(state_, sourceResistance,
-                                                         loadConductance, portOrder, RunContext());
+    const Status reduced = cfit::VoltageTransferFunction(state_, sourceResistance, loadConductance,
+                                                         portOrder, RunContext());
     // Data brought to Y or reduced to the transfer lose their margins.
     if (reduced.ok() || state_.network.dataType != type) DropMargins();
     return Recorded(state_.session.error, reduced);

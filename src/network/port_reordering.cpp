@@ -73,8 +73,7 @@ bool IsPermutation(const int* perm, int n) {
 void ReorderPorts(FitterState& state, const std::vector<int>& perm) {
   Network& network = state.network;
   const int n = network.portCount;
-  if (network.impedances.has_value() &&
-      network.impedances->size() >= static_cast<std::size_t>(n)) {
+  if (network.impedances.has_value() && network.impedances->size() >= static_cast<std::size_t>(n)) {
     std::vector<double>& z0 = *network.impedances;
     const std::vector<double> old = z0;
     for (int k = 0; k < n; ++k) z0[k] = old[perm[k]];

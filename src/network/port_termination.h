@@ -27,8 +27,7 @@ bool ValidTerminationCodes(const int* codes, int n);
 // keep the solver's output and are reported by one run-log line:
 // "\n*** Port termination: singular matrix at <count> of <points> points,
 // first at <f> Hz ***\n".
-Status TerminatePorts(FitterState& state, const std::vector<int>& codes,
-                      const RunContext& context);
+Status TerminatePorts(FitterState& state, const std::vector<int>& codes, const RunContext& context);
 
 }  // namespace cfit
 

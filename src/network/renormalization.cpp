@@ -77,8 +77,8 @@ Status ChangeReferenceImpedances(FitterState& state, const double* newZ0,
     singular.Note(RenormalizeMatrix(ws, old.data(), values.data(), point.Row(0)),
                   point.frequency());
   }
-  LogSingularPoints("Reference impedance change", singular.count,
-                    static_cast<int>(points.size()), singular.first, context);
+  LogSingularPoints("Reference impedance change", singular.count, static_cast<int>(points.size()),
+                    singular.first, context);
   return Success();
 }
 

@@ -46,8 +46,8 @@ Complex FourPortTransfer(ConversionWorkspace& ws, const Complex* y, double frequ
   return v3 - v4;
 }
 
-Status VoltageTransferFunction(FitterState& state, double sourceResistance,
-                               double loadConductance, int portOrder, const RunContext& context) {
+Status VoltageTransferFunction(FitterState& state, double sourceResistance, double loadConductance,
+                               int portOrder, const RunContext& context) {
   const Status toY = ConvertDataType(state, kY, context);
   if (!toY.ok()) return toY;
   Network& network = state.network;
@@ -68,16 +68,16 @@ Status VoltageTransferFunction(FitterState& state, double sourceResistance,
       p.At(0, 0) = TwoPortTransfer(y.Row(0), sourceResistance, loadConductance);
     } else {
       bool regular = true;
-      p.At(0, 0) = FourPortTransfer(ws, y.Row(0), y.frequency(), sourceResistance,
-                                    loadConductance, portOrder, &regular);
+      p.At(0, 0) = FourPortTransfer(ws, y.Row(0), y.frequency(), sourceResistance, loadConductance,
+                                    portOrder, &regular);
       singular.Note(regular, y.frequency());
     }
     if (!out.Append(p)) return Failure::Silent();
   }
   LogSingularPoints("Voltage transfer", singular.count, out.point_count(), singular.first, context);
-  const double z0 =
-      network.impedances.has_value() && !network.impedances->empty() ? network.impedances->front()
-                                                                      : 50.0;
+  const double z0 = network.impedances.has_value() && !network.impedances->empty()
+                        ? network.impedances->front()
+                        : 50.0;
   network.portCount = 1;
   network.dataType = kS;
   network.impedances = std::vector<double>{z0};

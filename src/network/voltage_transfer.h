@@ -23,8 +23,8 @@ inline constexpr int kInputPairFirst = 1324;
 // cleared. Singular 4-port systems keep the solver's output and are reported
 // by one run-log line: "\n*** Voltage transfer: singular matrix at <count>
 // of <points> points, first at <f> Hz ***\n".
-Status VoltageTransferFunction(FitterState& state, double sourceResistance,
-                               double loadConductance, int portOrder, const RunContext& context);
+Status VoltageTransferFunction(FitterState& state, double sourceResistance, double loadConductance,
+                               int portOrder, const RunContext& context);
 
 // V2 / Vs of the 2-port admittance y (row-stored) driven at port 1 from Vs
 // behind rs, loaded at port 2 by gl: Y21 / D with D = rs Y12 Y21 -
