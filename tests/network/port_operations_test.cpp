@@ -16,6 +16,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -184,7 +185,7 @@ TEST(PortOperations, TwoPortClosedForms) {
 // reaches ground through rc, so Z(i, j) = rc + (i == j) r[i]. Joining ports
 // 0 and 1 (both 50 ohm) at position 1 leaves port 2 first and the joined
 // port, rc + r0 || r1 at 25 ohm, second.
-TEST(PortOperations, JoinedPortsOfAResistiveStarAreInParallel) {
+TEST(PortOperations, AResistiveStarJoinedAndRenormalised) {
   const double r[] = {20.0, 30.0, 40.0}, rc = 10.0;
   const std::vector<double> z0 = {50.0, 50.0, 75.0};
   CMatrix z(9, rc);
@@ -198,6 +199,13 @@ TEST(PortOperations, JoinedPortsOfAResistiveStarAreInParallel) {
   EXPECT_LE(Difference(PointValues(*f, 0), want), 1e-14);
   EXPECT_EQ(Impedances(*f), (std::vector<double>{75.0, 25.0}));
   EXPECT_TRUE(f->IsSymmetric());
+
+  // The same star seen from other, unequal impedances.
+  const std::vector<double> other = {30.0, 110.0, 9.0};
+  auto g = NewFitter();
+  LoadData(*g, 3, kS, z0, {SFromZ(z, z0)});
+  ASSERT_EQ(g->ChangeReferenceImpedances(other.data()), 1);
+  EXPECT_LE(Difference(PointValues(*g, 0), SFromZ(z, other)), 1e-14);
 }
 
 // ---------------------------------------------------------------------------
@@ -503,15 +511,86 @@ TEST(PortOperations, SingularPointsKeepFiniteValuesAndAreLogged) {
 }
 
 // ---------------------------------------------------------------------------
+// Dumps for skrf_port_operations.py: with CFIT_SKRF_DUMP naming a folder each
+// operation goes there, one binary file per operation: int32 operation (0
+// renormalise, 1 terminate, 2 reorder), ports in, ports out, points; int32
+// argument per port (codes, or the permutation); doubles: the impedances in,
+// the impedances out, the frequencies, the input values and the output
+// values (re, im pairs, row by row, point by point).
+
+// Runs `op` on a new fitter holding S data `in` with impedances z0, and
+// dumps it as `name` when `folder` is given.
+std::unique_ptr<cCfit> RunAndDump(const char* folder, const std::string& name, int operation,
+                                  const std::vector<int>& argument, const std::vector<double>& z0,
+                                  const SampledData& in, const std::function<int(cCfit&)>& op) {
+  auto f = NewFitter();
+  f->BeginData(in.port_count(), kS, z0.data());
+  f->state().ReplaceData(in);
+  EXPECT_EQ(op(*f), 1) << Message(*f);
+  if (folder == nullptr) return f;
+  const SampledData& out = *f->state().network.data;
+  std::FILE* file = std::fopen((std::string(folder) + "/" + name + ".bin").c_str(), "wb");
+  const std::int32_t header[] = {operation, in.port_count(), out.port_count(), in.point_count()};
+  std::fwrite(header, sizeof header, 1, file);
+  std::fwrite(argument.data(), sizeof(std::int32_t), argument.size(), file);
+  std::fwrite(z0.data(), sizeof(double), z0.size(), file);
+  const std::vector<double> newZ0 = Impedances(*f);
+  std::fwrite(newZ0.data(), sizeof(double), newZ0.size(), file);
+  for (ConstMatrixView p : in.points()) {
+    const double frequency = p.frequency();
+    std::fwrite(&frequency, sizeof frequency, 1, file);
+  }
+  for (const SampledData* d : {&in, &out}) {
+    for (ConstMatrixView p : d->points()) {
+      std::fwrite(p.Row(0), sizeof(Complex),
+                  static_cast<std::size_t>(d->port_count()) * d->port_count(), file);
+    }
+  }
+  std::fclose(file);
+  return f;
+}
+
+// Random passive 2- to 4-ports (S scaled below a Frobenius norm of 1)
+// renormalised from random unequal impedances to others; renormalising back
+// gives the data again.
+TEST(RandomPassiveNetworks, AreRenormalisedToUnequalImpedances) {
+  const char* dump = std::getenv("CFIT_SKRF_DUMP");
+  std::mt19937 random(20261207);
+  std::uniform_real_distribution<double> value(-1.0, 1.0), ohms(5.0, 200.0);
+  for (int network = 0; network < 300; ++network) {
+    const int n = 2 + network % 3;
+    SampledData data(n);
+    for (int k = 0; k < 4; ++k) {
+      PortMatrix p(n);
+      p.set_frequency(1e9 * (k + 1));
+      double norm = 0.0;
+      for (int e = 0; e < n * n; ++e) {
+        p.Row(0)[e] = Complex(value(random), value(random));
+        norm += std::norm(C(p.Row(0)[e].re, p.Row(0)[e].im));
+      }
+      for (int e = 0; e < n * n; ++e) p.Row(0)[e] *= 1.0 / (std::sqrt(norm) * 1.01);
+      ASSERT_TRUE(data.Append(p));
+    }
+    std::vector<double> z0, target;
+    for (int k = 0; k < n; ++k) z0.push_back(ohms(random)), target.push_back(ohms(random));
+    auto f = RunAndDump(dump, "random." + std::to_string(network), 0, std::vector<int>(n, 0), z0,
+                        data, [&](cCfit& g) { return g.ChangeReferenceImpedances(target.data()); });
+    ASSERT_EQ(f->ChangeReferenceImpedances(z0.data()), 1);
+    for (int k = 0; k < 4; ++k) {
+      CMatrix original;
+      for (int e = 0; e < n * n; ++e) {
+        original.emplace_back(data.point(k).Row(0)[e].re, data.point(k).Row(0)[e].im);
+      }
+      EXPECT_LE(Difference(PointValues(*f, k), original), 1e-13) << network;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
 // Every real S file that reads: renormalised to 75 ohm and to unequal
 // impedances, the last port (and, with four ports or more, the second)
 // shorted, opened or matched, and the ports reversed. Renormalising back
-// gives the data again. With CFIT_SKRF_DUMP naming a folder each operation
-// goes there for skrf_port_operations.py, one binary file per operation:
-// int32 operation (0 renormalise, 1 terminate, 2 reorder), ports in, ports
-// out, points; int32 argument per port (codes, or the permutation); doubles:
-// the impedances in, the impedances out, the frequencies, the input values
-// and the output values (re, im pairs, row by row, point by point).
+// gives the data again.
 TEST(RealFilePortOperations, EveryFileIsRenormalisedTerminatedAndReordered) {
   const char* folder = std::getenv("CFIT_TEST_DATA");
   if (folder == nullptr) GTEST_SKIP() << "CFIT_TEST_DATA is not set";
@@ -531,34 +610,8 @@ TEST(RealFilePortOperations, EveryFileIsRenormalisedTerminatedAndReordered) {
     int serial = 0;
     const auto run = [&](int operation, const std::vector<int>& argument,
                          const std::function<int(cCfit&)>& op) {
-      auto f = NewFitter();
-      f->BeginData(n, kS, z0.data());
-      f->state().ReplaceData(*source.state().network.data);
-      EXPECT_EQ(op(*f), 1) << Message(*f);
-      if (dump == nullptr) return f;
-      const SampledData& in = *source.state().network.data;
-      const SampledData& out = *f->state().network.data;
-      const std::string path =
-          std::string(dump) + "/" + name + "." + std::to_string(serial++) + ".bin";
-      std::FILE* file = std::fopen(path.c_str(), "wb");
-      const std::int32_t header[] = {operation, n, out.port_count(), in.point_count()};
-      std::fwrite(header, sizeof header, 1, file);
-      std::fwrite(argument.data(), sizeof(std::int32_t), argument.size(), file);
-      std::fwrite(z0.data(), sizeof(double), z0.size(), file);
-      const std::vector<double> newZ0 = Impedances(*f);
-      std::fwrite(newZ0.data(), sizeof(double), newZ0.size(), file);
-      for (ConstMatrixView p : in.points()) {
-        const double frequency = p.frequency();
-        std::fwrite(&frequency, sizeof frequency, 1, file);
-      }
-      for (const SampledData* d : {&in, &out}) {
-        for (ConstMatrixView p : d->points()) {
-          std::fwrite(p.Row(0), sizeof(Complex),
-                      static_cast<std::size_t>(d->port_count()) * d->port_count(), file);
-        }
-      }
-      std::fclose(file);
-      return f;
+      return RunAndDump(dump, name + "." + std::to_string(serial++), operation, argument, z0,
+                        *source.state().network.data, op);
     };
     std::vector<double> unequal;
     for (int k = 0; k < n; ++k) unequal.push_back(z0[k] * (0.5 + 0.4 * (k % 4)));
