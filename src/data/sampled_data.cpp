@@ -1,15 +1,29 @@
 #include "data/sampled_data.h"
 
 #include <cmath>
+#include <limits>
 #include <utility>
 
 namespace cfit {
 
 namespace {
 
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
 // A point may follow a last point at `last` (none when `first`).
 bool MayFollow(double frequency, bool first, double last) {
   return std::isfinite(frequency) && (first || frequency > last);
+}
+
+bool Finite(Complex v) { return std::isfinite(v.re) && std::isfinite(v.im); }
+
+bool AllFinite(ConstMatrixView point) {
+  for (int i = 0; i < point.order(); ++i) {
+    for (int j = 0; j < point.order(); ++j) {
+      if (!Finite(point.At(i, j))) return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -50,6 +64,12 @@ void SampledData::ComputeAsymmetry() {
   absoluteAsymmetry_ = 0.0;
   relativeAsymmetry_ = 0.0;
   for (ConstMatrixView point : points()) {
+    // A non-finite element has no mirror to agree with: such a point is
+    // unboundedly asymmetric (magnitudes and maxima would hide a NaN).
+    if (!AllFinite(point)) {
+      absoluteAsymmetry_ = relativeAsymmetry_ = kInfinity;
+      return;
+    }
     const double b = point.RowSumNorm();
     const double a = point.AsymmetryNorm();
     if (a > absoluteAsymmetry_) absoluteAsymmetry_ = a;
@@ -61,9 +81,15 @@ void SampledData::Symmetrize() {
   for (MatrixView point : MutablePoints()) {
     for (int i = 1; i < portCount_; ++i) {
       for (int j = 0; j < i; ++j) {
-        const Complex mean = 0.5 * (point.At(i, j) + point.At(j, i));
-        point.At(i, j) = mean;
-        point.At(j, i) = mean;
+        // A non-finite value never replaces a finite one: when only one of
+        // the pair is finite, it stands at both places.
+        const Complex lower = point.At(i, j);
+        const Complex upper = point.At(j, i);
+        const Complex value = Finite(lower) == Finite(upper) ? 0.5 * (lower + upper)
+                              : Finite(lower)                ? lower
+                                                             : upper;
+        point.At(i, j) = value;
+        point.At(j, i) = value;
       }
     }
   }

@@ -57,14 +57,17 @@ class SampledData {
 
   // Largest point asymmetry A and largest ratio A / B over the points with
   // B != 0, where B is the largest row sum of element magnitudes and A the
-  // largest row sum of transposition differences.
+  // largest row sum of transposition differences. A point with a non-finite
+  // element makes both +infinity: such data are never symmetric.
   void ComputeAsymmetry();
   double absolute_asymmetry() const { return absoluteAsymmetry_; }
   double relative_asymmetry() const { return relativeAsymmetry_; }
   void ClearAsymmetry() { absoluteAsymmetry_ = relativeAsymmetry_ = 0.0; }
 
   // Replaces each element pair (i, j), (j, i) by its mean at every point and
-  // clears the asymmetry statistics.
+  // clears the asymmetry statistics. When only one of a pair is finite, that
+  // value is kept at both places (a non-finite value never overwrites a
+  // finite one).
   void Symmetrize();
 
   // Identity for caches of values derived from the set; renewed by changes
@@ -86,7 +89,8 @@ class SampledData {
 // following point is dropped. The first and last points are always kept.
 SampledData ReducedCopy(const SampledData& source, double tolerance);
 
-// Makes the set start with a real 0 Hz point: moves a first point close to
+// Makes the set start with a real 0 Hz point (a first frequency at or below
+// 0 changes nothing): moves a first point close to
 // 0 Hz to 0 Hz, or extrapolates a new point from the real parts of the
 // lowest points. Needs at least two points; otherwise, or when the
 // extrapolation cannot be solved, the set is unchanged. Returns true when the

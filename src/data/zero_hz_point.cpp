@@ -33,7 +33,9 @@ bool AddZeroHzPoint(SampledData& data) {
   if (points.size() < 2) return false;
   const double f1 = points[0].frequency();
   const double f2 = points[1].frequency();
-  if (f1 == 0.0) return false;
+  // A first point at or below 0 Hz is left as it is: moving a negative
+  // frequency to 0 would break the increasing order.
+  if (f1 <= 0.0) return false;
 
   const int n = data.port_count();
   if (100.0 * f1 < f2) {

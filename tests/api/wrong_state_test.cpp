@@ -172,7 +172,7 @@ std::vector<State> MakeStates() {
     // no chain matrix (NaN everywhere); an ideal short has no admittance.
     Make("NaNAbcd", 2, kABCD, 10, "dezD", [] { return Read(kHead, "0.5 0 0 0 0 0 0.5 0", "0.5 0 0 0 0 0 0.5 0", kABCD); }),
     Make("ShortAsY", 1, kY, 10, "dez", [] { return Read(kHead, "-1 0", "-1 0", kY); }),
-    Make("NaNRead", 2, kS, 10, "dezD", [] { return Read(kHead, kTwoPort, "0.3 0 0.1 0 0.1 0 nan 0"); }),
+    Make("NaNRead", 2, kS, 10, "dezDa", [] { return Read(kHead, kTwoPort, "0.3 0 0.1 0 0.1 0 nan 0"); }),
     Make("InfDataFit", 2, kZ, 10, "dfezD", [] {
       return Then(Read("# HZ Z RI R 50", kTwoPort, "0.3 0 inf 0 inf 0 0.3 0"), [](cFitAPI& f) { ReadPoles(f, 2, kZ); });
     }),
@@ -406,7 +406,7 @@ const std::vector<Row> kRows = {
   OP(SetMixedModeFlag, (), "4"),
   OP(SetStandardModeFlag, (), "", {}, 1),
   OP(IsSymmetric, (), "s"),
-  OP(CheckSymmetry, (P(a), P(b)), "s | p", NullSkipped()),
+  OP(CheckSymmetry, (P(a), P(b)), "s ?F | p", NullSkipped()),
   OP(Symmetrize, (), "d6 -f22"),
   OP(CheckDataPassivity, (P(a), P(b)), "d10 y1003 F33 | p", NullSkipped()),
   OP(EnforceDataPassivity, (1.0), "d10 y1003 F11 | ~"),

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <limits>
 
 #include "api/cfit_impl.h"
 #include "data/data_loading.h"
@@ -38,6 +40,68 @@ std::unique_ptr<cCfit> Loaded(cFitParams params, const std::vector<PortMatrix>& 
     EXPECT_TRUE(f->AddDataPoint(record.get(p.frequency())));
   }
   return f;
+}
+
+// A fitter holding the points of a Touchstone text read from a scratch file.
+std::unique_ptr<cCfit> ReadText(cFitParams params, const std::string& text) {
+  const std::string path = testing::Scratch().NewFile("sampled") + ".s2p";
+  std::ofstream(path) << text;
+  std::unique_ptr<cCfit> f(static_cast<cCfit*>(cFitAPI::Create(&params)));
+  EXPECT_GT(f->ReadTouchstone(path.c_str()), 0);
+  return f;
+}
+
+// Non-finite values are never symmetric and never overwrite finite ones:
+// with NaN or an infinity in S21 the read keeps S12 = 5 and reports infinite
+// asymmetry (maxima and magnitudes used to drop the NaN, and symmetrising
+// wrote NaN over S12); an explicit Symmetrize puts the finite mirror value at
+// both places, and the mean where both are finite or both are not.
+TEST(Asymmetry, NonFiniteElementsAreNeverSymmetric) {
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  const struct {
+    const char* s21;
+    const char* s12;
+    Complex symmetrized;
+  } cases[] = {{"nan 0", "5 0", {5, 0}},
+               {"0 inf", "5 0", {5, 0}},
+               {"5 0", "-inf 0", {5, 0}},
+               {"1 0", "3 2", {2, 1}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.s21) + " / " + c.s12);
+    auto f =
+        ReadText(cFitParams{}, std::string("# HZ S RI\n1 1 0 ") + c.s21 + " " + c.s12 + " 1 0\n");
+    const bool finite = c.symmetrized == Complex(2, 1);
+    EXPECT_FALSE(f->IsSymmetric());
+    double rel = -1, abs = -1;
+    EXPECT_FALSE(f->CheckSymmetry(&rel, &abs));
+    EXPECT_EQ(rel == kInf && abs == kInf, !finite);
+    const ConstMatrixView read = f->state().network.data->front();
+    EXPECT_TRUE(read.At(0, 1) == Complex(5, 0) || read.At(1, 0) == Complex(5, 0) || finite);
+    ASSERT_EQ(f->Symmetrize(), 1);
+    EXPECT_EQ(f->state().network.data->front().At(0, 1), c.symmetrized);
+    EXPECT_EQ(f->state().network.data->front().At(1, 0), c.symmetrized);
+  }
+  // Both non-finite: their mean, still not a number.
+  SampledData set(2);
+  set.Append(Point(2, 1.0, {1, 0}, {{1, {NAN, 0}}, {2, {kInf, 0}}}));
+  set.Symmetrize();
+  EXPECT_TRUE(std::isnan(set.front().At(0, 1).re));
+  EXPECT_TRUE(std::isnan(set.front().At(1, 0).re));
+}
+
+// The 0 Hz option leaves a first frequency below 0 where it is (it used to
+// relabel -2 Hz as 0 Hz ahead of -1 Hz, breaking the increasing order).
+TEST(ZeroHzPoint, NegativeFirstFrequencyChangesNothing) {
+  cFitParams params;
+  params.addZeroHzPoint = true;
+  for (const char* text : {"# HZ S RI\n-2 1 0\n-1 1 0\n", "# HZ S RI\n-2 1 0\n3 1 0\n"}) {
+    auto f = ReadText(params, text);
+    std::vector<double> frequencies;
+    for (ConstMatrixView p : f->state().network.data->points())
+      frequencies.push_back(p.frequency());
+    EXPECT_EQ(frequencies.size(), 2u) << text;
+    EXPECT_EQ(frequencies[0], -2.0) << text;
+  }
 }
 
 // The 0 Hz value of each element: a first point below 1 MHz moves there and

@@ -153,6 +153,7 @@ Arguments Parse(const CommandDef& def, const std::vector<std::string>& words) {
     if (option->valueName == nullptr) {
       if (attached) throw UsageError("option " + shown + " takes no value");
       result.values_[option->name] = std::string();
+      result.inOrder_.emplace_back(option->name, std::string());
       continue;
     }
     if (attached) {
@@ -162,6 +163,7 @@ Arguments Parse(const CommandDef& def, const std::vector<std::string>& words) {
     } else {
       throw UsageError("option " + shown + " needs a value (" + option->valueName + ")");
     }
+    result.inOrder_.emplace_back(option->name, result.values_[option->name]);
   }
   return result;
 }

@@ -8,6 +8,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace cfit_tool {
@@ -53,12 +54,17 @@ class Arguments {
   // A frequency in hertz (see ParseFrequency), at least 0.
   std::optional<double> Frequency(const std::string& name) const;
 
+  // The options as (name, value) pairs in command-line order, repeats kept
+  // (flags have the value ""), for commands whose options are steps.
+  const std::vector<std::pair<std::string, std::string>>& InOrder() const { return inOrder_; }
+
   // The single operand; throws UsageError when there is none or more than one.
   std::string SingleOperand(const char* what) const;
 
  private:
   friend Arguments Parse(const CommandDef& def, const std::vector<std::string>& words);
-  std::map<std::string, std::string> values_;  // flags map to ""
+  std::map<std::string, std::string> values_;  // flags map to ""; a repeat keeps the last
+  std::vector<std::pair<std::string, std::string>> inOrder_;
   std::vector<std::string> operands_;
 };
 

@@ -91,6 +91,12 @@ void EnsureDirectory(const std::filesystem::path& directory) {
   }
 }
 
+bool IsPoleFileName(const std::filesystem::path& path) {
+  std::string extension = path.extension().string();
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return extension == ".pls";
+}
+
 std::string TouchstoneExtension(int ports) { return ".s" + std::to_string(ports) + "p"; }
 
 int FormatCode(const std::string& text) {

@@ -65,6 +65,9 @@ void RequireFile(const std::filesystem::path& path);
 // Creates the directory when it is missing; throws a Failure when it cannot.
 void EnsureDirectory(const std::filesystem::path& directory);
 
+// Whether the name has the pole file's extension, .pls (any case).
+bool IsPoleFileName(const std::filesystem::path& path);
+
 // Touchstone file extension for N ports: ".s2p".
 std::string TouchstoneExtension(int ports);
 

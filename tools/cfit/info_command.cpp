@@ -255,12 +255,6 @@ void DescribePoleFile(const fs::path& path, std::ostream& out) {
   CommentLines(out, fitter->GetFileComment());
 }
 
-bool LooksLikePoleFile(const fs::path& path) {
-  std::string extension = path.extension().string();
-  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return extension == ".pls";
-}
-
 }  // namespace
 
 const CommandDef& InfoDef() {
@@ -300,7 +294,7 @@ const CommandDef& InfoDef() {
 
 int RunInfoCommand(const Arguments& a) {
   const fs::path path = a.SingleOperand("the file to describe (FILE)");
-  bool poles = LooksLikePoleFile(path);
+  bool poles = IsPoleFileName(path);
   if (const auto kind = a.Text("as")) {
     if (*kind == "touchstone") {
       poles = false;
