@@ -52,6 +52,8 @@ Status ChangeReferenceImpedances(FitterState& state, const double* newZ0,
                                  const RunContext& context) {
   Network& network = state.network;
   const int n = network.portCount;
+  // A fitter without ports has no impedances to change.
+  if (n == 0) return Success();
   const std::vector<double> values(newZ0, newZ0 + n);
   if (network.dataType != kS) {
     network.impedances = values;
@@ -61,7 +63,7 @@ Status ChangeReferenceImpedances(FitterState& state, const double* newZ0,
   // holds.
   if (!network.data.has_value()) return Failure::Silent();
   if (network.data->port_count() != n) return ErrorCode::kInconsistentData;
-  if (n > 0 && !ValidReferenceImpedances(state, n)) return ErrorCode::kInvalidImpedance;
+  if (!ValidReferenceImpedances(state, n)) return ErrorCode::kInvalidImpedance;
   ConversionWorkspace ws;
   if (state.HasPoints() && !BindConversionWorkspace(state, n, ws)) {
     return ErrorCode::kSizeExceedsWorkspace;

@@ -17,8 +17,9 @@ namespace cfit {
 bool UsableImpedances(const double* impedances, int n);
 
 // Gives the N ports the impedances newZ0 (N = the fitter's port count; the
-// caller has checked them with UsableImpedances). Data of a type other than
-// S keep their values and the model is kept. S data: without a data set
+// caller has checked them with UsableImpedances); a fitter without ports
+// succeeds without a change. Data of a type other than S keep their values
+// and the model is kept. S data: without a data set
 // nothing changes and the result is a silent failure; impedances held that
 // cannot be used fail with 17 before anything changes. Otherwise the model
 // is dropped, the impedances replaced and every point renormalised by
