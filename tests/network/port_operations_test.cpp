@@ -243,6 +243,22 @@ TEST(VoltageTransfer, MatchedDifferentialLinesPassHalfTheSourceDelayed) {
   }
 }
 
+// At 0 Hz the output voltages are taken real, whatever the data say: the
+// same complex admittances give a complex transfer at 1 Hz.
+TEST(VoltageTransfer, AtZeroHertzTheTransferIsReal) {
+  auto f = NewFitter();
+  f->BeginData(4, kY, nullptr);
+  for (double frequency : {0.0, 1.0}) {
+    PortMatrix p(4);
+    p.set_frequency(frequency);
+    for (int e = 0; e < 16; ++e) p.Row(0)[e] = Complex(e % 5 == 0 ? 0.03 : 0.004, 0.01);
+    ASSERT_TRUE(f->state().network.data->Append(p));
+  }
+  ASSERT_EQ(f->VoltageTransferFunction(50.0, 0.01, 1324), 1);
+  EXPECT_EQ(PointValues(*f, 0)[0].imag(), 0.0);
+  EXPECT_NE(PointValues(*f, 1)[0].imag(), 0.0);
+}
+
 // The 2-port form against the circuit's own nodal equations with the source
 // as a branch: unknowns V1, V2 and the source current I,
 //   Y11 V1 + Y12 V2 - I = 0,  Y21 V1 + (Y22 + GL) V2 = 0,  V1 + Rs I = 1.
