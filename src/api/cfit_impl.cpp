@@ -18,7 +18,12 @@
 #include "network/join_modal_models.h"
 #include "network/join_modal_two_ports.h"
 #include "network/model_access.h"
+#include "network/port_combination.h"
+#include "network/port_reordering.h"
+#include "network/port_termination.h"
+#include "network/renormalization.h"
 #include "network/type_conversion.h"
+#include "network/voltage_transfer.h"
 #include "passivity/enforcement.h"
 #include "passivity/mutual_conductance.h"
 #include "passivity/passivity_checks.h"
@@ -139,10 +144,14 @@ const double* cCfit::GetReferenceImpedances() {
   return state_.network.impedances.has_value() ? state_.network.impedances->data() : nullptr;
 }
 
+// At least one value, so that the array is never null.
 int cCfit::SetReferenceImpedance(double impedance) {
   return Guarded(0, std::nullopt, [&] {
     const std::vector<double> values(
-        static_cast<std::size_t>(std::max(state_.network.portCount, 0)), impedance);
+        static_cast<std::size_t>(std::max(state_.network.portCount, 1)), impedance);
+    if (!Admit(state_, Operation::kSetReferenceImpedance,
+               UsableImpedances(values.data(), state_.network.portCount)))
+      return 0;
     return ChangeReferenceImpedances(values.data());
   });
 }
@@ -772,6 +781,77 @@ int cCfit::GetEnforcedAccuracy(double*** rms, double*** largest) {
 }
 
 // ---------------------------------------------------------------------------
+// Port operations, reference impedances and the voltage transfer
+
+// S data whose impedances change lose their model and their margins.
+int cCfit::ChangeReferenceImpedances(const double* impedances) {
+  return Guarded(0, std::nullopt, [&] {
+    const int n = state_.network.portCount;
+    if (!Admit(state_, Operation::kChangeReferenceImpedances, UsableImpedances(impedances, n)))
+      return 0;
+    const Status changed = cfit::ChangeReferenceImpedances(state_, impedances, RunContext());
+    if (changed.ok() && state_.network.dataType == kS) {
+      state_.session.dataMargins = MarginList{};
+      state_.session.modelMargins = MarginList{};
+    }
+    return Recorded(state_.session.error, changed);
+  });
+}
+
+int cCfit::TerminatePorts(const int* codes) {
+  return Guarded(0, std::nullopt, [&] {
+    const int n = state_.network.portCount;
+    if (!Admit(state_, Operation::kTerminatePorts, codes != nullptr)) return 0;
+    if (!ValidTerminationCodes(codes, n)) return 0;
+    const int before = n;
+    const Status ended =
+        cfit::TerminatePorts(state_, std::vector<int>(codes, codes + n), RunContext());
+    if (ended.ok() && state_.network.portCount != before) DropMargins();
+    return Recorded(state_.session.error, ended);
+  });
+}
+
+int cCfit::CombinePorts(const unsigned char* join, int position) {
+  return Guarded(0, std::nullopt, [&] {
+    const int n = state_.network.portCount;
+    if (!Admit(state_, Operation::kCombinePorts, join != nullptr)) return 0;
+    if (!ValidJoinSelection(join, n)) return 0;
+    const Status combined =
+        cfit::CombinePorts(state_, std::vector<bool>(join, join + n), position, RunContext());
+    if (combined.ok()) DropMargins();
+    return Recorded(state_.session.error, combined);
+  });
+}
+
+int cCfit::ReorderPorts(const int* perm) {
+  return Guarded(0, std::nullopt, [&] {
+    const int n = state_.network.portCount;
+    if (!Admit(state_, Operation::kReorderPorts, perm != nullptr)) return 0;
+    if (!IsPermutation(perm, n)) return 0;
+    cfit::ReorderPorts(state_, std::vector<int>(perm, perm + n));
+    return 1;
+  });
+}
+
+int cCfit::VoltageTransferFunction(double sourceResistance, double loadConductance, int portOrder) {
+  return Guarded(0, std::nullopt, [&] {
+    const bool finite = std::isfinite(sourceResistance) && std::isfinite(loadConductance);
+    if (!Admit(state_, Operation::kVoltageTransferFunction, finite)) return 0;
+    const int type = state_.network.dataType;
+    const Status reduced = cfit::VoltageTransferFunction(state_, sourceResistance, loadConductance,
+                                                         portOrder, RunContext());
+    // Data brought to Y or reduced to the transfer lose their margins.
+    if (reduced.ok() || state_.network.dataType != type) DropMargins();
+    return Recorded(state_.session.error, reduced);
+  });
+}
+
+void cCfit::DropMargins() {
+  state_.session.dataMargins = MarginList{};
+  state_.session.modelMargins = MarginList{};
+}
+
+// ---------------------------------------------------------------------------
 // Operations whose engines are not built yet (their rows say so). Each fails
 // without recording anything, so that no host mistakes them for working ones.
 
@@ -782,9 +862,6 @@ int Unbuilt(Operation) { return 0; }
 
 }  // namespace
 
-int cCfit::VoltageTransferFunction(double, double, int) {
-  return Unbuilt(Operation::kVoltageTransferFunction);
-}
 bool cCfit::IsSeriesElement() { return Unbuilt(Operation::kIsSeriesElement); }
 bool cCfit::IsShuntElement() { return Unbuilt(Operation::kIsShuntElement); }
 int cCfit::IdealizeShuntElement() { return Unbuilt(Operation::kIdealizeShuntElement); }
@@ -792,12 +869,6 @@ int cCfit::ExtractShuntElement(int) { return Unbuilt(Operation::kExtractShuntEle
 int cCfit::ExtractSeriesElement(int) { return Unbuilt(Operation::kExtractSeriesElement); }
 int cCfit::MakeSeriesTwoPort() { return Unbuilt(Operation::kMakeSeriesTwoPort); }
 bool cCfit::FitSeriesElement() { return Unbuilt(Operation::kFitSeriesElement); }
-int cCfit::ChangeReferenceImpedances(const double*) {
-  return Unbuilt(Operation::kChangeReferenceImpedances);
-}
-int cCfit::TerminatePorts(const int*) { return Unbuilt(Operation::kTerminatePorts); }
-int cCfit::CombinePorts(const unsigned char*, int) { return Unbuilt(Operation::kCombinePorts); }
-int cCfit::ReorderPorts(const int*) { return Unbuilt(Operation::kReorderPorts); }
 int cCfit::GetTimeResponse(const TimeResponseParameters&, double, double*, double*, double*, int,
                            int) {
   return Unbuilt(Operation::kGetTimeResponse);

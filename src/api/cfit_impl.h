@@ -134,6 +134,8 @@ class cCfit final : public cFitAPI {
 
   // Puts a finished sweep in place of the held data, or records its failure.
   int TakeSweep(Result<SweptData> swept);
+  // Drops the margin lists of data and model.
+  void DropMargins();
   // Element (i, j) of the data's or the model's conductance matrix, after
   // the checks of `operation`'s row (a refusal is recorded there).
   Result<Complex> Conductance(Operation operation, bool model, int i, int j, double frequency,

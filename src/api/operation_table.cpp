@@ -90,7 +90,12 @@ std::vector<OperationRow> MakeTable() {
       ROW(CascadeWithTouchstone, {{N::kPoints, E::kNoData},
                                   {N::kTwoOrFourPorts, E::kNeedsTwoOrFourPorts},
                                   {N::kNoFit, E::kWouldDestroyFit}}),
-      UNBUILT(VoltageTransferFunction),
+      // The arguments: a finite source resistance and load conductance. The
+      // data are then brought to Y, failing as ConvertDataType fails.
+      ROW(VoltageTransferFunction, {{N::kData, E::kNoData},
+                                    {N::kTwoOrFourPorts, E::kNeedsTwoOrFourPorts},
+                                    {N::kNoFit, E::kWouldDestroyFit},
+                                    {N::kArguments, E::kInvalidArguments}}),
       ROW(CheckModelPassivity,
           {{N::kFit, E::kNoSFit}, {N::kMeasurableType, E::kUnsupportedParameters}}),
       ROW(EnforceModelPassivity,
@@ -126,12 +131,22 @@ std::vector<OperationRow> MakeTable() {
                               {N::kTwoPorts, E::kNoData},
                               {N::kTypeS, E::kNoData},
                               {N::kEqualImpedances, E::kNeedsEqualImpedances}}),
-      UNBUILT(ChangeReferenceImpedances),
+      // The arguments: N finite impedances above 0. The engine then checks
+      // the data (S data need a data set, refused silently).
+      ROW(ChangeReferenceImpedances, {{N::kArguments, E::kInvalidImpedance}}),
       // Hands N copies of its value to ChangeReferenceImpedances.
-      UNBUILT(SetReferenceImpedance),
-      UNBUILT(TerminatePorts),
-      UNBUILT(CombinePorts),
-      UNBUILT(ReorderPorts),
+      ROW(SetReferenceImpedance, {{N::kArguments, E::kInvalidImpedance}}),
+      // The argument: an array. The engine then refuses codes outside 0..3
+      // silently, returns at once when every port is kept, and checks for a
+      // kept port (36) and S data (35).
+      ROW(TerminatePorts, {{N::kData, E::kNoData}, {N::kArguments, E::kInvalidArguments}}),
+      // The argument: an array. The engine then refuses bytes other than 0
+      // and 1 silently, and checks the joined ports' impedances (52), the
+      // position (54), their count (53) and S data (35).
+      ROW(CombinePorts, {{N::kData, E::kNoData}, {N::kArguments, E::kInvalidArguments}}),
+      // The argument: an array; the engine refuses one that is not a
+      // permutation of 0..N-1 silently.
+      ROW(ReorderPorts, {{N::kArguments, E::kInvalidArguments}}),
       ROW(GetDataType, {}),
       ROW(GetPortCount, {}),
       ROW(GetReferenceImpedances, {}),

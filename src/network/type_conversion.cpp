@@ -75,8 +75,13 @@ bool ConvertMatrix(ConversionWorkspace& ws, int from, int to, const double* z0, 
 }
 
 void LogSingularPoints(int count, int points, double firstFrequency, const RunContext& context) {
+  LogSingularPoints("Data type conversion", count, points, firstFrequency, context);
+}
+
+void LogSingularPoints(std::string_view operation, int count, int points, double firstFrequency,
+                       const RunContext& context) {
   if (count == 0) return;
-  context.Write("\n*** Data type conversion: singular matrix at ", count, " of ", points,
+  context.Write("\n*** ", operation, ": singular matrix at ", count, " of ", points,
                 " points, first at ", firstFrequency, " Hz ***\n");
 }
 

@@ -2,6 +2,8 @@
 #ifndef CFIT_NETWORK_TYPE_CONVERSION_H
 #define CFIT_NETWORK_TYPE_CONVERSION_H
 
+#include <string_view>
+
 #include "api/fitter_state.h"
 #include "core/result.h"
 #include "core/run_context.h"
@@ -46,6 +48,21 @@ bool ConversionNeedsImpedances(int from, int to);
 // Writes the run-log line above for `count` singular points (nothing when
 // count is 0).
 void LogSingularPoints(int count, int points, double firstFrequency, const RunContext& context);
+
+// The same line for another operation on the points: "\n*** <operation>:
+// singular matrix at <count> of <points> points, first at <f> Hz ***\n".
+void LogSingularPoints(std::string_view operation, int count, int points, double firstFrequency,
+                       const RunContext& context);
+
+// Counts the points of an operation whose system was singular and keeps the
+// frequency of the first.
+struct SingularPoints {
+  int count = 0;
+  double first = 0.0;
+  void Note(bool regular, double frequency) {
+    if (!regular && count++ == 0) first = frequency;
+  }
+};
 
 }  // namespace cfit
 

@@ -55,6 +55,7 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 //   files   u pulse type   1 one port   n two ports or more   4 four ports
 //   w two ports   q two or four ports
 //   o data or fit   x mixed mode (no state here reaches it)
+//   k type S or one port   v a type other than S, or data
 struct State {
   std::string name;
   int n = 0, type = 0, points = 0;
@@ -75,7 +76,8 @@ State Make(std::string name, int n, int type, int points, std::string flags,
     {!has('M'), 'G'}, {has('d') || has('f'), 'o'}, {type == kS, 'S'}, {syz, 'y'},
     {type == kS || type == kPulse, 'P'}, {type >= kS && type <= kPulse, 'l'},
     {type == kPulse, 'u'}, {n == 1, '1'}, {n >= 2, 'n'}, {n == 4, '4'},
-    {n == 2, 'w'}, {n == 2 || n == 4, 'q'}};
+    {n == 2, 'w'}, {n == 2 || n == 4, 'q'}, {type == kS || n == 1, 'k'},
+    {type != kS || has('d'), 'v'}};
   // clang-format on
   for (const auto& [on, fact] : derived) flags += on ? std::string(1, fact) : "";
   return {std::move(name), n, type, points, std::move(flags), std::move(build)};
@@ -314,6 +316,22 @@ double **rms, **largest;
 int poleCount;
 char cancelByte = 0;
 std::vector<double> Ohms(int n) { return std::vector<double>(std::max(n, 4), 50.0); }
+// Port arguments of at least four entries: the first port kept, the others
+// matched; the first two joined; the ports reversed.
+std::vector<int> KeepFirst(int n) {
+  std::vector<int> codes(std::max(n, 4), 2);
+  return codes[0] = 3, codes;
+}
+std::vector<unsigned char> JoinFirstTwo(int n) {
+  std::vector<unsigned char> join(std::max(n, 4), 0);
+  return join[0] = join[1] = 1, join;
+}
+std::vector<int> Reversed(int n) {
+  std::vector<int> perm(std::max(n, 4));
+  for (int k = 0; k < n; ++k) perm[k] = n - 1 - k;
+  return perm;
+}
+std::vector<double> Impedances(int n) { return std::vector<double>(std::max(n, 4), X(75.0)); }
 // A port count: the state's own, 2 for a new fitter; a bad one stands for 0.
 int Size() { return Index(c.n > 0 ? c.n : 2, 0); }
 
@@ -402,6 +420,7 @@ const std::vector<Row> kRows = {
   OP(WriteTouchstone, (Name(), Index(1, 3)), "d6 l7 | io", {Fail(), Fail(), Fail(6), Fail(6)}),
   // The file is a 2-port: a 4-port cascaded with it stays a 4-port.
   OP(CascadeWithTouchstone, (Name()), "p6 q21 -f22 y32 | t", Refused(1002), kPortCount),
+  OP(VoltageTransferFunction, (50.0, X(0.02), 1324), "d6 q21 -f22 y32 | x", Refused(45)),
   OP(CheckModelPassivity, (P(a), P(b)), MODEL_CHECK "| p", NullSkipped()),
   OP(EnforceModelPassivity, (1.0), MODEL_CHECK "| ~"),
   OP(WritePoles, (Name()), "f8 | o", Refused(9)),
@@ -428,6 +447,12 @@ const std::vector<Row> kRows = {
   OP(ConvertToMixedMode, (Index(1, 4), 2, 3, 4), "431 z42 -c41 | i ~", Refused(37)),
   OP(ConvertToStandardMode, (3, Index(1, 4), 4, 2), "431 z42 -c41 | i ~", Refused(37)),
   OP(GetDataType, (), "", {}, kTypeCode),
+  // A bad impedance is read only where the fitter has ports.
+  OP(ChangeReferenceImpedances, (P(Impedances(c.n).data())), "v | px", SPECIAL(Null() || s.n > 0 ? Fail(17) : kSame)),
+  OP(SetReferenceImpedance, (X(75.0)), "v | x", SPECIAL(s.n > 0 ? Fail(17) : kSame)),
+  OP(TerminatePorts, (P(KeepFirst(c.n).data())), "d6 k35 | p", {Fail(), Fail(), Fail(45)}),
+  OP(CombinePorts, (P(JoinFirstTwo(c.n).data()), Index(0, c.n)), "d6 -153 S35 | ip", {Fail(54), Fail(54), Fail(45)}),
+  OP(ReorderPorts, (P(Reversed(c.n).data())), "| p", {Fail(), Fail(), Fail(45)}),
   OP(GetPortCount, (), "", {}, kPortCount),
   OP(GetReferenceImpedances, (), "z"),
   OP(GetDataPassivityMargins, (), DATA_MARGINS),
@@ -465,15 +490,10 @@ const std::vector<Row> kRows = {
 // Operations not built yet: they fail without recording anything.
 #define UNBUILT(name, args) {#name, CALL(f.name args)}
 const std::map<std::string_view, long (*)(cFitAPI&)> kUnbuilt = {
-  UNBUILT(IsSeriesElement, ()),
-  UNBUILT(VoltageTransferFunction, (50.0, 0.02, 0)), UNBUILT(IsShuntElement, ()),
+  UNBUILT(IsSeriesElement, ()), UNBUILT(IsShuntElement, ()),
   UNBUILT(IdealizeShuntElement, ()), UNBUILT(ExtractShuntElement, (1)),
   UNBUILT(ExtractSeriesElement, (1)), UNBUILT(MakeSeriesTwoPort, ()), UNBUILT(FitSeriesElement, ()),
-  UNBUILT(SetReferenceImpedance, (75.0)),
-  UNBUILT(ChangeReferenceImpedances, (Ohms(4).data())), UNBUILT(CreateSolver, (kS)),
-  UNBUILT(TerminatePorts, (std::vector<int>(4, 0).data())),
-  UNBUILT(CombinePorts, (std::vector<unsigned char>(4, 1).data(), 0)),
-  UNBUILT(ReorderPorts, (std::vector<int>{0, 1, 2, 3}.data())),
+  UNBUILT(CreateSolver, (kS)),
   UNBUILT(GetTimeResponse, ({}, 1e-9, a, b, b + 1, 0, 0)),
   UNBUILT(WriteTimeResponse, ({}, Scratch().NewFile("t").c_str(), 0, 0)),
   UNBUILT(BuildRLCModel, (50, 1e-9, 1e-12, 0)), UNBUILT(FindReactanceZeroCrossing, (a)),

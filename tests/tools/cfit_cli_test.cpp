@@ -486,6 +486,82 @@ TEST_F(Cli, CascadeOfSeriesResistorsIsTheirSum) {
       << refused.err;
 }
 
+// A Touchstone file of any port count as the library reads it: the port
+// count, the impedances and the values point by point, row by row.
+struct Network {
+  int ports = 0;
+  std::vector<double> z0;
+  std::vector<std::complex<double>> values;
+};
+
+Network ReadNetwork(const std::string& path) {
+  cFitParams params;
+  params.symmetryTolerance = 0.0;
+  Fitter fitter(cFitAPI::Create(&params));
+  Network n;
+  n.ports = fitter->ReadTouchstone(path.c_str());
+  if (n.ports > 0)
+    n.z0.assign(fitter->GetReferenceImpedances(), fitter->GetReferenceImpedances() + n.ports);
+  for (DataPointRecord* r = fitter->GetFirstDataPoint(); r; r = fitter->GetNextDataPoint()) {
+    for (int e = 0; e < n.ports * n.ports; ++e) {
+      const int i = e / n.ports, j = e % n.ports;
+      n.values.emplace_back(r->values[i][2 * j], r->values[i][2 * j + 1]);
+    }
+  }
+  return n;
+}
+
+// The port steps of convert, each checked on what it wrote: renormalising
+// there and back gives the input again, a swap swaps, a matched load leaves
+// S11, two joined ports are one at half the impedance, and matched
+// differential lines pass half the source voltage at low frequency. Step
+// values that are not valid exit 2 and a refusal of the library exits 1,
+// both writing no output.
+TEST_F(Cli, ConvertPortStepsWriteTheTransformedNetwork) {
+  const Network in = ReadNetwork(kExample);
+  const auto close = [](const std::vector<std::complex<double>>& a,
+                        const std::vector<std::complex<double>>& b) {
+    double worst = a.size() == b.size() ? 0.0 : 1.0;
+    for (std::size_t k = 0; k < std::min(a.size(), b.size()); ++k) {
+      worst = std::max(worst, std::abs(a[k] - b[k]));
+    }
+    return worst < 1e-12;
+  };
+  ASSERT_EQ(Run("convert EXAMPLE -o @r75.s2p --renormalize 75").status, 0);
+  EXPECT_EQ(ReadNetwork(Path("@r75.s2p")).z0, (std::vector<double>{75.0, 75.0}));
+  ASSERT_EQ(Run("convert @r75.s2p -o @back.s2p --renormalize 30,40 --renormalize 50").status, 0);
+  EXPECT_TRUE(close(ReadNetwork(Path("@back.s2p")).values, in.values));
+
+  ASSERT_EQ(Run("convert EXAMPLE -o @swap.s2p --reorder 2,1").status, 0);
+  ASSERT_EQ(Run("convert EXAMPLE -o @end.s1p --terminate k,m").status, 0);
+  const Network swapped = ReadNetwork(Path("@swap.s2p")), ended = ReadNetwork(Path("@end.s1p"));
+  ASSERT_TRUE(swapped.values.size() == in.values.size() && ended.ports == 1);
+  for (std::size_t k = 0; k < in.values.size(); k += 4) {
+    EXPECT_EQ(swapped.values[k], in.values[k + 3]);
+    EXPECT_EQ(swapped.values[k + 1], in.values[k + 2]);
+    EXPECT_EQ(ended.values[k / 4], in.values[k]);
+  }
+
+  ASSERT_EQ(Run("convert EXAMPLE -o @joined.s1p --combine 2,1 --at 0").status, 0);
+  EXPECT_EQ(ReadNetwork(Path("@joined.s1p")).z0, std::vector<double>{25.0});
+  ASSERT_EQ(Run("convert %coupled_lines_diff_2xthru.s4p -o @h.s1p --transfer 100,0.01").status, 0);
+  const Network transfer = ReadNetwork(Path("@h.s1p"));
+  ASSERT_EQ(transfer.ports, 1);
+  EXPECT_NEAR(std::abs(transfer.values[0]), 0.5, 0.005);
+
+  for (auto [steps, status] :
+       {std::pair{"--renormalize 0", 2}, std::pair{"--renormalize 50,50,50", 2},
+        std::pair{"--terminate k", 2}, std::pair{"--terminate k,x", 2},
+        std::pair{"--reorder 1,1", 2}, std::pair{"--combine 1,3", 2},
+        std::pair{"--combine 1,2 --at -1", 2}, std::pair{"--combine 1,2 --at 1", 1},
+        std::pair{"--transfer 50", 2}, std::pair{"--combine 1", 1}, std::pair{"--terminate s,o", 1},
+        std::pair{"--to y --terminate k,s", 1}}) {
+    const Result r = Run(std::string("convert EXAMPLE -o @bad.s2p ") + steps);
+    EXPECT_EQ(r.status, status) << steps << "\n" << r.err;
+    EXPECT_FALSE(fs::exists(Path("@bad.s2p"))) << steps;
+  }
+}
+
 }  // namespace
 
 namespace {

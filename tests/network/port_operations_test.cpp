@@ -1,0 +1,615 @@
+// The port operations, the reference-impedance change and the voltage
+// transfer: closed forms of small networks, circuits solved here by their
+// own nodal equations, the model carried by a reordering, refusals that must
+// leave the fitter as it was, and singular points. The real files are
+// renormalised, terminated and reordered at the end, for the scikit-rf
+// cross-check skrf_port_operations.py.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "api/cfit_impl.h"
+#include "network/port_termination.h"
+#include "support/fitter_fixtures.h"
+#include "support/log_capture.h"
+
+namespace cfit {
+namespace {
+
+using C = std::complex<double>;
+using CMatrix = std::vector<C>;  // n x n, row by row
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+const double kInf = std::numeric_limits<double>::infinity();
+
+std::unique_ptr<cCfit> NewFitter(bool individualPoles = true) {
+  return testing::MakeFitter(individualPoles);
+}
+
+std::string Message(cCfit& f) { return f.GetErrorMessage() != nullptr ? f.GetErrorMessage() : ""; }
+
+// Data of `type` with the impedances z0, one point per matrix at 1 GHz,
+// 2 GHz, ...
+void LoadData(cCfit& f, int n, int type, const std::vector<double>& z0,
+              const std::vector<CMatrix>& matrices) {
+  f.BeginData(n, type, z0.data());
+  double frequency = 0.0;
+  for (const CMatrix& m : matrices) {
+    PortMatrix p(n);
+    p.set_frequency(frequency += 1e9);
+    for (int e = 0; e < n * n; ++e) p.Row(0)[e] = {m[e].real(), m[e].imag()};
+    ASSERT_TRUE(f.state().network.data->Append(std::move(p)));
+  }
+}
+
+CMatrix PointValues(const cCfit& f, int k) {
+  const ConstMatrixView p = f.state().network.data->points()[k];
+  CMatrix m;
+  for (int e = 0; e < p.order() * p.order(); ++e) m.emplace_back(p.Row(0)[e].re, p.Row(0)[e].im);
+  return m;
+}
+
+std::vector<double> Impedances(const cCfit& f) { return *f.state().network.impedances; }
+
+double Difference(const CMatrix& a, const CMatrix& b) {
+  if (a.size() != b.size()) return kInf;
+  double worst = 0.0;
+  for (std::size_t e = 0; e < a.size(); ++e) worst = std::max(worst, std::abs(a[e] - b[e]));
+  return worst;
+}
+
+// x = a^-1 b by Gauss-Jordan elimination with partial pivoting (a n x n, b
+// n x m, both row by row).
+CMatrix Solve(CMatrix a, CMatrix b, int n) {
+  const int m = static_cast<int>(b.size()) / n;
+  for (int col = 0; col < n; ++col) {
+    int pivot = col;
+    for (int r = col + 1; r < n; ++r) {
+      if (std::abs(a[r * n + col]) > std::abs(a[pivot * n + col])) pivot = r;
+    }
+    for (int k = 0; k < n; ++k) std::swap(a[col * n + k], a[pivot * n + k]);
+    for (int k = 0; k < m; ++k) std::swap(b[col * m + k], b[pivot * m + k]);
+    for (int r = 0; r < n; ++r) {
+      if (r == col) continue;
+      const C factor = a[r * n + col] / a[col * n + col];
+      for (int k = 0; k < n; ++k) a[r * n + k] -= factor * a[col * n + k];
+      for (int k = 0; k < m; ++k) b[r * m + k] -= factor * b[col * m + k];
+    }
+  }
+  for (int r = 0; r < n; ++r) {
+    for (int k = 0; k < m; ++k) b[r * m + k] /= a[r * n + r];
+  }
+  return b;
+}
+
+CMatrix Identity(int n) {
+  CMatrix i(static_cast<std::size_t>(n) * n);
+  for (int k = 0; k < n; ++k) i[k * n + k] = 1.0;
+  return i;
+}
+
+// S of an impedance matrix for real reference impedances (power waves):
+// S = F (Z - R)(Z + R)^-1 F^-1 with R = diag(z0), F = diag(1 / (2 sqrt z0)),
+// computed as the transpose of ((Z + R)^T)^-1 (Z - R)^T.
+CMatrix SFromZ(const CMatrix& z, const std::vector<double>& z0) {
+  const int n = static_cast<int>(z0.size());
+  CMatrix plusT(z.size()), minusT(z.size());
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) {
+      plusT[j * n + i] = z[i * n + j] + (i == j ? z0[i] : 0.0);
+      minusT[j * n + i] = z[i * n + j] - (i == j ? z0[i] : 0.0);
+    }
+  }
+  const CMatrix xT = Solve(plusT, minusT, n);
+  CMatrix s(z.size());
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) s[i * n + j] = xT[j * n + i] * std::sqrt(z0[j] / z0[i]);
+  }
+  return s;
+}
+
+// ---------------------------------------------------------------------------
+// Closed forms of 1- and 2-ports
+
+TEST(PortOperations, TwoPortClosedForms) {
+  const C s11(0.3, -0.2), s12(0.5, 0.1), s21(0.45, 0.15), s22(-0.25, 0.35);
+  const CMatrix s = {s11, s12, s21, s22};
+  struct Case {
+    const char* name;
+    int n;
+    CMatrix input;
+    std::function<int(cCfit&)> op;
+    CMatrix want;
+    std::vector<double> z0;
+  };
+  const auto terminate = [](std::vector<int> codes) {
+    return [codes](cCfit& f) { return f.TerminatePorts(codes.data()); };
+  };
+  const unsigned char both[] = {1, 1};
+  const double to25[] = {25.0};
+  const int swap[] = {1, 0};
+  const std::vector<Case> cases = {
+      {"port 2 matched", 2, s, terminate({3, 2}), {s11}, {50}},
+      {"port 2 shorted", 2, s, terminate({3, 0}), {s11 - s12 * s21 / (1.0 + s22)}, {50}},
+      {"port 2 open", 2, s, terminate({3, 1}), {s11 + s12 * s21 / (1.0 - s22)}, {50}},
+      {"port 1 shorted", 2, s, terminate({0, 3}), {s22 - s21 * s12 / (1.0 + s11)}, {50}},
+      {"every port kept", 2, s, terminate({3, 3}), s, {50, 50}},
+      {"matched ports joined",
+       2,
+       CMatrix(4),
+       [&](cCfit& f) { return f.CombinePorts(both, 0); },
+       {0.0},
+       {25}},
+      {"a matched load seen from 25 ohm",
+       1,
+       {0.0},
+       [&](cCfit& f) { return f.ChangeReferenceImpedances(to25); },
+       {1.0 / 3.0},
+       {25}},
+      {"ports swapped",
+       2,
+       s,
+       [&](cCfit& f) { return f.ReorderPorts(swap); },
+       {s22, s21, s12, s11},
+       {50, 50}},
+      {"ports swapped twice",
+       2,
+       s,
+       [&](cCfit& f) { return f.ReorderPorts(swap) && f.ReorderPorts(swap); },
+       s,
+       {50, 50}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto f = NewFitter();
+    LoadData(*f, c.n, kS, std::vector<double>(c.n, 50.0), {c.input});
+    ASSERT_EQ(c.op(*f), 1) << Message(*f);
+    EXPECT_LE(Difference(PointValues(*f, 0), c.want), 1e-15);
+    EXPECT_EQ(Impedances(*f), c.z0);
+    EXPECT_EQ(f->GetPortCount(), static_cast<int>(c.z0.size()));
+  }
+}
+
+// A resistive star: port k reaches the centre through r[k], the centre
+// reaches ground through rc, so Z(i, j) = rc + (i == j) r[i]. Joining ports
+// 0 and 1 (both 50 ohm) at position 1 leaves port 2 first and the joined
+// port, rc + r0 || r1 at 25 ohm, second.
+TEST(PortOperations, AResistiveStarJoinedAndRenormalised) {
+  const double r[] = {20.0, 30.0, 40.0}, rc = 10.0;
+  const std::vector<double> z0 = {50.0, 50.0, 75.0};
+  CMatrix z(9, rc);
+  for (int k = 0; k < 3; ++k) z[k * 3 + k] += r[k];
+  auto f = NewFitter();
+  LoadData(*f, 3, kS, z0, {SFromZ(z, z0)});
+  const unsigned char join[] = {1, 1, 0};
+  ASSERT_EQ(f->CombinePorts(join, 1), 1) << Message(*f);
+  const double parallel = r[0] * r[1] / (r[0] + r[1]);
+  const CMatrix want = SFromZ({rc + r[2], rc, rc, rc + parallel}, {75.0, 25.0});
+  EXPECT_LE(Difference(PointValues(*f, 0), want), 1e-14);
+  EXPECT_EQ(Impedances(*f), (std::vector<double>{75.0, 25.0}));
+  EXPECT_TRUE(f->IsSymmetric());
+
+  // The same star seen from other, unequal impedances.
+  const std::vector<double> other = {30.0, 110.0, 9.0};
+  auto g = NewFitter();
+  LoadData(*g, 3, kS, z0, {SFromZ(z, z0)});
+  ASSERT_EQ(g->ChangeReferenceImpedances(other.data()), 1);
+  EXPECT_LE(Difference(PointValues(*g, 0), SFromZ(z, other)), 1e-14);
+}
+
+// ---------------------------------------------------------------------------
+// Voltage transfer
+
+// Two matched lines of electrical length theta, 1 -> 3 and 2 -> 4 (or, in
+// the file's numbering without the 1324 order, 1 -> 2 and 3 -> 4), driven
+// differentially from 2 Z0 into 1 / (2 Z0): half the source voltage, delayed.
+TEST(VoltageTransfer, MatchedDifferentialLinesPassHalfTheSourceDelayed) {
+  const double z0 = 50.0, thetas[] = {0.3, 1.2, 2.5, -2.0};
+  // The lines as pairs of 0-based ports: with any order but 1324 the second
+  // and third ports trade places first.
+  for (auto [order, lines] :
+       {std::pair{1324, std::array{0, 2, 1, 3}}, std::pair{0, std::array{0, 1, 2, 3}}}) {
+    SCOPED_TRACE(order);
+    std::vector<CMatrix> points;
+    for (double theta : thetas) {
+      CMatrix s(16);
+      for (int line = 0; line < 2; ++line) {
+        const int a = lines[2 * line], b = lines[2 * line + 1];
+        s[a * 4 + b] = s[b * 4 + a] = std::polar(1.0, -theta);
+      }
+      points.push_back(s);
+    }
+    auto f = NewFitter();
+    LoadData(*f, 4, kS, std::vector<double>(4, z0), points);
+    ASSERT_EQ(f->VoltageTransferFunction(2.0 * z0, 1.0 / (2.0 * z0), order), 1) << Message(*f);
+    ASSERT_EQ(f->GetPortCount(), 1);
+    EXPECT_EQ(f->GetDataType(), kS);
+    for (std::size_t k = 0; k < std::size(thetas); ++k) {
+      EXPECT_LE(std::abs(PointValues(*f, static_cast<int>(k))[0] - std::polar(0.5, -thetas[k])),
+                1e-13)
+          << thetas[k];
+    }
+  }
+}
+
+// At 0 Hz the output voltages are taken real, whatever the data say: the
+// same complex admittances give a complex transfer at 1 Hz.
+TEST(VoltageTransfer, AtZeroHertzTheTransferIsReal) {
+  auto f = NewFitter();
+  f->BeginData(4, kY, nullptr);
+  for (double frequency : {0.0, 1.0}) {
+    PortMatrix p(4);
+    p.set_frequency(frequency);
+    for (int e = 0; e < 16; ++e) p.Row(0)[e] = Complex(e % 5 == 0 ? 0.03 : 0.004, 0.01);
+    ASSERT_TRUE(f->state().network.data->Append(p));
+  }
+  ASSERT_EQ(f->VoltageTransferFunction(50.0, 0.01, 1324), 1);
+  EXPECT_EQ(PointValues(*f, 0)[0].imag(), 0.0);
+  EXPECT_NE(PointValues(*f, 1)[0].imag(), 0.0);
+}
+
+// The 2-port form against the circuit's own nodal equations with the source
+// as a branch: unknowns V1, V2 and the source current I,
+//   Y11 V1 + Y12 V2 - I = 0,  Y21 V1 + (Y22 + GL) V2 = 0,  V1 + Rs I = 1.
+// The network is an active pi (Y21 != Y12), given as Y, as Z and as S.
+TEST(VoltageTransfer, TwoPortAgreesWithANodalSolveWithAnExplicitSource) {
+  const C ya(0.01, 0.005), yb(0.002, -0.003), yc(0.02, 0.01), gm(0.03, -0.004);
+  const CMatrix y = {ya + yc, -yc, -yc + gm, yb + yc};
+  const CMatrix z = Solve(y, Identity(2), 2);
+  const std::vector<double> z0 = {50.0, 30.0};
+  for (auto [rs, gl] :
+       {std::pair{0.0, 0.0}, std::pair{0.0, 0.02}, std::pair{50.0, 0.0}, std::pair{12.5, 0.05}}) {
+    const CMatrix nodal =
+        Solve({y[0], y[1], -1.0, y[2], y[3] + gl, 0.0, 1.0, 0.0, rs}, {0.0, 0.0, 1.0}, 3);
+    for (auto [type, data] : {std::pair{kY, y}, std::pair{kZ, z}, std::pair{kS, SFromZ(z, z0)}}) {
+      auto f = NewFitter();
+      LoadData(*f, 2, type, z0, {data});
+      ASSERT_EQ(f->VoltageTransferFunction(rs, gl, 0), 1) << Message(*f);
+      EXPECT_LE(std::abs(PointValues(*f, 0)[0] - nodal[1]), 1e-13 * std::abs(nodal[1]))
+          << "Rs " << rs << ", GL " << gl << ", type " << type;
+      EXPECT_EQ(Impedances(*f), std::vector<double>{50.0});
+    }
+  }
+  // A through connection of admittance y, unloaded, from an ideal source.
+  auto f = NewFitter();
+  const C through(0.01, -0.02);
+  LoadData(*f, 2, kY, z0, {{through, -through, -through, through}});
+  ASSERT_EQ(f->VoltageTransferFunction(0.0, 0.0, 0), 1);
+  EXPECT_LE(std::abs(PointValues(*f, 0)[0] - 1.0), 1e-15);
+}
+
+// ---------------------------------------------------------------------------
+// Reordering carries the model
+
+std::vector<C> EvaluateAll(cCfit& f, int n, double frequency) {
+  std::vector<C> v;
+  for (int e = 0; e < n * n; ++e) {
+    double value[2] = {kNaN, kNaN};
+    EXPECT_EQ(f.EvaluateModelElement(e / n, e % n, frequency, value), 1);
+    v.emplace_back(value[0], value[1]);
+  }
+  return v;
+}
+
+TEST(ReorderPorts, ModelElementsMoveWithTheirPorts) {
+  const int perm[] = {2, 0, 1}, inverse[] = {1, 2, 0};
+  // Per-element poles of a symmetric caller-defined model (lists below the
+  // diagonal), per-element and common poles fitted to asymmetric data.
+  const auto defined = [] {
+    auto f = NewFitter();
+    const double z0[] = {50.0, 60.0, 70.0};
+    EXPECT_EQ(f->DefineModel(3, kS, z0, true), 1);
+    for (int e = 0; e < 9; ++e) {
+      const double pole[] = {1e9 * (e + 1), -2e9 * (e % 2)}, residue[] = {0.1 * (e + 1), 0.02};
+      if (e / 3 >= e % 3)
+        f->SetElementModel(e / 3, e % 3, 1, 0.01 * e, 0.0, 1e-11 * e, pole, residue);
+    }
+    return f;
+  };
+  const auto fitted = [](bool individual) {
+    return [individual] {
+      testing::LogCapture quiet;
+      auto f = NewFitter(individual);
+      testing::LoadSynthetic(*f, 3, kS, 20, 1.3);
+      EXPECT_EQ(f->Fit(), 1);
+      return f;
+    };
+  };
+  for (const auto& make :
+       std::vector<std::function<std::unique_ptr<cCfit>()>>{defined, fitted(true), fitted(false)}) {
+    auto f = make();
+    ASSERT_TRUE(f->HasFit());
+    const bool hasData = f->HasSampledData();
+    const std::vector<double> z0 = Impedances(*f);
+    const std::vector<C> before = EvaluateAll(*f, 3, 1.7e9);
+    const CMatrix firstPoint = hasData ? PointValues(*f, 0) : CMatrix{};
+    ASSERT_EQ(f->ReorderPorts(perm), 1);
+    const std::vector<C> after = EvaluateAll(*f, 3, 1.7e9);
+    for (int k = 0; k < 3; ++k) {
+      EXPECT_EQ(Impedances(*f)[k], z0[perm[k]]);
+      for (int l = 0; l < 3; ++l) {
+        EXPECT_EQ(after[k * 3 + l], before[perm[k] * 3 + perm[l]]) << k << l;
+        EXPECT_TRUE(!hasData || PointValues(*f, 0)[k * 3 + l] == firstPoint[perm[k] * 3 + perm[l]]);
+      }
+    }
+    const Model& m = *f->state().model;
+    for (int i = 0; f->IsSymmetric() && m.individual() && i < 3; ++i) {
+      for (int j = i + 1; j < 3; ++j) EXPECT_TRUE(m.elementPoles[m.Index(i, j)].empty()) << i << j;
+    }
+    ASSERT_EQ(f->ReorderPorts(inverse), 1);
+    EXPECT_EQ(EvaluateAll(*f, 3, 1.7e9), before);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Refusals the every-operation table does not reach: each leaves data and
+// impedances as they were.
+
+TEST(PortOperations, RefusalsChangeNothing) {
+  const CMatrix s3 = {0.1, 0.2, 0.3, 0.2, 0.1, 0.05, 0.3, 0.05, 0.2};
+  const std::vector<double> mixed = {50.0, 50.0, 75.0}, heldZero = {50.0, 0.0, 50.0};
+  const unsigned char all[] = {1, 1, 1}, bad[] = {1, 2, 0};
+  const int noneKept[] = {0, 1, 2}, code4[] = {3, 4, 2}, repeated[] = {0, 0, 1},
+            outside[] = {0, 1, 3};
+  const double zero[] = {50, 0, 50}, negative[] = {50, 50, -75};
+  const char* impedance = "Invalid characteristic impedance";
+  struct Case {
+    int type;
+    const std::vector<double>& z0;
+    std::function<int(cCfit&)> op;
+    const char* message;  // empty: refused without an error
+  };
+  int row = 0;
+  for (const Case& c : std::vector<Case>{
+           {kS, mixed, [&](cCfit& f) { return f.CombinePorts(all, 0); },
+            "Combined ports must have equal normalizing impedances"},
+           {kS, mixed, [&](cCfit& f) { return f.CombinePorts(bad, 0); }, ""},
+           {kS, mixed, [&](cCfit& f) { return f.TerminatePorts(noneKept); },
+            "Invalid request for matrix swathing"},
+           {kS, mixed, [&](cCfit& f) { return f.TerminatePorts(code4); }, ""},
+           {kS, mixed, [&](cCfit& f) { return f.ReorderPorts(repeated); }, ""},
+           {kS, mixed, [&](cCfit& f) { return f.ReorderPorts(outside); }, ""},
+           {kS, mixed, [&](cCfit& f) { return f.ChangeReferenceImpedances(zero); }, impedance},
+           {kY, mixed, [&](cCfit& f) { return f.ChangeReferenceImpedances(negative); }, impedance},
+           {kS, heldZero, [&](cCfit& f) { return f.SetReferenceImpedance(75.0); }, impedance},
+       }) {
+    SCOPED_TRACE(row++);
+    auto f = NewFitter();
+    LoadData(*f, 3, c.type, c.z0, {s3, s3});
+    EXPECT_EQ(c.op(*f), 0);
+    EXPECT_EQ(Message(*f), c.message);
+    EXPECT_TRUE(PointValues(*f, 1) == s3 && f->GetPortCount() == 3 && f->GetDataType() == c.type);
+    EXPECT_EQ(Impedances(*f), c.z0);
+  }
+}
+
+// S without data: nothing to renormalise, the model stays. Y data keep their
+// values and their model; only the impedances change.
+TEST(PortOperations, ImpedanceChangesKeepAModelWhereTheyMay) {
+  auto f = NewFitter();
+  ASSERT_EQ(f->DefineModel(2, kS, nullptr, false), 1);
+  const double pole[] = {1e9, 0.0}, residue[] = {0.5, 0.0};
+  ASSERT_EQ(f->SetElementModel(1, 0, 1, 0.25, 0.0, 0.0, pole, residue), 1);
+  const std::vector<C> before = EvaluateAll(*f, 2, 1e9);
+  EXPECT_EQ(f->SetReferenceImpedance(75.0), 0);
+  EXPECT_EQ(f->GetErrorMessage(), nullptr);
+  ASSERT_TRUE(f->HasFit());
+  EXPECT_EQ(EvaluateAll(*f, 2, 1e9), before);
+  EXPECT_EQ(Impedances(*f), (std::vector<double>{50.0, 50.0}));
+
+  auto y = testing::MakeFitter();
+  testing::LoadSynthetic(*y, 2, kY, 12);
+  testing::LogCapture quiet;
+  ASSERT_EQ(y->Fit(), 1);
+  const CMatrix data = PointValues(*y, 3);
+  const std::vector<C> model = EvaluateAll(*y, 2, 1e9);
+  ASSERT_EQ(y->SetReferenceImpedance(75.0), 1);
+  EXPECT_TRUE(PointValues(*y, 3) == data && EvaluateAll(*y, 2, 1e9) == model);
+  EXPECT_EQ(Impedances(*y), (std::vector<double>{75.0, 75.0}));
+}
+
+// ---------------------------------------------------------------------------
+// Singular systems: the solver's output, no value that is not finite, and
+// one log line naming the first singular point.
+
+TEST(PortOperations, SingularPointsKeepFiniteValuesAndAreLogged) {
+  const double to25[] = {25.0};
+  const int shortSecond[] = {3, 0};
+  const unsigned char both[] = {1, 1};
+  struct Case {
+    const char* operation;
+    int n;
+    int type;
+    CMatrix singular, regular;
+    std::function<int(cCfit&)> op;
+    C want;  // the singular point's value
+  };
+  const std::vector<Case> cases = {
+      // s (rho - 1) + rho + 1 = 0 for rho = 2.
+      {"Reference impedance change",
+       1,
+       kS,
+       {-3.0},
+       {0.2},
+       [&](cCfit& f) { return f.ChangeReferenceImpedances(to25); },
+       0.0},
+      // A shorted port whose own reflection is -1: I + S22 = 0.
+      {"Port termination",
+       2,
+       kS,
+       {0.2, 0.1, 0.1, -1.0},
+       {0.2, 0.1, 0.1, 0.3},
+       [&](cCfit& f) { return f.TerminatePorts(shortSecond); },
+       0.2},
+      // Two shorts joined: W = 0, the joined port reads as a short.
+      {"Port combination",
+       2,
+       kS,
+       {-1.0, 0.0, 0.0, -1.0},
+       CMatrix(4),
+       [&](cCfit& f) { return f.CombinePorts(both, 0); },
+       -1.0},
+      // Nothing between the load's terminals: the output pair floats.
+      {"Voltage transfer", 4, kY, CMatrix(16), Identity(4),
+       [&](cCfit& f) { return f.VoltageTransferFunction(50.0, 0.0, 1324); }, 0.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.operation);
+    auto f = NewFitter();
+    LoadData(*f, c.n, c.type, std::vector<double>(c.n, 50.0), {c.regular, c.singular, c.singular});
+    testing::LogCapture log;
+    ASSERT_EQ(c.op(*f), 1);
+    EXPECT_EQ(f->GetErrorMessage(), nullptr);
+    EXPECT_LE(std::abs(PointValues(*f, 1)[0] - c.want), 1e-15) << PointValues(*f, 1)[0];
+    for (int k = 0; k < 3; ++k) {
+      for (C v : PointValues(*f, k))
+        EXPECT_TRUE(std::isfinite(v.real()) && std::isfinite(v.imag()));
+    }
+    EXPECT_EQ(log.text(), std::string("\n*** ") + c.operation +
+                              ": singular matrix at 2 of 3 points, first at 2e+09 Hz ***\n");
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Dumps for skrf_port_operations.py: with CFIT_SKRF_DUMP naming a folder each
+// operation goes there, one binary file per operation: int32 operation (0
+// renormalise, 1 terminate, 2 reorder), ports in, ports out, points; int32
+// argument per port (codes, or the permutation); doubles: the impedances in,
+// the impedances out, the frequencies, the input values and the output
+// values (re, im pairs, row by row, point by point).
+
+// Runs `op` on a new fitter holding S data `in` with impedances z0, and
+// dumps it as `name` when `folder` is given.
+std::unique_ptr<cCfit> RunAndDump(const char* folder, const std::string& name, int operation,
+                                  const std::vector<int>& argument, const std::vector<double>& z0,
+                                  const SampledData& in, const std::function<int(cCfit&)>& op) {
+  auto f = NewFitter();
+  f->BeginData(in.port_count(), kS, z0.data());
+  f->state().ReplaceData(in);
+  EXPECT_EQ(op(*f), 1) << Message(*f);
+  if (folder == nullptr) return f;
+  const SampledData& out = *f->state().network.data;
+  std::FILE* file = std::fopen((std::string(folder) + "/" + name + ".bin").c_str(), "wb");
+  const std::int32_t header[] = {operation, in.port_count(), out.port_count(), in.point_count()};
+  std::fwrite(header, sizeof header, 1, file);
+  std::fwrite(argument.data(), sizeof(std::int32_t), argument.size(), file);
+  std::fwrite(z0.data(), sizeof(double), z0.size(), file);
+  const std::vector<double> newZ0 = Impedances(*f);
+  std::fwrite(newZ0.data(), sizeof(double), newZ0.size(), file);
+  for (ConstMatrixView p : in.points()) {
+    const double frequency = p.frequency();
+    std::fwrite(&frequency, sizeof frequency, 1, file);
+  }
+  for (const SampledData* d : {&in, &out}) {
+    for (ConstMatrixView p : d->points()) {
+      std::fwrite(p.Row(0), sizeof(Complex),
+                  static_cast<std::size_t>(d->port_count()) * d->port_count(), file);
+    }
+  }
+  std::fclose(file);
+  return f;
+}
+
+// Random passive 2- to 4-ports (S scaled below a Frobenius norm of 1)
+// renormalised from random unequal impedances to others; renormalising back
+// gives the data again.
+TEST(RandomPassiveNetworks, AreRenormalisedToUnequalImpedances) {
+  const char* dump = std::getenv("CFIT_SKRF_DUMP");
+  std::mt19937 random(20261207);
+  std::uniform_real_distribution<double> value(-1.0, 1.0), ohms(5.0, 200.0);
+  for (int network = 0; network < 300; ++network) {
+    const int n = 2 + network % 3;
+    SampledData data(n);
+    for (int k = 0; k < 4; ++k) {
+      PortMatrix p(n);
+      p.set_frequency(1e9 * (k + 1));
+      double norm = 0.0;
+      for (int e = 0; e < n * n; ++e) {
+        p.Row(0)[e] = Complex(value(random), value(random));
+        norm += std::norm(C(p.Row(0)[e].re, p.Row(0)[e].im));
+      }
+      for (int e = 0; e < n * n; ++e) p.Row(0)[e] *= 1.0 / (std::sqrt(norm) * 1.01);
+      ASSERT_TRUE(data.Append(p));
+    }
+    std::vector<double> z0, target;
+    for (int k = 0; k < n; ++k) z0.push_back(ohms(random)), target.push_back(ohms(random));
+    auto f = RunAndDump(dump, "random." + std::to_string(network), 0, std::vector<int>(n, 0), z0,
+                        data, [&](cCfit& g) { return g.ChangeReferenceImpedances(target.data()); });
+    ASSERT_EQ(f->ChangeReferenceImpedances(z0.data()), 1);
+    for (int k = 0; k < 4; ++k) {
+      CMatrix original;
+      for (int e = 0; e < n * n; ++e) {
+        original.emplace_back(data.point(k).Row(0)[e].re, data.point(k).Row(0)[e].im);
+      }
+      EXPECT_LE(Difference(PointValues(*f, k), original), 1e-13) << network;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Every real S file that reads: renormalised to 75 ohm and to unequal
+// impedances, the last port (and, with four ports or more, the second)
+// shorted, opened or matched, and the ports reversed. Renormalising back
+// gives the data again.
+TEST(RealFilePortOperations, EveryFileIsRenormalisedTerminatedAndReordered) {
+  const char* folder = std::getenv("CFIT_TEST_DATA");
+  if (folder == nullptr) GTEST_SKIP() << "CFIT_TEST_DATA is not set";
+  const char* dump = std::getenv("CFIT_SKRF_DUMP");
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    cFitParams params;
+    params.symmetryTolerance = 0.0;
+    cCfit source;
+    ASSERT_TRUE(source.Init(&params));
+    testing::LogCapture quiet;
+    if (source.ReadTouchstone(entry.path().c_str()) == 0 || source.GetDataType() != kS) continue;
+    const std::string name = entry.path().filename().string();
+    SCOPED_TRACE(name);
+    const int n = source.GetPortCount();
+    const std::vector<double> z0 = Impedances(source);
+    int serial = 0;
+    const auto run = [&](int operation, const std::vector<int>& argument,
+                         const std::function<int(cCfit&)>& op) {
+      return RunAndDump(dump, name + "." + std::to_string(serial++), operation, argument, z0,
+                        *source.state().network.data, op);
+    };
+    std::vector<double> unequal;
+    for (int k = 0; k < n; ++k) unequal.push_back(z0[k] * (0.5 + 0.4 * (k % 4)));
+    for (const std::vector<double>& target : {std::vector<double>(n, 75.0), unequal}) {
+      auto f = run(0, std::vector<int>(n, 0),
+                   [&](cCfit& g) { return g.ChangeReferenceImpedances(target.data()); });
+      ASSERT_EQ(f->ChangeReferenceImpedances(z0.data()), 1);
+      double worst = 0.0;
+      for (int k = 0; k < f->state().network.data->point_count(); ++k) {
+        worst = std::max(worst, Difference(PointValues(*f, k), PointValues(source, k)));
+      }
+      EXPECT_LE(worst, 1e-10) << "the way back";
+    }
+    for (int code : {kShort, kOpen, kMatched}) {
+      if (n < 2) break;
+      std::vector<int> codes(n, kKeep);
+      codes[n - 1] = code;
+      if (n >= 4) codes[1] = code == kMatched ? kShort : kMatched;
+      run(1, codes, [&](cCfit& g) { return g.TerminatePorts(codes.data()); });
+    }
+    std::vector<int> reversed;
+    for (int k = n - 1; k >= 0; --k) reversed.push_back(k);
+    run(2, reversed, [&](cCfit& g) { return g.ReorderPorts(reversed.data()); });
+    ++files;
+  }
+  EXPECT_GE(files, 20);
+}
+
+}  // namespace
+}  // namespace cfit
