@@ -16,6 +16,7 @@
 #include "cfit/cfit.h"
 #include "core/result.h"
 #include "fit/sweeps.h"
+#include "network/series_shunt_element.h"
 
 namespace cfit {
 
@@ -137,6 +138,8 @@ class cCfit final : public cFitAPI {
   // the checks of `operation`'s row (a refusal is recorded there).
   Result<Complex> Conductance(Operation operation, bool model, int i, int j, double frequency,
                               bool dc);
+  // The element extraction of `operation`'s row for the given shape.
+  int Extract(Operation operation, ElementShape shape, int type);
 
   FitterState state_;
 };

@@ -125,7 +125,12 @@ enum class Need {
   kTypeS,               // data type S
   kDataType,            // a data type is set
   kSymmetric,           // the symmetric flag is set
+  kOnePort,             // N = 1
+  kTwoPorts,            // N = 2
   kFourPorts,           // N = 4
+  kTypeSOrY,            // data type S or Y
+  kTypeSOrZ,            // data type S or Z
+  kEqualImpedances,     // the first two reference impedances are equal
   kElementTable,        // the element option table exists
   kImpedancePerPort,    // exactly N reference impedances
   kImpedancesForPorts,  // at least N reference impedances

@@ -24,6 +24,8 @@ const std::vector<Command>& Commands() {
       {cfit_tool::InfoDef(), cfit_tool::RunInfoCommand},
       {cfit_tool::SweepDef(), cfit_tool::RunSweepCommand},
       {cfit_tool::CheckDef(), cfit_tool::RunCheckCommand},
+      {cfit_tool::ElementDef(), cfit_tool::RunElementCommand},
+      {cfit_tool::RlcDef(), cfit_tool::RunRlcCommand},
   };
   return commands;
 }
@@ -52,7 +54,7 @@ bool AsksForHelp(const std::vector<std::string>& words) {
 int Run(const std::vector<std::string>& words) {
   if (words.empty()) {
     std::cerr << "cfit: error: no command given\n"
-                 "Usage: cfit COMMAND [OPTIONS] OPERAND (commands: fit, info, sweep, check)\n"
+                 "Usage: cfit COMMAND [OPTIONS] OPERAND (commands: fit, info, sweep, check, element, rlc)\n"
                  "Try 'cfit --help' for more.\n";
     return cfit_tool::kExitUsage;
   }
@@ -74,7 +76,7 @@ int Run(const std::vector<std::string>& words) {
   const Command* command = Find(first);
   if (command == nullptr) {
     std::cerr << "cfit: error: unknown command '" << first << "'\n"
-              << "Usage: cfit COMMAND [OPTIONS] OPERAND (commands: fit, info, sweep, check)\n"
+              << "Usage: cfit COMMAND [OPTIONS] OPERAND (commands: fit, info, sweep, check, element, rlc)\n"
                  "Try 'cfit --help' for more.\n";
     return cfit_tool::kExitUsage;
   }
