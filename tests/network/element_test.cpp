@@ -305,9 +305,9 @@ TEST(RLCModel, ReproducesTheNetworkFromFarBelowToFarAboveResonance) {
     double r;
     const char* what;
   };
-  for (const Case& k : {Case{10.0, "under-damped"}, Case{200.0, "over-damped"},
-                        Case{critical, "critically damped"}, Case{critical * (1 + 1e-9), "near"},
-                        Case{std::sqrt(l / c), "S critical"}}) {
+  for (const Case& k :
+       {Case{10.0, "under-damped"}, Case{200.0, "over-damped"}, Case{critical, "critically damped"},
+        Case{critical * (1 + 1e-9), "near"}, Case{std::sqrt(l / c), "S critical"}}) {
     for (int type : {kS, kY, kZ}) {
       auto f = NewFitter();
       ASSERT_EQ(f->BuildRLCModel(k.r, l, c, type), 1) << k.what;

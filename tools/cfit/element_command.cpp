@@ -169,7 +169,8 @@ int RunElementCommand(const Arguments& a) {
         if (index == last) continue;
         last = index;
         char frequency[32];
-        std::snprintf(frequency, sizeof frequency, "%12s", FormatFrequency(points[index].first).c_str());
+        std::snprintf(frequency, sizeof frequency, "%12s",
+                      FormatFrequency(points[index].first).c_str());
         report << "  " << frequency << "  "
                << ImpedanceText(points[index].second.real(), points[index].second.imag()) << "\n";
       }

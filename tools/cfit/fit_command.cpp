@@ -335,9 +335,9 @@ int RunFitCommand(const Arguments& a) {
                     : RunFit(*fitter, progressMode);
   if (outcome.cancelled) return cancelled("fit");
   if (!outcome.succeeded) {
-    FailWithLibraryMessage(*fitter, std::string(seriesElement ? "the series-element fit of "
-                                                              : "the fit of ") +
-                                        input.string() + " failed");
+    FailWithLibraryMessage(
+        *fitter, std::string(seriesElement ? "the series-element fit of " : "the fit of ") +
+                     input.string() + " failed");
   }
   // A successful fit may still have recorded a message (e.g. an element with
   // too few points for a delay estimate); the user should see it.

@@ -54,7 +54,8 @@ bool AsksForHelp(const std::vector<std::string>& words) {
 int Run(const std::vector<std::string>& words) {
   if (words.empty()) {
     std::cerr << "cfit: error: no command given\n"
-                 "Usage: cfit COMMAND [OPTIONS] OPERAND (commands: fit, info, sweep, check, element, rlc)\n"
+                 "Usage: cfit COMMAND [OPTIONS] OPERAND (commands: fit, info, sweep, check, "
+                 "element, rlc)\n"
                  "Try 'cfit --help' for more.\n";
     return cfit_tool::kExitUsage;
   }
@@ -76,7 +77,8 @@ int Run(const std::vector<std::string>& words) {
   const Command* command = Find(first);
   if (command == nullptr) {
     std::cerr << "cfit: error: unknown command '" << first << "'\n"
-              << "Usage: cfit COMMAND [OPTIONS] OPERAND (commands: fit, info, sweep, check, element, rlc)\n"
+              << "Usage: cfit COMMAND [OPTIONS] OPERAND (commands: fit, info, sweep, check, "
+                 "element, rlc)\n"
                  "Try 'cfit --help' for more.\n";
     return cfit_tool::kExitUsage;
   }

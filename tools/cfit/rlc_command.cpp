@@ -34,14 +34,21 @@ double ParseComponentValue(const std::string& text, const std::string& what) {
     scale = 1e6;
   } else if (suffix.size() == 1) {
     switch (suffix[0]) {
-      case 'f': case 'F': scale = 1e-15; break;
-      case 'p': case 'P': scale = 1e-12; break;
-      case 'n': case 'N': scale = 1e-9; break;
-      case 'u': case 'U': scale = 1e-6; break;
+      case 'f':
+      case 'F': scale = 1e-15; break;
+      case 'p':
+      case 'P': scale = 1e-12; break;
+      case 'n':
+      case 'N': scale = 1e-9; break;
+      case 'u':
+      case 'U': scale = 1e-6; break;
       case 'm': scale = 1e-3; break;
-      case 'k': case 'K': scale = 1e3; break;
-      case 'g': case 'G': scale = 1e9; break;
-      case 't': case 'T': scale = 1e12; break;
+      case 'k':
+      case 'K': scale = 1e3; break;
+      case 'g':
+      case 'G': scale = 1e9; break;
+      case 't':
+      case 'T': scale = 1e12; break;
       default: break;
     }
   }
@@ -118,8 +125,7 @@ int RunRlcCommand(const Arguments& a) {
     }
   }
   std::cout << "model:      " << char(std::toupper(type[0])) << " of R = " << FormatNumber(r)
-            << " ohm, L = " << FormatNumber(l) << " H, C = " << FormatNumber(c)
-            << " F in series\n"
+            << " ohm, L = " << FormatNumber(l) << " H, C = " << FormatNumber(c) << " F in series\n"
             << "resonance:  " << FormatFrequency(1.0 / (2.0 * kPi * std::sqrt(l * c))) << "\n"
             << "quality:    " << FormatNumber(std::sqrt(l / c) / r) << "\n"
             << "reference:  " << FormatNumber(z0) << " ohm\n"
