@@ -238,6 +238,12 @@ int RunFitCommand(const Arguments& a) {
   if (seriesElement && a.Has("common-poles")) {
     throw UsageError("--series-element fits one pole set per element; drop --common-poles");
   }
+  // The model is made passive as a whole element; a second enforcement of
+  // the 2-port would see the singular value 1 that every series element has
+  // with its rounding above 1.
+  if (seriesElement && a.Has("passive")) {
+    throw UsageError("--series-element makes the model passive itself; drop --passive");
+  }
   const std::optional<std::string> outputList = a.Text("outputs");
   const Outputs outputs = ParseOutputs(outputList.value_or(kDefaultOutputs));
   const int format = FormatCode(a.Text("format").value_or("ri"));

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "commands.h"
 #include "common.h"
@@ -17,6 +18,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr double kPi = 3.141592653589793;
+// Largest residue magnitude a pole file holds.
+constexpr double kLargestFileResidue = 1e20;
 
 }  // namespace
 
@@ -72,7 +75,9 @@ const CommandDef& RlcDef() {
         "10, 4.7k, 1n and 2.2p; m is milli (1m = 0.001) and mega is meg or M.\n"
         "\n"
         "--type chooses what the model describes: z the impedance R + sL + 1/(sC) "
-        "(reference impedance R; the pole at 0 Hz is held at 1e-10 Hz), y its admittance "
+        "(reference impedance R; the pole at 0 Hz is held at 1e-10 Hz, with the residue "
+        "1e10/(2 pi C), which a pole file holds only up to 1e20, so for C of at least 16 pF), "
+        "y its admittance "
         "(reference impedance R), or s (the default) the reflection (Z - Z0)/(Z + Z0) with "
         "Z0 = R, or Z0 = 2R at critical damping (R = sqrt(L/C)). The report gives the "
         "resonance 1/(2 pi sqrt(LC)), the quality factor sqrt(L/C)/R and the reference "
@@ -120,6 +125,21 @@ int RunRlcCommand(const Arguments& a) {
       FailWithLibraryMessage(*fitter, "cannot build the R-L-C model");
     }
     z0 = fitter->GetReferenceImpedances()[0];
+    // A pole file holds residues up to 1e20 in magnitude; the Z model's
+    // stand-in for the pole at 0 Hz has the residue 1e10 / (2 pi C).
+    int count = 0;
+    fitter->GetElementModelInfo(0, 0, &count, nullptr, nullptr, nullptr);
+    std::vector<double> poles(2 * count + 2), residues(2 * count + 2);
+    fitter->GetElementPolesResidues(0, 0, poles.data(), residues.data());
+    for (int k = 0; k < count; ++k) {
+      if (std::abs(residues[2 * k]) > kLargestFileResidue ||
+          std::abs(residues[2 * k + 1]) > kLargestFileResidue) {
+        throw Failure("the model has a residue of " +
+                      FormatNumber(std::hypot(residues[2 * k], residues[2 * k + 1])) +
+                      ", above the 1e20 a pole file holds (the Z model needs C of at least 16 pF); "
+                      "--type s or y describe the same network");
+      }
+    }
     if (fitter->WritePoles(output->c_str()) == 0) {
       FailWithLibraryMessage(*fitter, "cannot write " + *output, *output);
     }
