@@ -10,16 +10,21 @@ namespace cfit {
 namespace {
 
 constexpr double kTwoPi = 6.283185307179586;
-constexpr double kCriticalWindow = 1e-6;
+// The stand-in for w = 0, and the band around 0 (both times 1/(LC)) within
+// which the admittance model takes it: there two real poles a1, a2 would
+// hold residues of opposite sign and size 1/(L (a1 - a2)), whose rounding
+// (about 3e-15 LC / |w| relative) exceeds the stand-in's own error of 1e-6.
+constexpr double kCriticalStandIn = 1e-6;
+constexpr double kCriticalWindow = 1e-8;
 constexpr double kZeroPole = 1e-10;
 
 bool Valid(double x) { return std::isfinite(x) && x > 0.0; }
 
 // The pole terms of gain * s / (s^2 + 2 a s + 1/(LC)). A w of 0, or within
-// `window` / (LC) of 0, becomes 1e-6 / (LC).
+// `window` / (LC) of 0, becomes the stand-in.
 void AddSecondOrder(double a, double l, double c, double gain, double window, RLCTerms& terms) {
   double w = 1.0 / (l * c) - a * a;
-  if (w == 0.0 || std::abs(w) < window / (l * c)) w = kCriticalWindow / (l * c);
+  if (w == 0.0 || std::abs(w) < window / (l * c)) w = kCriticalStandIn / (l * c);
   if (w > 0.0) {
     const double q = std::sqrt(w);
     terms.poles.push_back({a / kTwoPi, -q / kTwoPi});

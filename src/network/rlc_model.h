@@ -31,10 +31,11 @@ struct RLCTerms {
 //     + 1/(LC)).
 // For Y and S, with a = the damping (R/(2L), or (R + Z0)/(2L) for S) and
 // w = 1/(LC) - a^2, w > 0 gives one complex pair and w < 0 two real poles;
-// w = 0 is taken as w = 1e-6/(LC). For Y a w within 1e-6/(LC) of 0 is taken
+// w = 0 is taken as w = 1e-6/(LC). For Y a w within 1e-8/(LC) of 0 is taken
 // so too: near critical damping simple poles cannot hold the double pole,
-// and two nearly equal real poles would cancel in rounding (S moves its Z0
-// away from critical damping instead).
+// and two nearly equal real poles would cancel in rounding (about 7e-5 at
+// R = 2 sqrt(L/C) where rounding leaves w slightly below 0; the stand-in
+// errs by about 1e-6). S moves its Z0 away from critical damping instead.
 // Fails with 48 unless R, L and C are finite and above 0, then with 32 for a
 // type other than 1, 2 or 3.
 Result<RLCTerms> RLCModelTerms(double r, double l, double c, int type);
