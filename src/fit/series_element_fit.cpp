@@ -72,7 +72,10 @@ Status FitSeriesElement(FitterState& state, const RunContext& run) {
   state.settings.extractDelays = false;
   const FitReport report = FitAll(state, run);
   state.settings.extractDelays = extractDelays;
-  if (!report.ok) return report.firstFailure.value_or(ErrorCode::kFitFailed);
+  // A fit stopped by the cancel byte notes nothing.
+  if (!report.ok) {
+    return report.firstFailure.has_value() ? Failure::Of(*report.firstFailure) : Failure::Silent();
+  }
 
   FittedModel& model = *state.model;
   const std::size_t s11 = model.Index(0, 0);

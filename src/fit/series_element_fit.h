@@ -33,7 +33,7 @@ bool KeepsSeriesRelations(const SampledData& data);
 // T = (1 - G)/2 at (0, 1) and (1, 0), S11 = S22 = 1 - T = (1 + G)/2, the
 // same poles in all four elements, no proportional terms and no delays.
 //
-// Fails with the fit's failure (23 when it names none); a failed
+// Fails with the fit's failure (none when the cancel byte stopped it); a failed
 // enforcement fails with 27 and leaves the fitted model as the fit made it.
 Status FitSeriesElement(FitterState& state, const RunContext& run);
 

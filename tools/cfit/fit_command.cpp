@@ -273,6 +273,10 @@ int RunFitCommand(const Arguments& a) {
   if (a.Has("comment")) fitter->SetOutputComment(comment.c_str());
   const int ports = cfit::ReadAnyTouchstone(*fitter, input.string().c_str());
   if (ports == 0) FailWithLibraryMessage(*fitter, "cannot read " + input.string(), input.string());
+  // The series-element fit takes S data; Y data of an element are converted.
+  if (seriesElement && fitter->GetDataType() != 1 && fitter->ConvertDataType(1) == 0) {
+    FailWithLibraryMessage(*fitter, "cannot convert " + input.string() + " to S parameters");
+  }
   const fs::path touchstonePath = fs::path(base).concat("_model" + TouchstoneExtension(ports));
   RefuseOverwrite({input}, {touchstonePath});
 
