@@ -93,10 +93,12 @@ TEST(SeriesShuntElements, CircuitsRoundTripThroughExtractionAndSeriesTwoPort) {
   for (bool series : {true, false}) {
     for (const Component& part : parts) {
       for (const auto& [z1, z2] : {std::pair{50.0, 50.0}, std::pair{50.0, 75.0}}) {
-        for (int type : {kY, kZ}) {
+        // S: the impedance extracted, then converted to S, goes back.
+        for (int back : {kY, kZ, kS}) {
+          const int type = back == kS ? kZ : back;
           SCOPED_TRACE((series ? "series " : "shunt ") + std::to_string(part.r) + " " +
                        std::to_string(part.l) + " " + std::to_string(part.c) + " at " +
-                       std::to_string(z2) + ", type " + std::to_string(type));
+                       std::to_string(z2) + ", type " + std::to_string(back));
           testing::LogCapture quiet;
           auto f = NewFitter();
           LoadTwoPort(*f, freq, series, part, z1, z2);
@@ -116,7 +118,7 @@ TEST(SeriesShuntElements, CircuitsRoundTripThroughExtractionAndSeriesTwoPort) {
             const C want = type == kZ ? part.Z(freq[k]) : 1.0 / part.Z(freq[k]);
             EXPECT_LE(std::abs(Value(*f, k) - want), 1e-11 * std::abs(want)) << freq[k];
           }
-          if (dump != nullptr) {
+          if (dump != nullptr && back != kS) {
             const std::string path = std::string(dump) + "/" + std::to_string(file++) + ".bin";
             std::FILE* out = std::fopen(path.c_str(), "wb");
             ASSERT_NE(out, nullptr);
@@ -131,6 +133,9 @@ TEST(SeriesShuntElements, CircuitsRoundTripThroughExtractionAndSeriesTwoPort) {
             std::fclose(out);
           }
           // Back to the series 2-port at z1 on both ports, and out again.
+          if (back == kS) {
+            ASSERT_EQ(f->ConvertDataType(kS), 1);
+          }
           ASSERT_EQ(f->MakeSeriesTwoPort(), 1);
           ASSERT_TRUE(f->GetPortCount() == 2 && f->GetDataType() == kS && f->IsSymmetric());
           EXPECT_TRUE(f->GetReferenceImpedances()[0] == z1 && f->GetReferenceImpedances()[1] == z1);
