@@ -85,7 +85,9 @@ TEST(FitSeriesElement, KeepsTheSeriesRelationsExactlyAndIsPassive) {
     auto f = SeriesElementData(r, 2e-4);
     ASSERT_TRUE(f->FitSeriesElement()) << f->GetErrorMessage();
     EXPECT_EQ(f->GetErrorMessage(), nullptr);
-    // The fit went without delays and left the setting as it was.
+    // The fit went without delays (the driver logs every delay it extracts)
+    // and left the setting as it was.
+    EXPECT_EQ(log.text().find("extracted delay("), std::string::npos);
     EXPECT_TRUE(f->state().settings.extractDelays && f->state().settings.individualPoles);
     int counts[4];
     for (int e = 0; e < 4; ++e) {
