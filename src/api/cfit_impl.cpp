@@ -12,6 +12,7 @@
 #include "data/data_queries.h"
 #include "fit/fit_driver.h"
 #include "fit/model_evaluation.h"
+#include "fit/series_element_fit.h"
 #include "fit/sweeps.h"
 #include "network/cascade.h"
 #include "network/impedance_scaling.h"
@@ -22,6 +23,8 @@
 #include "network/port_reordering.h"
 #include "network/port_termination.h"
 #include "network/renormalization.h"
+#include "network/rlc_model.h"
+#include "network/series_shunt_element.h"
 #include "network/type_conversion.h"
 #include "network/voltage_transfer.h"
 #include "passivity/enforcement.h"
@@ -597,6 +600,92 @@ int cCfit::SetElementModel(int i, int j, int poleCount, double constant, double 
 }
 
 // ---------------------------------------------------------------------------
+// Series and shunt elements, the R-L-C model and the series-element fit
+
+bool cCfit::IsSeriesElement() {
+  return Guarded(false, std::nullopt, [&] {
+    return Admit(state_, Operation::kIsSeriesElement) &&
+           ShapedAs(state_.network, ElementShape::kSeries);
+  });
+}
+
+bool cCfit::IsShuntElement() {
+  return Guarded(false, std::nullopt, [&] {
+    return Admit(state_, Operation::kIsShuntElement) &&
+           ShapedAs(state_.network, ElementShape::kShunt);
+  });
+}
+
+int cCfit::IdealizeShuntElement() {
+  return Guarded(0, std::nullopt, [&] {
+    const bool shunt = ShapedAs(state_.network, ElementShape::kShunt);
+    if (!Admit(state_, Operation::kIdealizeShuntElement, shunt)) return 0;
+    state_.session.dataMargins = MarginList{};
+    return Recorded(state_.session.error, cfit::IdealizeShuntElement(state_.network));
+  });
+}
+
+int cCfit::Extract(Operation operation, ElementShape shape, int type) {
+  return Guarded(0, std::nullopt, [&] {
+    if (!Admit(state_, operation, type == kY || type == kZ)) return 0;
+    state_.session.dataMargins = MarginList{};
+    return Recorded(state_.session.error, ExtractElement(state_, shape, type, RunContext()));
+  });
+}
+
+int cCfit::ExtractShuntElement(int type) {
+  return Extract(Operation::kExtractShuntElement, ElementShape::kShunt, type);
+}
+
+int cCfit::ExtractSeriesElement(int type) {
+  return Extract(Operation::kExtractSeriesElement, ElementShape::kSeries, type);
+}
+
+int cCfit::MakeSeriesTwoPort() {
+  return Guarded(0, std::nullopt, [&] {
+    if (!Admit(state_, Operation::kMakeSeriesTwoPort)) return 0;
+    state_.session.dataMargins = MarginList{};
+    return Recorded(state_.session.error, cfit::MakeSeriesTwoPort(state_));
+  });
+}
+
+bool cCfit::FitSeriesElement() {
+  return Guarded(false, ErrorCode::kFitFailed, [&] {
+    const bool related = state_.network.data.has_value() &&
+                         state_.network.data->port_count() == 2 &&
+                         KeepsSeriesRelations(*state_.network.data);
+    if (!Admit(state_, Operation::kFitSeriesElement, related)) return false;
+    state_.session.modelMargins = MarginList{};
+    const RunContext run(runlog::Stream(), &state_.session.progress, state_.session.cancelFlag);
+    return Recorded(state_.session.error, cfit::FitSeriesElement(state_, run)) == 1;
+  });
+}
+
+// The value is written (-100 when there is no crossing) once the checks pass.
+int cCfit::FindReactanceZeroCrossing(double* value) {
+  return Guarded(0, std::nullopt, [&] {
+    const bool shaped = ShapedAs(state_.network, ElementShape::kShunt) ||
+                        ShapedAs(state_.network, ElementShape::kSeries);
+    if (!Admit(state_, Operation::kFindReactanceZeroCrossing, shaped)) return 0;
+    state_.session.dataMargins = MarginList{};
+    state_.model.reset();
+    const ReactanceCrossing crossing = cfit::FindReactanceZeroCrossing(state_.network);
+    Put(value, crossing.frequency);
+    return crossing.found ? 1 : 0;
+  });
+}
+
+int cCfit::BuildRLCModel(double R, double L, double C, int type) {
+  return Guarded(0, std::nullopt, [&] {
+    if (!Admit(state_, Operation::kBuildRLCModel)) return 0;
+    const Status built = cfit::BuildRLCModel(state_, R, L, C, type);
+    // The new model replaces the data, and with them their margin list.
+    if (built.ok()) state_.session.dataMargins = MarginList{};
+    return Recorded(state_.session.error, built);
+  });
+}
+
+// ---------------------------------------------------------------------------
 // Passivity assessment. A refusal writes 0 through both result pointers.
 
 int cCfit::CheckDataPassivity(double* largestMeasure, double* frequency) {
@@ -862,23 +951,12 @@ int Unbuilt(Operation) { return 0; }
 
 }  // namespace
 
-bool cCfit::IsSeriesElement() { return Unbuilt(Operation::kIsSeriesElement); }
-bool cCfit::IsShuntElement() { return Unbuilt(Operation::kIsShuntElement); }
-int cCfit::IdealizeShuntElement() { return Unbuilt(Operation::kIdealizeShuntElement); }
-int cCfit::ExtractShuntElement(int) { return Unbuilt(Operation::kExtractShuntElement); }
-int cCfit::ExtractSeriesElement(int) { return Unbuilt(Operation::kExtractSeriesElement); }
-int cCfit::MakeSeriesTwoPort() { return Unbuilt(Operation::kMakeSeriesTwoPort); }
-bool cCfit::FitSeriesElement() { return Unbuilt(Operation::kFitSeriesElement); }
 int cCfit::GetTimeResponse(const TimeResponseParameters&, double, double*, double*, double*, int,
                            int) {
   return Unbuilt(Operation::kGetTimeResponse);
 }
 int cCfit::WriteTimeResponse(const TimeResponseParameters&, const char*, int, int) {
   return Unbuilt(Operation::kWriteTimeResponse);
-}
-int cCfit::BuildRLCModel(double, double, double, int) { return Unbuilt(Operation::kBuildRLCModel); }
-int cCfit::FindReactanceZeroCrossing(double*) {
-  return Unbuilt(Operation::kFindReactanceZeroCrossing);
 }
 cCPSolver* cCfit::CreateSolver(int) { return nullptr; }
 

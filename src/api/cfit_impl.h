@@ -17,6 +17,7 @@
 #include "core/result.h"
 #include "fit/sweeps.h"
 #include "network/mixed_mode.h"
+#include "network/series_shunt_element.h"
 
 namespace cfit {
 
@@ -140,6 +141,8 @@ class cCfit final : public cFitAPI {
   // the checks of `operation`'s row (a refusal is recorded there).
   Result<Complex> Conductance(Operation operation, bool model, int i, int j, double frequency,
                               bool dc);
+  // The element extraction of `operation`'s row for the given shape.
+  int Extract(Operation operation, ElementShape shape, int type);
 
   // Both mode conversions: the row's checks (the pairs are the argument),
   // then the conversion of data and model.

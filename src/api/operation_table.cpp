@@ -60,6 +60,22 @@ bool EqualImpedances(const FitterState& state) {
   }
   return true;
 }
+// The shape tests: a 2-port, data, a type the shape has a test for; data
+// not flagged symmetric are no element, silently.
+const std::vector<Check> kSeriesShape = {{N::kTwoPorts, E::kInvalidMatrixSize},
+                                         {N::kData, E::kNoData},
+                                         {N::kTypeSOrY, E::kCannotTransform},
+                                         {N::kSymmetric, {}}};
+const std::vector<Check> kShuntShape = {{N::kTwoPorts, E::kInvalidMatrixSize},
+                                        {N::kData, E::kNoData},
+                                        {N::kTypeSOrZ, E::kCannotTransform},
+                                        {N::kSymmetric, {}}};
+// The extractions; the argument check is the target type, Y or Z.
+const std::vector<Check> kElementExtraction = {{N::kTwoPorts, E::kInvalidMatrixSize},
+                                               {N::kArguments, E::kCannotTransform},
+                                               {N::kMeasurableType, E::kCannotTransform},
+                                               {N::kData, E::kNoData},
+                                               {N::kSymmetric, E::kNoSymmetricData}};
 
 std::vector<OperationRow> MakeTable() {
   return {
@@ -117,14 +133,27 @@ std::vector<OperationRow> MakeTable() {
       ROW(BeginData, {{N::kArguments, E::kInvalidArguments}}),
       ROW(AddDataPoint, {{N::kData, {}}}),
       ROW(EndData, {{N::kPoints, {}}}),
-      UNBUILT(IsSeriesElement),
-      UNBUILT(IsShuntElement),
-      UNBUILT(IdealizeShuntElement),
+      ROW(IsSeriesElement, kSeriesShape),
+      ROW(IsShuntElement, kShuntShape),
+      // The argument check is the shunt shape of the first point.
+      ROW(IdealizeShuntElement, {{N::kTwoPorts, E::kInvalidMatrixSize},
+                                 {N::kData, E::kNoData},
+                                 {N::kTypeSOrZ, E::kCannotTransform},
+                                 {N::kSymmetric, {}},
+                                 {N::kArguments, {}},
+                                 {N::kEqualImpedances, E::kNeedsEqualImpedances}}),
       ROW(ConvertDataType, {}),
-      UNBUILT(ExtractShuntElement),
-      UNBUILT(ExtractSeriesElement),
-      UNBUILT(MakeSeriesTwoPort),
-      UNBUILT(FitSeriesElement),
+      ROW(ExtractShuntElement, kElementExtraction),
+      ROW(ExtractSeriesElement, kElementExtraction),
+      ROW(MakeSeriesTwoPort, {{N::kOnePort, E::kInvalidMatrixSize},
+                              {N::kData, E::kNoData},
+                              {N::kMeasurableType, E::kCannotTransform}}),
+      // The argument check is the series relations at every point.
+      ROW(FitSeriesElement, {{N::kTwoPorts, E::kInvalidMatrixSize},
+                             {N::kTypeS, E::kCannotTransform},
+                             {N::kData, E::kNoData},
+                             {N::kSymmetric, E::kNoSymmetricData},
+                             {N::kArguments, E::kElementsUnrelated}}),
       ROW(ConvertToStandardMode, kModeConversion),
       ROW(ConvertToMixedMode, kModeConversion),
       ROW(JoinModalTwoPorts, {{N::kPoints, E::kNoData},
@@ -181,8 +210,13 @@ std::vector<OperationRow> MakeTable() {
       ROW(SetOutputComment, {}),
       ROW(SetElementDcOption, {{N::kElementTable, {}}}),
       ROW(SetElementAsymptote, {{N::kDataType, {}}, {N::kElementTable, {}}}),
-      UNBUILT(BuildRLCModel),
-      UNBUILT(FindReactanceZeroCrossing),
+      // R, L, C (48) and the type (32) are checked by the engine.
+      ROW(BuildRLCModel, {}),
+      // The argument check is the shape: shunt or series.
+      ROW(FindReactanceZeroCrossing, {{N::kTypeS, E::kNeedsTwoPortS},
+                                      {N::kTwoPorts, E::kNeedsTwoPortS},
+                                      {N::kData, E::kNoData},
+                                      {N::kArguments, E::kNotSeriesOrShunt}}),
       ROW(GetTouchstonePortCount, {}),
       ROW(GetPolesPortCount, {}),
       UNBUILT(CreateSolver),
@@ -218,14 +252,17 @@ bool Meets(const FitterState& state, Need need, bool arguments) {
     case Need::kTypeS: return state.network.dataType == kS;
     case Need::kDataType: return state.network.dataType != kNoData;
     case Need::kSymmetric: return state.network.symmetric;
-    case Need::kFourPorts: return n == 4;
+    case Need::kOnePort: return n == 1;
     case Need::kTwoPorts: return n == 2;
+    case Need::kFourPorts: return n == 4;
     case Need::kTwoOrFourPorts: return n == 2 || n == 4;
     case Need::kIndividualPoles: return state.model != nullptr && state.model->individual();
     case Need::kNoDelays:
       return state.model != nullptr &&
              std::all_of(state.model->delay.begin(), state.model->delay.end(),
                          [](double d) { return d == 0.0; });
+    case Need::kTypeSOrY: return state.network.dataType == kS || state.network.dataType == kY;
+    case Need::kTypeSOrZ: return state.network.dataType == kS || state.network.dataType == kZ;
     case Need::kElementTable: return state.network.elements != nullptr;
     case Need::kImpedancePerPort:
       return state.network.impedances.has_value() && impedances == static_cast<std::size_t>(n);

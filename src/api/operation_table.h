@@ -125,11 +125,14 @@ enum class Need {
   kTypeS,               // data type S
   kDataType,            // a data type is set
   kSymmetric,           // the symmetric flag is set
-  kFourPorts,           // N = 4
+  kOnePort,             // N = 1
   kTwoPorts,            // N = 2
+  kFourPorts,           // N = 4
   kTwoOrFourPorts,      // N = 2 or N = 4
   kIndividualPoles,     // the model holds its poles per element
   kNoDelays,            // no element of the model has a delay
+  kTypeSOrY,            // data type S or Y
+  kTypeSOrZ,            // data type S or Z
   kElementTable,        // the element option table exists
   kImpedancePerPort,    // exactly N reference impedances
   kImpedancesForPorts,  // at least N reference impedances

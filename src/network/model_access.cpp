@@ -102,6 +102,9 @@ Status DefineModel(FitterState& state, int portCount, int dataType,
   std::vector<double> impedances(n, 50.0);
   if (referenceImpedances != nullptr)
     impedances.assign(referenceImpedances, referenceImpedances + n);
+  model->dataType = dataType;
+  model->impedances = impedances;
+  model->symmetric = symmetric;
 
   state.network.dataType = dataType;
   state.network.portCount = portCount;

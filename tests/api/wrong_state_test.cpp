@@ -55,7 +55,11 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 //   files   u pulse type   1 one port   n two ports or more   4 four ports
 //   w two ports   q two or four ports
 //   o data or fit   x mixed mode (no state here reaches it)
-//   k type S or one port   v a type other than S, or data
+//   j type S or one port   v a type other than S, or data
+//   Y type S or Y   Z type S or Z   E the first two reference
+//   impedances equal   k the first point a series element   h the first
+//   point a shunt element   K either   R every point keeps the series
+//   relations within 0.001
 struct State {
   std::string name;
   int n = 0, type = 0, points = 0;
@@ -76,8 +80,10 @@ State Make(std::string name, int n, int type, int points, std::string flags,
     {!has('M'), 'G'}, {has('d') || has('f'), 'o'}, {type == kS, 'S'}, {syz, 'y'},
     {type == kS || type == kPulse, 'P'}, {type >= kS && type <= kPulse, 'l'},
     {type == kPulse, 'u'}, {n == 1, '1'}, {n >= 2, 'n'}, {n == 4, '4'},
-    {n == 2, 'w'}, {n == 2 || n == 4, 'q'}, {type == kS || n == 1, 'k'},
-    {type != kS || has('d'), 'v'}};
+    {n == 2, 'w'}, {n == 2 || n == 4, 'q'}, {type == kS || n == 1, 'j'},
+    {type != kS || has('d'), 'v'},
+    {type == kS || type == kY, 'Y'}, {type == kS || type == kZ, 'Z'}, {has('z') && n >= 2, 'E'},
+    {has('k') || has('h'), 'K'}};
   // clang-format on
   for (const auto& [on, fact] : derived) flags += on ? std::string(1, fact) : "";
   return {std::move(name), n, type, points, std::move(flags), std::move(build)};
@@ -154,6 +160,24 @@ Fitter Read(const char* option, const std::string& values, std::string fourth = 
   return f;
 }
 
+// A series or shunt R-L-C element (10 ohms, 1 nH, 1 pF, resonant at 5 GHz)
+// between two 50 ohm ports as S data, 20 points from 0.1 to 10 GHz.
+Fitter Element(bool series) {
+  Fitter f = MakeFitter();
+  f->BeginData(2, kS, nullptr);
+  testing::PointRecord record(2);
+  for (int k = 0; k < 20; ++k) {
+    const double freq = 1e8 + k * (1e10 - 1e8) / 19, w = 2 * 3.141592653589793 * freq;
+    const std::complex<double> z(10.0, w * 1e-9 - 1.0 / (w * 1e-12));
+    const std::complex<double> s11 = series ? z / (z + 100.0) : -25.0 / (z + 25.0);
+    const std::complex<double> s12 = series ? 1.0 - s11 : 1.0 + s11;
+    record.Set(0, 0, s11), record.Set(1, 1, s11), record.Set(0, 1, s12), record.Set(1, 0, s12);
+    f->AddDataPoint(record.get(freq));
+  }
+  f->EndData();
+  return f;
+}
+
 constexpr const char* kHead = "# HZ S RI R 50";
 constexpr const char* kTwoPort = "0.3 0 0.1 0 0.1 0 0.3 0";
 
@@ -179,6 +203,8 @@ std::vector<State> MakeStates() {
       return Then(Read("# HZ Z RI R 50", kTwoPort, "0.3 0 inf 0 inf 0 0.3 0"), [](cFitAPI& f) { ReadPoles(f, 2, kZ); });
     }),
     Make("PulseData", 1, kPulse, 20, "dez", [] { return WithData(1, kPulse); }),
+    Make("SeriesElement", 2, kS, 20, "dezkR", [] { return Element(true); }),
+    Make("ShuntElement", 2, kS, 20, "dezh", [] { return Element(false); }),
     Make("PulseModel", 1, kPulse, 0, "fez", [] { return Then(MakeFitter(), [](cFitAPI& f) { ReadPoles(f, 1, kPulse); }); }),
     Make("UnknownType", 2, 9, 20, "dez", [] { return WithData(2, 9); }),
     Make("EmptySet", 2, kS, 0, "dez", [] {
@@ -442,15 +468,23 @@ const std::vector<Row> kRows = {
   {"BeginData", CALL((f.BeginData(Size(), kS, P(Ohms(c.n).data())), 1)), "| ip", {Ok(45), Ok(45), kSame}},
   {"AddDataPoint", AddPoint, "d | px"},
   OP(EndData, (), "p", {}, kAnything),
+  OP(IsSeriesElement, (), "w40 d6 Y32 s k"),
+  OP(IsShuntElement, (), "w40 d6 Z32 s h"),
+  OP(IdealizeShuntElement, (), "w40 d6 Z32 s h E42"),
   OP(ConvertDataType, (Index(f.GetDataType() == kS ? kY : kS, 6)), "y32 o6 | i", Refused(32)),
   OP(JoinModalTwoPorts, (Name()), "p6 w6 S6 z42 | t", Refused(1002)),
   OP(ConvertToMixedMode, (Index(1, 4), 2, 3, 4), "431 z42 -c41 | i ~", Refused(37)),
   OP(ConvertToStandardMode, (3, Index(1, 4), 4, 2), "431 z42 -c41 | i ~", Refused(37)),
+  OP(ExtractShuntElement, (Index(kZ, 6)), "w40 y32 d6 s20 | i", Refused(32)),
+  OP(ExtractSeriesElement, (Index(kY, 6)), "w40 y32 d6 s20 | i", Refused(32)),
+  OP(MakeSeriesTwoPort, (), "140 d6 y32"),
+  // A failed fit or enforcement may leave a model of its own.
+  OP(FitSeriesElement, (), "w40 S32 d6 s20 R44 | ~"),
   OP(GetDataType, (), "", {}, kTypeCode),
   // A bad impedance is read only where the fitter has ports.
   OP(ChangeReferenceImpedances, (P(Impedances(c.n).data())), "v | px", SPECIAL(Null() || s.n > 0 ? Fail(17) : kSame)),
   OP(SetReferenceImpedance, (X(75.0)), "v | x", SPECIAL(s.n > 0 ? Fail(17) : kSame)),
-  OP(TerminatePorts, (P(KeepFirst(c.n).data())), "d6 k35 | p", {Fail(), Fail(), Fail(45)}),
+  OP(TerminatePorts, (P(KeepFirst(c.n).data())), "d6 j35 | p", {Fail(), Fail(), Fail(45)}),
   OP(CombinePorts, (P(JoinFirstTwo(c.n).data()), Index(0, c.n)), "d6 -153 S35 | ip", {Fail(54), Fail(54), Fail(45)}),
   OP(ReorderPorts, (P(Reversed(c.n).data())), "| p", {Fail(), Fail(), Fail(45)}),
   OP(GetPortCount, (), "", {}, kPortCount),
@@ -483,6 +517,10 @@ const std::vector<Row> kRows = {
   OP(SetOutputComment, (P("a test")), "| p"),
   OP(SetElementDcOption, (0, I(), J(), 0.5), "e | e", {kSame, Fail(45)}),
   OP(SetElementAsymptote, (0, I(), J(), 0.1), "e l | e", SPECIAL(c.bad < 0 || s.type == kABCD ? kSame : Fail(45))),
+  // R is checked (48) before the type (32), both before the port count.
+  OP(BuildRLCModel, (X(10.0), 1e-9, 1e-12, Index(kS, 6)), "-n46 | ix", {Fail(32), Fail(32), Fail(), Fail(), Fail(48)}),
+  // Without a crossing it returns 0, the model already dropped.
+  OP(FindReactanceZeroCrossing, (P(a)), "S50 w50 d6 K51 | p~", NullSkipped(), kAnything),
   OP(GetTouchstonePortCount, (Name()), "| t", Refused(1001), 2),
   OP(GetPolesPortCount, (Name()), "| l", Refused(14), kFilePorts),
 };
@@ -490,13 +528,9 @@ const std::vector<Row> kRows = {
 // Operations not built yet: they fail without recording anything.
 #define UNBUILT(name, args) {#name, CALL(f.name args)}
 const std::map<std::string_view, long (*)(cFitAPI&)> kUnbuilt = {
-  UNBUILT(IsSeriesElement, ()), UNBUILT(IsShuntElement, ()),
-  UNBUILT(IdealizeShuntElement, ()), UNBUILT(ExtractShuntElement, (1)),
-  UNBUILT(ExtractSeriesElement, (1)), UNBUILT(MakeSeriesTwoPort, ()), UNBUILT(FitSeriesElement, ()),
   UNBUILT(CreateSolver, (kS)),
   UNBUILT(GetTimeResponse, ({}, 1e-9, a, b, b + 1, 0, 0)),
   UNBUILT(WriteTimeResponse, ({}, Scratch().NewFile("t").c_str(), 0, 0)),
-  UNBUILT(BuildRLCModel, (50, 1e-9, 1e-12, 0)), UNBUILT(FindReactanceZeroCrossing, (a)),
 };
 // clang-format on
 

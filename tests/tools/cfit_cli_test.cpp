@@ -187,7 +187,7 @@ class Cli : public ::testing::Test {
 
 TEST_F(Cli, HelpDescribesEveryCommandAndUsageErrorsExitTwoWritingNothing) {
   for (const std::string command :
-       {"fit", "info", "sweep", "check", "convert", "join", "cascade"}) {
+       {"fit", "info", "sweep", "check", "convert", "join", "cascade", "element", "rlc"}) {
     EXPECT_TRUE(Has(Run("--help").out, command));
     EXPECT_TRUE(Has(Run(command + " --help").out, "Usage: cfit " + command)) << command;
   }
@@ -560,6 +560,120 @@ TEST_F(Cli, ConvertPortStepsWriteTheTransformedNetwork) {
     EXPECT_EQ(r.status, status) << steps << "\n" << r.err;
     EXPECT_FALSE(fs::exists(Path("@bad.s2p"))) << steps;
   }
+}
+
+// R, L, C in series between two 50 ohm ports (`series`), or in shunt to
+// ground, as a Touchstone file of `points` points from 0.1 to 10 GHz.
+std::complex<double> Rlc(double r, double l, double c, double f) {
+  const double w = 2 * M_PI * f;
+  return {r, w * l - 1.0 / (w * c)};
+}
+void WriteElement(const std::string& path, bool series, int points) {
+  std::ofstream out(path);
+  out.precision(17);
+  out << "# HZ S RI R 50\n";
+  for (int k = 0; k < points; ++k) {
+    const double f = 1e8 + k * 9.9e9 / (points - 1);
+    const std::complex<double> z = Rlc(10.0, 1e-9, 1e-12, f);
+    const std::complex<double> s11 = series ? z / (z + 100.0) : -25.0 / (z + 25.0);
+    const std::complex<double> s21 = series ? 1.0 - s11 : 1.0 + s11;
+    out << f;
+    for (auto v : {s11, s21, s21, s11}) out << ' ' << v.real() << ' ' << v.imag();
+    out << '\n';
+  }
+}
+
+// The element report against the circuit: its shape, its resonance within
+// the grid's interpolation error, its impedance rows; the written 1-port,
+// idealised and R-L-C files read back against closed forms; the series fit.
+TEST_F(Cli, ElementRlcAndSeriesElementFit) {
+  const double f0 = 1.0 / (2 * M_PI * std::sqrt(1e-9 * 1e-12));
+  WriteElement(Path("@series.s2p"), true, 100);
+  WriteElement(Path("@shunt.s2p"), false, 100);
+  for (const auto& [file, shape] : {std::pair{"@series.s2p", "series"}, {"@shunt.s2p", "shunt"}}) {
+    const Result r = Run(std::string("element ") + file);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Has(r.out, std::string("\nelement:    ") + shape + " (")) << r.out;
+    const auto resonance = Find(r.out, R"(\nresonance:  (\S+ \S+) \(the reactance rises)");
+    EXPECT_NEAR(Hertz(resonance[1]), f0, 1e-4 * f0);
+    const auto rows = FindAll(r.out, R"(\n +(\S+ \S+) +(\S+) +([-+]\S+) j)");
+    ASSERT_EQ(rows.size(), 5u) << r.out;
+    for (const auto& row : rows) {
+      const std::complex<double> z = Rlc(10.0, 1e-9, 1e-12, Hertz(row[1]));
+      EXPECT_LE(std::abs(std::complex<double>(std::stod(row[2]), std::stod(row[3])) - z),
+                1e-4 * std::abs(z))
+          << row[0];
+    }
+  }
+  EXPECT_TRUE(Has(Run("element %lowpass_filter_measured.s2p").out,
+                  "element:    neither series nor shunt\n"));
+
+  ASSERT_EQ(Run("element --extract y -o @y.s1p @series.s2p").status, 0);
+  Fitter y(cFitAPI::Create(nullptr));
+  ASSERT_EQ(y->ReadTouchstone(Path("@y.s1p").c_str()), 1);
+  EXPECT_EQ(y->GetDataType(), 2);
+  for (DataPointRecord* p = y->GetFirstDataPoint(); p; p = y->GetNextDataPoint()) {
+    const std::complex<double> want = 1.0 / Rlc(10.0, 1e-9, 1e-12, p->frequency);
+    EXPECT_LE(std::abs(std::complex<double>(p->values[0][0], p->values[0][1]) - want),
+              1e-6 * std::abs(want));
+  }
+  ASSERT_EQ(Run("element --idealize -o @ideal.s2p @shunt.s2p").status, 0);
+  for (const Matrix& h : ReadTable(Path("@ideal.s2p")).values) {
+    EXPECT_LE(std::abs(h[1] - h[0] - 1.0), 1e-9);
+    EXPECT_LE(std::abs(h[3] - h[0]) + std::abs(h[2] - h[1]), 1e-9);
+  }
+
+  // Component values with suffixes: 1m is a millihenry.
+  struct Model {
+    const char* line;
+    double r, l, c;
+    int type;
+  };
+  for (const Model& m : {Model{"rlc 10 1n 100p --type z -o @z.pls", 10, 1e-9, 1e-10, 3},
+                         Model{"rlc 1k 1m 1u --type y -o @y.pls", 1e3, 1e-3, 1e-6, 2},
+                         Model{"rlc 4.7 2.2n 470f -o @s.pls", 4.7, 2.2e-9, 470e-15, 1}}) {
+    const Result r = Run(m.line);
+    ASSERT_EQ(r.status, 0) << m.line << r.err;
+    const std::string file = Path(std::string("@") + "zys"[3 - m.type] + ".pls");
+    Fitter model = ReadPoles(file);
+    const double z0 = model->GetReferenceImpedances()[0];
+    const double fr = 1.0 / (2 * M_PI * std::sqrt(m.l * m.c));
+    for (double f : {fr / 100, fr / 3, fr, fr * 3, fr * 100}) {
+      const std::complex<double> z = Rlc(m.r, m.l, m.c, f);
+      const std::complex<double> want = m.type == 3   ? z
+                                        : m.type == 2 ? 1.0 / z
+                                                      : (z - z0) / (z + z0);
+      double v[2];
+      ASSERT_EQ(model->EvaluateModelElement(0, 0, f, v), 1);
+      EXPECT_LE(std::abs(std::complex<double>(v[0], v[1]) - want),
+                1e-9 * std::max(1.0, std::abs(want)))
+          << m.line << " at " << f;
+    }
+  }
+  for (const char* line :
+       {"rlc 10 1n -o @x.pls", "rlc 10 1n 1p --type q -o @x.pls", "rlc 10 0 1p -o @x.pls",
+        "rlc 10 1n 1p", "rlc 10 1n 1pF -o @x.pls", "element --extract w -o @x.s1p @series.s2p",
+        "element --idealize @shunt.s2p", "fit --series-element --passive @series.s2p"}) {
+    const Result r = Run(line);
+    EXPECT_TRUE(r.status == 2 && Has(r.err, "Usage: cfit")) << line << "\n" << r.err;
+  }
+  // The Z model of 1 pF has a residue beyond what a pole file holds.
+  const Result small = Run("rlc 10 1n 1p --type z -o @x.pls");
+  EXPECT_TRUE(small.status == 1 && Has(small.err, "above the 1e20 a pole file holds")) << small.err;
+  EXPECT_FALSE(fs::exists(Path("@x.pls")) || fs::exists(Path("@x.s1p")));
+
+  const Result fit = Run("fit --series-element -o @f @series.s2p");
+  ASSERT_EQ(fit.status, 0) << fit.err;
+  EXPECT_EQ(FindAll(fit.out, R"(\n  S\d\d +\d+  0 s )").size(), 3u) << fit.out;
+  Fitter element = ReadPoles(Path("@f/series.pls"));
+  for (double f : {0.0, 1e6, 1e9, f0, 3e10, 1e12}) {
+    const Matrix h = Evaluate(*element, f);
+    EXPECT_LE(std::abs(h[0] + h[2] - 1.0) + std::abs(h[0] - h[3]) + std::abs(h[1] - h[2]), 1e-12)
+        << f;
+    // [[a, b], [b, a]] has the singular values |a + b| and |a - b|.
+    EXPECT_LE(std::max(std::abs(h[0] + h[1]), std::abs(h[0] - h[1])), 1.0 + 1e-12) << f;
+  }
+  EXPECT_LT(Compare(ReadTable(Path("@series.s2p")), *element)[4], 1e-3);
 }
 
 }  // namespace

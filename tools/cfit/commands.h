@@ -5,6 +5,8 @@
 #ifndef CFIT_TOOLS_CFIT_COMMANDS_H
 #define CFIT_TOOLS_CFIT_COMMANDS_H
 
+#include <string>
+
 #include "arguments.h"
 
 namespace cfit_tool {
@@ -33,6 +35,16 @@ const CommandDef& CascadeDef();
 int RunCascadeCommand(const Arguments& arguments);
 const CommandDef& ConvertDef();
 int RunConvertCommand(const Arguments& arguments);
+const CommandDef& ElementDef();
+int RunElementCommand(const Arguments& arguments);
+
+const CommandDef& RlcDef();
+int RunRlcCommand(const Arguments& arguments);
+
+// A component value such as "10", "4.7k", "1n", "2.2p" or "3meg": the
+// suffixes f p n u m k meg (or M) g t, where m is milli. Throws UsageError
+// naming `what` unless it is a finite value above 0.
+double ParseComponentValue(const std::string& text, const std::string& what);
 
 }  // namespace cfit_tool
 

@@ -159,8 +159,14 @@ const CommandDef& FitDef() {
         "with the library's message; run without the option to get the model as fitted "
         "('cfit check' then reports its passivity).\n"
         "\n"
-        "Example:\n"
-        "  cfit fit -o out --comment \"board rev B\" --passive package.s8p",
+        "--series-element fits a 2-port S measurement of one component in series between "
+        "the ports (S11 = S22, S12 = S21 and S11 + S12 = 1 within 0.001 at every point; "
+        "'cfit element' tells whether a file is one): the model keeps those relations "
+        "exactly, is passive, and has no delays.\n"
+        "\n"
+        "Examples:\n"
+        "  cfit fit -o out --comment \"board rev B\" --passive package.s8p\n"
+        "  cfit fit --series-element inductor.s2p",
         {
             {"output-dir", 'o', "DIR",
              "Write the outputs into DIR (created when missing) instead of the input's "
@@ -182,6 +188,9 @@ const CommandDef& FitDef() {
             {"passive-data", 0, nullptr,
              "Make the sampled data passive before the fit and report their largest "
              "violation before and after."},
+            {"series-element", 0, nullptr,
+             "The input is one series element: fit it into a passive model that keeps the "
+             "series relations exactly."},
             {"common-poles", 0, nullptr,
              "Fit one pole set common to all matrix elements instead of one per element."},
             {"no-delays", 0, nullptr, "Do not extract a pure delay per element."},
@@ -225,6 +234,16 @@ const CommandDef& FitDef() {
 int RunFitCommand(const Arguments& a) {
   const fs::path input = a.SingleOperand("the Touchstone file to fit (INPUT)");
   const cFitParams params = ReadFitParams(a);
+  const bool seriesElement = a.Has("series-element");
+  if (seriesElement && a.Has("common-poles")) {
+    throw UsageError("--series-element fits one pole set per element; drop --common-poles");
+  }
+  // The model is made passive as a whole element; a second enforcement of
+  // the 2-port would see the singular value 1 that every series element has
+  // with its rounding above 1.
+  if (seriesElement && a.Has("passive")) {
+    throw UsageError("--series-element makes the model passive itself; drop --passive");
+  }
   const std::optional<std::string> outputList = a.Text("outputs");
   const Outputs outputs = ParseOutputs(outputList.value_or(kDefaultOutputs));
   const int format = FormatCode(a.Text("format").value_or("ri"));
@@ -254,6 +273,10 @@ int RunFitCommand(const Arguments& a) {
   if (a.Has("comment")) fitter->SetOutputComment(comment.c_str());
   const int ports = cfit::ReadAnyTouchstone(*fitter, input.string().c_str());
   if (ports == 0) FailWithLibraryMessage(*fitter, "cannot read " + input.string(), input.string());
+  // The series-element fit takes S data; Y data of an element are converted.
+  if (seriesElement && fitter->GetDataType() != 1 && fitter->ConvertDataType(1) == 0) {
+    FailWithLibraryMessage(*fitter, "cannot convert " + input.string() + " to S parameters");
+  }
   const fs::path touchstonePath = fs::path(base).concat("_model" + TouchstoneExtension(ports));
   RefuseOverwrite({input}, {touchstonePath});
 
@@ -315,10 +338,16 @@ int RunFitCommand(const Arguments& a) {
     }
   }
 
-  const FitOutcome outcome = RunFit(*fitter, progressMode);
+  const FitOutcome outcome =
+      seriesElement ? RunOnWorker(*fitter, progressMode,
+                                  Task{"fitting the series element", true,
+                                       [&] { return fitter->FitSeriesElement() ? 1 : 0; }})
+                    : RunFit(*fitter, progressMode);
   if (outcome.cancelled) return cancelled("fit");
   if (!outcome.succeeded) {
-    FailWithLibraryMessage(*fitter, "the fit of " + input.string() + " failed");
+    FailWithLibraryMessage(
+        *fitter, std::string(seriesElement ? "the series-element fit of " : "the fit of ") +
+                     input.string() + " failed");
   }
   // A successful fit may still have recorded a message (e.g. an element with
   // too few points for a delay estimate); the user should see it.

@@ -27,6 +27,8 @@ const std::vector<Command>& Commands() {
       {cfit_tool::ConvertDef(), cfit_tool::RunConvertCommand},
       {cfit_tool::JoinDef(), cfit_tool::RunJoinCommand},
       {cfit_tool::CascadeDef(), cfit_tool::RunCascadeCommand},
+      {cfit_tool::ElementDef(), cfit_tool::RunElementCommand},
+      {cfit_tool::RlcDef(), cfit_tool::RunRlcCommand},
   };
   return commands;
 }
