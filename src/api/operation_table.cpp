@@ -129,8 +129,9 @@ std::vector<OperationRow> MakeTable() {
       ROW(ConvertPulseModelToS, {}),
       ROW(SetTimeStep, {}),
       ROW(MultiplyModelByFrequency, {}),
-      UNBUILT(GetTimeResponse),
-      UNBUILT(WriteTimeResponse),
+      // The argument check is the element's indices.
+      ROW(GetTimeResponse, {{N::kFit, {}}, {N::kArguments, E::kInvalidArguments}}),
+      ROW(WriteTimeResponse, {{N::kFit, E::kNoFit}, {N::kArguments, E::kInvalidArguments}}),
       ROW(GetProgress, {}),
       ROW(SetCancelFlag, {}),
       ROW(GetErrorMessage, {}),

@@ -320,6 +320,13 @@ cFitAPI& Other() {
   return *other;
 }
 
+// A step response over a few grid points.
+TimeResponseParameters Span() {
+  TimeResponseParameters p;
+  p.endTime = 5e-12;
+  return p;
+}
+
 double* Frequencies() {
   static double frequencies[3];
   frequencies[0] = 1e8, frequencies[1] = X(1e9), frequencies[2] = 5e9;
@@ -441,6 +448,8 @@ const std::vector<Row> kRows = {
   OP(SetElementModel, (I(), J(), 1, 0.1, 0.0, 0.0, P(Pole()), P(residue)), "m | epx~"),
   OP(ConvertPulseModelToS, (1e-9, X(1.0), 0.0), "f8 18 u8 | x", Refused(45)),
   {"SetTimeStep", CALL((f.SetTimeStep(1e-12), 1)), ""},
+  OP(GetTimeResponse, (Span(), 1e-9, P(a), P(b), P(b + 1), I(), J()), "f | ep", {Fail(45), Fail(45), kSame}),
+  OP(WriteTimeResponse, (Span(), Name(), I(), J()), "f8 | eo", {Fail(45), Fail(45), Fail(57), Fail(57)}),
   OP(MultiplyModelByFrequency, (0.0, X(1e-9)), "f -c 1 ?P0 | x"),
   OP(GetProgress, (), ""),
   OP(SetCancelFlag, (P(&cancelByte)), "| p"),
@@ -467,8 +476,6 @@ const std::map<std::string_view, long (*)(cFitAPI&)> kUnbuilt = {
   UNBUILT(CombinePorts, (std::vector<unsigned char>(4, 1).data(), 0)),
   UNBUILT(ReorderPorts, (std::vector<int>{0, 1, 2, 3}.data())),
   UNBUILT(JoinModalTwoPortModels, (PoleFile(2, kS).c_str())),
-  UNBUILT(GetTimeResponse, ({}, 1e-9, a, b, b + 1, 0, 0)),
-  UNBUILT(WriteTimeResponse, ({}, Scratch().NewFile("t").c_str(), 0, 0)),
   UNBUILT(BuildRLCModel, (50, 1e-9, 1e-12, 0)), UNBUILT(FindReactanceZeroCrossing, (a)),
 };
 // clang-format on
