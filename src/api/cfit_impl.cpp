@@ -19,6 +19,7 @@
 #include "passivity/mutual_conductance.h"
 #include "passivity/passivity_checks.h"
 #include "passivity/passivity_measure.h"
+#include "timedomain/port_solver.h"
 #include "timedomain/time_response.h"
 
 namespace cfit {
@@ -746,6 +747,13 @@ int cCfit::BuildRLCModel(double, double, double, int) { return Unbuilt(Operation
 int cCfit::FindReactanceZeroCrossing(double*) {
   return Unbuilt(Operation::kFindReactanceZeroCrossing);
 }
-cCPSolver* cCfit::CreateSolver(int) { return nullptr; }
+cCPSolver* cCfit::CreateSolver(int expectedDataType) {
+  return Guarded<cCPSolver*>(nullptr, std::nullopt, [&]() -> cCPSolver* {
+    const int type = state_.network.dataType;
+    const bool solvable = type == expectedDataType && (type == kS || type == kY || type == kZ);
+    if (!Admit(state_, Operation::kCreateSolver, solvable)) return nullptr;
+    return new cCPSolverImp(state_);
+  });
+}
 
 }  // namespace cfit

@@ -143,7 +143,9 @@ std::vector<OperationRow> MakeTable() {
       UNBUILT(FindReactanceZeroCrossing),
       ROW(GetTouchstonePortCount, {}),
       ROW(GetPolesPortCount, {}),
-      UNBUILT(CreateSolver),
+      // The argument check: the fit's data type is the one expected, and S, Y
+      // or Z.
+      ROW(CreateSolver, {{N::kFit, E::kSolverNeedsSFit}, {N::kArguments, E::kSolverNeedsSFit}}),
   };
 }
 
