@@ -26,6 +26,9 @@ int RunSweepCommand(const Arguments& arguments);
 const CommandDef& CheckDef();
 int RunCheckCommand(const Arguments& arguments);
 
+const CommandDef& ResponseDef();
+int RunResponseCommand(const Arguments& arguments);
+
 }  // namespace cfit_tool
 
 #endif  // CFIT_TOOLS_CFIT_COMMANDS_H
