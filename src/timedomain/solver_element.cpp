@@ -118,6 +118,7 @@ bool SolverElement::Start(double u0, double dt) {
     hx += p.x[k].real();
   }
   const double eGain = dt > 0.0 ? e_ / (kTwoPi * dt) : 0.0;
+  fixedE_ = eGain;
   p.G = (dt > 0.0 ? fixedG_ : d_ - direct_) + eGain;
   p.h = hx + eGain * u0;
   p.time = 0.0, p.input = u0, p.delayed = u0;
@@ -129,20 +130,31 @@ bool SolverElement::Start(double u0, double dt) {
 
 void SolverElement::AdvanceStates(double dt, double w) {
   Point& p = now_;
+  if (mode_ != Mode::kVariable) {
+    // Fixed step: one complex multiply-add per pole, written out in real
+    // arithmetic (no special cases for infinities to check).
+    double hx = 0.0;
+    for (std::size_t k = 0; k < poles_.size(); ++k) {
+      const Pole& pole = poles_[k];
+      const double xr = p.x[k].real(), xi = p.x[k].imag();
+      const double re = pole.E.real() * xr - pole.E.imag() * xi + pole.b.real() * w;
+      const double im = pole.E.real() * xi + pole.E.imag() * xr + pole.b.imag() * w;
+      p.x[k] = {re, im};
+      hx += re;
+    }
+    p.G = fixedG_ + fixedE_;
+    p.h = hx + fixedE_ * w;
+    return;
+  }
   double G = d_ - direct_, hx = 0.0;
   for (std::size_t k = 0; k < poles_.size(); ++k) {
     Pole& pole = poles_[k];
-    if (mode_ == Mode::kVariable) {
-      const Coefficients c = For(pole.p * dt);
-      p.x[k] = c.E * p.x[k] + pole.r * (c.B - c.A - c.E * p.B[k]) * w;
-      p.B[k] = c.B;
-      G += (pole.r * c.B).real();
-    } else {
-      p.x[k] = pole.E * p.x[k] + pole.b * w;
-    }
+    const Coefficients c = For(pole.p * dt);
+    p.x[k] = c.E * p.x[k] + pole.r * (c.B - c.A - c.E * p.B[k]) * w;
+    p.B[k] = c.B;
+    G += (pole.r * c.B).real();
     hx += p.x[k].real();
   }
-  if (mode_ != Mode::kVariable) G = fixedG_;
   // The proportional term as the slope of the input over the step.
   const double eGain = e_ / (kTwoPi * dt);
   p.G = G + eGain;

@@ -90,7 +90,7 @@ class SolverElement {
 
   std::vector<Pole> poles_;
   double d_ = 0, e_ = 0, tau_ = 0, direct_ = 0;
-  double dt_ = 0, fixedG_ = 0;
+  double dt_ = 0, fixedG_ = 0, fixedE_ = 0;  // fixed step: gain, e / (2 pi dt)
   Mode mode_ = Mode::kIdle;
   std::optional<DelayLine> line_;
   Point now_, saved_;
