@@ -51,8 +51,9 @@ std::optional<SolverElement> SolverElement::Build(const TimeDomainElement& model
   element.tau_ = model.tau;
   double scale = 1.0;
   if (dataType == 1) {
-    // g (delta - S): the wave relation written for port voltages and
-    // currents normalised by the reference impedances.
+    // g (delta - S): with the input u(j) = V(j) + Z0(j) I(j) at port j
+    // (twice the incident wave times sqrt(Z0(j))) the output is the current
+    // I(i) into port i.
     const double g = 0.5 / std::sqrt(z0i * z0j);
     scale = -g;
     element.d_ = -g * model.d + (diagonal ? g : 0.0);

@@ -271,7 +271,6 @@ TEST(TimeResponse, RefusalsRecordTheirCodeAndWriteNothing) {
 
 // The exact texts of the record's errors.
 TEST(TimeResponse, ErrorTexts) {
-  EXPECT_STREQ(FitErrorText(55), "InvalidTimeResponseParameters");
   EXPECT_STREQ(FitErrorText(56), "TimeResponseParameters : Bit time zero or negative");
   EXPECT_STREQ(FitErrorText(58), "Incorrect parameters in trapezoidal impulse definition");
 }
