@@ -18,6 +18,7 @@
 
 #include "api/errors.h"
 #include "support/fitter_fixtures.h"
+#include "timedomain/delay_line.h"
 #include "timedomain/time_response.h"
 
 namespace cfit {
@@ -439,6 +440,30 @@ TEST(PortSolver, EveryOperationInEveryState) {
   const double pole[2] = {1e9, 0}, residue[2] = {0.1, 0};
   twoPort->SetElementModel(0, 0, 1, 0, 0, 0, pole, residue);
   EXPECT_EQ(Solver(twoPort->CreateSolver(kS))->BuildElements(0, 0, 0, 0), 0);
+}
+
+// The delay line: reads interpolate between stored pairs and hold the end
+// values outside them; a write at the newest time overwrites it, one
+// between the two newest replaces the newest, an earlier one is refused;
+// pairs older than twice the delay before the newest go, but what a read at
+// the newest time minus the delay needs stays.
+TEST(DelayLine, WritesReadsAndRecycles) {
+  DelayLine line(1.0);
+  EXPECT_EQ(line.Read(5), 0.0);
+  for (double t : {0, 1, 2, 3}) EXPECT_TRUE(line.Write(t, 10 * t));
+  EXPECT_EQ(line.Read(-1), 0.0);
+  EXPECT_EQ(line.Read(1.25), 12.5);
+  EXPECT_EQ(line.Read(0.5), 5.0);  // behind the last read
+  EXPECT_EQ(line.Read(9), 30.0);
+  EXPECT_TRUE(line.Write(3, 40));    // overwrites
+  EXPECT_TRUE(line.Write(2.5, 25));  // replaces (3, 40)
+  EXPECT_EQ(line.Read(2.5), 25.0);
+  EXPECT_FALSE(line.Write(1.5, 0));
+  EXPECT_EQ(line.Read(2.25), 22.5);
+  for (int k = 3; k < 1000; ++k) EXPECT_TRUE(line.Write(k, k));
+  EXPECT_LE(line.size(), 4u);
+  EXPECT_EQ(line.Read(998.5), 998.5);
+  EXPECT_EQ(line.Read(997), 997.0);
 }
 
 // Solvers of separate fitters run on separate threads as they run alone.

@@ -66,11 +66,13 @@ C Model(cFitAPI& f, double freq, int i = 0, int j = 0) {
 }
 
 // A real pole, a resonant pair with a delay, a constant with a delay and a
-// pole of residue 0 (all Dirac), and an R-L-C impedance with its proportional term.
+// pole of residue 0 (all Dirac), a delayed pole without a constant (whose
+// Dirac time is reported as 0), and an R-L-C impedance with its proportional term.
 const std::vector<Element> kElements = {
     {"RealPole", kS, {1e9, 0}, {0.5, 0}, 0.1, 0, 0},
     {"PairWithDelay", kS, {5e8, -3e9, 2e9, 0}, {0.2, 0.1, -0.3, 0}, 0.05, 0, 2e-10},
     {"ConstantAfterDelay", kS, {1e9, 0}, {0, 0}, 0.4, 0, 1e-10},
+    {"PoleAfterDelayWithoutConstant", kY, {1e9, 0}, {0.02, 0}, 0, 0, 1e-10},
     {"ImpedanceWithInductance", kZ, {4e8, -1.5e9}, {30, -20}, 10, 2 * pi * 1e-9, 5e-11},
 };
 
@@ -169,8 +171,11 @@ TEST(TimeResponse, SinglePoleIsTheTextbookLowPass) {
     EXPECT_NEAR(At(*f, 3, t, 0, 0, p).value,
                 (0.1 * t + 0.5 * (t - (1 - std::exp(-w0 * t)) / w0)) / p.riseTime, 1e-14);
   }
-  // Kinds beyond 3 give 0.
+  // Kinds beyond 3 give 0; the trapezoid leaves the Dirac outputs alone.
   EXPECT_EQ(At(*f, 7, 1e-10).value, 0.0);
+  const Response trapezoid = At(*f, 3, 1e-10);
+  EXPECT_EQ(trapezoid.diracTime, -1);
+  EXPECT_EQ(trapezoid.diracWeight, -1);
 }
 
 // A fitted model of a real 2-port: every element's step response is the
