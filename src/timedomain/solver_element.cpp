@@ -60,8 +60,8 @@ std::optional<SolverElement> SolverElement::Build(const TimeDomainElement& model
     element.e_ = -g * model.e;
     if (diagonal && model.tau != 0.0) element.direct_ = g;
   }
-  for (const TimePole& pole : model.poles)
-    element.poles_.push_back({pole.p, scale * pole.r, {}, {}});
+  for (const TimePole& pole : model.poles) element.poles_.push_back({pole.p, scale * pole.r});
+  element.fixed_.resize(element.poles_.size());
   element.now_.x.assign(element.poles_.size(), C{});
   element.now_.B.assign(element.poles_.size(), C{});
   return element;
@@ -107,10 +107,10 @@ bool SolverElement::Start(double u0, double dt) {
     Pole& pole = poles_[k];
     if (dt > 0.0) {
       const Coefficients c = For(pole.p * dt);
-      pole.E = c.E;
-      pole.b = pole.r * (pole.p * dt) * c.phi1 * c.phi1;
+      const C b = pole.r * (pole.p * dt) * c.phi1 * c.phi1;
       p.B[k] = c.B;
       p.x[k] = -pole.r * c.phi1 * u0;
+      fixed_[k] = {c.E.real(), c.E.imag(), b.real(), b.imag(), p.x[k].real(), p.x[k].imag()};
       fixedG_ += (pole.r * c.B).real();
     } else {
       p.B[k] = 0.0;
@@ -135,12 +135,10 @@ void SolverElement::AdvanceStates(double dt, double w) {
     // Fixed step: one complex multiply-add per pole, written out in real
     // arithmetic (no special cases for infinities to check).
     double hx = 0.0;
-    for (std::size_t k = 0; k < poles_.size(); ++k) {
-      const Pole& pole = poles_[k];
-      const double xr = p.x[k].real(), xi = p.x[k].imag();
-      const double re = pole.E.real() * xr - pole.E.imag() * xi + pole.b.real() * w;
-      const double im = pole.E.real() * xi + pole.E.imag() * xr + pole.b.imag() * w;
-      p.x[k] = {re, im};
+    for (FixedTerm& term : fixed_) {
+      const double re = term.Er * term.xr - term.Ei * term.xi + term.br * w;
+      term.xi = term.Er * term.xi + term.Ei * term.xr + term.bi * w;
+      term.xr = re;
       hx += re;
     }
     p.G = fixedG_ + fixedE_;

@@ -64,7 +64,11 @@ class SolverElement {
   using C = std::complex<double>;
   struct Pole {
     C p, r;
-    C E, b;  // fixed step: E and r (B - A - E B), B - A - E B = A^2 / z
+  };
+  // A pole term of fixed stepping, packed for its loop: E, r (B - A - E B)
+  // (which is r A^2 / z there) and the state x.
+  struct FixedTerm {
+    double Er, Ei, br, bi, xr, xi;
   };
   // Everything that moves with time; one copy is saved at every accepted
   // point of variable stepping for one rollback.
@@ -89,6 +93,7 @@ class SolverElement {
   void Report();
 
   std::vector<Pole> poles_;
+  std::vector<FixedTerm> fixed_;
   double d_ = 0, e_ = 0, tau_ = 0, direct_ = 0;
   double dt_ = 0, fixedG_ = 0, fixedE_ = 0;  // fixed step: gain, e / (2 pi dt)
   Mode mode_ = Mode::kIdle;
