@@ -19,6 +19,7 @@
 #include "api/errors.h"
 #include "support/fitter_fixtures.h"
 #include "timedomain/delay_line.h"
+#include "timedomain/one_port_models.h"
 #include "timedomain/time_response.h"
 
 namespace cfit {
@@ -30,26 +31,9 @@ using testing::Fitter;
 using testing::MakeFitter;
 using Solver = std::unique_ptr<cCPSolver>;
 
-std::string RealFile(const std::string& name) {
-  const char* folder = std::getenv("CFIT_TEST_DATA");
-  return std::string(folder != nullptr ? folder : "../shared/data/touchstone") + "/" + name;
-}
-
-// A 1-port model: poles and residues as held (P, R pairs), 50 ohms.
-struct Model {
-  const char* name;
-  int type;
-  std::vector<double> poles, residues;
-  double d, e, tau;
-};
-
-Fitter Defined(const Model& m) {
-  Fitter f = MakeFitter();
-  f->DefineModel(1, m.type, nullptr, true);
-  f->SetElementModel(0, 0, static_cast<int>(m.poles.size() / 2), m.d, m.e, m.tau, m.poles.data(),
-                     m.residues.data());
-  return f;
-}
+using Model = testing::OnePort;
+using testing::Defined;
+using testing::RealFile;
 
 Solver Built(cFitAPI& f, int type) {
   Solver s(f.CreateSolver(type));

@@ -16,6 +16,7 @@
 
 #include "api/errors.h"
 #include "support/fitter_fixtures.h"
+#include "timedomain/one_port_models.h"
 
 namespace cfit {
 namespace {
@@ -26,27 +27,8 @@ using testing::Fitter;
 using testing::MakeFitter;
 using testing::Scratch;
 
-std::string RealFile(const std::string& name) {
-  const char* folder = std::getenv("CFIT_TEST_DATA");
-  return std::string(folder != nullptr ? folder : "../shared/data/touchstone") + "/" + name;
-}
-
-// A one-port model of one element: poles and residues as held (P, R pairs).
-struct Element {
-  const char* name;
-  int type;
-  std::vector<double> poles, residues;
-  double d, e, tau;
-};
-
-Fitter Defined(const Element& m) {
-  Fitter f = MakeFitter();
-  f->DefineModel(1, m.type, nullptr, true);
-  EXPECT_EQ(f->SetElementModel(0, 0, static_cast<int>(m.poles.size() / 2), m.d, m.e, m.tau,
-                               m.poles.data(), m.residues.data()),
-            1);
-  return f;
-}
+using Element = testing::OnePort;
+using testing::Defined;
 
 struct Response {
   double value = 0, diracTime = -1, diracWeight = -1;
@@ -176,32 +158,6 @@ TEST(TimeResponse, SinglePoleIsTheTextbookLowPass) {
   const Response trapezoid = At(*f, 3, 1e-10);
   EXPECT_EQ(trapezoid.diracTime, -1);
   EXPECT_EQ(trapezoid.diracWeight, -1);
-}
-
-// A fitted model of a real 2-port: every element's step response is the
-// running integral of its impulse response and settles at the DC value.
-TEST(TimeResponse, FittedRealFileStepIsTheIntegralOfItsImpulse) {
-  Fitter f = MakeFitter();
-  ASSERT_EQ(f->ReadTouchstone(RealFile("coax_line_sim_crlf.s2p").c_str()), 2);
-  ASSERT_EQ(f->Fit(), 1);
-  for (int e = 0; e < 4; ++e) {
-    const int i = e / 2, j = e % 2;
-    const TimeDomainElement element = TimeDomainElementOf(ViewOf(f->state()), i, j);
-    const double dt = 1e-14, tau = element.tau;
-    double integral = 0, previous = At(*f, 0, tau, i, j).value, scale = 0;
-    for (int k = 1; k <= 20000; ++k) {
-      const double now = At(*f, 0, tau + k * dt, i, j).value;
-      integral += 0.5 * dt * (previous + now), previous = now;
-      scale = std::max(scale, std::abs(integral));
-    }
-    EXPECT_NEAR(At(*f, 1, tau + 20000 * dt, i, j).value, element.d + integral, 1e-6 * (1 + scale))
-        << e;
-    double slowest = 1e300;
-    for (const TimePole& pole : element.poles) slowest = std::min(slowest, -pole.p.real());
-    if (slowest > 1e8) {
-      EXPECT_NEAR(At(*f, 1, tau + 60 / slowest, i, j).value, Model(*f, 0, i, j).real(), 1e-9) << e;
-    }
-  }
 }
 
 // The file: one line per grid time, times accumulated by repeated addition.
