@@ -31,6 +31,8 @@
 #include "passivity/mutual_conductance.h"
 #include "passivity/passivity_checks.h"
 #include "passivity/passivity_measure.h"
+#include "timedomain/port_solver.h"
+#include "timedomain/time_response.h"
 
 namespace cfit {
 
@@ -941,23 +943,42 @@ void cCfit::DropMargins() {
 }
 
 // ---------------------------------------------------------------------------
-// Operations whose engines are not built yet (their rows say so). Each fails
-// without recording anything, so that no host mistakes them for working ones.
+// Time domain
 
-namespace {
-
-// Every operation whose row is marked unbuilt fails here.
-int Unbuilt(Operation) { return 0; }
-
-}  // namespace
-
-int cCfit::GetTimeResponse(const TimeResponseParameters&, double, double*, double*, double*, int,
-                           int) {
-  return Unbuilt(Operation::kGetTimeResponse);
+int cCfit::GetTimeResponse(const TimeResponseParameters& params, double t, double* value,
+                           double* impulseTime, double* impulseWeight, int i, int j) {
+  return Guarded(0, std::nullopt, [&] {
+    if (!Admit(state_, Operation::kGetTimeResponse, ModelElement(state_, i, j))) return 0;
+    const TimeResponsePoint point =
+        EvaluateTimeResponse(TimeDomainElementOf(ViewOf(state_), i, j), params, t);
+    Put(value, point.value);
+    if (point.dirac) {
+      Put(impulseTime, point.diracTime);
+      Put(impulseWeight, point.diracWeight);
+    }
+    return 1;
+  });
 }
-int cCfit::WriteTimeResponse(const TimeResponseParameters&, const char*, int, int) {
-  return Unbuilt(Operation::kWriteTimeResponse);
+
+int cCfit::WriteTimeResponse(const TimeResponseParameters& params, const char* fileName, int i,
+                             int j) {
+  return Guarded(0, std::nullopt, [&] {
+    if (!Admit(state_, Operation::kWriteTimeResponse, ModelElement(state_, i, j))) return 0;
+    const Status checked = CheckTimeResponseParameters(params);
+    if (!checked.ok()) return state_.session.error.Record(checked.failure());
+    const std::string name = fileName != nullptr ? fileName : "";
+    return Recorded(state_.session.error,
+                    WriteTimeResponseFile(TimeDomainElementOf(ViewOf(state_), i, j), params, name));
+  });
 }
-cCPSolver* cCfit::CreateSolver(int) { return nullptr; }
+
+cCPSolver* cCfit::CreateSolver(int expectedDataType) {
+  return Guarded<cCPSolver*>(nullptr, std::nullopt, [&]() -> cCPSolver* {
+    const int type = state_.network.dataType;
+    const bool solvable = type == expectedDataType && (type == kS || type == kY || type == kZ);
+    if (!Admit(state_, Operation::kCreateSolver, solvable)) return nullptr;
+    return new cCPSolverImp(state_);
+  });
+}
 
 }  // namespace cfit

@@ -45,6 +45,8 @@ int RunRlcCommand(const Arguments& arguments);
 // suffixes f p n u m k meg (or M) g t, where m is milli. Throws UsageError
 // naming `what` unless it is a finite value above 0.
 double ParseComponentValue(const std::string& text, const std::string& what);
+const CommandDef& ResponseDef();
+int RunResponseCommand(const Arguments& arguments);
 
 }  // namespace cfit_tool
 

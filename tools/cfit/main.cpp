@@ -29,6 +29,7 @@ const std::vector<Command>& Commands() {
       {cfit_tool::CascadeDef(), cfit_tool::RunCascadeCommand},
       {cfit_tool::ElementDef(), cfit_tool::RunElementCommand},
       {cfit_tool::RlcDef(), cfit_tool::RunRlcCommand},
+      {cfit_tool::ResponseDef(), cfit_tool::RunResponseCommand},
   };
   return commands;
 }
