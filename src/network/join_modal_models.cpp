@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "io/pole_file.h"
+#include "network/scaled_element_sum.h"
 
 namespace cfit {
 
@@ -12,18 +13,6 @@ namespace {
 
 bool NoDelays(const Model& model) {
   return std::all_of(model.delay.begin(), model.delay.end(), [](double d) { return d == 0.0; });
-}
-
-std::unique_ptr<Model> EmptyModel(int n) {
-  const std::size_t size = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
-  auto model = std::make_unique<Model>();
-  model->n = n;
-  model->elementPoles.assign(size, PoleList{});
-  for (std::vector<double>* table : {&model->constant, &model->proportional, &model->delay,
-                                     &model->rmsError, &model->maxError}) {
-    table->assign(size, 0.0);
-  }
-  return model;
 }
 
 double Term(const std::vector<double>& table, std::size_t index) {
@@ -37,31 +26,20 @@ void AccumulateScaledModelElement(Model& destination, int i, int j, const Model&
   const std::size_t from = source.Index(k, l);
   const std::size_t to = destination.Index(i, j);
   const std::size_t listIndex = sourceSymmetric && k < l ? source.Index(l, k) : from;
-  PoleList& list = destination.elementPoles[to];
-  if (listIndex < source.elementPoles.size()) {
-    for (const PoleTerm& term : source.elementPoles[listIndex]) {
-      const Complex added = w * term.GetResidue00();
-      auto same = std::find_if(list.begin(), list.end(),
-                               [&](const PoleTerm& t) { return t.GetPole() == term.GetPole(); });
-      if (same == list.end()) {
-        PoleTerm copy(1);
-        copy.SetPole(term.GetPole());
-        copy.SetResidue00(added);
-        list.push_back(copy);
-      } else if (same->GetResidue00() == -added) {
-        list.erase(same);
-      } else {
-        same->SetResidue00(same->GetResidue00() + added);
-      }
-    }
-  }
-  destination.constant[to] += w * Term(source.constant, from);
-  destination.proportional[to] += w * Term(source.proportional, from);
+  static const PoleList kNone;
+  ElementSum sum{std::move(destination.elementPoles[to]), destination.constant[to],
+                 destination.proportional[to]};
+  AccumulateScaledElement(
+      sum, listIndex < source.elementPoles.size() ? source.elementPoles[listIndex] : kNone,
+      Term(source.constant, from), Term(source.proportional, from), w);
+  destination.elementPoles[to] = std::move(sum.terms);
+  destination.constant[to] = sum.constant;
+  destination.proportional[to] = sum.proportional;
 }
 
 std::unique_ptr<Model> JoinedModeModels(const Model& differential, bool differentialSymmetric,
                                         const Model& common, bool commonSymmetric, bool symmetric) {
-  auto joined = EmptyModel(4);
+  auto joined = std::make_unique<Model>(Model::Empty(4));
   for (int offset : {0, 2}) {
     const Model& source = offset == 0 ? differential : common;
     const bool sourceSymmetric = offset == 0 ? differentialSymmetric : commonSymmetric;
