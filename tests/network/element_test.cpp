@@ -165,7 +165,7 @@ TEST(SeriesShuntElements, AdmittanceAndImpedanceDataAreRecognisedAndExtracted) {
 
 // The state checks are the wrong-state test's; the message of a 3-port here.
 TEST(SeriesShuntElements, ExtractionStopsAtAVanishingDenominator) {
-  testing::LogCapture quiet;
+  LogCapture quiet;
   auto three = NewFitter();
   three->BeginData(3, kS, nullptr);
   EXPECT_EQ(three->ExtractSeriesElement(kZ), 0);
@@ -255,7 +255,6 @@ TEST(ReactanceZeroCrossing, FindsSeriesAndShuntResonancesToTheGridsAccuracy) {
   double crossing = 0.0;
   EXPECT_EQ(f->FindReactanceZeroCrossing(&crossing), 0);
   EXPECT_EQ(Message(*f), "Is not recognized as series or shunt model");
-  ASSERT_EQ(f->ConvertDataType(kZ), 1);
   auto g = NewFitter();
   LoadTwoPort(*g, Grid(1e9, 1e10, 20), true, {5.0, 1e-9, 0}, 50.0, 50.0);
   ASSERT_EQ(g->ConvertDataType(kY), 1);

@@ -82,14 +82,13 @@ CMatrix SFromZ(const CMatrix& z, const std::vector<double>& z0) {
 }
 
 // ---------------------------------------------------------------------------
-// Closed forms of 1- and 2-ports
+// Closed forms of 2-ports
 
 TEST(PortOperations, TwoPortClosedForms) {
   const C s11(0.3, -0.2), s12(0.5, 0.1), s21(0.45, 0.15), s22(-0.25, 0.35);
   const CMatrix s = {s11, s12, s21, s22};
   struct Case {
     const char* name;
-    int n;
     CMatrix input;
     std::function<int(cCfit&)> op;
     CMatrix want;
@@ -99,43 +98,21 @@ TEST(PortOperations, TwoPortClosedForms) {
     return [codes](cCfit& f) { return f.TerminatePorts(codes.data()); };
   };
   const unsigned char both[] = {1, 1};
-  const double to25[] = {25.0};
-  const int swap[] = {1, 0};
+  // Terminating the last port and renormalising are the scikit-rf
+  // cross-check's (connect, renormalize_s), as is reordering (renumber).
   const std::vector<Case> cases = {
-      {"port 2 matched", 2, s, terminate({3, 2}), {s11}, {50}},
-      {"port 2 shorted", 2, s, terminate({3, 0}), {s11 - s12 * s21 / (1.0 + s22)}, {50}},
-      {"port 2 open", 2, s, terminate({3, 1}), {s11 + s12 * s21 / (1.0 - s22)}, {50}},
-      {"port 1 shorted", 2, s, terminate({0, 3}), {s22 - s21 * s12 / (1.0 + s11)}, {50}},
-      {"every port kept", 2, s, terminate({3, 3}), s, {50, 50}},
+      {"port 1 shorted", s, terminate({0, 3}), {s22 - s21 * s12 / (1.0 + s11)}, {50}},
+      {"every port kept", s, terminate({3, 3}), s, {50, 50}},
       {"matched ports joined",
-       2,
        CMatrix(4),
        [&](cCfit& f) { return f.CombinePorts(both, 0); },
        {0.0},
        {25}},
-      {"a matched load seen from 25 ohm",
-       1,
-       {0.0},
-       [&](cCfit& f) { return f.ChangeReferenceImpedances(to25); },
-       {1.0 / 3.0},
-       {25}},
-      {"ports swapped",
-       2,
-       s,
-       [&](cCfit& f) { return f.ReorderPorts(swap); },
-       {s22, s21, s12, s11},
-       {50, 50}},
-      {"ports swapped twice",
-       2,
-       s,
-       [&](cCfit& f) { return f.ReorderPorts(swap) && f.ReorderPorts(swap); },
-       s,
-       {50, 50}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     auto f = NewFitter();
-    LoadData(*f, c.n, kS, std::vector<double>(c.n, 50.0), {c.input});
+    LoadData(*f, 2, kS, {50.0, 50.0}, {c.input});
     ASSERT_EQ(c.op(*f), 1) << Message(*f);
     EXPECT_LE(Difference(PointValues(*f, 0), c.want), 1e-15);
     EXPECT_EQ(Impedances(*f), c.z0);
@@ -147,7 +124,7 @@ TEST(PortOperations, TwoPortClosedForms) {
 // reaches ground through rc, so Z(i, j) = rc + (i == j) r[i]. Joining ports
 // 0 and 1 (both 50 ohm) at position 1 leaves port 2 first and the joined
 // port, rc + r0 || r1 at 25 ohm, second.
-TEST(PortOperations, AResistiveStarJoinedAndRenormalised) {
+TEST(PortOperations, AResistiveStarJoined) {
   const double r[] = {20.0, 30.0, 40.0}, rc = 10.0;
   const std::vector<double> z0 = {50.0, 50.0, 75.0};
   CMatrix z(9, rc);
@@ -161,13 +138,6 @@ TEST(PortOperations, AResistiveStarJoinedAndRenormalised) {
   EXPECT_LE(Difference(PointValues(*f, 0), want), 1e-14);
   EXPECT_EQ(Impedances(*f), (std::vector<double>{75.0, 25.0}));
   EXPECT_TRUE(f->IsSymmetric());
-
-  // The same star seen from other, unequal impedances.
-  const std::vector<double> other = {30.0, 110.0, 9.0};
-  auto g = NewFitter();
-  LoadData(*g, 3, kS, z0, {SFromZ(z, z0)});
-  ASSERT_EQ(g->ChangeReferenceImpedances(other.data()), 1);
-  EXPECT_LE(Difference(PointValues(*g, 0), SFromZ(z, other)), 1e-14);
 }
 
 // ---------------------------------------------------------------------------
