@@ -50,21 +50,6 @@ TEST(MixedMode, RepeatedPortsAreRefused) {
   }
 }
 
-// One element term by the caller's (re, im) arrays.
-struct Term {
-  C pole, residue;
-};
-
-void SetElement(cCfit& f, int i, int j, const std::vector<Term>& terms, double d, double e) {
-  std::vector<double> p, r;
-  for (const Term& t : terms) {
-    p.insert(p.end(), {t.pole.real(), t.pole.imag()});
-    r.insert(r.end(), {t.residue.real(), t.residue.imag()});
-  }
-  ASSERT_EQ(f.SetElementModel(i, j, static_cast<int>(terms.size()), d, e, 0.0, p.data(), r.data()),
-            1);
-}
-
 std::vector<C> Poles(cCfit& f, int i, int j) {
   int count = -1;
   double d, e, tau;
@@ -92,7 +77,7 @@ TEST(MixedMode, SharedPolesMergeAndExactCancellationRemovesTheTerm) {
     for (int j = 0; j < 4; ++j) {
       std::vector<Term> terms = {{shared, C(i == j ? 0.4 : 0.1 * (i + 1), 0.0)}};
       if (i == 1 && j == 1) terms.push_back({own, C(0.2, 0.1)});
-      SetElement(*f, i, j, terms, 0.0, 0.0);
+      ASSERT_EQ(SetTerms(*f, i, j, terms, 0.0, 0.0), 1);
     }
   }
   ASSERT_EQ(f->ConvertToMixedMode(1, 2, 3, 4), 1);
@@ -117,7 +102,8 @@ std::unique_ptr<cCfit> ModelWithSweep(int type, bool symmetric, const std::vecto
       std::vector<Term> terms = {{C(1e9, 0.0), scale * C(0.1 * u, 0.0)},
                                  {C(1e9 * u, -2e9 * u), scale * C(0.05, -0.01 * u)}};
       if ((i + j) % 2 == 0) terms.push_back({C(3e8 * u, 0.0), scale * C(-0.02 * u, 0.0)});
-      SetElement(*f, i, j, terms, scale * (0.3 - 0.1 * u), scale * 1e-12 * u * (type != kS));
+      EXPECT_EQ(
+          SetTerms(*f, i, j, terms, scale * (0.3 - 0.1 * u), scale * 1e-12 * u * (type != kS)), 1);
     }
   }
   EXPECT_EQ(f->SweepModelAtList(static_cast<int>(freqs.size()), freqs.data()), 1);

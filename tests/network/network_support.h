@@ -73,6 +73,23 @@ inline double Difference(const CMatrix& a, const CMatrix& b) {
   return worst;
 }
 
+// One element term as held: the pole and the residue.
+struct Term {
+  C pole, residue;
+};
+
+// Sets element (i, j) to `terms` through the caller's (re, im) arrays.
+inline int SetTerms(cCfit& f, int i, int j, const std::vector<Term>& terms, double d, double e,
+                    double tau = 0.0) {
+  std::vector<double> poles, residues;
+  for (const Term& t : terms) {
+    poles.insert(poles.end(), {t.pole.real(), t.pole.imag()});
+    residues.insert(residues.end(), {t.residue.real(), t.residue.imag()});
+  }
+  return f.SetElementModel(i, j, static_cast<int>(terms.size()), d, e, tau, poles.data(),
+                           residues.data());
+}
+
 // The real files, sorted; empty when CFIT_TEST_DATA is not set.
 inline std::vector<std::filesystem::path> RealFiles() {
   std::vector<std::filesystem::path> files;

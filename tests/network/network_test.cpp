@@ -153,9 +153,6 @@ TEST(LowestPointTransfer, YAndZDataGiveTheTransferOfTheirSMatrix) {
 
 // The closed form of an element: d + j f e + real terms R / (1 + j f / P) +
 // pairs 1/2 (R / (1 + j f / P) + conj R / (1 + j f / conj P)), delayed by tau.
-struct Term {
-  C pole, residue;
-};
 const std::vector<Term> kTerms = {
     {C(2e9, 0.0), C(0.4, 0.0)}, {C(1e9, -6e9), C(0.3, -0.2)}, {C(5e8, 0.0), C(-0.1, 0.0)}};
 C ClosedForm(double d, double e, double tau, double f) {
@@ -175,22 +172,12 @@ C Evaluate(cCfit& f, int i, int j, double freq) {
   return {v[0], v[1]};
 }
 
-// The terms kTerms in the caller's (re, im) arrays, set as element (i, j).
-int SetTerms(cCfit& f, int i, int j, double d, double e, double tau) {
-  std::vector<double> poles, residues;
-  for (const Term& t : kTerms) {
-    poles.insert(poles.end(), {t.pole.real(), t.pole.imag()});
-    residues.insert(residues.end(), {t.residue.real(), t.residue.imag()});
-  }
-  return f.SetElementModel(i, j, 3, d, e, tau, poles.data(), residues.data());
-}
-
 TEST(CallerModel, DefinedElementsEvaluateToTheirClosedFormAndReadBack) {
   for (bool symmetric : {false, true}) {
     auto f = NewFitter();
     const double z0[] = {50.0, 75.0};
     ASSERT_EQ(f->DefineModel(2, kY, z0, symmetric), 1);
-    ASSERT_EQ(SetTerms(*f, symmetric ? 0 : 1, symmetric ? 1 : 0, 0.2, 3e-11, 1e-10), 1);
+    ASSERT_EQ(SetTerms(*f, symmetric ? 0 : 1, symmetric ? 1 : 0, kTerms, 0.2, 3e-11, 1e-10), 1);
     ASSERT_TRUE(f->HasFit());
     for (double freq : {0.0, 1e8, 1.3e9, 7e9}) {
       // At 0 Hz neither the delay nor e counts: d + sum Re R.
@@ -217,7 +204,7 @@ TEST(CallerModel, DefinedElementsEvaluateToTheirClosedFormAndReadBack) {
 std::unique_ptr<cCfit> PulseModel(int type = kPulse) {
   auto f = NewFitter();
   EXPECT_EQ(f->DefineModel(1, type, nullptr, false), 1);
-  EXPECT_EQ(SetTerms(*f, 0, 0, 0.05, 0.0, 0.0), 1);
+  EXPECT_EQ(SetTerms(*f, 0, 0, kTerms, 0.05, 0.0), 1);
   return f;
 }
 

@@ -347,42 +347,27 @@ TEST(PortOperations, SingularPointsKeepFiniteValuesAndAreLogged) {
   const double to25[] = {25.0};
   const int shortSecond[] = {3, 0};
   const unsigned char both[] = {1, 1};
+  using Op = std::function<int(cCfit&)>;
+  const Op renormalise = [&](cCfit& f) { return f.ChangeReferenceImpedances(to25); };
+  const Op terminate = [&](cCfit& f) { return f.TerminatePorts(shortSecond); };
+  const Op combine = [&](cCfit& f) { return f.CombinePorts(both, 0); };
+  const Op transfer = [&](cCfit& f) { return f.VoltageTransferFunction(50.0, 0.0, 1324); };
   struct Case {
     const char* operation;
-    int n;
-    int type;
+    int n, type;
     CMatrix singular, regular;
-    std::function<int(cCfit&)> op;
+    Op op;
     C want;  // the singular point's value
   };
   const std::vector<Case> cases = {
       // s (rho - 1) + rho + 1 = 0 for rho = 2.
-      {"Reference impedance change",
-       1,
-       kS,
-       {-3.0},
-       {0.2},
-       [&](cCfit& f) { return f.ChangeReferenceImpedances(to25); },
-       0.0},
+      {"Reference impedance change", 1, kS, {-3.0}, {0.2}, renormalise, 0.0},
       // A shorted port whose own reflection is -1: I + S22 = 0.
-      {"Port termination",
-       2,
-       kS,
-       {0.2, 0.1, 0.1, -1.0},
-       {0.2, 0.1, 0.1, 0.3},
-       [&](cCfit& f) { return f.TerminatePorts(shortSecond); },
-       0.2},
+      {"Port termination", 2, kS, {0.2, 0.1, 0.1, -1.0}, {0.2, 0.1, 0.1, 0.3}, terminate, 0.2},
       // Two shorts joined: W = 0, the joined port reads as a short.
-      {"Port combination",
-       2,
-       kS,
-       {-1.0, 0.0, 0.0, -1.0},
-       CMatrix(4),
-       [&](cCfit& f) { return f.CombinePorts(both, 0); },
-       -1.0},
+      {"Port combination", 2, kS, {-1.0, 0.0, 0.0, -1.0}, CMatrix(4), combine, -1.0},
       // Nothing between the load's terminals: the output pair floats.
-      {"Voltage transfer", 4, kY, CMatrix(16), Identity(4),
-       [&](cCfit& f) { return f.VoltageTransferFunction(50.0, 0.0, 1324); }, 0.0},
+      {"Voltage transfer", 4, kY, CMatrix(16), Identity(4), transfer, 0.0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.operation);
