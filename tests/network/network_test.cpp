@@ -1,7 +1,7 @@
 // The network subsystem: S/Y/Z/ABCD conversion of the held data (refusals,
 // singular points, impedances, the lowest-point transfer; the conversions
 // themselves are cross-checked against scikit-rf on every real file by
-// skrf_conversion.py from the dump at the end), and the model access:
+// skrf_crosscheck.py from the dump at the end), and the model access:
 // caller-defined models and the two model rewrites, checked through
 // EvaluateModelElement against the closed form of their terms.
 #include <gtest/gtest.h>
@@ -10,54 +10,22 @@
 #include <cmath>
 #include <complex>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <limits>
-#include <memory>
 #include <numbers>
 #include <string>
 #include <vector>
 
 #include "api/cfit_impl.h"
 #include "network/model_access.h"
+#include "network/network_support.h"
 #include "network/type_conversion.h"
-#include "support/log_capture.h"
 
 namespace cfit {
 namespace {
 
 using std::numbers::pi;
-using C = std::complex<double>;
-using CMatrix = std::vector<C>;  // n x n, row by row
+using namespace testing;
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-std::unique_ptr<cCfit> NewFitter() {
-  return std::unique_ptr<cCfit>(static_cast<cCfit*>(cFitAPI::Create(nullptr)));
-}
-
-std::string Message(cCfit& f) { return f.GetErrorMessage() != nullptr ? f.GetErrorMessage() : ""; }
-
-// Gives the fitter data of `type` with the impedances z0, one point per
-// matrix at 1 GHz, 2 GHz, ...
-void LoadData(cCfit& f, int n, int type, const std::vector<double>& z0,
-              const std::vector<CMatrix>& matrices) {
-  f.BeginData(n, type, z0.data());
-  double frequency = 0.0;
-  for (const CMatrix& m : matrices) {
-    PortMatrix p(n);
-    p.set_frequency(frequency += 1e9);
-    for (int e = 0; e < n * n; ++e) p.Row(0)[e] = {m[e].real(), m[e].imag()};
-    ASSERT_TRUE(f.state().network.data->Append(std::move(p)));
-  }
-}
-
-CMatrix PointValues(const cCfit& f, int k) {
-  const ConstMatrixView p = f.state().network.data->points()[k];
-  CMatrix m;
-  for (int e = 0; e < p.order() * p.order(); ++e) m.emplace_back(p.Row(0)[e].re, p.Row(0)[e].im);
-  return m;
-}
 
 void ExpectNear(C got, C want, double tol = 1e-13) {
   EXPECT_LE(std::abs(got - want), tol * std::max(1.0, std::abs(want))) << got << " vs " << want;
@@ -185,9 +153,6 @@ TEST(LowestPointTransfer, YAndZDataGiveTheTransferOfTheirSMatrix) {
 
 // The closed form of an element: d + j f e + real terms R / (1 + j f / P) +
 // pairs 1/2 (R / (1 + j f / P) + conj R / (1 + j f / conj P)), delayed by tau.
-struct Term {
-  C pole, residue;
-};
 const std::vector<Term> kTerms = {
     {C(2e9, 0.0), C(0.4, 0.0)}, {C(1e9, -6e9), C(0.3, -0.2)}, {C(5e8, 0.0), C(-0.1, 0.0)}};
 C ClosedForm(double d, double e, double tau, double f) {
@@ -207,22 +172,12 @@ C Evaluate(cCfit& f, int i, int j, double freq) {
   return {v[0], v[1]};
 }
 
-// The terms kTerms in the caller's (re, im) arrays, set as element (i, j).
-int SetTerms(cCfit& f, int i, int j, double d, double e, double tau) {
-  std::vector<double> poles, residues;
-  for (const Term& t : kTerms) {
-    poles.insert(poles.end(), {t.pole.real(), t.pole.imag()});
-    residues.insert(residues.end(), {t.residue.real(), t.residue.imag()});
-  }
-  return f.SetElementModel(i, j, 3, d, e, tau, poles.data(), residues.data());
-}
-
 TEST(CallerModel, DefinedElementsEvaluateToTheirClosedFormAndReadBack) {
   for (bool symmetric : {false, true}) {
     auto f = NewFitter();
     const double z0[] = {50.0, 75.0};
     ASSERT_EQ(f->DefineModel(2, kY, z0, symmetric), 1);
-    ASSERT_EQ(SetTerms(*f, symmetric ? 0 : 1, symmetric ? 1 : 0, 0.2, 3e-11, 1e-10), 1);
+    ASSERT_EQ(SetTerms(*f, symmetric ? 0 : 1, symmetric ? 1 : 0, kTerms, 0.2, 3e-11, 1e-10), 1);
     ASSERT_TRUE(f->HasFit());
     for (double freq : {0.0, 1e8, 1.3e9, 7e9}) {
       // At 0 Hz neither the delay nor e counts: d + sum Re R.
@@ -249,7 +204,7 @@ TEST(CallerModel, DefinedElementsEvaluateToTheirClosedFormAndReadBack) {
 std::unique_ptr<cCfit> PulseModel(int type = kPulse) {
   auto f = NewFitter();
   EXPECT_EQ(f->DefineModel(1, type, nullptr, false), 1);
-  EXPECT_EQ(SetTerms(*f, 0, 0, 0.05, 0.0, 0.0), 1);
+  EXPECT_EQ(SetTerms(*f, 0, 0, kTerms, 0.05, 0.0), 1);
   return f;
 }
 
@@ -314,62 +269,46 @@ TEST(MultiplyByFrequency, TheModelIsMultipliedByJTwoPiFactorF) {
 }
 
 // Every real Touchstone file that reads, converted in every direction with
-// unequal impedances (the file's times 1, 1.3, 1.6, 1.9, 1, ...). With
-// CFIT_SKRF_DUMP naming a folder, each conversion goes there for
-// skrf_conversion.py, one binary file per conversion: int32 from, to, ports,
+// unequal impedances (the file's times 1, 1.3, 1.6, 1.9, 1, ...). Each
+// conversion is dumped for the scikit-rf cross-check: int32 from, to, ports,
 // points; then doubles: the impedances, the input values and the output
 // values (re, im pairs, row by row, point by point).
 TEST(RealFileConversions, EveryFileConvertsInEveryDirection) {
-  const char* folder = std::getenv("CFIT_TEST_DATA");
-  if (folder == nullptr) GTEST_SKIP() << "CFIT_TEST_DATA is not set";
-  const char* dump = std::getenv("CFIT_SKRF_DUMP");
   int converted = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    cFitParams params;
-    params.symmetryTolerance = 0.0;  // keep the values as written
-    cCfit fitter;
-    ASSERT_TRUE(fitter.Init(&params));
-    testing::LogCapture quiet;
-    if (fitter.ReadTouchstone(entry.path().c_str()) == 0) continue;
-    const std::string name = entry.path().filename().string();
+  for (const auto& path : RealFiles()) {
+    const auto fitter = ReadAsWritten(path);
+    if (fitter == nullptr) continue;
+    const std::string name = path.filename().string();
     SCOPED_TRACE(name);
-    const FitterState& s = fitter.state();
+    const Network& held = fitter->state().network;
     std::vector<double> z0;
-    for (int k = 0; k < s.network.portCount; ++k)
-      z0.push_back(s.network.impedances->at(0) * (1.0 + 0.3 * (k % 4)));
+    for (int k = 0; k < held.portCount; ++k)
+      z0.push_back(held.impedances->at(0) * (1 + 0.3 * (k % 4)));
     const auto run = [&](const SampledData& input, int from, int to, const char* tag = "") {
       auto f = NewFitter();
       f->BeginData(input.port_count(), from, z0.data());
       f->state().ReplaceData(input);
       EXPECT_EQ(f->ConvertDataType(to), 1);
       const SampledData& output = *f->state().network.data;
-      const std::size_t values = static_cast<std::size_t>(input.port_count()) * input.port_count();
-      if (dump != nullptr) {
-        const std::string path = std::string(dump) + "/" + name + tag + "." + std::to_string(from) +
-                                 std::to_string(to) + ".bin";
-        std::FILE* out = std::fopen(path.c_str(), "wb");
-        const std::int32_t header[] = {from, to, input.port_count(), input.point_count()};
-        std::fwrite(header, sizeof header, 1, out);
-        std::fwrite(z0.data(), sizeof(double), z0.size(), out);
-        for (const SampledData* d : {&input, &output}) {
-          for (ConstMatrixView p : d->points()) std::fwrite(p.Row(0), sizeof(Complex), values, out);
-        }
-        std::fclose(out);
-      }
+      Dump(name + tag + "." + std::to_string(from) + std::to_string(to))
+          .Write(std::vector<std::int32_t>{from, to, input.port_count(), input.point_count()})
+          .Write(z0)
+          .Write(input)
+          .Write(output);
       return output;
     };
     // Y or Z files are first brought to S (dumped apart from the later Z -> S).
-    const SampledData sData = s.network.dataType == kS
-                                  ? *s.network.data
-                                  : run(*s.network.data, s.network.dataType, kS, ".as-read");
+    const SampledData sData =
+        held.dataType == kS ? *held.data : run(*held.data, held.dataType, kS, ".as-read");
     const SampledData y = run(sData, kS, kY), z = run(sData, kS, kZ);
     for (auto [data, from, to] : {std::tuple{&y, kY, kS}, std::tuple{&z, kZ, kS},
                                   std::tuple{&y, kY, kZ}, std::tuple{&z, kZ, kY}}) {
       run(*data, from, to);
     }
-    if (s.network.portCount == 2) run(sData, kS, kABCD);
+    if (held.portCount == 2) run(sData, kS, kABCD);
     ++converted;
   }
+  if (RealFiles().empty()) GTEST_SKIP() << "CFIT_TEST_DATA is not set";
   EXPECT_GE(converted, 25);
 }
 

@@ -1,22 +1,14 @@
-// One-port models the time-domain tests define term by term, and the real
-// files they fit.
+// One-port models the time-domain tests define term by term.
 #ifndef CFIT_TESTS_TIMEDOMAIN_ONE_PORT_MODELS_H
 #define CFIT_TESTS_TIMEDOMAIN_ONE_PORT_MODELS_H
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <string>
 #include <vector>
 
 #include "support/fitter_fixtures.h"
 
 namespace cfit::testing {
-
-inline std::string RealFile(const std::string& name) {
-  const char* folder = std::getenv("CFIT_TEST_DATA");
-  return std::string(folder != nullptr ? folder : "../shared/data/touchstone") + "/" + name;
-}
 
 // Poles and residues as held (P, R pairs, hertz), the constant, the
 // proportional term and the delay; reference impedance 50 ohms.
