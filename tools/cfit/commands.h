@@ -5,7 +5,11 @@
 #ifndef CFIT_TOOLS_CFIT_COMMANDS_H
 #define CFIT_TOOLS_CFIT_COMMANDS_H
 
+#include <filesystem>
+#include <string>
+
 #include "arguments.h"
+#include "cfit/cfit.h"
 
 namespace cfit_tool {
 
@@ -25,6 +29,20 @@ int RunSweepCommand(const Arguments& arguments);
 
 const CommandDef& CheckDef();
 int RunCheckCommand(const Arguments& arguments);
+
+const CommandDef& NetlistDef();
+int RunNetlistCommand(const Arguments& arguments);
+
+// The netlist forms: the equivalent circuit, the LAPLACE form of the
+// library's subcircuit writer, or both.
+enum class NetlistForm { kEquivalent, kLaplace, kBoth };
+// Throws UsageError naming `option` for other text ("both" only where
+// `allowBoth`).
+NetlistForm ParseNetlistForm(const std::string& text, const std::string& option, bool allowBoth);
+// Write the fitter's model in one form; throw Failure with the reason.
+void WriteEquivalentNetlist(cFitAPI& fitter, const std::filesystem::path& path,
+                            const std::string& name);
+void WriteLaplaceNetlist(cFitAPI& fitter, const std::filesystem::path& path);
 
 }  // namespace cfit_tool
 
