@@ -19,6 +19,8 @@
 #include "passivity/mutual_conductance.h"
 #include "passivity/passivity_checks.h"
 #include "passivity/passivity_measure.h"
+#include "timedomain/port_solver.h"
+#include "timedomain/time_response.h"
 
 namespace cfit {
 
@@ -738,17 +740,44 @@ int cCfit::ReorderPorts(const int*) { return Unbuilt(Operation::kReorderPorts); 
 int cCfit::JoinModalTwoPortModels(const char*) {
   return Unbuilt(Operation::kJoinModalTwoPortModels);
 }
-int cCfit::GetTimeResponse(const TimeResponseParameters&, double, double*, double*, double*, int,
-                           int) {
-  return Unbuilt(Operation::kGetTimeResponse);
+int cCfit::GetTimeResponse(const TimeResponseParameters& params, double t, double* value,
+                           double* impulseTime, double* impulseWeight, int i, int j) {
+  return Guarded(0, std::nullopt, [&] {
+    if (!Admit(state_, Operation::kGetTimeResponse, ModelElement(state_, i, j))) return 0;
+    const TimeResponsePoint point =
+        EvaluateTimeResponse(TimeDomainElementOf(ViewOf(state_), i, j), params, t);
+    Put(value, point.value);
+    if (point.dirac) {
+      Put(impulseTime, point.diracTime);
+      Put(impulseWeight, point.diracWeight);
+    }
+    return 1;
+  });
 }
-int cCfit::WriteTimeResponse(const TimeResponseParameters&, const char*, int, int) {
-  return Unbuilt(Operation::kWriteTimeResponse);
+
+int cCfit::WriteTimeResponse(const TimeResponseParameters& params, const char* fileName, int i,
+                             int j) {
+  return Guarded(0, std::nullopt, [&] {
+    if (!Admit(state_, Operation::kWriteTimeResponse, ModelElement(state_, i, j))) return 0;
+    const Status checked = CheckTimeResponseParameters(params);
+    if (!checked.ok()) return state_.session.error.Record(checked.failure());
+    const std::string name = fileName != nullptr ? fileName : "";
+    return Recorded(state_.session.error,
+                    WriteTimeResponseFile(TimeDomainElementOf(ViewOf(state_), i, j), params, name));
+  });
 }
+
 int cCfit::BuildRLCModel(double, double, double, int) { return Unbuilt(Operation::kBuildRLCModel); }
 int cCfit::FindReactanceZeroCrossing(double*) {
   return Unbuilt(Operation::kFindReactanceZeroCrossing);
 }
-cCPSolver* cCfit::CreateSolver(int) { return nullptr; }
+cCPSolver* cCfit::CreateSolver(int expectedDataType) {
+  return Guarded<cCPSolver*>(nullptr, std::nullopt, [&]() -> cCPSolver* {
+    const int type = state_.network.dataType;
+    const bool solvable = type == expectedDataType && (type == kS || type == kY || type == kZ);
+    if (!Admit(state_, Operation::kCreateSolver, solvable)) return nullptr;
+    return new cCPSolverImp(state_);
+  });
+}
 
 }  // namespace cfit

@@ -129,8 +129,9 @@ std::vector<OperationRow> MakeTable() {
       ROW(ConvertPulseModelToS, {}),
       ROW(SetTimeStep, {}),
       ROW(MultiplyModelByFrequency, {}),
-      UNBUILT(GetTimeResponse),
-      UNBUILT(WriteTimeResponse),
+      // The argument check is the element's indices.
+      ROW(GetTimeResponse, {{N::kFit, {}}, {N::kArguments, E::kInvalidArguments}}),
+      ROW(WriteTimeResponse, {{N::kFit, E::kNoFit}, {N::kArguments, E::kInvalidArguments}}),
       ROW(GetProgress, {}),
       ROW(SetCancelFlag, {}),
       ROW(GetErrorMessage, {}),
@@ -142,7 +143,9 @@ std::vector<OperationRow> MakeTable() {
       UNBUILT(FindReactanceZeroCrossing),
       ROW(GetTouchstonePortCount, {}),
       ROW(GetPolesPortCount, {}),
-      UNBUILT(CreateSolver),
+      // The argument check: the fit's data type is the one expected, and S, Y
+      // or Z.
+      ROW(CreateSolver, {{N::kFit, E::kSolverNeedsSFit}, {N::kArguments, E::kSolverNeedsSFit}}),
   };
 }
 

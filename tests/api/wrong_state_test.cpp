@@ -320,6 +320,19 @@ cFitAPI& Other() {
   return *other;
 }
 
+// Whether a solver was made; the host owns and deletes it.
+bool Owned(cCPSolver* solver) {
+  delete solver;
+  return solver != nullptr;
+}
+
+// A step response over a few grid points.
+TimeResponseParameters Span() {
+  TimeResponseParameters p;
+  p.endTime = 5e-12;
+  return p;
+}
+
 double* Frequencies() {
   static double frequencies[3];
   frequencies[0] = 1e8, frequencies[1] = X(1e9), frequencies[2] = 5e9;
@@ -441,6 +454,10 @@ const std::vector<Row> kRows = {
   OP(SetElementModel, (I(), J(), 1, 0.1, 0.0, 0.0, P(Pole()), P(residue)), "m | epx~"),
   OP(ConvertPulseModelToS, (1e-9, X(1.0), 0.0), "f8 18 u8 | x", Refused(45)),
   {"SetTimeStep", CALL((f.SetTimeStep(1e-12), 1)), ""},
+  OP(GetTimeResponse, (Span(), 1e-9, P(a), P(b), P(b + 1), I(), J()), "f | ep", {Fail(45), Fail(45), kSame}),
+  OP(WriteTimeResponse, (Span(), Name(), I(), J()), "f8 | eo", {Fail(45), Fail(45), Fail(57), Fail(57)}),
+  // A bad type stands for another type than the fit's.
+  {"CreateSolver", CALL(Owned(f.CreateSolver(Index(f.GetDataType(), 5)))), "f4 y4 | i", Refused(4)},
   OP(MultiplyModelByFrequency, (0.0, X(1e-9)), "f -c 1 ?P0 | x"),
   OP(GetProgress, (), ""),
   OP(SetCancelFlag, (P(&cancelByte)), "| p"),
@@ -462,13 +479,11 @@ const std::map<std::string_view, long (*)(cFitAPI&)> kUnbuilt = {
   UNBUILT(ExtractSeriesElement, (1)), UNBUILT(MakeSeriesTwoPort, ()), UNBUILT(FitSeriesElement, ()),
   UNBUILT(ConvertToStandardMode, (1, 2, 3, 4)), UNBUILT(ConvertToMixedMode, (1, 2, 3, 4)),
   UNBUILT(JoinModalTwoPorts, (TouchstoneFile().c_str())), UNBUILT(SetReferenceImpedance, (75.0)),
-  UNBUILT(ChangeReferenceImpedances, (Ohms(4).data())), UNBUILT(CreateSolver, (kS)),
+  UNBUILT(ChangeReferenceImpedances, (Ohms(4).data())),
   UNBUILT(TerminatePorts, (std::vector<int>(4, 0).data())),
   UNBUILT(CombinePorts, (std::vector<unsigned char>(4, 1).data(), 0)),
   UNBUILT(ReorderPorts, (std::vector<int>{0, 1, 2, 3}.data())),
   UNBUILT(JoinModalTwoPortModels, (PoleFile(2, kS).c_str())),
-  UNBUILT(GetTimeResponse, ({}, 1e-9, a, b, b + 1, 0, 0)),
-  UNBUILT(WriteTimeResponse, ({}, Scratch().NewFile("t").c_str(), 0, 0)),
   UNBUILT(BuildRLCModel, (50, 1e-9, 1e-12, 0)), UNBUILT(FindReactanceZeroCrossing, (a)),
 };
 // clang-format on

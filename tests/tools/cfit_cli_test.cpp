@@ -21,6 +21,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 extern char** environ;
@@ -186,21 +187,36 @@ class Cli : public ::testing::Test {
 };
 
 TEST_F(Cli, HelpDescribesEveryCommandAndUsageErrorsExitTwoWritingNothing) {
-  for (const std::string command : {"fit", "info", "sweep", "check", "netlist"}) {
+  for (const std::string command : {"fit", "info", "sweep", "check", "response", "netlist"}) {
     EXPECT_TRUE(Has(Run("--help").out, command));
     EXPECT_TRUE(Has(Run(command + " --help").out, "Usage: cfit " + command)) << command;
   }
   // A copy, so that a mistake taken for a valid command writes nothing beside
   // the bundled example.
   fs::copy_file(kExample, Path("@in.s2p"));
-  for (const char* line :
-       {"", "refit @in.s2p", "fit", "fit @in.s2p @in.s2p", "fit --no-such-option @in.s2p",
-        "fit @in.s2p --max-points", "fit --max-columns 12x @in.s2p",
-        "fit --band-low 2GHz --band-high 1GHz @in.s2p", "fit --outputs cir,sp @in.s2p",
-        "fit --no-delays=yes @in.s2p", "info --as netlist @in.s2p", "sweep --list 3,2,1 m.pls",
-        "sweep --adaptive 1GHz --list 1 m.pls", "check --threshold -1 @in.s2p",
-        "fit --netlist spice @in.s2p", "netlist m.pls", "netlist --form both -o @n.cir m.pls",
-        "netlist --form laplace --name n -o @n.cir m.pls"}) {
+  for (const char* line : {"",
+                           "refit @in.s2p",
+                           "fit",
+                           "fit @in.s2p @in.s2p",
+                           "fit --no-such-option @in.s2p",
+                           "fit @in.s2p --max-points",
+                           "fit --max-columns 12x @in.s2p",
+                           "fit --band-low 2GHz --band-high 1GHz @in.s2p",
+                           "fit --outputs cir,sp @in.s2p",
+                           "fit --no-delays=yes @in.s2p",
+                           "info --as netlist @in.s2p",
+                           "sweep --list 3,2,1 m.pls",
+                           "sweep --adaptive 1GHz --list 1 m.pls",
+                           "check --threshold -1 @in.s2p",
+                           "response --rise 20x m.pls",
+                           "response --kind ramp m.pls",
+                           "response --element 0,1 m.pls",
+                           "response --element 1 m.pls",
+                           "response --end 1mhz m.pls",
+                           "fit --netlist spice @in.s2p",
+                           "netlist m.pls",
+                           "netlist --form both -o @n.cir m.pls",
+                           "netlist --form laplace --name n -o @n.cir m.pls"}) {
     const Result r = Run(line);
     EXPECT_TRUE(r.status == 2 && Has(r.err, "Usage: cfit")) << line << "\n" << r.err;
   }
@@ -425,6 +441,61 @@ TEST_F(Cli, PassiveDataCorrectsTheSamplesBeforeTheFit) {
   EXPECT_EQ(Run("check @lowpass_filter_measured.pls").status, 0);
   EXPECT_TRUE(Has(Run("fit --passive-data --outputs none -o @ EXAMPLE").out,
                   "data passivity after enforcement:  unchanged, nothing to enforce"));
+}
+
+// Responses of a fitted pole file: one file per element, or the one asked
+// for; the times given with suffixes are the library's record; the step
+// response settles at the model's DC value; the library's refusals and an
+// element outside the model write nothing.
+TEST_F(Cli, ResponseWritesTheElementsTimeResponses) {
+  ASSERT_EQ(Run("fit -o @ --outputs pls EXAMPLE").status, 0);
+  Fitter model = ReadPoles(Path("@ring_slot_sim.pls"));
+  auto rows = [&](const std::string& file) {
+    std::vector<std::pair<double, double>> r;
+    std::ifstream in(Path(file));
+    for (double t, v; in >> t >> v;) r.push_back({t, v});
+    return r;
+  };
+  Result r = Run("response --end 2n --step 5ps -o @all.txt @ring_slot_sim.pls");
+  ASSERT_EQ(r.status, 0) << r.err;
+  // The grid's times are accumulated by repeated addition: the sum of 400
+  // steps of 5 ps lies just above 2 ns.
+  std::size_t points = 0;
+  for (double t = 0; t <= 2e-9; t += 5e-12) ++points;
+  EXPECT_TRUE(Has(r.out, "step response of ring_slot_sim.pls from 0 s to 2 ns") &&
+              Has(r.out, "(" + std::to_string(points) + " points)"))
+      << r.out;
+  for (int e = 0; e < 4; ++e) {
+    const std::string name =
+        "@all_" + std::to_string(e / 2 + 1) + "_" + std::to_string(e % 2 + 1) + ".txt";
+    const auto values = rows(name);
+    ASSERT_EQ(values.size(), points) << name;
+    double dc[2];
+    ASSERT_EQ(model->EvaluateModelElement(e / 2, e % 2, 0.0, dc), 1);
+    EXPECT_NEAR(values.back().second, dc[0], 1e-6) << name;
+  }
+  r =
+      Run("response --element 2,1 --kind trapezoid --rise 20p --width 0.1ns --fall 30ps "
+          "--amplitude 2 --start 10p --end 200ps --step 1p -o @tdt.txt @ring_slot_sim.pls");
+  ASSERT_EQ(r.status, 0) << r.err;
+  TimeResponseParameters p;
+  p.kind = 3, p.riseTime = 20e-12, p.width = 1e-10, p.fallTime = 3e-11, p.amplitude = 2;
+  const auto values = rows("@tdt.txt");
+  ASSERT_EQ(values.size(), 191u);
+  for (const auto& [t, v] : values) {
+    double expected = 0, time = 0, weight = 0;
+    ASSERT_EQ(model->GetTimeResponse(p, t, &expected, &time, &weight, 1, 0), 1);
+    EXPECT_NEAR(v, expected, 1e-10 * (1 + std::abs(expected))) << t;
+  }
+  for (const auto& [line, status, message] : std::vector<std::tuple<std::string, int, std::string>>{
+           {"response --step 0 -o @bad.txt @ring_slot_sim.pls", 1, "InvalidTimeResponseParameters"},
+           {"response --kind bit --width 0 -o @bad.txt @ring_slot_sim.pls", 1, "Bit time zero"},
+           {"response --element 3,1 -o @bad.txt @ring_slot_sim.pls", 1,
+            "outside the model's 2 ports"}}) {
+    r = Run(line);
+    EXPECT_TRUE(r.status == status && Has(r.err, message)) << line << "\n" << r.err;
+  }
+  EXPECT_FALSE(fs::exists(Path("@bad.txt")));
 }
 
 }  // namespace

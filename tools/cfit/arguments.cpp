@@ -192,6 +192,34 @@ double ParseFrequency(const std::string& text, const std::string& what) {
   return value;
 }
 
+double ParseTime(const std::string& text, const std::string& what) {
+  const std::string trimmed = Trim(text);
+  char* end = nullptr;
+  const double number = std::strtod(trimmed.c_str(), &end);
+  std::string unit = Lower(Trim(end != nullptr ? std::string(end) : std::string()));
+  // A prefix letter with or without the "s" of seconds: 20p, 20ps, 1n, 3us.
+  if (unit.size() == 2 && unit[1] == 's') unit.pop_back();
+  double scale = 0.0;
+  if (unit.empty() || unit == "s") {
+    scale = 1.0;
+  } else if (unit == "m") {
+    scale = 1e-3;
+  } else if (unit == "u") {
+    scale = 1e-6;
+  } else if (unit == "n") {
+    scale = 1e-9;
+  } else if (unit == "p") {
+    scale = 1e-12;
+  } else if (unit == "f") {
+    scale = 1e-15;
+  }
+  const double value = number * scale;
+  if (trimmed.empty() || end == trimmed.c_str() || scale == 0.0 || !std::isfinite(value)) {
+    throw UsageError(what + " needs a time such as 1e-9, 1n, 20ps or 0.5us, not '" + text + "'");
+  }
+  return value;
+}
+
 std::vector<double> ParseFrequencyList(const std::string& text, const std::string& what) {
   std::vector<double> values;
   std::size_t start = 0;
@@ -266,6 +294,7 @@ std::string ProgramHelp(const std::vector<const CommandDef*>& commands) {
       "Run 'cfit COMMAND --help' for the options of a command.\n"
       "\n"
       "Frequencies may carry a unit: 2.5e9, 2.5GHz, 2.5G, 800MHz, 10kHz.\n"
+      "Times may carry one too: 1e-9, 1n, 1ns, 20p, 0.5us (m is milli here).\n"
       "\n"
       "Exit status: 0 success, 1 the library or a file reported an error (its\n"
       "message goes to standard error) or 'cfit check' found the file not passive,\n"

@@ -72,6 +72,11 @@ Arguments Parse(const CommandDef& def, const std::vector<std::string>& words);
 // in network data). Throws UsageError naming `what` when the text is not one.
 double ParseFrequency(const std::string& text, const std::string& what);
 
+// A time in seconds such as "1e-9", "1n", "1ns", "20p", "0.5us" or "2ms":
+// the prefix letters f, p, n, u and m (milli) ignore case, with or without a
+// trailing "s". Throws UsageError naming `what` when the text is not one.
+double ParseTime(const std::string& text, const std::string& what);
+
 // A comma-separated list of frequencies.
 std::vector<double> ParseFrequencyList(const std::string& text, const std::string& what);
 

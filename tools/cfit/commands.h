@@ -30,6 +30,9 @@ int RunSweepCommand(const Arguments& arguments);
 const CommandDef& CheckDef();
 int RunCheckCommand(const Arguments& arguments);
 
+const CommandDef& ResponseDef();
+int RunResponseCommand(const Arguments& arguments);
+
 const CommandDef& NetlistDef();
 int RunNetlistCommand(const Arguments& arguments);
 

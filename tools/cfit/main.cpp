@@ -24,6 +24,7 @@ const std::vector<Command>& Commands() {
       {cfit_tool::InfoDef(), cfit_tool::RunInfoCommand},
       {cfit_tool::SweepDef(), cfit_tool::RunSweepCommand},
       {cfit_tool::CheckDef(), cfit_tool::RunCheckCommand},
+      {cfit_tool::ResponseDef(), cfit_tool::RunResponseCommand},
       {cfit_tool::NetlistDef(), cfit_tool::RunNetlistCommand},
   };
   return commands;
@@ -52,10 +53,10 @@ bool AsksForHelp(const std::vector<std::string>& words) {
 
 int Run(const std::vector<std::string>& words) {
   if (words.empty()) {
-    std::cerr
-        << "cfit: error: no command given\n"
-           "Usage: cfit COMMAND [OPTIONS] OPERAND (commands: fit, info, sweep, check, netlist)\n"
-           "Try 'cfit --help' for more.\n";
+    std::cerr << "cfit: error: no command given\n"
+                 "Usage: cfit COMMAND [OPTIONS] OPERAND (commands: fit, info, sweep, check, "
+                 "response, netlist)\n"
+                 "Try 'cfit --help' for more.\n";
     return cfit_tool::kExitUsage;
   }
   const std::string& first = words.front();
@@ -75,10 +76,10 @@ int Run(const std::vector<std::string>& words) {
   }
   const Command* command = Find(first);
   if (command == nullptr) {
-    std::cerr
-        << "cfit: error: unknown command '" << first << "'\n"
-        << "Usage: cfit COMMAND [OPTIONS] OPERAND (commands: fit, info, sweep, check, netlist)\n"
-           "Try 'cfit --help' for more.\n";
+    std::cerr << "cfit: error: unknown command '" << first << "'\n"
+              << "Usage: cfit COMMAND [OPTIONS] OPERAND (commands: fit, info, sweep, check, "
+                 "response, netlist)\n"
+                 "Try 'cfit --help' for more.\n";
     return cfit_tool::kExitUsage;
   }
   const std::vector<std::string> rest(words.begin() + 1, words.end());
