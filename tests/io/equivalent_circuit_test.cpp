@@ -19,6 +19,7 @@
 #include "core/network.h"
 #include "io/equivalent_circuit_writer.h"
 #include "io_support.h"
+#include "timedomain/time_response.h"
 
 namespace cfit {
 namespace {
@@ -148,12 +149,10 @@ TEST(EquivalentCircuit, NamesAndStateValuesHoldAtManyPortsAndWidePoles) {
 //   points K
 //   f Re H11 Im H11 Re H12 Im H12 ... (K lines, elements row by row)
 //
-// With CFIT_EQC_TIMES also naming a file of times (one a line) the test
-// writes <case>.step and <case>.trap for the cases that have them: the
-// closed-form responses (timedomain) of every element (m, 1) at those times
-// to a unit step of rise time 20 ps and a trapezoid of 20 ps rise, 100 ps
-// width and 30 ps fall in the incident wave of port 1, one line per time with
-// the N values.
+// Where the folder also holds <case>.times (one time a line), the test
+// writes <case>.resp: the closed-form responses (timedomain) of every
+// element (m, 1) at those times to a unit step of 20 ps rise and to a unit
+// trapezoid of 20 ps rise, fall beginning at 100 ps and 30 ps fall.
 
 struct EqcCase {
   const char* name;
@@ -162,6 +161,7 @@ struct EqcCase {
   double addedDelay;               // data multiplied by exp(-j 2 pi f addedDelay)
   std::vector<double> impedances;  // replace the file's when not empty
   int dataType;                    // the data are converted to it before the fit
+  bool passive = false;            // the model is made passive after the fit
 };
 
 const EqcCase kEqcCases[] = {
@@ -171,9 +171,11 @@ const EqcCase kEqcCases[] = {
     {"coupled4_delay_z", "coupled_lines_diff_2xthru.s4p", true, 2e-9, {40, 50, 75, 100}, kS},
     {"coupled4_common_z", "coupled_lines_diff_2xthru.s4p", false, 0.0, {25, 50, 50, 90}, kS},
     {"package8_common", "package_8port_sim.s8p", false, 0.0, {}, kS},
+    {"measured4_common", "fourport_measured_75ohm.s4p", false, 0.0, {}, kS},
     {"filter2_y", "bandpass_filter_lumped_sim.s2p", true, 0.0, {}, kY},
     {"lowpass2_z", "lowpass_filter_measured.s2p", true, 0.0, {}, kZ},
     {"transformer4_y_common", "transformer_4port_sim.s4p", false, 0.0, {}, kY},
+    {"ring1_passive", "ring_slot_measured.s1p", true, 0.0, {}, kS, true},
 };
 
 std::unique_ptr<cCfit> FitEqcCase(const EqcCase& c) {
@@ -201,6 +203,9 @@ std::unique_ptr<cCfit> FitEqcCase(const EqcCase& c) {
     EXPECT_EQ(fitter->ConvertDataType(c.dataType), 1);
   }
   EXPECT_EQ(fitter->Fit(), 1) << Message(*fitter);
+  if (c.passive) {
+    EXPECT_EQ(fitter->EnforceModelPassivity(1.0), 1) << Message(*fitter);
+  }
   return fitter;
 }
 
@@ -245,7 +250,11 @@ void WriteEvaluation(const FitterState& s, const std::string& path) {
     out << " " << w.count << " " << w.start << " " << w.stop;
     points += w.count;
   }
-  out << "\npoints " << points;
+  double slowest = 0.0;  // the slowest time constant of the poles, seconds
+  for (int i = 0; i < n; ++i) {
+    slowest = std::max(slowest, 1.0 / (2 * std::numbers::pi * PoleRange(s, i).low * 4.0));
+  }
+  out << "\nslowest " << slowest << "\npoints " << points;
   for (const Sweep& w : sweeps) {
     for (int k = 0; k < w.count; ++k) {
       const double f = w.count == 1 ? w.start : w.start + k * (w.stop - w.start) / (w.count - 1);
@@ -257,6 +266,29 @@ void WriteEvaluation(const FitterState& s, const std::string& path) {
     }
   }
   out << "\n";
+}
+
+// The closed-form responses of elements (m, 1) at the times of <stem>.times
+// into <stem>.resp: per time the N step responses, then the N trapezoid
+// responses (see above).
+void WriteResponses(const FitterState& s, const std::string& stem) {
+  const int n = s.network.portCount;
+  TimeResponseParameters step{.kind = 3, .riseTime = 20e-12, .fallTime = 1.0};
+  step.width = 1.0;  // beyond every time: a step of 20 ps rise
+  TimeResponseParameters trapezoid{.kind = 3, .riseTime = 20e-12, .fallTime = 30e-12};
+  trapezoid.width = 100e-12;
+  std::vector<TimeDomainElement> elements;
+  for (int m = 0; m < n; ++m) elements.push_back(TimeDomainElementOf(ViewOf(s), m, 0));
+  std::ifstream times(stem + ".times");
+  std::ofstream out(stem + ".resp");
+  out.precision(17);
+  for (double t; times >> t;) {
+    for (const TimeResponseParameters* p : {&step, &trapezoid}) {
+      for (const TimeDomainElement& e : elements)
+        out << EvaluateTimeResponse(e, *p, t).value << " ";
+    }
+    out << "\n";
+  }
 }
 
 TEST(EquivalentCircuit, FittedRealFilesGiveNetlists) {
@@ -276,6 +308,7 @@ TEST(EquivalentCircuit, FittedRealFilesGiveNetlists) {
     EXPECT_TRUE(c.addedDelay > 0.0 ? longest > 0.5 * c.addedDelay : longest == 0.0) << longest;
     EXPECT_EQ(text.find("TD=") != std::string::npos, longest > 0.0);
     if (dump != nullptr) WriteEvaluation(s, stem + ".eval");
+    if (dump != nullptr && std::ifstream(stem + ".times")) WriteResponses(s, stem);
   }
 }
 
