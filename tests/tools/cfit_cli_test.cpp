@@ -188,7 +188,7 @@ class Cli : public ::testing::Test {
 
 TEST_F(Cli, HelpDescribesEveryCommandAndUsageErrorsExitTwoWritingNothing) {
   for (const std::string command : {"fit", "info", "sweep", "check", "convert", "join", "cascade",
-                                    "element", "rlc", "response"}) {
+                                    "element", "rlc", "response", "netlist"}) {
     EXPECT_TRUE(Has(Run("--help").out, command));
     EXPECT_TRUE(Has(Run(command + " --help").out, "Usage: cfit " + command)) << command;
   }
@@ -218,7 +218,11 @@ TEST_F(Cli, HelpDescribesEveryCommandAndUsageErrorsExitTwoWritingNothing) {
                            "response --kind ramp m.pls",
                            "response --element 0,1 m.pls",
                            "response --element 1 m.pls",
-                           "response --end 1mhz m.pls"}) {
+                           "response --end 1mhz m.pls",
+                           "fit --netlist spice @in.s2p",
+                           "netlist m.pls",
+                           "netlist --form both -o @n.cir m.pls",
+                           "netlist --form laplace --name n -o @n.cir m.pls"}) {
     const Result r = Run(line);
     EXPECT_TRUE(r.status == 2 && Has(r.err, "Usage: cfit")) << line << "\n" << r.err;
   }
@@ -247,7 +251,9 @@ TEST_F(Cli, FitWritesOutputsASummaryThatIsTrueItsLogAndPassiveCorrectsIt) {
   const auto worst = Find(r.out, R"(worst element: S(\d)(\d), max error (\S+))");
   EXPECT_NEAR(std::stod(worst[3]), errors[4], 0.01 * errors[4]);
   EXPECT_EQ(errors[2 * std::stoi(worst[1]) + std::stoi(worst[2]) - 3], errors[4]);
-  EXPECT_TRUE(Has(Slurp(base + ".cir"), "\n.subckt ring_slot_sim x_1 x_2 ref\n"));
+  // The default netlist is the equivalent circuit (the LAPLACE form is asked
+  // for by name).
+  EXPECT_TRUE(Has(Slurp(base + ".cir"), "\n.subckt ring_slot_sim p_1 p_2 ref\n"));
   EXPECT_TRUE(Slurp(base + ".pls").starts_with("!rev_B\n"));
   EXPECT_TRUE(Has(Slurp(base + ".log"), " Reading from touchstone file " + kExample + " start: "));
   EXPECT_FALSE(Has(r.out, " Fitting start: "));  // the log is not echoed by default
@@ -293,11 +299,15 @@ TEST_F(Cli, FailuresExitOneWithTheLibraryMessage) {
   std::ofstream(Path("@plain_file")) << "not a folder\n";
   std::ofstream(Path("@bad.pls")) << "1\nR0: 50\n1\n1e9 0 0.5\n";  // a pole line of three numbers
   ASSERT_EQ(Run("fit -o @ --outputs pls EXAMPLE").status, 0);
+  ASSERT_EQ(Run("fit -o @z --outputs pls %zparam_spec_example.s1p").status, 0);
   // check reads Touchstone files through the host's version 1 reader.
   for (const auto& [line, message] : std::vector<std::pair<std::string, std::string>>{
            {"fit @missing.s2p", "missing.s2p: no such file"},
            {"fit -o @o %reject_complex_reference.s2p", "Invalid touchstone syntax"},
-           {"fit -o @o --outputs cir %zparam_spec_example.s1p", "a netlist needs S data"},
+           {"fit -o @o --netlist laplace %zparam_spec_example.s1p",
+            "the laplace netlist needs S data"},
+           {"netlist --form laplace -o @z.cir @z/zparam_spec_example.pls",
+            "the laplace netlist needs an S model"},
            {"fit -o @plain_file/sub EXAMPLE", "cannot create the output directory"},
            {"fit --name x @x_model.s2p", "would overwrite the input"},
            {"check %v2_sixport_per_port_reference.ts", "We only support S-Y-Z parameter types"},
@@ -309,6 +319,24 @@ TEST_F(Cli, FailuresExitOneWithTheLibraryMessage) {
   }
   EXPECT_EQ(Slurp(Path("@x_model.s2p")), Slurp(kExample));  // the input survived
   EXPECT_FALSE(fs::exists(Path("@missing.log")));           // nothing made for a missing input
+}
+
+// The netlist forms of a fit and of a pole file: the equivalent circuit by
+// default (also of Z data), the LAPLACE form by name or beside it.
+TEST_F(Cli, NetlistsComeInTheFormsAskedFor) {
+  ASSERT_EQ(Run("fit -o @ --netlist both EXAMPLE").status, 0);
+  EXPECT_TRUE(Has(Slurp(Path("@ring_slot_sim.cir")), "\n.subckt ring_slot_sim p_1 p_2 ref\n"));
+  const std::string laplace = Slurp(Path("@ring_slot_sim_laplace.cir"));
+  EXPECT_TRUE(Has(laplace, "\n.subckt ring_slot_sim_laplace x_1 x_2 ref\n") &&
+              Has(laplace, " LAPLACE "));
+  ASSERT_EQ(Run("fit -o @z %zparam_spec_example.s1p").status, 0);
+  EXPECT_TRUE(Has(Slurp(Path("@z/zparam_spec_example.cir")), "fitted 1-port Z model"));
+
+  Result r = Run("netlist --name 2-pkg -o @n/eq.cir @ring_slot_sim.pls");
+  EXPECT_TRUE(r.status == 0 && Has(r.out, Path("@n/eq.cir"))) << r.err;
+  EXPECT_TRUE(Has(Slurp(Path("@n/eq.cir")), "\n.subckt x2_pkg p_1 p_2 ref\n"));
+  ASSERT_EQ(Run("netlist --form laplace -o @n/lp.cir @ring_slot_sim.pls").status, 0);
+  EXPECT_TRUE(Has(Slurp(Path("@n/lp.cir")), "\n.subckt lp x_1 x_2 ref\n"));
 }
 
 // A report that cannot be written to standard output is a failure too.

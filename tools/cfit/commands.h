@@ -5,9 +5,11 @@
 #ifndef CFIT_TOOLS_CFIT_COMMANDS_H
 #define CFIT_TOOLS_CFIT_COMMANDS_H
 
+#include <filesystem>
 #include <string>
 
 #include "arguments.h"
+#include "cfit/cfit.h"
 
 namespace cfit_tool {
 
@@ -47,6 +49,20 @@ int RunRlcCommand(const Arguments& arguments);
 double ParseComponentValue(const std::string& text, const std::string& what);
 const CommandDef& ResponseDef();
 int RunResponseCommand(const Arguments& arguments);
+
+const CommandDef& NetlistDef();
+int RunNetlistCommand(const Arguments& arguments);
+
+// The netlist forms: the equivalent circuit, the LAPLACE form of the
+// library's subcircuit writer, or both.
+enum class NetlistForm { kEquivalent, kLaplace, kBoth };
+// Throws UsageError naming `option` for other text ("both" only where
+// `allowBoth`).
+NetlistForm ParseNetlistForm(const std::string& text, const std::string& option, bool allowBoth);
+// Write the fitter's model in one form; throw Failure with the reason.
+void WriteEquivalentNetlist(cFitAPI& fitter, const std::filesystem::path& path,
+                            const std::string& name);
+void WriteLaplaceNetlist(cFitAPI& fitter, const std::filesystem::path& path);
 
 }  // namespace cfit_tool
 

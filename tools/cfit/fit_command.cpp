@@ -134,7 +134,7 @@ const CommandDef& FitDef() {
         "--output-dir:\n"
         "\n"
         "  NAME.pls          the pole file (read back by 'cfit info' and 'cfit sweep')\n"
-        "  NAME.cir          the subcircuit netlist for a circuit simulator (S data only)\n"
+        "  NAME.cir          the netlist for a circuit simulator (see --netlist)\n"
         "  NAME_model.sNp    the model evaluated at the data's frequencies\n"
         "  NAME.log          the library's run log\n"
         "\n"
@@ -177,6 +177,12 @@ const CommandDef& FitDef() {
              "that extension), ts (model Touchstone file) or none. Default pls,cir,ts; "
              "by default the netlist is left out for Y or Z data, which it cannot "
              "describe."},
+            {"netlist", 0, "FORM",
+             "Netlist form: equivalent (default: an equivalent circuit of R, C, E, F, G, "
+             "H, V and T elements that ngspice, Xyce and LTspice read as written; S, Y "
+             "and Z models), laplace (LAPLACE and DELAY sources as the library's "
+             "subcircuit writer gives them; S models only) or both (the laplace form "
+             "then goes to NAME_laplace.cir beside NAME.cir)."},
             {"format", 0, "FMT",
              "Number format of the model's Touchstone file: ri, ma or db (default ri)."},
             {"comment", 0, "TEXT",
@@ -256,12 +262,16 @@ int RunFitCommand(const Arguments& a) {
       a.Text("output-dir") ? fs::path(*a.Text("output-dir")) : input.parent_path();
   const fs::path base = directory / name;
   const fs::path polePath = fs::path(base).concat(".pls");
+  const NetlistForm form =
+      ParseNetlistForm(a.Text("netlist").value_or("equivalent"), "--netlist", true);
   const fs::path netlistPath = fs::path(base).concat(outputs.netlistExtension);
+  const fs::path laplacePath = fs::path(base).concat("_laplace").concat(outputs.netlistExtension);
   const std::string logPath = a.Text("log").value_or(fs::path(base).concat(".log").string());
 
   RequireFile(input);
   EnsureDirectory(directory);
-  RefuseOverwrite({input}, {polePath, netlistPath, logPath});
+  RefuseOverwrite({input}, {polePath, netlistPath,
+                            form == NetlistForm::kBoth ? laplacePath : fs::path(), logPath});
 
   // The comment must outlive the fitter, which keeps a pointer to it.
   const std::string comment = a.Text("comment").value_or(std::string());
@@ -290,14 +300,11 @@ int RunFitCommand(const Arguments& a) {
          " points; the fit uses the first " + std::to_string(params.maxFrequencyPoints) +
          " (--max-points raises the limit)");
   }
-  bool writeNetlist = outputs.netlist;
-  if (writeNetlist && fitter->GetDataType() != 1) {
-    const std::string type(1, TypeLetter(fitter->GetDataType()));
-    if (outputList) {
-      throw Failure("a netlist needs S data; " + input.string() + " holds " + type + " data");
-    }
-    Note("note: no netlist for " + type + " data (it describes S models only)");
-    writeNetlist = false;
+  const bool writeNetlist = outputs.netlist;
+  // The laplace form describes S models only; the equivalent circuit any.
+  if (writeNetlist && form != NetlistForm::kEquivalent && fitter->GetDataType() != 1) {
+    throw Failure("the laplace netlist needs S data; " + input.string() + " holds " +
+                  std::string(1, TypeLetter(fitter->GetDataType())) + " data");
   }
 
   const auto cancelled = [&](const std::string& what) {
@@ -404,7 +411,19 @@ int RunFitCommand(const Arguments& a) {
          return fitter->WritePoles(polePath.string().c_str());
        }},
       {writeNetlist, netlistPath, "the netlist",
-       [&] { return fitter->WriteSubcircuit(netlistPath.string().c_str()); }},
+       [&] {
+         if (form == NetlistForm::kLaplace) {
+           WriteLaplaceNetlist(*fitter, netlistPath);
+         } else {
+           WriteEquivalentNetlist(*fitter, netlistPath, "");
+         }
+         return 1;
+       }},
+      {writeNetlist && form == NetlistForm::kBoth, laplacePath, "the laplace netlist",
+       [&] {
+         WriteLaplaceNetlist(*fitter, laplacePath);
+         return 1;
+       }},
       {outputs.touchstone, touchstonePath, "the model's Touchstone file",
        [&] {
          return fitter->SweepModelAtList(static_cast<int>(frequencies.size()),
