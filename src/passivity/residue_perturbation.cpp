@@ -22,6 +22,10 @@ constexpr double kRidge = 1e-9;
 // Singular values (eigenvalues) within this many margins of the limit are
 // constrained too, so that they do not overtake the constrained ones.
 constexpr double kNearLimit = 10.0;
+// The share of the objective's weight put on a log sweep beyond the data
+// band, and its points.
+constexpr double kOutOfBandWeight = 0.01;
+constexpr int kOutOfBandPoints = 200;
 
 // One real unknown: the real or imaginary part of one stored residue.
 struct Unknown {
@@ -109,19 +113,27 @@ void BackSolve(int m, const std::vector<double>& l, double* y) {
   }
 }
 
+// A frequency of the objective with its weight.
+struct Weighted {
+  double f;
+  double weight;
+};
+
 // The Gram block of a group over the data frequencies, with the ridge, as
 // its Cholesky factor.
-bool Factor(const Model& m, Group& g, const std::vector<double>& frequencies) {
+bool Factor(const Model& m, Group& g, const std::vector<Weighted>& frequencies) {
   const PoleList& terms = TermsOf(m, g);
   const int size = static_cast<int>(g.unknowns.size());
   std::vector<Cx> phi(static_cast<std::size_t>(size));
   std::vector<double> gram(static_cast<std::size_t>(size) * size, 0.0);
-  for (double f : frequencies) {
+  for (const Weighted& w : frequencies) {
     for (int k = 0; k < size; ++k) {
-      phi[k] = Basis(terms[g.unknowns[k].term], g.unknowns[k].imaginary, f);
+      phi[k] = Basis(terms[g.unknowns[k].term], g.unknowns[k].imaginary, w.f);
     }
     for (int r = 0; r < size; ++r) {
-      for (int c = 0; c <= r; ++c) gram[r * size + c] += (std::conj(phi[r]) * phi[c]).real();
+      for (int c = 0; c <= r; ++c) {
+        gram[r * size + c] += w.weight * (std::conj(phi[r]) * phi[c]).real();
+      }
     }
   }
   double trace = 0.0;
@@ -288,6 +300,34 @@ std::vector<std::vector<double>> SolveStep(const std::vector<Group>& groups,
   return x;
 }
 
+// The residues that best restore, over the data band, the response the
+// constant's change `delta` (N x N) took away: per group, the least-squares
+// fit of -delta(i, j) by the group's basis (its Gram factor is at hand).
+std::vector<std::vector<double>> Compensation(const Model& m, const std::vector<Group>& groups,
+                                              const std::vector<double>& delta,
+                                              const std::vector<Weighted>& frequencies) {
+  std::vector<std::vector<double>> x(groups.size());
+  for (std::size_t e = 0; e < groups.size(); ++e) {
+    const Group& g = groups[e];
+    const PoleList& terms = TermsOf(m, g);
+    const int size = static_cast<int>(g.unknowns.size());
+    x[e].assign(static_cast<std::size_t>(size), 0.0);
+    const double target = -delta[static_cast<std::size_t>(g.i) * m.n + g.j];
+    if (target == 0.0) continue;
+    for (const Weighted& w : frequencies) {
+      for (int k = 0; k < size; ++k) {
+        x[e][k] +=
+            w.weight *
+            std::conj(Basis(terms[g.unknowns[k].term], g.unknowns[k].imaginary, w.f)).real() *
+            target * (g.mirrored ? 2.0 : 1.0);
+      }
+    }
+    ForwardSolve(size, g.chol, x[e].data());
+    BackSolve(size, g.chol, x[e].data());
+  }
+  return x;
+}
+
 void Apply(Model& m, const std::vector<Group>& groups, const std::vector<std::vector<double>>& x) {
   for (std::size_t e = 0; e < groups.size(); ++e) {
     const Group& g = groups[e];
@@ -371,6 +411,22 @@ bool FixConstant(Model& m, bool scattering, double margin, bool* proportionalCha
   return changed;
 }
 
+// The relative half-power width Re P / |P| of the sharpest pole near f
+// (|P| within a factor 2), between 1e-4 and 0.05: the scale on which the
+// response can change around f.
+double LocalWidth(const Model& m, double f) {
+  double width = 0.05;
+  const auto take = [&](const PoleList& list) {
+    for (const PoleTerm& t : list) {
+      const double mag = Abs(t.GetPole());
+      if (mag > 0.5 * f && mag < 2.0 * f) width = std::min(width, t.GetPole().re / mag);
+    }
+  };
+  take(m.commonPoles);
+  for (const PoleList& list : m.elementPoles) take(list);
+  return std::max(width, 1e-4);
+}
+
 double BandScale(const Model& m, const ElementTable* elements, const std::vector<double>& freqs) {
   double scale = 0.0;
   const std::size_t step = std::max<std::size_t>(1, freqs.size() / 64);
@@ -415,9 +471,52 @@ Result<PerturbationReport> EnforceByResiduePerturbation(Model& model, const Elem
       scattering ? options.margin : options.margin * BandScale(work, elements, frequencies);
   report.constantChanged = FixConstant(work, scattering, margin, &report.proportionalChanged);
 
+  // The objective: the data frequencies, and beyond them a light weight on
+  // a log sweep over the poles' span, so that residues whose poles lie
+  // outside the band do not move further than the constraints need (a
+  // change the objective cannot see would overshoot at the next
+  // linearisation).
+  std::vector<Weighted> objective;
+  for (double f : frequencies) objective.push_back({f, 1.0});
+  {
+    double lo = 1e300, hi = 0.0;
+    for (double f : frequencies) {
+      if (f > 0.0) lo = std::min(lo, f);
+      hi = std::max(hi, f);
+    }
+    const auto take = [&](const PoleList& list) {
+      for (const PoleTerm& t : list) {
+        const double mag = Abs(t.GetPole());
+        if (mag > 0.0 && mag < kConstantPole) {
+          lo = std::min(lo, mag);
+          hi = std::max(hi, mag);
+        }
+      }
+    };
+    take(work.commonPoles);
+    for (const PoleList& list : work.elementPoles) take(list);
+    if (hi > 0.0 && lo < hi) {
+      const double w =
+          kOutOfBandWeight * static_cast<double>(frequencies.size()) / kOutOfBandPoints;
+      for (int k = 0; k < kOutOfBandPoints; ++k) {
+        objective.push_back(
+            {0.1 * lo * std::pow(100.0 * hi / lo, k / (kOutOfBandPoints - 1.0)), w});
+      }
+    }
+  }
   std::vector<Group> groups = Groups(work);
   for (Group& g : groups) {
-    if (!Factor(work, g, frequencies)) return Failure::Silent();
+    if (!Factor(work, g, objective)) return Failure::Silent();
+  }
+  if (report.constantChanged) {
+    // A constant change moves the response at every frequency; the residues
+    // give back over the data band what they can of it (poles above the
+    // band look constant there), and the steps below correct what that
+    // brings back beyond the band.
+    std::vector<double> delta(work.constant.size());
+    for (std::size_t k = 0; k < delta.size(); ++k)
+      delta[k] = work.constant[k] - original.constant[k];
+    Apply(work, groups, Compensation(work, groups, delta, objective));
   }
   std::vector<double> points;
   for (;;) {
@@ -428,7 +527,16 @@ Result<PerturbationReport> EnforceByResiduePerturbation(Model& model, const Elem
     // New constraint frequencies: each band's worst point and points spread
     // across it.
     for (const CertifiedBand& band : cert->bands) {
-      if (std::isfinite(band.worstAt)) points.push_back(band.worstAt);
+      if (std::isfinite(band.worstAt)) {
+        // The worst point and its neighbours on the scale of the nearest
+        // sharp pole, so that a resonance cannot slip between constraints.
+        points.push_back(band.worstAt);
+        const double w = LocalWidth(work, band.worstAt);
+        for (double t : {-2.0, -1.0, -0.5, 0.5, 1.0, 2.0}) {
+          const double f = band.worstAt * (1.0 + t * w);
+          if (f > band.from && f < band.to) points.push_back(f);
+        }
+      }
       const double hi = std::isinf(band.to) ? 4.0 * std::max(band.from, band.worstAt) : band.to;
       for (double t : {0.1, 0.3, 0.5, 0.7, 0.9}) {
         const double f = band.from > 0.0 ? band.from * std::pow(hi / band.from, t) : hi * t;
