@@ -20,6 +20,9 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 // taken for a crossing candidate. Candidates that are no crossing only split
 // an interval in two; both halves are tested.
 constexpr double kImaginaryTolerance = 1e-5;
+// Part of the Hamiltonian's largest entry under which a real part counts as
+// rounding.
+constexpr double kAbsoluteTolerance = 1e-9;
 // Relative move of the limit when R is singular.
 constexpr double kLimitShift = 1e-9;
 // Points sampled across a band before the worst point is refined.
@@ -151,7 +154,11 @@ class Certifier {
       if (std::isnan(v)) return Failure::Silent();
       violating[k] = v > 0.0;
     }
-    for (double w : omegas) cert.crossings.push_back(w * hertzPerUnit);
+    std::sort(crossings_.begin(), crossings_.end());
+    crossings_.erase(std::unique(crossings_.begin(), crossings_.end(),
+                                 [](double x, double y) { return std::abs(x - y) <= 1e-13 * y; }),
+                     crossings_.end());
+    for (double w : crossings_) cert.crossings.push_back(w * hertzPerUnit);
     for (std::size_t k = 0; k < intervals;) {
       if (!violating[k]) {
         ++k;
@@ -277,8 +284,17 @@ class Certifier {
     if (hqr(order, h.data(), order, wr.data(), wi.data()) == 0) return false;
     for (int k = 0; k < order; ++k) {
       if (wi[k] <= 0.0) continue;
-      if (std::abs(wr[k]) > kImaginaryTolerance * std::hypot(wr[k], wi[k])) continue;
-      omegas->push_back(Polish(wi[k]));
+      // Relative to the eigenvalue, and to the matrix's size: eigenvalues
+      // far below its largest carry an absolute error of the rounding of
+      // its largest entries.
+      if (std::abs(wr[k]) >
+          kImaginaryTolerance * std::hypot(wr[k], wi[k]) + kAbsoluteTolerance * norm) {
+        continue;
+      }
+      bool crossing = false;
+      const double w = Polish(wi[k], &crossing);
+      omegas->push_back(w);
+      if (crossing) crossings_.push_back(w);
     }
     return true;
   }
@@ -322,7 +338,7 @@ class Certifier {
   // The crossing near w: the root of the violation in the smallest bracket
   // around w that shows a change of sign; w itself when none does (a
   // crossing of a singular value that is not the largest).
-  double Polish(double w) {
+  double Polish(double w, bool* crossing) {
     for (double width : {1e-10, 1e-8, 1e-6}) {
       double lo = w * (1.0 - width);
       double hi = w * (1.0 + width);
@@ -330,6 +346,7 @@ class Certifier {
       double vhi = ViolationAt(hi);
       if (std::isnan(vlo) || std::isnan(vhi) || (vlo > 0.0) == (vhi > 0.0)) continue;
       // Illinois variant of regula falsi.
+      *crossing = true;
       int side = 0;
       for (int it = 0; it < 100 && hi - lo > 1e-15 * w; ++it) {
         const double x = (lo * vhi - hi * vlo) / (vhi - vlo);
@@ -445,6 +462,7 @@ class Certifier {
 
   const SystemView& s_;
   Criterion criterion_;
+  std::vector<double> crossings_;
 };
 
 // True when tau(i, j) = a(i) + b(j) for all elements (to a femtosecond).

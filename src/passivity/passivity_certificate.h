@@ -87,8 +87,9 @@ enum class DelayHandling { kNone, kFactored, kIgnored };
 
 struct PassivityCertificate {
   bool passive = true;
-  // Frequencies in hertz, rising, where a singular value crosses 1 (S) or an
-  // eigenvalue of the Hermitian part crosses 0 (Y/Z).
+  // Frequencies in hertz, rising, where the largest singular value crosses
+  // 1 (S) or the smallest eigenvalue of the Hermitian part crosses 0 (Y/Z).
+  // (Crossings of the others split intervals too but are not listed.)
   std::vector<double> crossings;
   std::vector<CertifiedBand> bands;
   int hamiltonianOrder = 0;
