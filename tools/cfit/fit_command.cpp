@@ -243,6 +243,11 @@ int RunFitCommand(const Arguments& a) {
   const Outputs outputs = ParseOutputs(outputList.value_or(kDefaultOutputs));
   const int format = FormatCode(a.Text("format").value_or("ri"));
   const ProgressMode progressMode = ReadProgressMode(a);
+  const std::string enforcement = a.Text("enforcement").value_or("perturbation");
+  if (enforcement != "perturbation" && enforcement != "classic") {
+    throw UsageError("--enforcement takes perturbation or classic, not '" + enforcement + "'");
+  }
+  const bool classic = enforcement == "classic";
   const std::string name = a.Text("name").value_or(input.stem().string());
   if (name.empty() || name.find_first_of("/\\") != std::string::npos) {
     throw UsageError("--name needs a plain file name, not '" + name + "'");
@@ -301,11 +306,6 @@ int RunFitCommand(const Arguments& a) {
   // ran.
   std::string passivity;
   std::string algorithms;
-  const std::string enforcement = a.Text("enforcement").value_or("perturbation");
-  if (enforcement != "perturbation" && enforcement != "classic") {
-    throw UsageError("--enforcement takes perturbation or classic, not '" + enforcement + "'");
-  }
-  const bool classic = enforcement == "classic";
 
   if (a.Has("passive-data")) {
     const PassivityReading before = CheckData(*fitter);
