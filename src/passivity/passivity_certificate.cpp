@@ -18,8 +18,12 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 // Relative distance of the eigenvalue's real part from 0 under which it is
 // taken for a crossing candidate. Candidates that are no crossing only split
-// an interval in two; both halves are tested.
-constexpr double kImaginaryTolerance = 1e-5;
+// an interval in two; both halves are tested. It is wide because the
+// Hamiltonian is far from normal: two crossings close together (a narrow
+// band) make a nearly double imaginary eigenvalue, which the eigensolver
+// can push off the axis by the square root of the rounding times the
+// matrix's size.
+constexpr double kImaginaryTolerance = 0.1;
 // Part of the Hamiltonian's largest entry under which a real part counts as
 // rounding.
 constexpr double kAbsoluteTolerance = 1e-9;
@@ -136,7 +140,16 @@ class Certifier {
     if (s_.ports <= 0) return Failure::Silent();
     std::vector<double> omegas;
     if (s_.states > 0) {
-      if (!Candidates(&omegas, &cert)) return Failure::Silent();
+      // Should the eigensolver not converge on the scaled matrix, the
+      // unscaled one is tried.
+      const Criterion start = criterion_;
+      if (!Candidates(&omegas, &cert, true)) {
+        criterion_ = start;
+        omegas.clear();
+        crossings_.clear();
+        cert.shiftedLimit = false;
+        if (!Candidates(&omegas, &cert, false)) return Failure::Silent();
+      }
     }
     std::sort(omegas.begin(), omegas.end());
     omegas.erase(std::unique(omegas.begin(), omegas.end(),
@@ -180,11 +193,47 @@ class Certifier {
  private:
   // Imaginary eigenvalues of the Hamiltonian, as crossing frequencies
   // polished on the response. False when the eigensolver fails.
-  bool Candidates(std::vector<double>* omegas, PassivityCertificate* cert) {
+  bool Candidates(std::vector<double>* omegas, PassivityCertificate* cert, bool scaleStates) {
     const int n = s_.states;
     const int p = s_.ports;
     std::vector<double> cm(s_.c, s_.c + static_cast<std::size_t>(p) * n);
     std::vector<double> dm(s_.d, s_.d + static_cast<std::size_t>(p) * p);
+    std::vector<double> bIn(s_.b, s_.b + static_cast<std::size_t>(n) * p);
+    // Scalings that change neither the crossings nor the verdict but keep
+    // the Hamiltonian's entries of comparable size, so that its small
+    // eigenvalues are not lost in the rounding of its large ones: each
+    // diagonal block of A gets states scaled so that its rows of B and its
+    // columns of C are of one size (T^-1 A T = A for a scalar per block),
+    // and a Y/Z response is divided by its size (the sign of the Hermitian
+    // part's eigenvalues stays).
+    for (int k = 0; k < n && scaleStates;) {
+      const bool pair = k + 1 < n && (s_.a[static_cast<std::size_t>(k) * n + k + 1] != 0.0 ||
+                                      s_.a[static_cast<std::size_t>(k + 1) * n + k] != 0.0);
+      const int size = pair ? 2 : 1;
+      double nb = 0.0;
+      double nc = 0.0;
+      for (int r = k; r < k + size; ++r) {
+        for (int j = 0; j < p; ++j)
+          nb = std::max(nb, std::abs(bIn[static_cast<std::size_t>(r) * p + j]));
+        for (int i = 0; i < p; ++i)
+          nc = std::max(nc, std::abs(cm[static_cast<std::size_t>(i) * n + r]));
+      }
+      if (nb > 0.0 && nc > 0.0) {
+        const double t = std::sqrt(nb / nc);
+        for (int r = k; r < k + size; ++r) {
+          for (int j = 0; j < p; ++j) bIn[static_cast<std::size_t>(r) * p + j] /= t;
+          for (int i = 0; i < p; ++i) cm[static_cast<std::size_t>(i) * n + r] *= t;
+        }
+      }
+      k += size;
+    }
+    const double responseScale =
+        criterion_.kind == PassivityKind::kImmittance ? ResponseScale() : 1.0;
+    const double yzScale = responseScale > 0.0 ? responseScale : 1.0;
+    if (criterion_.kind == PassivityKind::kImmittance) {
+      for (double& x : cm) x /= yzScale;
+      for (double& x : dm) x /= yzScale;
+    }
     std::vector<double> r;
     std::vector<double> q;
     // R (and Q for S); when singular, the limit moves slightly: for S the
@@ -198,9 +247,9 @@ class Certifier {
           for (double& x : cm) x /= g;
           for (double& x : dm) x /= g;
         } else {
-          const double shift = kLimitShift * std::max(ResponseScale(), 1e-300);
+          const double shift = kLimitShift * std::max(responseScale, 1e-300);
           criterion_.limit = -shift;
-          for (int i = 0; i < p; ++i) dm[i * p + i] += shift;
+          for (int i = 0; i < p; ++i) dm[i * p + i] += shift / yzScale;
         }
       }
       if (criterion_.kind == PassivityKind::kScattering) {
@@ -218,8 +267,7 @@ class Certifier {
       }
       // S: R and Q are measured against the identity they differ from; Y/Z:
       // R against the size of the response.
-      const double reference =
-          criterion_.kind == PassivityKind::kScattering ? 1.0 : ResponseScale();
+      const double reference = responseScale / yzScale;
       if (WellConditioned(p, r, reference) && (q.empty() || WellConditioned(p, q, reference))) {
         break;
       }
@@ -227,7 +275,7 @@ class Certifier {
     }
 
     // Blocks of the Hamiltonian.
-    const std::vector<double> bt = Transpose(n, p, s_.b);  // p x n
+    const std::vector<double> bt = Transpose(n, p, bIn.data());  // p x n
     const std::vector<double> ct = Transpose(p, n, cm.data());
     std::vector<double> rinvBt = bt;  // R^-1 B^T, p x n
     if (!Solve(p, r, n, rinvBt)) return false;
@@ -235,7 +283,6 @@ class Certifier {
     std::vector<double> m12;  // -B R^-1 B^T
     std::vector<double> m21;
     std::vector<double> m22;
-    std::vector<double> bIn(s_.b, s_.b + static_cast<std::size_t>(n) * p);
     m12 = Multiply(n, p, n, bIn, rinvBt.data(), false);
     for (double& x : m12) x = -x;
     if (criterion_.kind == PassivityKind::kScattering) {
@@ -291,10 +338,7 @@ class Certifier {
           kImaginaryTolerance * std::hypot(wr[k], wi[k]) + kAbsoluteTolerance * norm) {
         continue;
       }
-      bool crossing = false;
-      const double w = Polish(wi[k], &crossing);
-      omegas->push_back(w);
-      if (crossing) crossings_.push_back(w);
+      Polish(wi[k], std::abs(wr[k]) / wi[k], omegas);
     }
     return true;
   }
@@ -338,35 +382,65 @@ class Certifier {
   // The crossing near w: the root of the violation in the smallest bracket
   // around w that shows a change of sign; w itself when none does (a
   // crossing of a singular value that is not the largest).
-  double Polish(double w, bool* crossing) {
-    for (double width : {1e-10, 1e-8, 1e-6}) {
-      double lo = w * (1.0 - width);
-      double hi = w * (1.0 + width);
-      double vlo = ViolationAt(lo);
-      double vhi = ViolationAt(hi);
-      if (std::isnan(vlo) || std::isnan(vhi) || (vlo > 0.0) == (vhi > 0.0)) continue;
-      // Illinois variant of regula falsi.
-      *crossing = true;
-      int side = 0;
-      for (int it = 0; it < 100 && hi - lo > 1e-15 * w; ++it) {
-        const double x = (lo * vhi - hi * vlo) / (vhi - vlo);
-        const double vx = ViolationAt(x);
-        if (std::isnan(vx) || vx == 0.0) return x;
-        if ((vx > 0.0) == (vhi > 0.0)) {
-          hi = x;
-          vhi = vx;
-          if (side == 1) vlo *= 0.5;
-          side = 1;
-        } else {
-          lo = x;
-          vlo = vx;
-          if (side == -1) vhi *= 0.5;
-          side = -1;
-        }
+  // The root of the violation between lo and hi, whose signs differ
+  // (Illinois variant of regula falsi).
+  double Root(double lo, double hi, double vlo, double vhi) {
+    int side = 0;
+    for (int it = 0; it < 100 && hi - lo > 1e-15 * hi; ++it) {
+      const double x = (lo * vhi - hi * vlo) / (vhi - vlo);
+      const double vx = ViolationAt(x);
+      if (std::isnan(vx) || vx == 0.0) return x;
+      if ((vx > 0.0) == (vhi > 0.0)) {
+        hi = x;
+        vhi = vx;
+        if (side == 1) vlo *= 0.5;
+        side = 1;
+      } else {
+        lo = x;
+        vlo = vx;
+        if (side == -1) vhi *= 0.5;
+        side = -1;
       }
-      return 0.5 * (lo + hi);
     }
-    return w;
+    return 0.5 * (lo + hi);
+  }
+
+  // The crossings near the candidate w, whose relative distance from the
+  // imaginary axis is `offAxis` (of the order of its error): first the
+  // smallest bracket around w that shows a change of sign, then, for a
+  // candidate visibly off the axis, a scan across a few times that distance
+  // (a narrow band's two crossings can sit there). w itself is kept as an
+  // interval boundary either way.
+  void Polish(double w, double offAxis, std::vector<double>* boundaries) {
+    boundaries->push_back(w);
+    for (double width : {1e-10, 1e-8, 1e-6, 1e-4}) {
+      const double lo = w * (1.0 - width);
+      const double hi = w * (1.0 + width);
+      const double vlo = ViolationAt(lo);
+      const double vhi = ViolationAt(hi);
+      if (std::isnan(vlo) || std::isnan(vhi) || (vlo > 0.0) == (vhi > 0.0)) continue;
+      const double x = Root(lo, hi, vlo, vhi);
+      boundaries->push_back(x);
+      crossings_.push_back(x);
+      return;
+    }
+    if (offAxis <= 1e-4) return;
+    const double width = std::min(3.0 * offAxis, 0.5);
+    constexpr int kScan = 24;
+    double previous = 0.0;
+    double vprevious = 0.0;
+    for (int k = 0; k <= kScan; ++k) {
+      const double x = w * (1.0 - width + 2.0 * width * k / kScan);
+      const double v = ViolationAt(x);
+      if (std::isnan(v)) return;
+      if (k > 0 && (v > 0.0) != (vprevious > 0.0)) {
+        const double root = Root(previous, x, vprevious, v);
+        boundaries->push_back(root);
+        crossings_.push_back(root);
+      }
+      previous = x;
+      vprevious = v;
+    }
   }
 
   double DecidingAt(double w) {

@@ -24,10 +24,16 @@
 // approximations: between two neighbouring crossings the sign of the
 // violation cannot change, so one evaluation inside each interval decides
 // it. The eigenvalues come from the library's own kernels (balancing,
-// Hessenberg reduction, hqr); crossings are then polished on the response
-// itself by bracketed root finding. A crossing missed by the eigensolver
-// could only be a tangential touch of the limit (a double root), where the
-// violation is of the order of the rounding.
+// Hessenberg reduction by elimination, hqr), after a scaling of the states
+// that keeps B and C of one size per block. The Hamiltonian is far from
+// normal, and a narrow band (two crossings close together) is a nearly
+// double eigenvalue, which the eigensolver can push off the imaginary axis
+// by a few per cent on badly scaled models; so every eigenvalue within 10 %
+// of the axis is a candidate, each is polished on the response itself by
+// bracketed root finding, and around a candidate visibly off the axis the
+// response is scanned across a few times its distance for the crossings
+// that sit there. Crossings so found are exact to the rounding of the
+// response; the verdict of each interval is an evaluation of the response.
 //
 // When R is singular (an S model whose constant matrix has a singular value
 // of exactly 1, or a Y/Z model with D + D^T singular) the test is made at a
