@@ -643,6 +643,21 @@ bool HermitianEigen(int n, const std::vector<Cx>& p, std::vector<double>* values
   return static_cast<int>(values->size()) == n;
 }
 
+int CertificateOrder(const Model& model, const ElementTable* elements) {
+  const Result<StateSpace> realized = Realize(model, elements, false);
+  return realized ? 2 * realized->states : 0;
+}
+
+DelayHandling ClassifyDelays(const Model& model) {
+  // A common-pole model's evaluation has no delays.
+  bool any = false;
+  for (double t : model.delay) any = any || t != 0.0;
+  if (!any || !model.individual()) return DelayHandling::kNone;
+  // The Hermitian part of a Y/Z matrix changes with any delay.
+  const bool factored = model.dataType == 1 && (model.n == 1 || DelaysFactor(model.n, model.delay));
+  return factored ? DelayHandling::kFactored : DelayHandling::kIgnored;
+}
+
 Result<PassivityCertificate> CertifySystem(const SystemView& system, PassivityKind kind,
                                            double hertzPerUnit) {
   return Certifier(system, kind).Run(hertzPerUnit);
@@ -665,14 +680,7 @@ Result<PassivityCertificate> CertifyModel(const Model& model, const ElementTable
   if (!cert) return cert;
 
   const int n = ss.ports;
-  bool anyDelay = false;
-  for (double t : ss.delay) anyDelay = anyDelay || t != 0.0;
-  if (anyDelay) {
-    // The Hermitian part of a Y/Z matrix changes with any delay.
-    cert->delays = kind == PassivityKind::kScattering && (n == 1 || DelaysFactor(n, ss.delay))
-                       ? DelayHandling::kFactored
-                       : DelayHandling::kIgnored;
-  }
+  cert->delays = ClassifyDelays(model);
   // The proportional term: any for S; its skew part for Y/Z.
   for (int i = 0; i < n && !ss.e.empty(); ++i) {
     for (int j = 0; j < n; ++j) {

@@ -106,6 +106,16 @@ struct PassivityCertificate {
   bool proportionalViolation = false;
 };
 
+// The order of the Hamiltonian the certificate of `model` builds (twice its
+// realisation's state count), or 0 when the model cannot be realised. Its
+// cost grows as the cube of the order: above kLargeCertificateOrder
+// (minutes on one core) callers may prefer a sampled method.
+int CertificateOrder(const Model& model, const ElementTable* elements);
+inline constexpr int kLargeCertificateOrder = 2000;
+
+// How the model's delays enter its certificate.
+DelayHandling ClassifyDelays(const Model& model);
+
 // Certifies a state-space system. `hertzPerUnit` converts the system's
 // frequency unit into hertz (1 / 2 pi for s in rad/s). Fails without a code
 // when the eigensolver does not converge or the system is empty.

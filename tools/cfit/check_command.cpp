@@ -120,7 +120,13 @@ int RunCheckCommand(const Arguments& a) {
       throw Failure("cannot measure the passivity of " + path.string() + ": " + reading.failure);
     }
     bands = ViolationBands(*fitter, poles, dataType, threshold, &bandsKnown);
-    if (poles) certificate = CertifyFitterModel(*fitter);
+    if (poles && CertificateTooLarge(*fitter)) {
+      certificate.failure = "its Hamiltonian would be of order " +
+                            std::to_string(CertificateOrderOf(*fitter)) +
+                            ", which takes minutes; a common-pole fit keeps it small";
+    } else if (poles) {
+      certificate = CertifyFitterModel(*fitter);
+    }
     report << "file:        " << path.string() << "\n"
            << "checked:     " << (poles ? "the model, swept adaptively" : "the sampled data")
            << " (" << fitter->GetPortCount() << "-port " << TypeLetter(dataType) << ")\n";

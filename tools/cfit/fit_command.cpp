@@ -14,6 +14,7 @@
 #include "common.h"
 #include "io/pole_file.h"
 #include "log_file.h"
+#include "passivity/passivity_certificate.h"
 #include "passivity_report.h"
 #include "progress.h"
 #include "summary.h"
@@ -247,7 +248,7 @@ int RunFitCommand(const Arguments& a) {
   if (enforcement != "perturbation" && enforcement != "classic") {
     throw UsageError("--enforcement takes perturbation or classic, not '" + enforcement + "'");
   }
-  const bool classic = enforcement == "classic";
+  bool classic = enforcement == "classic";
   const std::string name = a.Text("name").value_or(input.stem().string());
   if (name.empty() || name.find_first_of("/\\") != std::string::npos) {
     throw UsageError("--name needs a plain file name, not '" + name + "'");
@@ -352,7 +353,17 @@ int RunFitCommand(const Arguments& a) {
     const PassivityReading before = CheckModel(*fitter);
     passivity += "model passivity before enforcement: " + ReadingText(before, 1.0) + "\n";
     // The residue perturbation decides by the exact certificate, the classic
-    // loops by the library's sampled sweep.
+    // loops by the library's sampled sweep. A model whose certificate would
+    // take minutes (many individual poles on many ports) goes to the classic
+    // loops, and the summary says why.
+    const int order = classic ? 0 : CertificateOrderOf(*fitter);
+    if (!classic && order > cfit::kLargeCertificateOrder) {
+      classic = true;
+      algorithms +=
+          "passivity enforcement: the exact certificate would need a Hamiltonian of order " +
+          std::to_string(order) + " (above " + std::to_string(cfit::kLargeCertificateOrder) +
+          "); the library's loops ran instead (--common-poles keeps it small)\n";
+    }
     bool needed = !(before.known && before.measure <= 1.0);
     if (!classic) {
       const CertificateReading certificate = CertifyFitterModel(*fitter);

@@ -232,6 +232,16 @@ std::string CertificateText(const CertificateReading& reading, std::size_t liste
   return text;
 }
 
+int CertificateOrderOf(cFitAPI& fitter) {
+  cfit::FitterState* state = EngineState(fitter);
+  if (state == nullptr || state->model == nullptr) return 0;
+  return cfit::CertificateOrder(*state->model, state->network.elements.get());
+}
+
+bool CertificateTooLarge(cFitAPI& fitter) {
+  return CertificateOrderOf(fitter) > cfit::kLargeCertificateOrder;
+}
+
 PerturbationOutcome EnforceByPerturbation(cFitAPI& fitter, const std::vector<double>& frequencies) {
   PerturbationOutcome outcome;
   cfit::FitterState* state = EngineState(fitter);

@@ -121,6 +121,11 @@ struct PerturbationOutcome {
 };
 PerturbationOutcome EnforceByPerturbation(cFitAPI& fitter, const std::vector<double>& frequencies);
 
+// The order of the Hamiltonian the certificate of the fitter's model needs,
+// and whether that is beyond what runs in seconds.
+int CertificateOrderOf(cFitAPI& fitter);
+bool CertificateTooLarge(cFitAPI& fitter);
+
 }  // namespace cfit_tool
 
 #endif  // CFIT_TOOLS_CFIT_PASSIVITY_REPORT_H
