@@ -233,7 +233,6 @@ TEST(Certificate, CertifiesPassiveSystems) {
     EXPECT_TRUE(cert->passive);
     EXPECT_TRUE(cert->bands.empty());
     EXPECT_EQ(cert->shiftedLimit, c.shifted);
-    EXPECT_EQ(cert->hamiltonianOrder, 2 * c.system.states);
   }
 }
 
