@@ -222,7 +222,8 @@ TEST_F(Cli, HelpDescribesEveryCommandAndUsageErrorsExitTwoWritingNothing) {
                            "fit --netlist spice @in.s2p",
                            "netlist m.pls",
                            "netlist --form both -o @n.cir m.pls",
-                           "netlist --form laplace --name n -o @n.cir m.pls"}) {
+                           "netlist --form laplace --name n -o @n.cir m.pls",
+                           "fit --passive --enforcement fast @in.s2p"}) {
     const Result r = Run(line);
     EXPECT_TRUE(r.status == 2 && Has(r.err, "Usage: cfit")) << line << "\n" << r.err;
   }
@@ -292,6 +293,40 @@ TEST_F(Cli, FitWritesOutputsASummaryThatIsTrueItsLogAndPassiveCorrectsIt) {
       << r.out;
   EXPECT_TRUE(Has(Run("info @ring_slot_sim.pls").out,
                   "\npassivity:   passive, largest measure " + after[1]));
+}
+
+// The exact certificate beside the sampled sweep: both see the example's
+// violation at 0 Hz with the same measure; after the default enforcement
+// (residue perturbation) both call the model passive, and it keeps more of
+// the fit's accuracy than the library's loops (--enforcement classic).
+TEST_F(Cli, CertificateJudgesAndPerturbationKeepsAccuracy) {
+  ASSERT_EQ(Run("fit -o @f --outputs pls EXAMPLE").status, 0);
+  Result r = Run("check @f/ring_slot_sim.pls");
+  const auto sampled = Find(r.out, R"(\nlargest: +(\S+) at 0 Hz\n)");
+  const auto band = Find(r.out, R"(\ncertificate: not passive \(exact, .*\), (\d+) bands?\n)"
+                                R"(  0 Hz to (\S+) (\S+), worst measure (\S+) at 0 Hz\n)");
+  EXPECT_NEAR(std::stod(band[4]), std::stod(sampled[1]), 1e-5) << r.out;
+  EXPECT_EQ(r.status, 1);
+
+  struct Kind {
+    const char* option;
+    const char* algorithm;
+  };
+  std::vector<double> accuracy;
+  for (const Kind& k : {Kind{"", "residue perturbation under the exact certificate, "},
+                        Kind{"--enforcement classic", "the library's peak-by-peak loops"}}) {
+    const std::string dir = std::string("@") + (k.option[0] ? "c" : "p");
+    r = Run("fit --passive --outputs pls -o " + dir + " " + k.option + " EXAMPLE");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Has(r.out, std::string("\npassivity enforcement: ") + k.algorithm)) << r.out;
+    const Result check = Run("check " + dir + "/ring_slot_sim.pls");
+    EXPECT_TRUE(check.status == 0 && Has(check.out, "\npassivity:   passive\n") &&
+                Has(check.out, "\ncertificate: passive (exact"))
+        << check.out;
+    accuracy.push_back(
+        Compare(ReadTable(kExample), *ReadPoles(Path(dir + "/ring_slot_sim.pls")))[4]);
+  }
+  EXPECT_LT(accuracy[0], accuracy[1]);
 }
 
 TEST_F(Cli, FailuresExitOneWithTheLibraryMessage) {

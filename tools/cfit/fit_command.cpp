@@ -14,6 +14,7 @@
 #include "common.h"
 #include "io/pole_file.h"
 #include "log_file.h"
+#include "passivity/passivity_certificate.h"
 #include "passivity_report.h"
 #include "progress.h"
 #include "summary.h"
@@ -145,16 +146,27 @@ const CommandDef& FitDef() {
         "While the fit runs a progress bar is drawn on standard error when it is a "
         "terminal. Ctrl-C cancels the fit: nothing is written and the exit status is 130.\n"
         "\n"
-        "--passive makes the fitted model passive before anything is written, correcting "
-        "its violations peak by peak with small added terms, and reports the largest "
-        "passivity measure before and after with its frequency, and the accuracy cost: the "
+        "--passive makes the fitted model passive before anything is written and reports "
+        "the largest passivity measure before and after with its frequency, and the "
+        "accuracy cost: the "
         "RMS deviation from the data over all elements and the largest deviation with its "
         "element, before and after. The measure is the square of the largest singular value "
         "for S data and 1 minus the smallest eigenvalue of the Hermitian part for Y or Z "
         "data; the network is passive where it is at most 1. --passive-data corrects the "
         "sampled data in the same way before the fit and reports their largest measure "
         "before and after and the largest change made; the fit and its summary then use the "
-        "corrected data. A model or data set that is passive already is left as it is. When "
+        "corrected data. A model or data set that is passive already is left as it is.\n"
+        "\n"
+        "By default (--enforcement perturbation) the model's passivity is decided by an "
+        "exact certificate: the frequencies where a singular value of S crosses 1 (for Y or "
+        "Z: an eigenvalue of the Hermitian part crosses 0) are the imaginary eigenvalues of "
+        "a Hamiltonian matrix built from the model's state-space realisation, so no "
+        "violation between samples is missed. The residues (and, where its own singular "
+        "values reach 1, the constant matrix) are then moved by the smallest change of the "
+        "response over the data band that removes the violations found, until the "
+        "certificate finds none; poles and delays stay. --enforcement classic uses the "
+        "library's loops instead, which correct the violations of its sampled check peak by "
+        "peak with added terms. The summary names the algorithm that ran. When "
         "an enforcement fails, nothing but the run log is written and the exit status is 1 "
         "with the library's message; run without the option to get the model as fitted "
         "('cfit check' then reports its passivity).\n"
@@ -191,6 +203,9 @@ const CommandDef& FitDef() {
             {"passive", 0, nullptr,
              "Make the model passive after the fit and report the largest violation and "
              "the accuracy before and after."},
+            {"enforcement", 0, "KIND",
+             "How --passive enforces: perturbation (default; residue perturbation under "
+             "the exact certificate) or classic (the library's peak-by-peak loops)."},
             {"passive-data", 0, nullptr,
              "Make the sampled data passive before the fit and report their largest "
              "violation before and after."},
@@ -254,6 +269,11 @@ int RunFitCommand(const Arguments& a) {
   const Outputs outputs = ParseOutputs(outputList.value_or(kDefaultOutputs));
   const int format = FormatCode(a.Text("format").value_or("ri"));
   const ProgressMode progressMode = ReadProgressMode(a);
+  const std::string enforcement = a.Text("enforcement").value_or("perturbation");
+  if (enforcement != "perturbation" && enforcement != "classic") {
+    throw UsageError("--enforcement takes perturbation or classic, not '" + enforcement + "'");
+  }
+  bool classic = enforcement == "classic";
   const std::string name = a.Text("name").value_or(input.stem().string());
   if (name.empty() || name.find_first_of("/\\") != std::string::npos) {
     throw UsageError("--name needs a plain file name, not '" + name + "'");
@@ -313,8 +333,10 @@ int RunFitCommand(const Arguments& a) {
     Note(what + " cancelled with Ctrl-C; nothing was written (run log: " + logPath + ")");
     return kExitCancelled;
   };
-  // The passivity lines printed after the summary.
+  // The passivity lines printed after the summary, and the algorithms that
+  // ran.
   std::string passivity;
+  std::string algorithms;
 
   if (a.Has("passive-data")) {
     const PassivityReading before = CheckData(*fitter);
@@ -366,26 +388,71 @@ int RunFitCommand(const Arguments& a) {
     const char type = TypeLetter(fitter->GetDataType());
     const PassivityReading before = CheckModel(*fitter);
     passivity += "model passivity before enforcement: " + ReadingText(before, 1.0) + "\n";
-    if (before.known && before.measure <= 1.0) {
+    // The residue perturbation decides by the exact certificate, the classic
+    // loops by the library's sampled sweep. A model whose certificate would
+    // take minutes (many individual poles on many ports) goes to the classic
+    // loops, and the summary says why.
+    const int order = classic ? 0 : CertificateOrderOf(*fitter);
+    if (!classic && order > cfit::kLargeCertificateOrder) {
+      classic = true;
+      algorithms +=
+          "passivity enforcement: the exact certificate would need a Hamiltonian of order " +
+          std::to_string(order) + " (above " + std::to_string(cfit::kLargeCertificateOrder) +
+          "); the library's loops ran instead (--common-poles keeps it small)\n";
+    }
+    bool needed = !(before.known && before.measure <= 1.0);
+    if (!classic) {
+      const CertificateReading certificate = CertifyFitterModel(*fitter);
+      passivity += "model certificate before enforcement: " + CertificateText(certificate, 3);
+      needed = !certificate.known || !certificate.passive;
+    }
+    if (!needed) {
       passivity += "model passivity after enforcement:  unchanged, nothing to enforce\n";
+      algorithms += classic ? "passivity enforcement: none needed by the library's sampled check\n"
+                            : "passivity enforcement: none needed by the exact certificate\n";
     } else {
       const AccuracyFigures accuracyBefore = MeasureAccuracy(*fitter);
       const std::string earlier = LibraryMessage(*fitter);
+      PerturbationOutcome perturbation;
       const FitOutcome enforced = RunOnWorker(
-          *fitter, progressMode,
-          Task{"enforcing passivity", false, [&] { return fitter->EnforceModelPassivity(1.0); }});
+          *fitter, progressMode, Task{"enforcing passivity", false, [&] {
+                                        if (classic) return fitter->EnforceModelPassivity(1.0);
+                                        perturbation = EnforceByPerturbation(*fitter, frequencies);
+                                        return perturbation.passive ? 1 : 0;
+                                      }});
       if (enforced.cancelled) return cancelled("passivity enforcement");
       const PassivityReading after = CheckModel(*fitter);
       if (!enforced.succeeded) {
+        if (!classic) {
+          throw Failure("passivity enforcement of the model of " + input.string() +
+                        " by residue perturbation failed: " + perturbation.failure +
+                        "; before: " + ReadingText(before, 1.0) +
+                        ", after the attempt: " + ReadingText(after, 1.0) +
+                        "; nothing was written (--enforcement classic tries the library's "
+                        "loops; run log: " +
+                        logPath + ")");
+        }
         FailEnforcement(*fitter, "passivity enforcement of the model of " + input.string(), earlier,
                         before, after, logPath);
       }
       passivity += "model passivity after enforcement:  " + ReadingText(after, 1.0) +
                    "; enforced in " + FormatTime(enforced.seconds) + "\n";
+      if (!classic) {
+        passivity += "model certificate after enforcement:  " +
+                     CertificateText(CertifyFitterModel(*fitter), 3);
+      }
       passivity +=
           "accuracy before enforcement: " + AccuracyText(accuracyBefore, type, ports) +
           "\naccuracy after enforcement:  " + AccuracyText(MeasureAccuracy(*fitter), type, ports) +
           "\n";
+      algorithms +=
+          classic
+              ? "passivity enforcement: the library's peak-by-peak loops, judged by its "
+                "sampled check\n"
+              : "passivity enforcement: residue perturbation under the exact certificate, " +
+                    std::to_string(perturbation.steps) +
+                    (perturbation.steps == 1 ? " step" : " steps") + ", response changed by " +
+                    FormatNumber(perturbation.relativeChange) + " (relative RMS over the data)\n";
     }
   }
 
@@ -450,10 +517,11 @@ int RunFitCommand(const Arguments& a) {
 
   const std::string timing =
       "fitted " + input.filename().string() + " in " + FormatTime(outcome.seconds) + "\n";
-  log.Note("\n" + timing + SummaryText(summary, true) + passivity);
+  log.Note("\n" + timing + SummaryText(summary, true) + passivity + algorithms);
   log.Close();
 
-  std::cout << timing << SummaryText(summary, a.Has("all-elements")) << passivity << "wrote:\n";
+  std::cout << timing << SummaryText(summary, a.Has("all-elements")) << passivity << algorithms
+            << "wrote:\n";
   for (const std::string& w : written) std::cout << "  " << w << "\n";
   std::cout << "  " << logPath << " (run log)\n";
   return kExitOk;

@@ -3,7 +3,12 @@
 #include <cmath>
 #include <cstdio>
 
+#include "api/cfit_impl.h"
 #include "common.h"
+#include "core/run_context.h"
+#include "io/run_log.h"
+#include "passivity/passivity_certificate.h"
+#include "passivity/residue_perturbation.h"
 
 namespace cfit_tool {
 
@@ -164,6 +169,99 @@ DataChange CompareWithSnapshot(cFitAPI& fitter, const DataSnapshot& before) {
   }
   c.known = k == before.frequencies.size();
   return c;
+}
+
+namespace {
+
+// The engine's view of the fitter: the program links the library's internal
+// form, so the fitter it made is the library's own class.
+cfit::FitterState* EngineState(cFitAPI& fitter) {
+  auto* impl = dynamic_cast<cfit::cCfit*>(&fitter);
+  return impl != nullptr ? &impl->state() : nullptr;
+}
+
+std::string BandFrequency(double hertz) {
+  return std::isinf(hertz) ? std::string("infinite frequency") : FormatSweepFrequency(hertz);
+}
+
+}  // namespace
+
+CertificateReading CertifyFitterModel(cFitAPI& fitter) {
+  CertificateReading reading;
+  cfit::FitterState* state = EngineState(fitter);
+  if (state == nullptr || state->model == nullptr) {
+    reading.failure = "no model";
+    return reading;
+  }
+  const auto cert = cfit::CertifyModel(*state->model, state->network.elements.get());
+  if (!cert) {
+    reading.failure = cert.failure().code ? "the model cannot be realised or is not S, Y or Z"
+                                          : "the eigenvalue solver did not converge";
+    return reading;
+  }
+  reading.known = true;
+  reading.passive = cert->passive;
+  reading.order = cert->hamiltonianOrder;
+  reading.delaysIgnored = cert->delays == cfit::DelayHandling::kIgnored;
+  for (const cfit::CertifiedBand& b : cert->bands) {
+    reading.bands.push_back({b.from, b.to, b.measure, b.worstAt});
+  }
+  return reading;
+}
+
+std::string CertificateText(const CertificateReading& reading, std::size_t listed) {
+  if (!reading.known) return "not computed (" + reading.failure + ")\n";
+  std::string text = reading.passive ? "passive" : "not passive";
+  text += " (exact, from the imaginary eigenvalues of a Hamiltonian matrix of order " +
+          std::to_string(reading.order);
+  if (reading.delaysIgnored) text += "; of the model without its delays";
+  text += ")";
+  if (!reading.passive) {
+    text += ", " + std::to_string(reading.bands.size()) +
+            (reading.bands.size() == 1 ? " band" : " bands");
+  }
+  text += "\n";
+  for (std::size_t k = 0; k < reading.bands.size() && k < listed; ++k) {
+    const CertificateReading::Band& b = reading.bands[k];
+    text += "  " + BandFrequency(b.from) + " to " + BandFrequency(b.to) + ", worst measure " +
+            FormatMeasure(b.worst) + " at " + BandFrequency(b.worstAt) + "\n";
+  }
+  if (reading.bands.size() > listed) {
+    text += "  ... and " + std::to_string(reading.bands.size() - listed) + " more\n";
+  }
+  return text;
+}
+
+int CertificateOrderOf(cFitAPI& fitter) {
+  cfit::FitterState* state = EngineState(fitter);
+  if (state == nullptr || state->model == nullptr) return 0;
+  return cfit::CertificateOrder(*state->model, state->network.elements.get());
+}
+
+bool CertificateTooLarge(cFitAPI& fitter) {
+  return CertificateOrderOf(fitter) > cfit::kLargeCertificateOrder;
+}
+
+PerturbationOutcome EnforceByPerturbation(cFitAPI& fitter, const std::vector<double>& frequencies) {
+  PerturbationOutcome outcome;
+  cfit::FitterState* state = EngineState(fitter);
+  if (state == nullptr || state->model == nullptr) {
+    outcome.failure = "no model";
+    return outcome;
+  }
+  const auto report = cfit::EnforceByResiduePerturbation(
+      *state->model, state->network.elements.get(), frequencies, {},
+      cfit::RunContext(cfit::runlog::Stream(), nullptr, nullptr));
+  if (!report) {
+    outcome.failure = report.failure().code
+                          ? "the model is not S, Y or Z"
+                          : "the certificate still finds violations after the steps allowed";
+    return outcome;
+  }
+  outcome.passive = report->passive;
+  outcome.steps = report->iterations;
+  outcome.relativeChange = report->relativeChange;
+  return outcome;
 }
 
 }  // namespace cfit_tool

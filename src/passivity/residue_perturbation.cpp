@@ -1,0 +1,637 @@
+#include "passivity/residue_perturbation.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+
+#include "fit/model_evaluation.h"
+#include "numeric/symmetric_eigen.h"
+
+namespace cfit {
+
+namespace {
+
+using Cx = std::complex<double>;
+
+// Poles beyond this stand for a constant (as the realisation treats them);
+// their residues are left alone.
+constexpr double kConstantPole = 1e20;
+// Relative ridge added to each Gram block: directions the data band cannot
+// see still cost a little, so the perturbation stays bounded.
+constexpr double kRidge = 1e-9;
+// Singular values (eigenvalues) within this many margins of the limit are
+// constrained too, so that they do not overtake the constrained ones.
+constexpr double kNearLimit = 10.0;
+// The share of the objective's weight put on a log sweep beyond the data
+// band, and its points.
+constexpr double kOutOfBandWeight = 0.01;
+constexpr int kOutOfBandPoints = 200;
+// Points of the log sweep between certificates.
+constexpr int kSweepPoints = 2000;
+
+// One real unknown: the real or imaginary part of one stored residue.
+struct Unknown {
+  int term = 0;
+  bool imaginary = false;
+};
+
+// The unknowns of one stored matrix element (i >= j with a symmetric
+// matrix, whose perturbation then also reaches (j, i)).
+struct Group {
+  int i = 0;
+  int j = 0;
+  bool mirrored = false;  // symmetric and off the diagonal
+  std::vector<Unknown> unknowns;
+  std::vector<double> chol;  // Cholesky factor of the Gram block, m x m
+};
+
+const PoleList& TermsOf(const Model& m, const Group& g) {
+  return m.individual() ? m.elementPoles[m.Index(g.i, g.j)] : m.commonPoles;
+}
+
+// The change of the element's response per unit of the unknown at f (Hz).
+Cx Basis(const PoleTerm& term, bool imaginary, double f) {
+  const Complex p = term.GetPole();
+  const Cx pole(p.re, p.im);
+  const Cx g1 = 1.0 / (1.0 + Cx(0.0, f) / pole);
+  if (term.IsReal()) return g1;
+  const Cx g2 = 1.0 / (1.0 + Cx(0.0, f) / std::conj(pole));
+  return imaginary ? Cx(0.0, 0.5) * (g1 - g2) : 0.5 * (g1 + g2);
+}
+
+std::vector<Group> Groups(const Model& m) {
+  std::vector<Group> groups;
+  for (int i = 0; i < m.n; ++i) {
+    for (int j = 0; j < m.n; ++j) {
+      if (m.symmetric && j > i) continue;
+      Group g;
+      g.i = i;
+      g.j = j;
+      g.mirrored = m.symmetric && i != j;
+      const PoleList& terms = TermsOf(m, g);
+      for (int k = 0; k < static_cast<int>(terms.size()); ++k) {
+        if (Abs(terms[k].GetPole()) >= kConstantPole) continue;
+        g.unknowns.push_back({k, false});
+        if (!terms[k].IsReal()) g.unknowns.push_back({k, true});
+      }
+      if (!g.unknowns.empty()) groups.push_back(std::move(g));
+    }
+  }
+  return groups;
+}
+
+// In-place Cholesky of an m x m symmetric positive definite matrix (lower
+// factor, row-major); false when a pivot is not positive.
+bool Cholesky(int m, std::vector<double>& a) {
+  for (int j = 0; j < m; ++j) {
+    double s = a[j * m + j];
+    for (int k = 0; k < j; ++k) s -= a[j * m + k] * a[j * m + k];
+    if (!(s > 0.0)) return false;
+    const double d = std::sqrt(s);
+    a[j * m + j] = d;
+    for (int i = j + 1; i < m; ++i) {
+      double t = a[i * m + j];
+      for (int k = 0; k < j; ++k) t -= a[i * m + k] * a[j * m + k];
+      a[i * m + j] = t / d;
+    }
+    for (int k = j + 1; k < m; ++k) a[j * m + k] = 0.0;
+  }
+  return true;
+}
+
+// y = L^-1 y and y = L^-T y for the lower factor L.
+void ForwardSolve(int m, const std::vector<double>& l, double* y) {
+  for (int i = 0; i < m; ++i) {
+    double s = y[i];
+    for (int k = 0; k < i; ++k) s -= l[i * m + k] * y[k];
+    y[i] = s / l[i * m + i];
+  }
+}
+void BackSolve(int m, const std::vector<double>& l, double* y) {
+  for (int i = m - 1; i >= 0; --i) {
+    double s = y[i];
+    for (int k = i + 1; k < m; ++k) s -= l[k * m + i] * y[k];
+    y[i] = s / l[i * m + i];
+  }
+}
+
+// A frequency of the objective with its weight.
+struct Weighted {
+  double f;
+  double weight;
+};
+
+// The Gram block of a group over the data frequencies, with the ridge, as
+// its Cholesky factor.
+bool Factor(const Model& m, Group& g, const std::vector<Weighted>& frequencies) {
+  const PoleList& terms = TermsOf(m, g);
+  const int size = static_cast<int>(g.unknowns.size());
+  std::vector<Cx> phi(static_cast<std::size_t>(size));
+  std::vector<double> gram(static_cast<std::size_t>(size) * size, 0.0);
+  for (const Weighted& w : frequencies) {
+    for (int k = 0; k < size; ++k) {
+      phi[k] = Basis(terms[g.unknowns[k].term], g.unknowns[k].imaginary, w.f);
+    }
+    for (int r = 0; r < size; ++r) {
+      for (int c = 0; c <= r; ++c) {
+        gram[r * size + c] += w.weight * (std::conj(phi[r]) * phi[c]).real();
+      }
+    }
+  }
+  double trace = 0.0;
+  for (int k = 0; k < size; ++k) trace += gram[k * size + k];
+  const double ridge = kRidge * std::max(trace / size, 1e-300);
+  const double weight = g.mirrored ? 2.0 : 1.0;
+  for (int r = 0; r < size; ++r) {
+    gram[r * size + r] += ridge;
+    for (int c = 0; c <= r; ++c) {
+      gram[r * size + c] *= weight;
+      gram[c * size + r] = gram[r * size + c];
+    }
+  }
+  g.chol = std::move(gram);
+  return Cholesky(size, g.chol);
+}
+
+// The model's delay-free response at f, N x N row-major.
+std::vector<Cx> Response(const Model& m, const ElementTable* elements, double f) {
+  const ModelView view{&m, elements, m.individual(), m.symmetric};
+  std::vector<Cx> h(static_cast<std::size_t>(m.n) * m.n);
+  for (int i = 0; i < m.n; ++i) {
+    for (int j = 0; j < m.n; ++j) {
+      const Complex v = EvaluateElement(view, i, j, f);
+      h[static_cast<std::size_t>(i) * m.n + j] = Cx(v.re, v.im);
+    }
+  }
+  return h;
+}
+
+// A linearised constraint: sum over unknowns of row . x <= rhs; the row is
+// kept per group.
+struct Constraint {
+  std::vector<std::vector<double>> rows;  // one per group
+  double rhs = 0.0;
+};
+
+// Coefficients of Re(a^H dH b) in the unknowns of every group at f.
+Constraint Linearise(const Model& m, const std::vector<Group>& groups, double f,
+                     const std::vector<Cx>& a, const std::vector<Cx>& b, double sign) {
+  Constraint c;
+  c.rows.resize(groups.size());
+  for (std::size_t e = 0; e < groups.size(); ++e) {
+    const Group& g = groups[e];
+    const PoleList& terms = TermsOf(m, g);
+    Cx weight = std::conj(a[g.i]) * b[g.j];
+    if (g.mirrored) weight += std::conj(a[g.j]) * b[g.i];
+    std::vector<double>& row = c.rows[e];
+    row.resize(g.unknowns.size());
+    for (std::size_t k = 0; k < g.unknowns.size(); ++k) {
+      row[k] =
+          sign * (weight * Basis(terms[g.unknowns[k].term], g.unknowns[k].imaginary, f)).real();
+    }
+  }
+  return c;
+}
+
+// The constraints at one frequency: every singular value of H above
+// 1 - kNearLimit margin (S), every eigenvalue of the Hermitian part below
+// kNearLimit margins (Y/Z).
+bool ConstraintsAt(const Model& m, const ElementTable* elements, const std::vector<Group>& groups,
+                   double f, bool scattering, double margin, std::vector<Constraint>* out) {
+  const int n = m.n;
+  const std::vector<Cx> h = Response(m, elements, f);
+  std::vector<Cx> p(h.size());
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) {
+      Cx s = 0.0;
+      if (scattering) {
+        for (int k = 0; k < n; ++k) s += std::conj(h[k * n + i]) * h[k * n + j];
+      } else {
+        s = 0.5 * (h[i * n + j] + std::conj(h[j * n + i]));
+      }
+      p[i * n + j] = s;
+    }
+  }
+  std::vector<double> values;
+  std::vector<std::vector<Cx>> vectors;
+  if (!HermitianEigen(n, p, &values, &vectors)) return false;
+  for (int k = 0; k < n; ++k) {
+    if (scattering) {
+      const double sigma = std::sqrt(std::max(values[k], 0.0));
+      if (sigma < 1.0 - kNearLimit * margin || sigma == 0.0) continue;
+      std::vector<Cx> u(n);
+      for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < n; ++j) u[i] += h[i * n + j] * vectors[k][j];
+        u[i] /= sigma;
+      }
+      Constraint c = Linearise(m, groups, f, u, vectors[k], 1.0);
+      c.rhs = 1.0 - margin - sigma;
+      out->push_back(std::move(c));
+    } else {
+      const double lambda = values[k];
+      if (lambda > kNearLimit * margin) continue;
+      Constraint c = Linearise(m, groups, f, vectors[k], vectors[k], -1.0);
+      c.rhs = lambda - margin;
+      out->push_back(std::move(c));
+    }
+  }
+  return true;
+}
+
+// Solves min 1/2 x^T G x subject to the constraints through the dual, by
+// projected coordinate descent; returns x per group.
+std::vector<std::vector<double>> SolveStep(const std::vector<Group>& groups,
+                                           const std::vector<Constraint>& constraints,
+                                           double tolerance) {
+  const std::size_t k = constraints.size();
+  // Y_e = L_e^-1 A_e^T (m_e x K) and M = sum Y_e^T Y_e.
+  std::vector<double> mm(k * k, 0.0);
+  std::vector<std::vector<double>> y(groups.size());
+  for (std::size_t e = 0; e < groups.size(); ++e) {
+    const int size = static_cast<int>(groups[e].unknowns.size());
+    std::vector<double>& ye = y[e];
+    ye.assign(static_cast<std::size_t>(size) * k, 0.0);
+    std::vector<double> col(static_cast<std::size_t>(size));
+    for (std::size_t c = 0; c < k; ++c) {
+      col = constraints[c].rows[e];
+      ForwardSolve(size, groups[e].chol, col.data());
+      for (int r = 0; r < size; ++r) ye[static_cast<std::size_t>(r) * k + c] = col[r];
+    }
+    for (int r = 0; r < size; ++r) {
+      const double* row = &ye[static_cast<std::size_t>(r) * k];
+      for (std::size_t a = 0; a < k; ++a) {
+        if (row[a] == 0.0) continue;
+        for (std::size_t b = 0; b < k; ++b) mm[a * k + b] += row[a] * row[b];
+      }
+    }
+  }
+  // Dual: min 1/2 mu^T M mu + mu^T b, mu >= 0; g = M mu + b is the slack
+  // b - A x of each constraint.
+  std::vector<double> mu(k, 0.0);
+  std::vector<double> g(k);
+  for (std::size_t c = 0; c < k; ++c) g[c] = constraints[c].rhs;
+  for (int sweep = 0; sweep < 5000; ++sweep) {
+    double worst = 0.0;
+    for (std::size_t c = 0; c < k; ++c) {
+      const double diag = mm[c * k + c];
+      if (diag <= 0.0) continue;
+      const double next = std::max(0.0, mu[c] - g[c] / diag);
+      const double delta = next - mu[c];
+      if (delta == 0.0) continue;
+      mu[c] = next;
+      for (std::size_t r = 0; r < k; ++r) g[r] += delta * mm[r * k + c];
+    }
+    for (std::size_t c = 0; c < k; ++c) {
+      if (mm[c * k + c] <= 0.0) continue;
+      worst = std::max(worst, mu[c] > 0.0 ? std::abs(g[c]) : std::max(0.0, -g[c]));
+    }
+    if (worst <= tolerance) break;
+  }
+  // x_e = -L_e^-T Y_e mu.
+  std::vector<std::vector<double>> x(groups.size());
+  for (std::size_t e = 0; e < groups.size(); ++e) {
+    const int size = static_cast<int>(groups[e].unknowns.size());
+    x[e].assign(static_cast<std::size_t>(size), 0.0);
+    for (int r = 0; r < size; ++r) {
+      double s = 0.0;
+      for (std::size_t c = 0; c < k; ++c) s += y[e][static_cast<std::size_t>(r) * k + c] * mu[c];
+      x[e][r] = -s;
+    }
+    BackSolve(size, groups[e].chol, x[e].data());
+  }
+  return x;
+}
+
+// The residues that best restore, over the data band, the response the
+// constant's change `delta` (N x N) took away: per group, the least-squares
+// fit of -delta(i, j) by the group's basis (its Gram factor is at hand).
+std::vector<std::vector<double>> Compensation(const Model& m, const std::vector<Group>& groups,
+                                              const std::vector<double>& delta,
+                                              const std::vector<Weighted>& frequencies) {
+  std::vector<std::vector<double>> x(groups.size());
+  for (std::size_t e = 0; e < groups.size(); ++e) {
+    const Group& g = groups[e];
+    const PoleList& terms = TermsOf(m, g);
+    const int size = static_cast<int>(g.unknowns.size());
+    x[e].assign(static_cast<std::size_t>(size), 0.0);
+    const double target = -delta[static_cast<std::size_t>(g.i) * m.n + g.j];
+    if (target == 0.0) continue;
+    for (const Weighted& w : frequencies) {
+      for (int k = 0; k < size; ++k) {
+        x[e][k] +=
+            w.weight *
+            std::conj(Basis(terms[g.unknowns[k].term], g.unknowns[k].imaginary, w.f)).real() *
+            target * (g.mirrored ? 2.0 : 1.0);
+      }
+    }
+    ForwardSolve(size, g.chol, x[e].data());
+    BackSolve(size, g.chol, x[e].data());
+  }
+  return x;
+}
+
+void Apply(Model& m, const std::vector<Group>& groups, const std::vector<std::vector<double>>& x) {
+  for (std::size_t e = 0; e < groups.size(); ++e) {
+    const Group& g = groups[e];
+    for (std::size_t k = 0; k < g.unknowns.size(); ++k) {
+      const Unknown& u = g.unknowns[k];
+      const Complex step = u.imaginary ? Complex(0.0, x[e][k]) : Complex(x[e][k], 0.0);
+      if (m.individual()) {
+        PoleTerm& t = m.elementPoles[m.Index(g.i, g.j)][u.term];
+        t.SetResidue00(t.GetResidue00() + step);
+      } else {
+        PoleTerm& t = m.commonPoles[u.term];
+        t.SetResidue(g.i, g.j, t.GetResidue(g.i, g.j) + step);
+        if (g.mirrored) t.SetResidue(g.j, g.i, t.GetResidue(g.j, g.i) + step);
+      }
+    }
+  }
+  m.id.Renew();
+}
+
+// Makes the constant matrix passive on its own (and the proportional term
+// harmless); true when something changed.
+bool FixConstant(Model& m, bool scattering, double margin, bool* proportionalChanged) {
+  const int n = m.n;
+  if (m.constant.size() != static_cast<std::size_t>(n) * n) return false;
+  bool changed = false;
+  if (!m.proportional.empty()) {
+    for (int i = 0; i < n; ++i) {
+      for (int j = 0; j < n; ++j) {
+        double& e = m.proportional[i * n + j];
+        const double keep = scattering ? 0.0 : 0.5 * (e + m.proportional[j * n + i]);
+        if (e != keep) {
+          // Symmetrising in place: set both of the pair at once.
+          if (!scattering) m.proportional[j * n + i] = keep;
+          e = keep;
+          *proportionalChanged = true;
+        }
+      }
+    }
+  }
+  std::vector<double>& d = m.constant;
+  std::vector<double> a(static_cast<std::size_t>(n) * n);
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) {
+      double s = 0.0;
+      if (scattering) {
+        for (int k = 0; k < n; ++k) s += d[k * n + i] * d[k * n + j];
+      } else {
+        s = 0.5 * (d[i * n + j] + d[j * n + i]);
+      }
+      a[i * n + j] = s;
+    }
+  }
+  std::vector<double> values(n);
+  std::vector<double> work(n);
+  if (SymmetricEigen(n, a.data(), n, values.data(), work.data(), true) == 0) return false;
+  std::vector<double> update(static_cast<std::size_t>(n) * n, 0.0);
+  for (int k = 0; k < n; ++k) {
+    if (scattering) {
+      const double sigma = std::sqrt(std::max(values[k], 0.0));
+      if (sigma < 1.0) continue;
+      // D v = sigma u; the rank-one change (target - sigma) u v^T.
+      const double target = 1.0 - margin;
+      for (int i = 0; i < n; ++i) {
+        double ui = 0.0;
+        for (int j = 0; j < n; ++j) ui += d[i * n + j] * a[j * n + k];
+        ui /= sigma;
+        for (int j = 0; j < n; ++j) update[i * n + j] += (target - sigma) * ui * a[j * n + k];
+      }
+    } else {
+      if (values[k] >= 0.0) continue;
+      for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < n; ++j) {
+          update[i * n + j] += (margin - values[k]) * a[i * n + k] * a[j * n + k];
+        }
+      }
+    }
+    changed = true;
+  }
+  for (std::size_t k = 0; k < d.size(); ++k) d[k] += update[k];
+  if (changed) m.id.Renew();
+  return changed;
+}
+
+// The relative half-power width Re P / |P| of the sharpest pole near f
+// (|P| within a factor 2), between 1e-4 and 0.05: the scale on which the
+// response can change around f.
+double LocalWidth(const Model& m, double f) {
+  double width = 0.05;
+  const auto take = [&](const PoleList& list) {
+    for (const PoleTerm& t : list) {
+      const double mag = Abs(t.GetPole());
+      if (mag > 0.5 * f && mag < 2.0 * f) width = std::min(width, t.GetPole().re / mag);
+    }
+  };
+  take(m.commonPoles);
+  for (const PoleList& list : m.elementPoles) take(list);
+  return std::max(width, 1e-4);
+}
+
+// How far the model at f is beyond the target: sigma_max - (1 - margin)
+// (S), margin - lambda_min (Y/Z); NaN when the eigensolver fails.
+double LeftOver(const Model& m, const ElementTable* elements, double f, bool scattering,
+                double margin) {
+  const int n = m.n;
+  const std::vector<Cx> h = Response(m, elements, f);
+  std::vector<Cx> p(h.size());
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) {
+      Cx s = 0.0;
+      if (scattering) {
+        for (int k = 0; k < n; ++k) s += std::conj(h[k * n + i]) * h[k * n + j];
+      } else {
+        s = 0.5 * (h[i * n + j] + std::conj(h[j * n + i]));
+      }
+      p[i * n + j] = s;
+    }
+  }
+  std::vector<double> values;
+  if (!HermitianEigen(n, p, &values, nullptr)) return std::nan("");
+  return scattering ? std::sqrt(std::max(values.front(), 0.0)) - (1.0 - margin)
+                    : margin - values.back();
+}
+
+// The bands of a sweep of the delay-free model over `grid` (rising): runs of
+// violating points, from the first to the last, with the worst point.
+bool SampledBands(const Model& m, const ElementTable* elements, const std::vector<double>& grid,
+                  bool scattering, std::vector<CertifiedBand>* bands) {
+  bool inside = false;
+  for (double f : grid) {
+    const double left = LeftOver(m, elements, f, scattering, 0.0);
+    if (std::isnan(left)) return false;
+    if (left > 0.0) {
+      if (!inside) bands->push_back({f, f, f, left, 0.0});
+      CertifiedBand& b = bands->back();
+      b.to = f;
+      if (left > b.worst) {
+        b.worst = left;
+        b.worstAt = f;
+      }
+    }
+    inside = left > 0.0;
+  }
+  return true;
+}
+
+double BandScale(const Model& m, const ElementTable* elements, const std::vector<double>& freqs) {
+  double scale = 0.0;
+  const std::size_t step = std::max<std::size_t>(1, freqs.size() / 64);
+  for (std::size_t k = 0; k < freqs.size(); k += step) {
+    for (const Cx& v : Response(m, elements, freqs[k])) scale = std::max(scale, std::abs(v));
+  }
+  return scale;
+}
+
+double RelativeChange(const Model& before, const Model& after, const ElementTable* elements,
+                      const std::vector<double>& freqs) {
+  double change = 0.0;
+  double total = 0.0;
+  for (double f : freqs) {
+    const std::vector<Cx> a = Response(before, elements, f);
+    const std::vector<Cx> b = Response(after, elements, f);
+    for (std::size_t k = 0; k < a.size(); ++k) {
+      change += std::norm(b[k] - a[k]);
+      total += std::norm(a[k]);
+    }
+  }
+  return total > 0.0 ? std::sqrt(change / total) : std::sqrt(change);
+}
+
+}  // namespace
+
+Result<PerturbationReport> EnforceByResiduePerturbation(Model& model, const ElementTable* elements,
+                                                        const std::vector<double>& frequencies,
+                                                        const PerturbationOptions& options,
+                                                        const RunContext& context) {
+  const bool scattering = model.dataType == 1;
+  if (!scattering && model.dataType != 2 && model.dataType != 3) {
+    return ErrorCode::kUnsupportedParameters;
+  }
+  if (frequencies.empty()) return Failure::Silent();
+  PerturbationReport report;
+  // The delay-free copy the certificate and the constraints read.
+  Model work = model;
+  std::fill(work.delay.begin(), work.delay.end(), 0.0);
+  const Model original = work;
+  const double margin =
+      scattering ? options.margin : options.margin * BandScale(work, elements, frequencies);
+  report.constantChanged = FixConstant(work, scattering, margin, &report.proportionalChanged);
+
+  // The objective: the data frequencies, and beyond them a light weight on
+  // a log sweep over the poles' span, so that residues whose poles lie
+  // outside the band do not move further than the constraints need (a
+  // change the objective cannot see would overshoot at the next
+  // linearisation).
+  std::vector<Weighted> objective;
+  for (double f : frequencies) objective.push_back({f, 1.0});
+  {
+    double lo = 1e300, hi = 0.0;
+    for (double f : frequencies) {
+      if (f > 0.0) lo = std::min(lo, f);
+      hi = std::max(hi, f);
+    }
+    const auto take = [&](const PoleList& list) {
+      for (const PoleTerm& t : list) {
+        const double mag = Abs(t.GetPole());
+        if (mag > 0.0 && mag < kConstantPole) {
+          lo = std::min(lo, mag);
+          hi = std::max(hi, mag);
+        }
+      }
+    };
+    take(work.commonPoles);
+    for (const PoleList& list : work.elementPoles) take(list);
+    if (hi > 0.0 && lo < hi) {
+      const double w =
+          kOutOfBandWeight * static_cast<double>(frequencies.size()) / kOutOfBandPoints;
+      for (int k = 0; k < kOutOfBandPoints; ++k) {
+        objective.push_back(
+            {0.1 * lo * std::pow(100.0 * hi / lo, k / (kOutOfBandPoints - 1.0)), w});
+      }
+    }
+  }
+  std::vector<Group> groups = Groups(work);
+  for (Group& g : groups) {
+    if (!Factor(work, g, objective)) return Failure::Silent();
+  }
+  if (report.constantChanged) {
+    // A constant change moves the response at every frequency; the residues
+    // give back over the data band what they can of it (poles above the
+    // band look constant there), and the steps below correct what that
+    // brings back beyond the band.
+    std::vector<double> delta(work.constant.size());
+    for (std::size_t k = 0; k < delta.size(); ++k)
+      delta[k] = work.constant[k] - original.constant[k];
+    Apply(work, groups, Compensation(work, groups, delta, objective));
+  }
+  std::vector<double> points;
+  // A log grid over the poles' span and the data: a sweep on it finds most
+  // violations at a fraction of the certificate's cost, so the certificate
+  // is asked only when the sweep finds none.
+  std::vector<double> grid = frequencies;
+  {
+    const bool span = objective.size() > frequencies.size();
+    const double lo = span ? objective[frequencies.size()].f : 0.0;
+    const double hi = objective.back().f;
+    for (int k = 0; lo > 0.0 && k < kSweepPoints; ++k) {
+      grid.push_back(lo * std::pow(hi / lo, k / (kSweepPoints - 1.0)));
+    }
+    std::sort(grid.begin(), grid.end());
+  }
+  for (;;) {
+    std::vector<CertifiedBand> bands;
+    if (!SampledBands(work, elements, grid, scattering, &bands)) return Failure::Silent();
+    if (bands.empty() || report.iterations >= options.maxIterations) {
+      Result<PassivityCertificate> cert = CertifyModel(work, elements);
+      if (!cert) return cert.failure();
+      report.certificate = *cert;
+      bands = cert->bands;
+    }
+    if (bands.empty() || report.iterations >= options.maxIterations || groups.empty()) break;
+    // New constraint frequencies: each band's worst point and points spread
+    // across it.
+    for (const CertifiedBand& band : bands) {
+      if (std::isfinite(band.worstAt)) {
+        // The worst point and its neighbours on the scale of the nearest
+        // sharp pole, so that a resonance cannot slip between constraints.
+        points.push_back(band.worstAt);
+        const double w = LocalWidth(work, band.worstAt);
+        for (double t : {-2.0, -1.0, -0.5, 0.5, 1.0, 2.0}) {
+          const double f = band.worstAt * (1.0 + t * w);
+          if (f > band.from && f < band.to) points.push_back(f);
+        }
+      }
+      const double hi = std::isinf(band.to) ? 4.0 * std::max(band.from, band.worstAt) : band.to;
+      for (double t : {0.1, 0.3, 0.5, 0.7, 0.9}) {
+        const double f = band.from > 0.0 ? band.from * std::pow(hi / band.from, t) : hi * t;
+        if (std::isfinite(f)) points.push_back(f);
+      }
+    }
+    std::vector<Constraint> constraints;
+    for (double f : points) {
+      if (!ConstraintsAt(work, elements, groups, f, scattering, margin, &constraints)) {
+        return Failure::Silent();
+      }
+    }
+    report.constraints = static_cast<int>(constraints.size());
+    Apply(work, groups, SolveStep(groups, constraints, 0.01 * margin));
+    ++report.iterations;
+    context.log() << "Residue perturbation step " << report.iterations << ": " << bands.size()
+                  << " violation band(s), " << constraints.size() << " constraints\n";
+  }
+  report.relativeChange = RelativeChange(original, work, elements, frequencies);
+  // Back into the model, delays as they were.
+  model.commonPoles = work.commonPoles;
+  model.elementPoles = work.elementPoles;
+  model.constant = work.constant;
+  model.proportional = work.proportional;
+  model.id.Renew();
+  report.passive = report.certificate.passive;
+  report.certificate.delays = ClassifyDelays(model);
+  if (!report.passive) return Failure::Silent();
+  return report;
+}
+
+}  // namespace cfit

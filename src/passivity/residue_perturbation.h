@@ -1,0 +1,74 @@
+// Passivity enforcement that keeps accuracy: the residues of the model are
+// moved by the smallest change of its response over the data band that
+// satisfies linearised passivity constraints at the frequencies where the
+// exact certificate (passivity_certificate.h) finds violations, repeated
+// until the certificate finds none.
+//
+// The response is linear in the residues, so at a frequency f with singular
+// triplet (sigma, u, v) of H(j f) the change dH moves sigma by
+// Re(u^H dH v) to first order (S), and an eigenpair (lambda, w) of the
+// Hermitian part moves by Re(w^H dH w) (Y/Z). Each step solves
+//
+//   minimise   sum over the data frequencies of sum_ij |dH_ij(f)|^2
+//   subject to sigma_k(f_c) + Re(u_k^H dH(f_c) v_k) <= 1 - margin   (S)
+//              lambda_k(f_c) + Re(w_k^H dH(f_c) w_k) >= margin       (Y/Z)
+//
+// for every constraint frequency f_c met so far (each band's worst point and
+// points spread across the band) and every singular value (eigenvalue) near
+// the limit there. The objective is a quadratic form in the residues whose
+// Gram matrix is block diagonal (one block per matrix element); the small
+// problem in the constraints' multipliers (the dual) is solved by projected
+// coordinate descent.
+//
+// Before the residues, the constant matrix is made passive on its own: S
+// singular values of D at or above 1 are clipped to 1 - margin, Y/Z negative
+// eigenvalues of the Hermitian part of D are raised to the margin; an S
+// proportional term is dropped, and the skew part of a Y/Z one. Poles,
+// delays and the pole shape stay as they are (common poles stay common); the
+// certificate and the constraints read the delay-free model.
+#ifndef CFIT_PASSIVITY_RESIDUE_PERTURBATION_H
+#define CFIT_PASSIVITY_RESIDUE_PERTURBATION_H
+
+#include <vector>
+
+#include "core/result.h"
+#include "core/run_context.h"
+#include "fit/model.h"
+#include "numeric/element_table.h"
+#include "passivity/passivity_certificate.h"
+
+namespace cfit {
+
+struct PerturbationOptions {
+  // S: distance kept below 1 by the constrained singular values; Y/Z: the
+  // same fraction of the response's largest magnitude over the band, kept
+  // above 0 by the constrained eigenvalues.
+  double margin = 1e-5;
+  int maxIterations = 40;
+};
+
+struct PerturbationReport {
+  bool passive = false;  // the certificate's verdict at the end
+  int iterations = 0;    // perturbation steps made
+  int constraints = 0;   // constraints of the last step
+  bool constantChanged = false;
+  bool proportionalChanged = false;
+  // RMS over the data frequencies and elements of the change of the
+  // response, relative to the RMS of the response itself.
+  double relativeChange = 0.0;
+  PassivityCertificate certificate;  // the last one
+};
+
+// Makes `model` passive by the certificate, or fails without a code (the
+// model keeps the last step's changes) when `maxIterations` steps do not
+// reach it, or with the certificate's failure. `frequencies` (hertz) are the
+// data band's sample points, where the change is weighed. Fails with 1003
+// for data types other than S, Y and Z.
+Result<PerturbationReport> EnforceByResiduePerturbation(Model& model, const ElementTable* elements,
+                                                        const std::vector<double>& frequencies,
+                                                        const PerturbationOptions& options,
+                                                        const RunContext& context);
+
+}  // namespace cfit
+
+#endif  // CFIT_PASSIVITY_RESIDUE_PERTURBATION_H

@@ -1,0 +1,426 @@
+// The exact passivity certificate against closed forms: first- and
+// second-order systems whose crossing frequencies solve a quadratic, a
+// rotated two-port whose singular values are those of two known one-ports,
+// and passive systems (one with a constant of exactly 1).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <numbers>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/run_context.h"
+#include "fit/model_evaluation.h"
+#include "passivity/passivity_certificate.h"
+#include "passivity/residue_perturbation.h"
+
+namespace cfit {
+namespace {
+
+constexpr double kHz = 0.5 / std::numbers::pi;  // rad/s to hertz
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+struct System {
+  int ports = 1;
+  int states = 0;
+  std::vector<double> a, b, c, d;
+  SystemView View() const { return {ports, states, a.data(), b.data(), c.data(), d.data()}; }
+};
+
+// d + c / (s + a): one real pole at -a.
+System FirstOrder(double d, double c, double a) { return {1, 1, {-a}, {1.0}, {c}, {d}}; }
+
+// (c0 + c1 s) / (s^2 + 2 alpha s + alpha^2 + beta^2) as a 2 x 2 block
+// [[-alpha, beta], [-beta, -alpha]] fed into its first state.
+System SecondOrder(double c0, double c1, double alpha, double beta) {
+  // With B = [1, 0]^T the first state is (s + alpha) / den and the second
+  // -beta / den; C = [c1, (c1 alpha - c0) / beta] gives the numerator.
+  return {1, 2, {-alpha, beta, -beta, -alpha}, {1.0, 0.0}, {c1, (c1 * alpha - c0) / beta}, {0.0}};
+}
+
+// Positive roots w of a w^4 + b w^2 + c = 0.
+std::vector<double> QuarticRoots(double a, double b, double c) {
+  std::vector<double> w;
+  const double disc = b * b - 4 * a * c;
+  if (disc < 0) return w;
+  for (double x : {(-b - std::sqrt(disc)) / (2 * a), (-b + std::sqrt(disc)) / (2 * a)}) {
+    if (x > 0) w.push_back(std::sqrt(x));
+  }
+  std::sort(w.begin(), w.end());
+  return w;
+}
+
+struct Planted {
+  std::string name;
+  System system;
+  PassivityKind kind;
+  std::vector<double> crossings;  // rad/s
+  // Expected bands as (from, to) in rad/s.
+  std::vector<std::pair<double, double>> bands;
+};
+
+std::vector<Planted> PlantedCases() {
+  std::vector<Planted> cases;
+  {
+    // Above 1 from 0 Hz: 0.2 + 1.5e9 / (s + 1e9) is 1.7 at 0 Hz.
+    const double w = std::sqrt(((0.2e9 + 1.5e9) * (0.2e9 + 1.5e9) - 1e18) / 0.96);
+    cases.push_back({"s_first_order_dc",
+                     FirstOrder(0.2, 1.5e9, 1e9),
+                     PassivityKind::kScattering,
+                     {w},
+                     {{0.0, w}}});
+  }
+  {
+    // Constant 1.2 above 1 at infinite frequency, 0.3 at 0 Hz.
+    const double a = 3e8, c = -1.5 * a, d = 1.2;
+    const double w = std::sqrt(((d * a + c) * (d * a + c) - a * a) / (1 - d * d));
+    cases.push_back({"s_constant_above_one",
+                     FirstOrder(d, c, a),
+                     PassivityKind::kScattering,
+                     {w},
+                     {{w, kInf}}});
+  }
+  {
+    // A resonance poking above 1 in a band: |N|^2 = |den|^2 is quadratic in
+    // w^2.
+    const double alpha = 2e8, beta = 6e9, c0 = 0.0, c1 = 2.6 * alpha;
+    const double k = alpha * alpha + beta * beta;
+    const auto w = QuarticRoots(1.0, 4 * alpha * alpha - 2 * k - c1 * c1, k * k - c0 * c0);
+    cases.push_back({"s_resonance_band",
+                     SecondOrder(c0, c1, alpha, beta),
+                     PassivityKind::kScattering,
+                     w,
+                     {{w[0], w[1]}}});
+  }
+  {
+    // Y: Re(d + c / (j w + a)) = d + c a / (a^2 + w^2) < 0 below
+    // w^2 = -c a / d - a^2.
+    const double d = 0.01, c = -0.05 * 4e9, a = 4e9;
+    const double w = std::sqrt(-c * a / d - a * a);
+    cases.push_back(
+        {"y_first_order_dc", FirstOrder(d, c, a), PassivityKind::kImmittance, {w}, {{0.0, w}}});
+  }
+  {
+    // Z: a lossy resonance with a negative real part in a band:
+    // Re H = d + Re N(jw) conj(den) / |den|^2, with N = c1 s, den as above:
+    // d |den|^2 + 2 alpha c1 w^2 = 0.
+    const double alpha = 1e8, beta = 2e10, c1 = -40.0 * alpha, d = 1.0;
+    const double k = alpha * alpha + beta * beta;
+    const auto w = QuarticRoots(d, d * (4 * alpha * alpha - 2 * k) + 2 * alpha * c1, d * k * k);
+    System s = SecondOrder(0.0, c1, alpha, beta);
+    s.d = {d};
+    cases.push_back({"z_resonance_band", s, PassivityKind::kImmittance, w, {{w[0], w[1]}}});
+  }
+  {
+    // Two one-ports rotated by 30 degrees: H = Q diag(h1, h2) Q^T with the
+    // first one's violation from 0 Hz and the second's in a band.
+    const System h1 = FirstOrder(0.2, 1.5e9, 1e9);
+    const double alpha = 2e8, beta = 6e9, c1 = 2.6 * alpha;
+    const System h2 = SecondOrder(0.0, c1, alpha, beta);
+    const double k = alpha * alpha + beta * beta;
+    auto w = QuarticRoots(1.0, 4 * alpha * alpha - 2 * k - c1 * c1, k * k);
+    const double w1 = std::sqrt(((0.2e9 + 1.5e9) * (0.2e9 + 1.5e9) - 1e18) / 0.96);
+    const double cs = std::cos(std::numbers::pi / 6), sn = std::sin(std::numbers::pi / 6);
+    const double q[4] = {cs, -sn, sn, cs};
+    System s;
+    s.ports = 2;
+    s.states = 3;
+    s.a = {-1e9, 0, 0, 0, -alpha, beta, 0, -beta, -alpha};
+    // B = blockdiag(b1, b2) Q^T, C = Q blockdiag(c1, c2), D = Q diag(d1, d2) Q^T.
+    const double bb[3][2] = {{1, 0}, {0, 1}, {0, 0}};
+    const double cc[2][3] = {{h1.c[0], 0, 0}, {0, h2.c[0], h2.c[1]}};
+    for (int i = 0; i < 3; ++i) {
+      for (int j = 0; j < 2; ++j) s.b.push_back(bb[i][0] * q[j * 2 + 0] + bb[i][1] * q[j * 2 + 1]);
+    }
+    for (int i = 0; i < 2; ++i) {
+      for (int j = 0; j < 3; ++j) s.c.push_back(q[i * 2 + 0] * cc[0][j] + q[i * 2 + 1] * cc[1][j]);
+    }
+    for (int i = 0; i < 2; ++i) {
+      for (int j = 0; j < 2; ++j) s.d.push_back(q[i * 2] * 0.2 * q[j * 2]);
+    }
+    cases.push_back({"s_rotated_two_port",
+                     s,
+                     PassivityKind::kScattering,
+                     {w1, w[0], w[1]},
+                     {{0.0, w1}, {w[0], w[1]}}});
+  }
+  return cases;
+}
+
+TEST(Certificate, FindsPlantedCrossingsAndBands) {
+  for (const Planted& c : PlantedCases()) {
+    SCOPED_TRACE(c.name);
+    const auto cert = CertifySystem(c.system.View(), c.kind, kHz);
+    ASSERT_TRUE(cert.ok());
+    EXPECT_FALSE(cert->passive);
+    ASSERT_EQ(cert->crossings.size(), c.crossings.size());
+    for (std::size_t k = 0; k < c.crossings.size(); ++k) {
+      EXPECT_NEAR(cert->crossings[k], c.crossings[k] * kHz, 1e-9 * c.crossings[k] * kHz);
+    }
+    ASSERT_EQ(cert->bands.size(), c.bands.size());
+    for (std::size_t k = 0; k < c.bands.size(); ++k) {
+      const CertifiedBand& band = cert->bands[k];
+      EXPECT_NEAR(band.from, c.bands[k].first * kHz, 1e-9 * c.bands[k].first * kHz);
+      if (std::isinf(c.bands[k].second)) {
+        EXPECT_TRUE(std::isinf(band.to));
+      } else {
+        EXPECT_NEAR(band.to, c.bands[k].second * kHz, 1e-9 * c.bands[k].second * kHz);
+      }
+      // The worst point lies in the band, violates, and no point of a fine
+      // sweep across the band is worse.
+      EXPECT_GE(band.worstAt, band.from);
+      EXPECT_LE(band.worstAt, band.to);
+      const bool s = c.kind == PassivityKind::kScattering;
+      EXPECT_TRUE(s ? band.worst > 1.0 : band.worst < 0.0);
+      const double lo = band.from > 0 ? band.from : 1e-3 * band.to;
+      const double hi = std::isinf(band.to) ? 1e4 * lo : band.to;
+      for (int i = 0; i <= 2000; ++i) {
+        const double f = lo * std::pow(hi / lo, i / 2000.0);
+        const auto h = SystemResponse(c.system.View(), f / kHz);
+        std::vector<double> values;
+        std::vector<std::complex<double>> p(h.size());
+        const int n = c.system.ports;
+        for (int r = 0; r < n; ++r) {
+          for (int q = 0; q < n; ++q) {
+            std::complex<double> v = 0;
+            for (int k2 = 0; k2 < n; ++k2) {
+              v += s ? std::conj(h[k2 * n + r]) * h[k2 * n + q] : 0.0;
+            }
+            p[r * n + q] = s ? v : 0.5 * (h[r * n + q] + std::conj(h[q * n + r]));
+          }
+        }
+        ASSERT_TRUE(HermitianEigen(n, p, &values, nullptr));
+        if (s) {
+          EXPECT_LE(std::sqrt(values.front()), band.worst * (1 + 1e-9)) << f;
+        } else {
+          EXPECT_GE(values.back(), band.worst - 1e-9 * std::abs(band.worst)) << f;
+        }
+      }
+    }
+  }
+}
+
+TEST(Certificate, CertifiesPassiveSystems) {
+  struct Case {
+    std::string name;
+    System system;
+    PassivityKind kind;
+    bool shifted;
+  };
+  // A matched line section (0.5 / (1 + s / a)), a constant of exactly 1
+  // pulled down at low frequencies (|1 - c / (jw + a)| < 1 for 0 < c < 2a),
+  // an all-positive Y (a resistor beside an RC branch), and a lossy Z
+  // resonance.
+  const std::vector<Case> cases = {
+      {"s_lowpass", FirstOrder(0.0, 0.5e9, 1e9), PassivityKind::kScattering, false},
+      {"s_constant_one", FirstOrder(1.0, -1.2e9, 1e9), PassivityKind::kScattering, true},
+      {"y_rc", FirstOrder(0.02, 0.01 * 5e9, 5e9), PassivityKind::kImmittance, false},
+      {"z_resonance",
+       [] {
+         System s = SecondOrder(0.0, 10.0 * 1e8, 1e8, 2e10);
+         s.d = {0.5};
+         return s;
+       }(),
+       PassivityKind::kImmittance, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto cert = CertifySystem(c.system.View(), c.kind, kHz);
+    ASSERT_TRUE(cert.ok());
+    EXPECT_TRUE(cert->passive);
+    EXPECT_TRUE(cert->bands.empty());
+    EXPECT_EQ(cert->shiftedLimit, c.shifted);
+  }
+}
+
+// Models in the stored convention, f in hertz: a term R / (1 + j f / P) is
+// R P / (s + P) with s = j f, and a pair term with real R and P = alpha -
+// j beta is (R alpha s + R |P|^2) / (s^2 + 2 alpha s + |P|^2).
+PoleTerm Term(int n, double re, double im) {
+  PoleTerm t(n);
+  t.SetPole(re, im);
+  return t;
+}
+
+// A one-port S model 0.2 + R / (1 + j f / P) above 1 from 0 Hz (an individual
+// list), and a two-port common-pole model Q diag(h1, h2) Q^T with h1 that
+// one-port and h2 a pair term rising above 1 in a band.
+Model OnePort(int type, double d, std::vector<PoleTerm> terms) {
+  Model m = Model::Empty(1);
+  m.dataType = type;
+  m.constant = {d};
+  m.elementPoles[0] = std::move(terms);
+  return m;
+}
+
+Model RotatedTwoPort(double p1, double r1, double alpha, double beta, double r2) {
+  Model m = Model::Empty(2);
+  m.dataType = 1;
+  m.shape = PoleShape::kCommon;
+  m.symmetric = true;
+  m.elementPoles.clear();
+  const double cs = std::cos(0.5), sn = std::sin(0.5);
+  const double q1[2] = {cs, sn}, q2[2] = {-sn, cs};
+  PoleTerm t1 = Term(2, p1, 0.0), t2 = Term(2, alpha, -beta);
+  for (int i = 0; i < 2; ++i) {
+    for (int j = 0; j < 2; ++j) {
+      t1.SetResidue(i, j, Complex(r1 * q1[i] * q1[j], 0.0));
+      t2.SetResidue(i, j, Complex(r2 * q2[i] * q2[j], 0.0));
+      m.constant[i * 2 + j] = 0.2 * q1[i] * q1[j];
+    }
+  }
+  m.commonPoles = {t1, t2};
+  return m;
+}
+
+// Crossing frequencies of |h| = 1 for h1 = 0.2 + r1 p1 / (s + p1) and for the
+// pair (c1 s + c0) / den with c1 = r2 alpha, c0 = r2 (alpha^2 + beta^2).
+std::vector<double> RotatedCrossings(double p1, double r1, double alpha, double beta, double r2) {
+  const double c = r1 * p1;
+  std::vector<double> w = {std::sqrt(((0.2 * p1 + c) * (0.2 * p1 + c) - p1 * p1) / 0.96)};
+  const double k = alpha * alpha + beta * beta, c1 = r2 * alpha, c0 = r2 * k;
+  for (double x : QuarticRoots(1.0, 4 * alpha * alpha - 2 * k - c1 * c1, k * k - c0 * c0)) {
+    w.push_back(x);
+  }
+  std::sort(w.begin(), w.end());
+  return w;
+}
+
+// Largest singular value (S) or smallest Hermitian-part eigenvalue (Y/Z) of
+// the model over a dense log sweep, delays removed.
+double DenseWorst(const Model& model, double lo, double hi, bool scattering) {
+  Model m = model;
+  std::fill(m.delay.begin(), m.delay.end(), 0.0);
+  const ModelView view{&m, nullptr, m.individual(), m.symmetric};
+  double worst = scattering ? 0.0 : 1e300;
+  const int n = m.n;
+  for (int k = 0; k <= 20000; ++k) {
+    const double f = lo * std::pow(hi / lo, k / 20000.0);
+    std::vector<std::complex<double>> h(n * n), p(n * n);
+    for (int e = 0; e < n * n; ++e) {
+      const Complex v = EvaluateElement(view, e / n, e % n, f);
+      h[e] = {v.re, v.im};
+    }
+    for (int r = 0; r < n; ++r) {
+      for (int c = 0; c < n; ++c) {
+        std::complex<double> v = 0;
+        for (int q = 0; q < n; ++q) v += std::conj(h[q * n + r]) * h[q * n + c];
+        p[r * n + c] = scattering ? v : 0.5 * (h[r * n + c] + std::conj(h[c * n + r]));
+      }
+    }
+    std::vector<double> values;
+    EXPECT_TRUE(HermitianEigen(n, p, &values, nullptr));
+    worst =
+        scattering ? std::max(worst, std::sqrt(values.front())) : std::min(worst, values.back());
+  }
+  return worst;
+}
+
+struct ModelCase {
+  std::string name;
+  Model model;
+  std::vector<double> crossings;  // hertz
+};
+
+std::vector<ModelCase> ModelCases() {
+  std::vector<ModelCase> cases;
+  {
+    const double p = 1e9, r = 1.5;  // 0.2 + 1.5e9 / (s + 1e9)
+    cases.push_back({"s_individual_one_port",
+                     OnePort(1, 0.2, {Term(1, p, 0.0)}),
+                     {std::sqrt(((0.2 * p + r * p) * (0.2 * p + r * p) - p * p) / 0.96)}});
+    cases.back().model.elementPoles[0][0].SetResidue00(Complex(r, 0.0));
+  }
+  cases.push_back({"s_common_rotated_two_port", RotatedTwoPort(1e9, 1.5, 2e8, 6e9, 0.5),
+                   RotatedCrossings(1e9, 1.5, 2e8, 6e9, 0.5)});
+  {
+    // Y: 0.01 + R / (1 + j f / P) with R = -0.05: Re < 0 below
+    // f^2 = -R P^2 / d - P^2.
+    const double p = 4e9, r = -0.05, d = 0.01;
+    cases.push_back({"y_individual_one_port",
+                     OnePort(2, d, {Term(1, p, 0.0)}),
+                     {std::sqrt(-r * p * p / d - p * p)}});
+    cases.back().model.elementPoles[0][0].SetResidue00(Complex(r, 0.0));
+  }
+  return cases;
+}
+
+TEST(ModelCertificate, FindsPlantedCrossingsThroughTheRealisation) {
+  for (const ModelCase& c : ModelCases()) {
+    SCOPED_TRACE(c.name);
+    const auto cert = CertifyModel(c.model, nullptr);
+    ASSERT_TRUE(cert.ok());
+    EXPECT_FALSE(cert->passive);
+    ASSERT_EQ(cert->crossings.size(), c.crossings.size());
+    for (std::size_t k = 0; k < c.crossings.size(); ++k) {
+      EXPECT_NEAR(cert->crossings[k], c.crossings[k], 1e-9 * c.crossings[k]);
+    }
+  }
+}
+
+TEST(ModelCertificate, SaysHowDelaysEntered) {
+  Model m = Model::Empty(2);
+  m.dataType = 1;
+  for (int e : {0, 3}) {
+    m.elementPoles[e] = {Term(1, 1e9, 0.0)};
+    m.elementPoles[e][0].SetResidue00(Complex(0.5, 0.0));
+  }
+  EXPECT_EQ(CertifyModel(m, nullptr)->delays, DelayHandling::kNone);
+  m.delay = {1e-9, 3e-9, 2e-9, 4e-9};  // 1 and 3 ns per input, 0 and 1 ns per output
+  EXPECT_EQ(CertifyModel(m, nullptr)->delays, DelayHandling::kFactored);
+  m.delay = {1e-9, 3e-9, 3e-9, 1e-9};
+  EXPECT_EQ(CertifyModel(m, nullptr)->delays, DelayHandling::kIgnored);
+  m.dataType = 2;
+  m.delay = {1e-9, 1e-9, 1e-9, 1e-9};  // a Y matrix's Hermitian part feels any delay
+  EXPECT_EQ(CertifyModel(m, nullptr)->delays, DelayHandling::kIgnored);
+  m.dataType = 4;
+  EXPECT_FALSE(CertifyModel(m, nullptr).ok());
+}
+
+TEST(ResiduePerturbation, MakesPlantedViolationsPassiveWithASmallChange) {
+  std::vector<double> band;
+  for (int k = 0; k < 300; ++k) band.push_back(1e7 * std::pow(1e4, k / 299.0));
+  for (ModelCase& c : ModelCases()) {
+    SCOPED_TRACE(c.name);
+    const bool scattering = c.model.dataType == 1;
+    const double before = DenseWorst(c.model, 1e6, 1e12, scattering);
+    const Model original = c.model;
+    std::ostringstream log;
+    const auto report =
+        EnforceByResiduePerturbation(c.model, nullptr, band, {}, RunContext(log, nullptr, nullptr));
+    ASSERT_TRUE(report.ok()) << log.str();
+    EXPECT_TRUE(report->passive);
+    EXPECT_TRUE(CertifyModel(c.model, nullptr)->passive);
+    const double after = DenseWorst(c.model, 1e6, 1e12, scattering);
+    if (scattering) {
+      EXPECT_LE(after, 1.0);
+    } else {
+      EXPECT_GE(after, 0.0);
+    }
+    // No change smaller than the excess can remove it (Weyl), and the
+    // smallest change over the band stays of that order: its RMS over the
+    // band is at most twice the excess.
+    const double excess = scattering ? before - 1.0 : -before;
+    double change = 0.0;
+    const ModelView a{&original, nullptr, original.individual(), original.symmetric};
+    const ModelView b{&c.model, nullptr, c.model.individual(), c.model.symmetric};
+    const int n = original.n;
+    for (double f : band) {
+      for (int e = 0; e < n * n; ++e) {
+        change += std::pow(
+            Abs(EvaluateElement(a, e / n, e % n, f) - EvaluateElement(b, e / n, e % n, f)), 2);
+      }
+    }
+    change = std::sqrt(change / (band.size() * n * n));
+    EXPECT_GT(report->relativeChange, 0.0);
+    EXPECT_LT(change, 2.0 * excess) << excess;
+    EXPECT_EQ(c.model.elementPoles.size(), original.elementPoles.size());
+    EXPECT_EQ(c.model.commonPoles.size(), original.commonPoles.size());
+  }
+}
+
+}  // namespace
+}  // namespace cfit
