@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "api/file_operations.h"
+#include "api/iterated_fit_operation.h"
 #include "commands.h"
 #include "common.h"
 #include "io/pole_file.h"
@@ -88,6 +89,53 @@ cFitParams ReadFitParams(const Arguments& a) {
   return p;
 }
 
+// How the poles are found: iterated relocation unless --single-pass asks
+// for the library's Fit as it is.
+struct Algorithm {
+  bool singlePass = false;
+  cfit::IterationSettings iteration;
+};
+
+Algorithm ReadAlgorithm(const Arguments& a) {
+  Algorithm algorithm;
+  algorithm.singlePass = a.Has("single-pass");
+  const auto iterations = a.Integer("iterations", 0, 1000);
+  const auto target = a.Number("target-error", 0.0, 1.0);
+  const auto maxOrder = a.Integer("max-order", 1, 100000);
+  if (algorithm.singlePass && (iterations || target || maxOrder)) {
+    throw UsageError("--single-pass takes no --iterations, --target-error or --max-order");
+  }
+  if (maxOrder && !target) throw UsageError("--max-order needs --target-error");
+  if (iterations) algorithm.iteration.maxIterations = static_cast<int>(*iterations);
+  if (target) algorithm.iteration.targetError = *target;
+  if (maxOrder) algorithm.iteration.maxOrder = static_cast<int>(*maxOrder);
+  return algorithm;
+}
+
+// The summary's line on the algorithm that ran.
+std::string AlgorithmText(const Algorithm& algorithm, const cfit::IteratedFitRecord& record) {
+  if (algorithm.singlePass) return "algorithm: single relocation pass (the library's Fit)\n";
+  const cfit::IterationSettings& s = algorithm.iteration;
+  std::string text = "algorithm: iterated pole relocation (at most " +
+                     std::to_string(s.maxIterations) + " iterations";
+  if (s.targetError > 0.0) {
+    text += ", target error " + FormatNumber(s.targetError);
+    if (s.maxOrder > 0) text += ", order at most " + std::to_string(s.maxOrder);
+  }
+  text += "): ";
+  if (record.quantities == 1) {
+    text += std::to_string(record.totalIterations) + " iterations, poles " +
+            (record.settled == 1 ? "settled" : "did not settle") + "\n";
+  } else {
+    text += std::to_string(record.quantities) + " elements, " +
+            std::to_string(record.fewestIterations) + " to " +
+            std::to_string(record.mostIterations) + " iterations, poles settled in " +
+            std::to_string(record.settled) + " of " +
+            std::to_string(record.quantities) + "\n";
+  }
+  return text;
+}
+
 ProgressMode ReadProgressMode(const Arguments& a) {
   if (a.Has("progress") && a.Has("no-progress")) {
     throw UsageError("--progress and --no-progress exclude each other");
@@ -138,8 +186,16 @@ const CommandDef& FitDef() {
         "  NAME_model.sNp    the model evaluated at the data's frequencies\n"
         "  NAME.log          the library's run log\n"
         "\n"
+        "The poles are found by iterated relocation: starting poles at the features of "
+        "the curve are moved to the zeros of a weighting function again and again until "
+        "they settle, the error stops improving or --iterations is reached, and the best "
+        "pole set met (the single pass's among them) is kept; --target-error adds and "
+        "drops poles until the error target is met. --single-pass gives the library's "
+        "one-pass fit as it is.\n"
+        "\n"
         "NAME is the input's file name without its extension. At the end a summary gives "
-        "per element the pole count, the delay and the RMS and largest deviation of the "
+        "the algorithm that ran and per element the pole count, the delay and the RMS and largest "
+        "deviation of the "
         "model from the data, names the worst element and lists the files written.\n"
         "\n"
         "While the fit runs a progress bar is drawn on standard error when it is a "
@@ -182,6 +238,19 @@ const CommandDef& FitDef() {
             {"passive-data", 0, nullptr,
              "Make the sampled data passive before the fit and report their largest "
              "violation before and after."},
+            {"single-pass", 0, nullptr,
+             "Find the poles with one relocation pass from the starting poles (the library's "
+             "own fit) instead of iterating the relocation."},
+            {"iterations", 0, "N",
+             "Largest number of relocations of the iterated fit (default 20; it stops earlier "
+             "once the poles settle or the error stops improving)."},
+            {"target-error", 0, "E",
+             "Order control: add poles where the error is largest and drop poles that "
+             "contribute nothing until the relative RMS error of the fitted elements is at "
+             "most E."},
+            {"max-order", 0, "N",
+             "Largest order (real poles plus two per complex pair) order control may reach "
+             "(default: as many as --max-columns leaves room for)."},
             {"common-poles", 0, nullptr,
              "Fit one pole set common to all matrix elements instead of one per element."},
             {"no-delays", 0, nullptr, "Do not extract a pure delay per element."},
@@ -225,6 +294,7 @@ const CommandDef& FitDef() {
 int RunFitCommand(const Arguments& a) {
   const fs::path input = a.SingleOperand("the Touchstone file to fit (INPUT)");
   const cFitParams params = ReadFitParams(a);
+  const Algorithm algorithm = ReadAlgorithm(a);
   const std::optional<std::string> outputList = a.Text("outputs");
   const Outputs outputs = ParseOutputs(outputList.value_or(kDefaultOutputs));
   const int format = FormatCode(a.Text("format").value_or("ri"));
@@ -315,7 +385,14 @@ int RunFitCommand(const Arguments& a) {
     }
   }
 
-  const FitOutcome outcome = RunFit(*fitter, progressMode);
+  cfit::IteratedFitRecord record;
+  const FitOutcome outcome =
+      algorithm.singlePass
+          ? RunFit(*fitter, progressMode)
+          : RunOnWorker(*fitter, progressMode, Task{"fitting", true, [&] {
+                                                      return cfit::FitIterated(
+                                                          *fitter, algorithm.iteration, &record);
+                                                    }});
   if (outcome.cancelled) return cancelled("fit");
   if (!outcome.succeeded) {
     FailWithLibraryMessage(*fitter, "the fit of " + input.string() + " failed");
@@ -402,10 +479,12 @@ int RunFitCommand(const Arguments& a) {
 
   const std::string timing =
       "fitted " + input.filename().string() + " in " + FormatTime(outcome.seconds) + "\n";
-  log.Note("\n" + timing + SummaryText(summary, true) + passivity);
+  const std::string how = AlgorithmText(algorithm, record);
+  log.Note("\n" + timing + how + SummaryText(summary, true) + passivity);
   log.Close();
 
-  std::cout << timing << SummaryText(summary, a.Has("all-elements")) << passivity << "wrote:\n";
+  std::cout << timing << how << SummaryText(summary, a.Has("all-elements")) << passivity
+            << "wrote:\n";
   for (const std::string& w : written) std::cout << "  " << w << "\n";
   std::cout << "  " << logPath << " (run log)\n";
   return kExitOk;
