@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <vector>
 
 #include "fit/pole_identification.h"
 #include "numeric/householder_qr.h"
 #include "numeric/pivoted_qr.h"
+#include "numeric/symmetric_eigen.h"
 
 namespace cfit {
 
@@ -27,6 +29,14 @@ constexpr int kRoundsWithoutGain = 3;
 // Relocation stops after this many iterations without a better fit.
 constexpr int kStallIterations = 3;
 
+// Above this many targets the relocation works on a compressed set with the
+// same Gram matrix (see CompressTargets); the sketch that finds it has this
+// many columns, and it is used only when it reproduces the targets to this
+// relative accuracy.
+constexpr std::size_t kCompressAbove = 48;
+constexpr int kSketchColumns = 64;
+constexpr double kCompressTolerance = 1e-13;
+
 // The least-squares view of the targets on a pole set: the weighted residue
 // columns (the basis, with the pulse factor, then the constant and the
 // proportional term) made orthonormal over the real and imaginary rows.
@@ -45,6 +55,8 @@ class ResidueSpace {
   // Weighted value of target k at point i.
   Complex Value(std::size_t k, int i) const { return value_[k * npts_ + i]; }
   std::size_t targets() const { return targetCount_; }
+  // The number of targets given (before any compression).
+  std::size_t givenTargets() const { return givenCount_; }
   // Orthonormal column a at point i.
   Complex Q(int i, int a) const { return q_[static_cast<std::size_t>(i) * rank() + a]; }
   // The sigma columns (basis, then 1) at point i, unweighted.
@@ -67,7 +79,10 @@ class ResidueSpace {
   const FitOptions& options_;
   int npts_ = 0;
   int mode_ = kConstant;
+  void CompressTargets();
+
   std::size_t targetCount_ = 0;
+  std::size_t givenCount_ = 0;
   std::vector<double> weight_;
   std::vector<Complex> value_;  // weighted targets, target after target
   int basis_ = 0;
@@ -91,6 +106,105 @@ ResidueSpace::ResidueSpace(const FitSeries& series, const FitOptions& options,
     const double d0 = mode_ == kNoAsymptote ? t.fixedConstant : 0.0;
     for (int i = 0; i < npts_; ++i) value_[k * npts_ + i] = weight_[i] * (t.value[i] - d0);
   }
+  givenCount_ = targetCount_;
+  CompressTargets();
+}
+
+// Every sum the relocation forms over the targets (the sigma system, the
+// errors, the residue contributions) depends on the targets V (stacked real
+// and imaginary rows, one column per target) only through V V^T. When there
+// are many targets of low rank (the elements of a large network made of few
+// distinct curves), V V^T = T T^T with few columns T: a random sketch of V's
+// range U, V ~ U B, and T = U W sqrt(L) from the eigenvectors W and values L
+// of B B^T. Kept only when V - U B is negligible.
+void ResidueSpace::CompressTargets() {
+  const std::size_t count = targetCount_;
+  if (count <= kCompressAbove || npts_ == 0) return;
+  const int rows = 2 * npts_;
+  const int width = std::min<int>(kSketchColumns, static_cast<int>(count));
+  auto at = [&](std::size_t k, int row) {
+    const Complex v = value_[k * npts_ + (row % npts_)];
+    return row < npts_ ? v.re : v.im;
+  };
+  // Sketch columns from a fixed pseudo-random mixing of the targets.
+  std::vector<std::vector<double>> u;
+  std::uint64_t state = 0x9E3779B97F4A7C15ull;
+  double norm2 = 0.0;
+  for (std::size_t k = 0; k < count; ++k) {
+    for (int row = 0; row < rows; ++row) norm2 += at(k, row) * at(k, row);
+  }
+  for (int j = 0; j < width; ++j) {
+    std::vector<double> y(static_cast<std::size_t>(rows), 0.0);
+    for (std::size_t k = 0; k < count; ++k) {
+      state = state * 6364136223846793005ull + 1442695040888963407ull;
+      const double mix = static_cast<double>(state >> 11) * 0x1.0p-53 * 2.0 - 1.0;
+      const Complex* v = value_.data() + k * npts_;
+      for (int i = 0; i < npts_; ++i) {
+        y[i] += mix * v[i].re;
+        y[npts_ + i] += mix * v[i].im;
+      }
+    }
+    double length = 0.0;
+    for (double x : y) length += x * x;
+    length = std::sqrt(length);
+    for (int pass = 0; pass < 2; ++pass) {
+      for (const std::vector<double>& q : u) {
+        double dot = 0.0;
+        for (int row = 0; row < rows; ++row) dot += q[row] * y[row];
+        for (int row = 0; row < rows; ++row) y[row] -= dot * q[row];
+      }
+    }
+    double rest = 0.0;
+    for (double x : y) rest += x * x;
+    rest = std::sqrt(rest);
+    if (!(rest > 1e-14 * length) || rest == 0.0) continue;
+    for (double& x : y) x /= rest;
+    u.push_back(std::move(y));
+  }
+  const int l = static_cast<int>(u.size());
+  if (l == 0 || l >= static_cast<int>(count)) return;
+  // B = U^T V and the part of V outside U's range.
+  std::vector<double> b(static_cast<std::size_t>(l) * count);
+  double outside2 = 0.0;
+  std::vector<double> column(static_cast<std::size_t>(rows));
+  for (std::size_t k = 0; k < count; ++k) {
+    for (int row = 0; row < rows; ++row) column[row] = at(k, row);
+    for (int a = 0; a < l; ++a) {
+      double dot = 0.0;
+      for (int row = 0; row < rows; ++row) dot += u[a][row] * column[row];
+      b[a * count + k] = dot;
+      for (int row = 0; row < rows; ++row) column[row] -= dot * u[a][row];
+    }
+    for (double x : column) outside2 += x * x;
+  }
+  if (!(outside2 <= kCompressTolerance * kCompressTolerance * norm2)) return;
+  // B B^T = W L W^T.
+  std::vector<double> c(static_cast<std::size_t>(l) * l);
+  for (int a = 0; a < l; ++a) {
+    for (int d = 0; d <= a; ++d) {
+      double sum = 0.0;
+      for (std::size_t k = 0; k < count; ++k) sum += b[a * count + k] * b[d * count + k];
+      c[static_cast<std::size_t>(a) * l + d] = sum;
+    }
+  }
+  std::vector<double> lambda(static_cast<std::size_t>(l)), work(static_cast<std::size_t>(l));
+  if (SymmetricEigen(l, c.data(), l, lambda.data(), work.data(), true) == 0) return;
+  const double largest = *std::max_element(lambda.begin(), lambda.end());
+  std::vector<Complex> compressed;
+  std::size_t kept = 0;
+  for (int j = 0; j < l; ++j) {
+    if (!(lambda[j] > 1e-30 * largest)) continue;
+    const double scale = std::sqrt(lambda[j]);
+    std::vector<double> t(static_cast<std::size_t>(rows), 0.0);
+    for (int a = 0; a < l; ++a) {
+      const double w = c[static_cast<std::size_t>(a) * l + j] * scale;
+      for (int row = 0; row < rows; ++row) t[row] += w * u[a][row];
+    }
+    for (int i = 0; i < npts_; ++i) compressed.push_back(Complex(t[i], t[npts_ + i]));
+    ++kept;
+  }
+  value_ = std::move(compressed);
+  targetCount_ = kept;
 }
 
 void ResidueSpace::Build(const PoleList& poles) {
@@ -246,19 +360,40 @@ Status SolveSigma(const ResidueSpace& space, PoleList& poles) {
       }
     }
   }
-  std::vector<double> p(ab);
-  for (std::size_t k = 0; k < space.targets(); ++k) {
+  // Four targets at a time, so that each row of Z is read once for four.
+  constexpr std::size_t kBlock = 4;
+  std::vector<double> p(kBlock * ab);
+  for (std::size_t k0 = 0; k0 < space.targets(); k0 += kBlock) {
+    const std::size_t block = std::min(kBlock, space.targets() - k0);
     std::fill(p.begin(), p.end(), 0.0);
     for (int i = 0; i < npts; ++i) {
-      const Complex v = space.Value(k, i);
-      const double* zrow = zr.data() + i * ab;
-      const double* zirow = zi.data() + i * ab;
-      for (std::size_t e = 0; e < ab; ++e) p[e] += v.re * zrow[e] - v.im * zirow[e];
+      double vr[kBlock] = {}, vi[kBlock] = {};
+      for (std::size_t q = 0; q < block; ++q) {
+        vr[q] = space.Value(k0 + q, i).re;
+        vi[q] = space.Value(k0 + q, i).im;
+      }
+      const double* __restrict zrow = zr.data() + i * ab;
+      const double* __restrict zirow = zi.data() + i * ab;
+      double* __restrict p0 = p.data();
+      double* __restrict p1 = p0 + ab;
+      double* __restrict p2 = p1 + ab;
+      double* __restrict p3 = p2 + ab;
+      for (std::size_t e = 0; e < ab; ++e) {
+        const double x = zrow[e], y = zirow[e];
+        p0[e] += vr[0] * x - vi[0] * y;
+        p1[e] += vr[1] * x - vi[1] * y;
+        p2[e] += vr[2] * x - vi[2] * y;
+        p3[e] += vr[3] * x - vi[3] * y;
+      }
     }
-    for (int a = 0; a < r; ++a) {
-      const double* pa = p.data() + static_cast<std::size_t>(a) * m;
-      for (int b = 0; b < m; ++b) {
-        for (int c = b; c < m; ++c) g[static_cast<std::size_t>(b) * m + c] -= pa[b] * pa[c];
+    for (std::size_t q = 0; q < block; ++q) {
+      for (int a = 0; a < r; ++a) {
+        const double* pa = p.data() + q * ab + static_cast<std::size_t>(a) * m;
+        for (int b = 0; b < m; ++b) {
+          double* gb = g.data() + static_cast<std::size_t>(b) * m;
+          const double pb = pa[b];
+          for (int c = b; c < m; ++c) gb[c] -= pb * pa[c];
+        }
       }
     }
   }
@@ -423,7 +558,7 @@ struct RoundResult {
 Result<RoundResult> Relocate(ResidueSpace& space, const FitSeries& series,
                              const FitOptions& options, const PoleLimits& limits,
                              const IterationSettings& settings, WorkingSet& work, PoleList poles,
-                             const RunContext& run) {
+                             bool withSingle, const RunContext& run) {
   RoundResult best;
   std::vector<double> perPoint;
   int stalled = 0;
@@ -443,7 +578,7 @@ Result<RoundResult> Relocate(ResidueSpace& space, const FitSeries& series,
       best.settled = settled;
       return best;
     }
-    if (t == 0) {
+    if (t == 0 && withSingle) {
       // The single pass's relocation (its sigma solve on the series) is a
       // candidate too, so that the result is never worse than its poles.
       PoleList single = poles;
@@ -565,11 +700,41 @@ Result<RelocationRecord> RelocatePoles(const FitSeries& series,
   const int maxOrder = settings.maxOrder > 0 ? std::min(settings.maxOrder, room) : room;
 
   RelocationRecord record;
-  Result<RoundResult> round = Relocate(space, series, options, limits, settings, work, poles, run);
+  Result<RoundResult> round =
+      Relocate(space, series, options, limits, settings, work, poles, true, run);
   if (!round) return round.failure();
   record.iterations = round->iterations;
   PoleList single = std::move(round->single);
   RoundResult best = std::move(*round);
+  if (settings.maxOrder > 0) {
+    if (BasisColumnCount(single) > maxOrder) single.clear();
+    if (BasisColumnCount(best.poles) > maxOrder) {
+      // Too many poles: drop the terms that contribute least, then relocate
+      // the rest.
+      space.Build(best.poles);
+      const std::vector<double> share = Contributions(space, best.poles, sampled);
+      std::vector<std::size_t> rank(share.size());
+      for (std::size_t t = 0; t < rank.size(); ++t) rank[t] = t;
+      std::sort(rank.begin(), rank.end(),
+                [&](std::size_t a, std::size_t b) { return share[a] < share[b]; });
+      std::vector<bool> dropped(share.size(), false);
+      int order = BasisColumnCount(best.poles);
+      for (std::size_t t : rank) {
+        if (order <= maxOrder) break;
+        dropped[t] = true;
+        order -= best.poles[t].IsReal() ? 1 : 2;
+      }
+      PoleList kept;
+      for (std::size_t t = 0; t < best.poles.size(); ++t) {
+        if (!dropped[t]) kept.push_back(best.poles[t]);
+      }
+      if (kept.empty()) kept.push_back(best.poles[rank.back()]);
+      round = Relocate(space, series, options, limits, settings, work, kept, false, run);
+      if (!round) return round.failure();
+      record.iterations += round->iterations;
+      best = std::move(*round);
+    }
+  }
   if (settings.targetError > 0.0) {
     double norm2 = 0.0;
     for (std::size_t k = 0; k < space.targets(); ++k) {
@@ -591,14 +756,20 @@ Result<RelocationRecord> RelocatePoles(const FitSeries& series,
           next.push_back(current[t]);
         }
       }
-      if (BasisColumnCount(next) + 2 > maxOrder || perPoint.empty()) break;
+      // A complex pair where it fits under the order limit, else a real pole.
+      const int order = BasisColumnCount(next);
+      if (order + 1 > maxOrder || perPoint.empty()) break;
       const auto worst = std::max_element(perPoint.begin(), perPoint.end()) - perPoint.begin();
       double f = series.frequency[static_cast<std::size_t>(worst)];
       if (f <= 0.0) f = sampled > 1 ? series.frequency[1] : 1.0;
       PoleTerm added(options.residueOrder);
-      added.SetPole(-0.01 * f, -f);
+      if (order + 2 <= maxOrder) {
+        added.SetPole(-0.01 * f, -f);
+      } else {
+        added.SetPole(-f, 0.0);
+      }
       next.push_back(added);
-      round = Relocate(space, series, options, limits, settings, work, next, run);
+      round = Relocate(space, series, options, limits, settings, work, next, false, run);
       if (!round) return round.failure();
       record.iterations += round->iterations;
       current = round->poles;

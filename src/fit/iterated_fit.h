@@ -44,10 +44,14 @@ struct IterationSettings {
   double poleTolerance = 1e-9;
   double stallRatio = 1e-3;
   // Order control, off at 0: while the relative RMS error of the targets is
-  // above this, a complex pair is added at the frequency where the error is
+  // above this, a complex pair (a real pole where only one more fits) is
+  // added at the frequency where the error is
   // largest, terms whose contribution is below a hundredth of the target
-  // are dropped, and the poles are relocated again; up to `maxOrder`
-  // (real poles plus two per pair; 0 = as many as the working set holds).
+  // are dropped, and the poles are relocated again; up to `maxOrder`.
+  // `maxOrder` (real poles plus two per pair; 0 = as many as the working
+  // set holds) also caps the starting poles: when the first relocation ends
+  // above it, the terms that contribute least are dropped and the rest
+  // relocated again.
   double targetError = 0.0;
   int maxOrder = 0;
 };

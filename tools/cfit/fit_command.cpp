@@ -105,7 +105,6 @@ Algorithm ReadAlgorithm(const Arguments& a) {
   if (algorithm.singlePass && (iterations || target || maxOrder)) {
     throw UsageError("--single-pass takes no --iterations, --target-error or --max-order");
   }
-  if (maxOrder && !target) throw UsageError("--max-order needs --target-error");
   if (iterations) algorithm.iteration.maxIterations = static_cast<int>(*iterations);
   if (target) algorithm.iteration.targetError = *target;
   if (maxOrder) algorithm.iteration.maxOrder = static_cast<int>(*maxOrder);
@@ -118,10 +117,8 @@ std::string AlgorithmText(const Algorithm& algorithm, const cfit::IteratedFitRec
   const cfit::IterationSettings& s = algorithm.iteration;
   std::string text = "algorithm: iterated pole relocation (at most " +
                      std::to_string(s.maxIterations) + " iterations";
-  if (s.targetError > 0.0) {
-    text += ", target error " + FormatNumber(s.targetError);
-    if (s.maxOrder > 0) text += ", order at most " + std::to_string(s.maxOrder);
-  }
+  if (s.targetError > 0.0) text += ", target error " + FormatNumber(s.targetError);
+  if (s.maxOrder > 0) text += ", order at most " + std::to_string(s.maxOrder);
   text += "): ";
   if (record.quantities == 1) {
     text += std::to_string(record.totalIterations) + " iterations, poles " +
@@ -130,8 +127,7 @@ std::string AlgorithmText(const Algorithm& algorithm, const cfit::IteratedFitRec
     text += std::to_string(record.quantities) + " elements, " +
             std::to_string(record.fewestIterations) + " to " +
             std::to_string(record.mostIterations) + " iterations, poles settled in " +
-            std::to_string(record.settled) + " of " +
-            std::to_string(record.quantities) + "\n";
+            std::to_string(record.settled) + " of " + std::to_string(record.quantities) + "\n";
   }
   return text;
 }
@@ -249,8 +245,9 @@ const CommandDef& FitDef() {
              "contribute nothing until the relative RMS error of the fitted elements is at "
              "most E."},
             {"max-order", 0, "N",
-             "Largest order (real poles plus two per complex pair) order control may reach "
-             "(default: as many as --max-columns leaves room for)."},
+             "Largest order of the iterated fit (real poles plus two per complex pair): "
+             "starting poles beyond it are trimmed, order control stops at it (default: as "
+             "many as --max-columns leaves room for)."},
             {"common-poles", 0, nullptr,
              "Fit one pole set common to all matrix elements instead of one per element."},
             {"no-delays", 0, nullptr, "Do not extract a pure delay per element."},
