@@ -50,12 +50,13 @@ FitSeries Series(int count, double start, double stop) {
   return s;
 }
 
-// Starting poles with 2 x 2 residue matrices: the targets are the lower
-// triangle of a symmetric 2-port.
+// Starting poles with 11 x 11 residue matrices: the targets are elements
+// of the lower triangle of a symmetric 11-port.
+constexpr int kPorts = 11;
 PoleList Starting(std::initializer_list<C> poles) {
   PoleList list;
   for (const C& q : poles) {
-    PoleTerm t(2);
+    PoleTerm t(kPorts);
     t.SetPole(q.real(), q.imag());
     list.push_back(t);
   }
@@ -74,6 +75,8 @@ TEST(RelocatePoles, RecoversTheKnownPolesFromPoorStartingPoles) {
   IterationSettings controlled;
   controlled.targetError = 1e-12;
   controlled.maxOrder = 6;
+  IterationSettings capped;
+  capped.maxOrder = 5;
   const Recovery cases[] = {
       // Starting pairs of low quality, spread evenly, far from the truth.
       {"one element", 1, Starting({C(-1e8, 0.0), C(-9e7, -9e9), C(-5e7, -5e9)}), {}, 5},
@@ -88,6 +91,17 @@ TEST(RelocatePoles, RecoversTheKnownPolesFromPoorStartingPoles) {
        {},
        5},
       {"grown from one pair", 3, Starting({C(-1e8, -5e9)}), controlled, 6},
+      // Order 5 from six pairs: the least contributing terms go first.
+      {"trimmed to the order limit", 3,
+       Starting({C(-1e8, -1e9), C(-1e8, -2e9), C(-1e8, -4e9), C(-1e8, -6e9), C(-1e8, -8e9),
+                 C(-1e8, -9.9e9)}),
+       capped, 5},
+      // Sixty elements made of the three curves (compressed to three).
+      {"sixty elements of three curves",
+       60,
+       Starting({C(-1e8, 0.0), C(-9e7, -9e9), C(-5e7, -5e9)}),
+       {},
+       5},
   };
   const FitSeries base = Series(200, 1e7, 1e10);
   for (const Recovery& c : cases) {
@@ -96,15 +110,15 @@ TEST(RelocatePoles, RecoversTheKnownPolesFromPoorStartingPoles) {
     std::vector<ResidueTarget> targets(c.targets);
     for (int t = 0; t < c.targets; ++t) {
       for (double f : base.frequency) {
-        const C v = Known(t, f);
+        const C v = Known(t % 3, f) * (1.0 + 0.25 * (t / 3));
         values[t].push_back({v.real(), v.imag()});
       }
       targets[t].value = values[t];
-      targets[t].row = (t + 1) / 2;
-      targets[t].column = t / 2;
+      targets[t].row = static_cast<int>((std::sqrt(8.0 * t + 1.0) - 1.0) / 2.0);
+      targets[t].column = t - targets[t].row * (targets[t].row + 1) / 2;
     }
     FitOptions options;
-    options.residueOrder = 2;
+    options.residueOrder = kPorts;
     WorkingSet work;
     work.Allocate(1000, 60);
     std::ostringstream log;
