@@ -27,7 +27,7 @@ constexpr double kSmallSigmaConstant = 1e-8;
 constexpr double kNegligibleShare = 1e-2;
 constexpr int kRoundsWithoutGain = 3;
 // Relocation stops after this many iterations without a better fit.
-constexpr int kStallIterations = 3;
+constexpr int kStallIterations = 2;
 
 // Above this many targets the relocation works on a compressed set with the
 // same Gram matrix (see CompressTargets); the sketch that finds it has this
@@ -347,53 +347,63 @@ Status SolveSigma(const ResidueSpace& space, PoleList& poles) {
   }
   // Less their parts in the span of the residue columns: P_k = Q^T M_k,
   // with Q^T M_k[a][b] = -Re sum_i w_i v_k(i) conj(Q(i, a)) psi_b(i).
+  // Z(i)[a][b] = conj(Q(i, a)) psi_b(i) is made for a block of points at a
+  // time (its size grows with points x order^2), and four targets take each
+  // block row at once.
   const std::size_t ab = static_cast<std::size_t>(r) * m;
-  std::vector<double> zr(static_cast<std::size_t>(npts) * ab), zi(zr.size());
-  for (int i = 0; i < npts; ++i) {
-    const Complex* psi = space.Sigma(i);
-    for (int a = 0; a < r; ++a) {
-      const Complex q = Conj(space.Q(i, a));
-      for (int b = 0; b < m; ++b) {
-        const Complex z = q * psi[b];
-        zr[i * ab + a * m + b] = z.re;
-        zi[i * ab + a * m + b] = z.im;
+  const std::size_t count = space.targets();
+  constexpr int kPointBlock = 32;
+  constexpr std::size_t kBlock = 4;
+  std::vector<double> pAll(count * ab, 0.0), spare((kBlock - 1) * ab);
+  std::vector<double> zr(static_cast<std::size_t>(kPointBlock) * ab), zi(zr.size());
+  for (int i0 = 0; i0 < npts; i0 += kPointBlock) {
+    const int rowsHere = std::min(kPointBlock, npts - i0);
+    for (int ii = 0; ii < rowsHere; ++ii) {
+      const Complex* psi = space.Sigma(i0 + ii);
+      for (int a = 0; a < r; ++a) {
+        const Complex q = Conj(space.Q(i0 + ii, a));
+        for (int b = 0; b < m; ++b) {
+          const Complex z = q * psi[b];
+          zr[ii * ab + a * m + b] = z.re;
+          zi[ii * ab + a * m + b] = z.im;
+        }
+      }
+    }
+    for (std::size_t k0 = 0; k0 < count; k0 += kBlock) {
+      const std::size_t block = std::min(kBlock, count - k0);
+      double* target[kBlock];
+      for (std::size_t q = 0; q < kBlock; ++q) {
+        target[q] = q < block ? pAll.data() + (k0 + q) * ab : spare.data() + (q - 1) * ab;
+      }
+      double* __restrict p0 = target[0];
+      double* __restrict p1 = target[1];
+      double* __restrict p2 = target[2];
+      double* __restrict p3 = target[3];
+      for (int ii = 0; ii < rowsHere; ++ii) {
+        double vr[kBlock] = {}, vi[kBlock] = {};
+        for (std::size_t q = 0; q < block; ++q) {
+          vr[q] = space.Value(k0 + q, i0 + ii).re;
+          vi[q] = space.Value(k0 + q, i0 + ii).im;
+        }
+        const double* __restrict zrow = zr.data() + ii * ab;
+        const double* __restrict zirow = zi.data() + ii * ab;
+        for (std::size_t e = 0; e < ab; ++e) {
+          const double x = zrow[e], y = zirow[e];
+          p0[e] += vr[0] * x - vi[0] * y;
+          p1[e] += vr[1] * x - vi[1] * y;
+          p2[e] += vr[2] * x - vi[2] * y;
+          p3[e] += vr[3] * x - vi[3] * y;
+        }
       }
     }
   }
-  // Four targets at a time, so that each row of Z is read once for four.
-  constexpr std::size_t kBlock = 4;
-  std::vector<double> p(kBlock * ab);
-  for (std::size_t k0 = 0; k0 < space.targets(); k0 += kBlock) {
-    const std::size_t block = std::min(kBlock, space.targets() - k0);
-    std::fill(p.begin(), p.end(), 0.0);
-    for (int i = 0; i < npts; ++i) {
-      double vr[kBlock] = {}, vi[kBlock] = {};
-      for (std::size_t q = 0; q < block; ++q) {
-        vr[q] = space.Value(k0 + q, i).re;
-        vi[q] = space.Value(k0 + q, i).im;
-      }
-      const double* __restrict zrow = zr.data() + i * ab;
-      const double* __restrict zirow = zi.data() + i * ab;
-      double* __restrict p0 = p.data();
-      double* __restrict p1 = p0 + ab;
-      double* __restrict p2 = p1 + ab;
-      double* __restrict p3 = p2 + ab;
-      for (std::size_t e = 0; e < ab; ++e) {
-        const double x = zrow[e], y = zirow[e];
-        p0[e] += vr[0] * x - vi[0] * y;
-        p1[e] += vr[1] * x - vi[1] * y;
-        p2[e] += vr[2] * x - vi[2] * y;
-        p3[e] += vr[3] * x - vi[3] * y;
-      }
-    }
-    for (std::size_t q = 0; q < block; ++q) {
-      for (int a = 0; a < r; ++a) {
-        const double* pa = p.data() + q * ab + static_cast<std::size_t>(a) * m;
-        for (int b = 0; b < m; ++b) {
-          double* gb = g.data() + static_cast<std::size_t>(b) * m;
-          const double pb = pa[b];
-          for (int c = b; c < m; ++c) gb[c] -= pb * pa[c];
-        }
+  for (std::size_t k = 0; k < count; ++k) {
+    for (int a = 0; a < r; ++a) {
+      const double* pa = pAll.data() + k * ab + static_cast<std::size_t>(a) * m;
+      for (int b = 0; b < m; ++b) {
+        double* gb = g.data() + static_cast<std::size_t>(b) * m;
+        const double pb = pa[b];
+        for (int c = b; c < m; ++c) gb[c] -= pb * pa[c];
       }
     }
   }
