@@ -573,6 +573,15 @@ Result<RoundResult> Relocate(ResidueSpace& space, const FitSeries& series,
   std::vector<double> perPoint;
   int stalled = 0;
   bool settled = false;
+  if (withSingle) {
+    // The single pass's relocation (its sigma solve on the series) is a
+    // candidate too, so that the result is never worse than its poles.
+    PoleList single = poles;
+    if (SolveSigmaSystem(series, options, work, single, run) &&
+        FindCPols(series, options, limits, work, single, run)) {
+      best.single = std::move(single);
+    }
+  }
   for (int t = 0;; ++t) {
     if (run.Cancelled()) return Failure::Silent();
     space.Build(poles);
@@ -588,18 +597,12 @@ Result<RoundResult> Relocate(ResidueSpace& space, const FitSeries& series,
       best.settled = settled;
       return best;
     }
-    if (t == 0 && withSingle) {
-      // The single pass's relocation (its sigma solve on the series) is a
-      // candidate too, so that the result is never worse than its poles.
-      PoleList single = poles;
-      if (SolveSigmaSystem(series, options, work, single, run) &&
-          FindCPols(series, options, limits, work, single, run)) {
-        best.single = std::move(single);
-      }
-    }
-    if (Status s = SolveSigma(space, poles); !s) return s.failure();
+    // A relocation that breaks down ends the round with the best poles met.
     PoleList before = poles;
-    if (Status s = FindCPols(series, options, limits, work, poles, run); !s) return s.failure();
+    if (!SolveSigma(space, poles) || !FindCPols(series, options, limits, work, poles, run)) {
+      best.iterations = t;
+      return best;
+    }
     settled = LargestMove(before, poles) <= settings.poleTolerance;
   }
 }

@@ -78,8 +78,9 @@ struct IteratedFitRecord {
 // values at the series' frequencies (rows weighted as the single pass
 // weights them; added points of an extended fit take part in the least
 // squares but not in the error). On success `poles` holds the working poles
-// of the result. A silent failure when a solve breaks down or the run is
-// cancelled; FindCPols' failures as it reports them.
+// of the result (a relocation that breaks down ends the iteration with the
+// best poles met). Error 26 without points or targets, 23 without starting
+// poles; a silent failure when the run is cancelled.
 Result<RelocationRecord> RelocatePoles(const FitSeries& series,
                                        std::span<const ResidueTarget> targets,
                                        const FitOptions& options, const PoleLimits& limits,
