@@ -28,6 +28,8 @@ constexpr double kNegligibleShare = 1e-2;
 constexpr int kRoundsWithoutGain = 3;
 // Relocation stops after this many iterations without a better fit.
 constexpr int kStallIterations = 2;
+// Relocations of starting poles that will be trimmed to the order limit.
+constexpr int kBriefIterations = 2;
 
 // Above this many targets the relocation works on a compressed set with the
 // same Gram matrix (see CompressTargets); the sketch that finds it has this
@@ -713,8 +715,14 @@ Result<RelocationRecord> RelocatePoles(const FitSeries& series,
   const int maxOrder = settings.maxOrder > 0 ? std::min(settings.maxOrder, room) : room;
 
   RelocationRecord record;
+  // Starting poles above the order limit are relocated only briefly before
+  // the least contributing ones go: the full relocation follows the trim.
+  IterationSettings first = settings;
+  if (settings.maxOrder > 0 && BasisColumnCount(poles) > maxOrder) {
+    first.maxIterations = std::min(settings.maxIterations, kBriefIterations);
+  }
   Result<RoundResult> round =
-      Relocate(space, series, options, limits, settings, work, poles, true, run);
+      Relocate(space, series, options, limits, first, work, poles, true, run);
   if (!round) return round.failure();
   record.iterations = round->iterations;
   PoleList single = std::move(round->single);
