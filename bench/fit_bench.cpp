@@ -7,7 +7,13 @@
 // Every fit runs in a child process, so that its peak resident memory can be
 // read alone and the library's run log can go to /dev/null.
 //
-// Usage: cfit_fit_bench [data-folder]
+// A second table puts the iterated common-pole fit (default settings, and
+// with order control aimed at the peer's error and order) beside the single
+// pass and the figures of scikit-rf's auto_fit measured on this kind of
+// machine (shared/peers/scikit-rf-vector-fitting.md): order, relative RMS and
+// seconds, with the ratios ours / peer.
+//
+// Usage: cfit_fit_bench [data-folder [peer-only]]
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -23,6 +29,7 @@
 #include <vector>
 
 #include "api/cfit_impl.h"
+#include "fit/iterated_fit.h"
 #include "fit/model_evaluation.h"
 
 namespace {
@@ -74,10 +81,21 @@ std::unique_ptr<cCfit> Tiled(const cCfit& source, int copies, double coupling, b
   return f;
 }
 
-Result Measure(cCfit& f) {
+// How a fit is made: the library's single pass, or the iterated fit with
+// these settings.
+struct Method {
+  bool iterated = false;
+  cfit::IterationSettings settings;
+};
+
+Result Measure(cCfit& f, const Method& method = {}) {
   Result r;
   const auto start = std::chrono::steady_clock::now();
-  r.ok = f.Fit();
+  if (method.iterated) {
+    r.ok = cfit::FitIterated(f.state(), method.settings, cfit::RunContext()).ok;
+  } else {
+    r.ok = f.Fit();
+  }
   r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const cfit::FitterState& s = f.state();
   const int n = s.network.portCount;
@@ -147,6 +165,62 @@ void Print(const std::string& name, const char* mode, const Result& r, double pe
 int main(int argc, char** argv) {
   namespace fs = std::filesystem;
   const fs::path folder = argc > 1 ? argv[1] : CFIT_BENCH_DATA_DIR;
+  // The peer's auto_fit figures: file (or tiled copies of the package),
+  // order, relative RMS (0: not given) and seconds.
+  struct Peer {
+    const char* file;
+    int copies;
+    int order;
+    double rms;
+    double seconds;
+  };
+  const Peer peers[] = {
+      {"ring_slot_sim.s2p", 0, 7, 7.9e-7, 0.0032},
+      {"twoport_mixed_eol.s2p", 0, 5, 5.8e-10, 0.0023},
+      {"ideal_tee_sim.s3p", 0, 9, 6e-16, 0.0054},
+      {"active_tx_190ghz_measured.s2p", 0, 21, 0.013, 0.062},
+      {"fourport_measured_75ohm.s4p", 0, 57, 3.4e-3, 0.52},
+      {"package_8port_sim.s8p", 0, 23, 3.2e-4, 0.27},
+      {"package_8port_sim.s8p", 2, 23, 0.0, 1.3},
+      {"package_8port_sim.s8p", 4, 23, 0.0, 6.4},
+  };
+  std::fprintf(stderr,
+               "| file | fit | order | rel. RMS | seconds | peer order | peer rel. RMS | "
+               "peer seconds | RMS ours/peer | peer time / ours |\n"
+               "|---|---|---|---|---|---|---|---|---|---|\n");
+  for (const Peer& peer : peers) {
+    Method single, iterated, controlled;
+    iterated.iterated = controlled.iterated = true;
+    controlled.settings.targetError = peer.rms > 0.0 ? peer.rms : 3.2e-4;
+    controlled.settings.maxOrder = peer.order;
+    const std::pair<const char*, Method> methods[] = {
+        {"single pass", single}, {"iterated", iterated}, {"iterated, order control", controlled}};
+    for (const auto& [label, method] : methods) {
+      Result r;
+      double peak = 0.0;
+      RunChild(
+          [&, m = method] {
+            auto f = Make(false);
+            Result bad;
+            if (f->ReadTouchstone((folder / peer.file).c_str()) == 0) return bad;
+            if (peer.copies == 0) return Measure(*f, m);
+            auto tiled = Tiled(*f, peer.copies, 0.01, false);
+            f.reset();
+            return Measure(*tiled, m);
+          },
+          &r, &peak);
+      const std::string name = peer.copies == 0
+                                   ? std::string(peer.file)
+                                   : "package x" + std::to_string(peer.copies) + " (1 % coupling)";
+      std::fprintf(
+          stderr, "| %s | %s | %d | %.2e | %.4f | %d | %.2g | %.4f | %s | %.1f |%s\n", name.c_str(),
+          label, r.poles, r.relativeRms, r.seconds, peer.order, peer.rms, peer.seconds,
+          peer.rms > 0.0 ? std::to_string(r.relativeRms / peer.rms).substr(0, 6).c_str() : "-",
+          r.seconds > 0.0 ? peer.seconds / r.seconds : 0.0, r.ok ? "" : " fit failed");
+    }
+  }
+  std::fprintf(stderr, "\n");
+  if (argc > 2) return 0;  // the peer table only
   std::vector<fs::path> files;
   for (const auto& entry : fs::directory_iterator(folder)) {
     const std::string name = entry.path().filename().string();

@@ -59,6 +59,10 @@ struct FitOptions {
   bool callerBand = false;
   double lowerBandFrequency = 0.0;
   double upperBandFrequency = 1e11;
+  // Commit keeps terms down to the smaller negligibility threshold of a
+  // model that is to be made passive: a fit whose poles were relocated until
+  // they settled reaches errors far below the larger one.
+  bool keepSmallTerms = false;
   // Order of the residue matrices of the working poles: 1 for an element,
   // N in a common-pole fit.
   int residueOrder = 1;

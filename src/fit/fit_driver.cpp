@@ -178,7 +178,7 @@ double ModelEntry(const FitterState& state, const std::vector<double>& table, in
 // is given and the element is small.
 bool FitElement(FitterState& state, ConstPointRange points, int i, int j,
                 const FitSeries* extendedBand, double step, PoleLimits& limits, FitReport& report,
-                const RunContext& run) {
+                const RunContext& run, const PoleRelocation* relocate) {
   run.Write("\n*** Matrix component (", i + 1, ",", j + 1, ") is being fitted ***\n");
   Model& model = *state.model;
   const bool extended =
@@ -203,6 +203,7 @@ bool FitElement(FitterState& state, ConstPointRange points, int i, int j,
   options.dcConstrained = entries.dcConstrained;
   options.delayRemoved = tau != 0.0;
   options.progressStep = step;
+  options.keepSmallTerms = relocate != nullptr;
   ResidueTarget target;
   target.value = series.value;
   target.fixedConstant = entries.fixedConstant;
@@ -212,8 +213,8 @@ bool FitElement(FitterState& state, ConstPointRange points, int i, int j,
   // largest modulus of what is fitted.
   if (series.size() >= 2) model.maxError[model.Index(i, j)] = LargestMagnitude(series.value);
   PoleList& working = state.workspace.fit.working;
-  const Result<ResidueFit> fit =
-      FitElementSeries(series, options, target, state.workspace.work, limits, working, run);
+  const Result<ResidueFit> fit = FitElementSeries(series, options, target, state.workspace.work,
+                                                  limits, working, run, relocate);
   if (Check(report, fit)) StoreFit(model, state.network.symmetric, i, j, *fit);
   run.Write("\nmean error(", i + 1, ",", j + 1, ")=", ModelEntry(state, model.rmsError, i, j), "\n",
             "tol  error(", i + 1, ",", j + 1, ")=", ModelEntry(state, model.maxError, i, j), "\n");
@@ -236,7 +237,7 @@ bool FitElement(FitterState& state, ConstPointRange points, int i, int j,
 }
 
 bool FitCommonPoles(FitterState& state, ConstPointRange points, PoleLimits& limits,
-                    FitReport& report, const RunContext& run) {
+                    FitReport& report, const RunContext& run, const PoleRelocation* relocate) {
   const int n = state.network.portCount;
   Model& model = *state.model;
   FitOptions options = CommonOptions(state);
@@ -246,6 +247,7 @@ bool FitCommonPoles(FitterState& state, ConstPointRange points, PoleLimits& limi
   }
   options.residueOrder = n;
   options.progressStep = 0.5;
+  options.keepSmallTerms = relocate != nullptr;
 
   // The quantity whose poles are common to all elements: the alternating
   // sum of the elements.
@@ -292,10 +294,17 @@ bool FitCommonPoles(FitterState& state, ConstPointRange points, PoleLimits& limi
 
   PoleList& working = state.workspace.fit.working;
   bool ok = Check(report, PlaceStartingPoles(series, options, state.workspace.work.max_cols(),
-                                             limits, working, run)) &&
-            Check(report, SolveSigmaSystem(series, options, state.workspace.work, working, run));
-  if (ok) run.SetProgress(0.5);
-  ok = ok && Check(report, FindCPols(series, options, limits, state.workspace.work, working, run));
+                                             limits, working, run));
+  if (relocate != nullptr) {
+    ok = ok && Check(report, (*relocate)(series, targets, options, limits, state.workspace.work,
+                                         working, run));
+    if (ok) run.SetProgress(0.5);
+  } else {
+    ok = ok && Check(report, SolveSigmaSystem(series, options, state.workspace.work, working, run));
+    if (ok) run.SetProgress(0.5);
+    ok =
+        ok && Check(report, FindCPols(series, options, limits, state.workspace.work, working, run));
+  }
   Result<std::vector<ResidueFit>> fits = Failure::Silent();
   if (ok) {
     fits = IdentifyResidues(series, targets, options, state.workspace.work, working, run);
@@ -323,14 +332,22 @@ bool FitCommonPoles(FitterState& state, ConstPointRange points, PoleLimits& limi
 
 Result<ResidueFit> FitElementSeries(const FitSeries& series, const FitOptions& options,
                                     const ResidueTarget& target, WorkingSet& work,
-                                    PoleLimits& limits, PoleList& poles, const RunContext& run) {
+                                    PoleLimits& limits, PoleList& poles, const RunContext& run,
+                                    const PoleRelocation* relocate) {
   const double start = run.progress();
   if (Status s = PlaceStartingPoles(series, options, work.max_cols(), limits, poles, run); !s) {
     return s.failure();
   }
-  if (Status s = SolveSigmaSystem(series, options, work, poles, run); !s) return s.failure();
-  run.SetProgress(start + options.progressStep);
-  if (Status s = FindCPols(series, options, limits, work, poles, run); !s) return s.failure();
+  if (relocate != nullptr) {
+    const Status s = (*relocate)(series, std::span<const ResidueTarget>(&target, 1), options,
+                                 limits, work, poles, run);
+    if (!s) return s.failure();
+    run.SetProgress(start + options.progressStep);
+  } else {
+    if (Status s = SolveSigmaSystem(series, options, work, poles, run); !s) return s.failure();
+    run.SetProgress(start + options.progressStep);
+    if (Status s = FindCPols(series, options, limits, work, poles, run); !s) return s.failure();
+  }
   Result<std::vector<ResidueFit>> fits = IdentifyResidues(
       series, std::span<const ResidueTarget>(&target, 1), options, work, poles, run);
   if (!fits) return fits.failure();
@@ -367,7 +384,7 @@ FitSeries ExtendBand(ConstPointRange points) {
   return extended;
 }
 
-FitReport FitAll(FitterState& state, const RunContext& run) {
+FitReport FitAll(FitterState& state, const RunContext& run, const PoleRelocation* relocate) {
   FitReport report;
   const bool individual = state.settings.individualPoles;
   ClearModel(state, individual ? PoleShape::kIndividual : PoleShape::kCommon);
@@ -386,7 +403,7 @@ FitReport FitAll(FitterState& state, const RunContext& run) {
 
   bool ok = true;
   if (!individual) {
-    ok = FitCommonPoles(state, points, carried.limits, report, run);
+    ok = FitCommonPoles(state, points, carried.limits, report, run, relocate);
   } else {
     std::unique_ptr<FitSeries> extendedBand;
     if (state.settings.extendedFit) extendedBand = std::make_unique<FitSeries>(ExtendBand(points));
@@ -398,7 +415,8 @@ FitReport FitAll(FitterState& state, const RunContext& run) {
       if (run.Cancelled()) return report;
       for (int j = 0; j < n && ok; ++j) {
         if (state.network.symmetric && j > i) break;
-        ok = FitElement(state, points, i, j, extendedBand.get(), step, carried.limits, report, run);
+        ok = FitElement(state, points, i, j, extendedBand.get(), step, carried.limits, report, run,
+                        relocate);
       }
     }
     for (int i = 0; i < n; ++i) {
@@ -414,7 +432,7 @@ FitReport FitAll(FitterState& state, const RunContext& run) {
   return report;
 }
 
-FitReport Fit(FitterState& state, const RunContext& run) {
+FitReport Fit(FitterState& state, const RunContext& run, const PoleRelocation* relocate) {
   if (state.settings.prepareSData && state.network.dataType == kS &&
       state.network.elements != nullptr) {
     // An ideal N-way junction at DC: (2 - N) / N on the diagonal, 2 / N off it.
@@ -429,7 +447,7 @@ FitReport Fit(FitterState& state, const RunContext& run) {
     }
   }
   run.WriteFlushed(" Fitting start: ", runlog::Timestamp(), "\n");
-  const FitReport report = FitAll(state, run);
+  const FitReport report = FitAll(state, run, relocate);
   run.WriteFlushed(" Fitting   end: ", runlog::Timestamp(), "\n");
   return report;
 }

@@ -5,6 +5,7 @@
 #ifndef CFIT_FIT_FIT_DRIVER_H
 #define CFIT_FIT_FIT_DRIVER_H
 
+#include <functional>
 #include <span>
 
 #include "api/fitter_state.h"
@@ -23,6 +24,16 @@ struct FitReport {
   std::optional<ErrorCode> firstFailure;
 };
 
+// The pole identification of one fitted quantity, from the starting poles in
+// `poles` to the relocated ones (still in working form, residues to be
+// identified): `targets` are the quantities whose residues the poles will
+// carry (one element, or every fitted element of a common-pole fit). A fit
+// without one makes the single relocation pass: one sigma solve on the
+// series, then its zeros.
+using PoleRelocation = std::function<Status(
+    const FitSeries& series, std::span<const ResidueTarget> targets, const FitOptions& options,
+    const PoleLimits& limits, WorkingSet& work, PoleList& poles, const RunContext& run)>;
+
 // Fits the sampled data into a fresh model: every element with its own
 // poles (only the lower triangle of a symmetric matrix), or one pole set
 // common to all elements. The caller has checked that there are data and
@@ -31,10 +42,12 @@ struct FitReport {
 // per-element errors to the run context, reports progress there and stops
 // between rows when its cancel byte is set (ok false, nothing noted). The
 // sampled data are left as they were.
-FitReport Fit(FitterState& state, const RunContext& run);
+// With `relocate` given, it identifies every quantity's poles in its stead.
+FitReport Fit(FitterState& state, const RunContext& run, const PoleRelocation* relocate = nullptr);
 
 // The body of Fit, between its start and end lines.
-FitReport FitAll(FitterState& state, const RunContext& run);
+FitReport FitAll(FitterState& state, const RunContext& run,
+                 const PoleRelocation* relocate = nullptr);
 
 // The frequencies of an extended fit (values zero): every sampled
 // frequency, then points above the band reaching
@@ -48,7 +61,8 @@ FitSeries ExtendBand(ConstPointRange points);
 // Failures as the routines report them.
 Result<ResidueFit> FitElementSeries(const FitSeries& series, const FitOptions& options,
                                     const ResidueTarget& target, WorkingSet& work,
-                                    PoleLimits& limits, PoleList& poles, const RunContext& run);
+                                    PoleLimits& limits, PoleList& poles, const RunContext& run,
+                                    const PoleRelocation* relocate = nullptr);
 
 }  // namespace cfit
 

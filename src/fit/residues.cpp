@@ -189,10 +189,9 @@ void ResidueProblem::Solve(const ResidueTarget& target, std::vector<double>* x) 
 }
 
 // Value of the least-squares model with solution x at f, plus the fixed
-// constant d0.
-Complex FittedValue(const PoleList& poles, const std::vector<double>& x, int basis, int mode,
-                    double tau, double f, double d0, std::vector<Complex>& b) {
-  PoleBasis(poles, f, b.data());
+// constant d0; b holds the poles' basis values at f.
+Complex FittedValue(const std::vector<double>& x, int basis, int mode, double tau, double f,
+                    double d0, const Complex* b) {
   Complex sum;
   for (int c = 0; c < basis; ++c) sum += b[c] * x[c];
   int c = basis;
@@ -239,7 +238,9 @@ Result<std::vector<ResidueFit>> IdentifyResidues(const FitSeries& series,
   std::vector<ResidueFit> fits;
   fits.reserve(targets.size());
   std::vector<double> x;
-  std::vector<Complex> b(static_cast<std::size_t>(basis));
+  // The basis values at the sampled points, the same for every target.
+  std::vector<Complex> b(static_cast<std::size_t>(std::max(sampled, 0)) * basis);
+  for (int k = 0; k < sampled; ++k) PoleBasis(poles, series.frequency[k], b.data() + k * basis);
   for (const ResidueTarget& target : targets) {
     problem.Solve(target, &x);
     const double d0 = mode == kNoAsymptote ? target.fixedConstant : 0.0;
@@ -252,7 +253,8 @@ Result<std::vector<ResidueFit>> IdentifyResidues(const FitSeries& series,
     for (int k = 0; k < sampled; ++k) {
       const double f = series.frequency[k];
       const double err =
-          Abs(target.value[k] - FittedValue(poles, x, basis, mode, options.timeStep, f, d0, b));
+          Abs(target.value[k] - FittedValue(x, basis, mode, options.timeStep, f, d0,
+                                            b.data() + static_cast<std::size_t>(k) * basis));
       sumSquares += err * err;
       fit.maxError = std::max(fit.maxError, err);
     }
@@ -273,7 +275,8 @@ Result<std::vector<ResidueFit>> IdentifyResidues(const FitSeries& series,
 
 int CommitPoles(PoleList& working, PoleList& target, double workingQLimit,
                 const FitOptions& options) {
-  const double threshold = options.passivity ? kNegligiblePassive : kNegligible;
+  const double threshold =
+      options.passivity || options.keepSmallTerms ? kNegligiblePassive : kNegligible;
   // Terms far sharper than any starting pole was made are artefacts of the
   // relocation.
   const double qualityLimit = 10.0 * workingQLimit;

@@ -230,11 +230,12 @@ TEST_F(Cli, HelpDescribesEveryCommandAndUsageErrorsExitTwoWritingNothing) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 3);
 }
 
-// Outputs, summary and log of a fit. The example's fit is slightly active
-// near 0 Hz; --passive corrects it and the written files hold the corrected
-// model (whose passivity tests/passivity/dense_check.py checks densely).
+// Outputs, summary and log of a fit. The example's single-pass fit is
+// slightly active near 0 Hz; --passive corrects it and the written files
+// hold the corrected model (whose passivity tests/passivity/dense_check.py
+// checks densely).
 TEST_F(Cli, FitWritesOutputsASummaryThatIsTrueItsLogAndPassiveCorrectsIt) {
-  Result r = Run("fit -o @o --comment rev_B --progress EXAMPLE");
+  Result r = Run("fit -o @o --comment rev_B --progress --single-pass EXAMPLE");
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string base = Path("@o/ring_slot_sim");
   for (const char* suffix : {".pls", ".cir", "_model.s2p", ".log"}) {
@@ -271,7 +272,7 @@ TEST_F(Cli, FitWritesOutputsASummaryThatIsTrueItsLogAndPassiveCorrectsIt) {
   const auto plain = Find(r.out, R"(\nlargest: +(\S+) at (.+)\n)");
   EXPECT_NEAR(SquaredSigmaMax(Evaluate(*poles, Hertz(plain[2]))), std::stod(plain[1]), 1e-5);
 
-  r = Run("fit -o @ --passive EXAMPLE");
+  r = Run("fit -o @ --passive --single-pass EXAMPLE");
   EXPECT_TRUE(Has(r.out, "model passivity before enforcement: largest measure " + plain[1] +
                              " at " + plain[2] + " (not passive)\n"))
       << r.out << r.err;
@@ -300,7 +301,8 @@ TEST_F(Cli, FitWritesOutputsASummaryThatIsTrueItsLogAndPassiveCorrectsIt) {
 // (residue perturbation) both call the model passive, and it keeps more of
 // the fit's accuracy than the library's loops (--enforcement classic).
 TEST_F(Cli, CertificateJudgesAndPerturbationKeepsAccuracy) {
-  ASSERT_EQ(Run("fit -o @f --outputs pls EXAMPLE").status, 0);
+  // The single pass's model: its largest violation is the one at 0 Hz.
+  ASSERT_EQ(Run("fit -o @f --outputs pls --single-pass EXAMPLE").status, 0);
   Result r = Run("check @f/ring_slot_sim.pls");
   const auto sampled = Find(r.out, R"(\nlargest: +(\S+) at 0 Hz\n)");
   const auto band = Find(r.out, R"(\ncertificate: not passive \(exact, .*\), (\d+) bands?\n)"
@@ -327,6 +329,63 @@ TEST_F(Cli, CertificateJudgesAndPerturbationKeepsAccuracy) {
         Compare(ReadTable(kExample), *ReadPoles(Path(dir + "/ring_slot_sim.pls")))[4]);
   }
   EXPECT_LT(accuracy[0], accuracy[1]);
+}
+
+// The fit iterates the pole relocation by default and says so; its model is
+// no less accurate than the library's single pass, which --single-pass
+// gives unchanged (the same model as the library's Fit through the public
+// header).
+TEST_F(Cli, FitIteratesByDefaultAndSinglePassGivesTheLibrarysFit) {
+  const Table data = ReadTable(kExample);
+  Fitter library(cFitAPI::Create(nullptr));
+  ASSERT_EQ(library->ReadTouchstone(kExample.c_str()), 2);
+  ASSERT_EQ(library->Fit(), 1);
+  struct Case {
+    const char* options;
+    const char* algorithm;  // pattern of the summary's algorithm line
+  } cases[] = {
+      {"--single-pass", "algorithm: single relocation pass \\(the library's Fit\\)\n"},
+      {"",
+       "algorithm: iterated pole relocation \\(at most 20 iterations\\): 3 elements, "
+       "\\d+ to \\d+ iterations, poles settled in \\d of 3\n"},
+      {"--common-poles --iterations 4",
+       "algorithm: iterated pole relocation \\(at most 4 iterations\\): [0-4] iterations, "
+       "poles (settled|did not settle)\n"},
+      {"--common-poles --target-error 1e-6 --max-order 12",
+       "algorithm: iterated pole relocation \\(at most 20 iterations, target error 1e-06, "
+       "order at most 12\\): \\d+ iterations, poles (settled|did not settle)\n"},
+  };
+  std::vector<double> worst;
+  for (const Case& c : cases) {
+    const Result r = Run(std::string("fit -o @ --outputs pls ") + c.options + " EXAMPLE");
+    ASSERT_EQ(r.status, 0) << c.options << r.err;
+    Find(r.out, c.algorithm);
+    Fitter model = ReadPoles(Path("@ring_slot_sim.pls"));
+    worst.push_back(Compare(data, *model)[4]);
+    if (std::string(c.options) == "--single-pass") {
+      // The same model up to the pole file's 15 digits.
+      for (double f : data.frequencies) {
+        const Matrix a = Evaluate(*model, f), b = Evaluate(*library, f);
+        for (int e = 0; e < 4; ++e) EXPECT_LT(std::abs(a[e] - b[e]), 1e-12) << f;
+      }
+    }
+    if (Has(c.options, "max-order")) {
+      // Real poles plus two per pair (the constant is held as a pole at 1e25).
+      std::vector<double> poles(400), residues(400);
+      const int terms = model->GetElementPolesResidues(0, 0, poles.data(), residues.data());
+      int order = 0;
+      for (int t = 0; t < terms; ++t)
+        order += poles[2 * t] > 1e24 ? 0 : poles[2 * t + 1] != 0 ? 2 : 1;
+      EXPECT_TRUE(order > 0 && order <= 12) << order;
+    }
+    fs::remove(Path("@ring_slot_sim.pls"));
+  }
+  EXPECT_LE(worst[1], worst[0]);
+  for (const char* line : {"fit --single-pass --iterations 3 EXAMPLE", "fit --max-order 0 EXAMPLE",
+                           "fit --iterations -1 EXAMPLE", "fit --target-error 2 EXAMPLE"}) {
+    const Result r = Run(line);
+    EXPECT_TRUE(r.status == 2 && Has(r.err, "Usage: cfit")) << line << "\n" << r.err;
+  }
 }
 
 TEST_F(Cli, FailuresExitOneWithTheLibraryMessage) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "api/file_operations.h"
+#include "api/iterated_fit_operation.h"
 #include "commands.h"
 #include "common.h"
 #include "io/pole_file.h"
@@ -89,6 +90,49 @@ cFitParams ReadFitParams(const Arguments& a) {
   return p;
 }
 
+// How the poles are found: iterated relocation unless --single-pass asks
+// for the library's Fit as it is.
+struct Algorithm {
+  bool singlePass = false;
+  cfit::IterationSettings iteration;
+};
+
+Algorithm ReadAlgorithm(const Arguments& a) {
+  Algorithm algorithm;
+  algorithm.singlePass = a.Has("single-pass");
+  const auto iterations = a.Integer("iterations", 0, 1000);
+  const auto target = a.Number("target-error", 0.0, 1.0);
+  const auto maxOrder = a.Integer("max-order", 1, 100000);
+  if (algorithm.singlePass && (iterations || target || maxOrder)) {
+    throw UsageError("--single-pass takes no --iterations, --target-error or --max-order");
+  }
+  if (iterations) algorithm.iteration.maxIterations = static_cast<int>(*iterations);
+  if (target) algorithm.iteration.targetError = *target;
+  if (maxOrder) algorithm.iteration.maxOrder = static_cast<int>(*maxOrder);
+  return algorithm;
+}
+
+// The summary's line on the algorithm that ran.
+std::string AlgorithmText(const Algorithm& algorithm, const cfit::IteratedFitRecord& record) {
+  if (algorithm.singlePass) return "algorithm: single relocation pass (the library's Fit)\n";
+  const cfit::IterationSettings& s = algorithm.iteration;
+  std::string text = "algorithm: iterated pole relocation (at most " +
+                     std::to_string(s.maxIterations) + " iterations";
+  if (s.targetError > 0.0) text += ", target error " + FormatNumber(s.targetError);
+  if (s.maxOrder > 0) text += ", order at most " + std::to_string(s.maxOrder);
+  text += "): ";
+  if (record.quantities == 1) {
+    text += std::to_string(record.totalIterations) + " iterations, poles " +
+            (record.settled == 1 ? "settled" : "did not settle") + "\n";
+  } else {
+    text += std::to_string(record.quantities) + " elements, " +
+            std::to_string(record.fewestIterations) + " to " +
+            std::to_string(record.mostIterations) + " iterations, poles settled in " +
+            std::to_string(record.settled) + " of " + std::to_string(record.quantities) + "\n";
+  }
+  return text;
+}
+
 ProgressMode ReadProgressMode(const Arguments& a) {
   if (a.Has("progress") && a.Has("no-progress")) {
     throw UsageError("--progress and --no-progress exclude each other");
@@ -139,8 +183,16 @@ const CommandDef& FitDef() {
         "  NAME_model.sNp    the model evaluated at the data's frequencies\n"
         "  NAME.log          the library's run log\n"
         "\n"
+        "The poles are found by iterated relocation: starting poles at the features of "
+        "the curve are moved to the zeros of a weighting function again and again until "
+        "they settle, the error stops improving or --iterations is reached, and the best "
+        "pole set met (the single pass's among them) is kept; --target-error adds and "
+        "drops poles until the error target is met. --single-pass gives the library's "
+        "one-pass fit as it is.\n"
+        "\n"
         "NAME is the input's file name without its extension. At the end a summary gives "
-        "per element the pole count, the delay and the RMS and largest deviation of the "
+        "the algorithm that ran and per element the pole count, the delay and the RMS and largest "
+        "deviation of the "
         "model from the data, names the worst element and lists the files written.\n"
         "\n"
         "While the fit runs a progress bar is drawn on standard error when it is a "
@@ -212,6 +264,20 @@ const CommandDef& FitDef() {
             {"series-element", 0, nullptr,
              "The input is one series element: fit it into a passive model that keeps the "
              "series relations exactly."},
+            {"single-pass", 0, nullptr,
+             "Find the poles with one relocation pass from the starting poles (the library's "
+             "own fit) instead of iterating the relocation."},
+            {"iterations", 0, "N",
+             "Largest number of relocations of the iterated fit (default 20; it stops earlier "
+             "once the poles settle or the error stops improving)."},
+            {"target-error", 0, "E",
+             "Order control: add poles where the error is largest and drop poles that "
+             "contribute nothing until the relative RMS error of the fitted elements is at "
+             "most E."},
+            {"max-order", 0, "N",
+             "Largest order of the iterated fit (real poles plus two per complex pair): "
+             "starting poles beyond it are trimmed, order control stops at it (default: as "
+             "many as --max-columns leaves room for)."},
             {"common-poles", 0, nullptr,
              "Fit one pole set common to all matrix elements instead of one per element."},
             {"no-delays", 0, nullptr, "Do not extract a pure delay per element."},
@@ -264,6 +330,11 @@ int RunFitCommand(const Arguments& a) {
   // with its rounding above 1.
   if (seriesElement && a.Has("passive")) {
     throw UsageError("--series-element makes the model passive itself; drop --passive");
+  }
+  const Algorithm algorithm = ReadAlgorithm(a);
+  if (seriesElement && (a.Has("single-pass") || a.Has("iterations") || a.Has("target-error") ||
+                        a.Has("max-order"))) {
+    throw UsageError("--series-element has its own fit; drop the options of the iterated fit");
   }
   const std::optional<std::string> outputList = a.Text("outputs");
   const Outputs outputs = ParseOutputs(outputList.value_or(kDefaultOutputs));
@@ -367,11 +438,17 @@ int RunFitCommand(const Arguments& a) {
     }
   }
 
+  cfit::IteratedFitRecord record;
   const FitOutcome outcome =
       seriesElement ? RunOnWorker(*fitter, progressMode,
                                   Task{"fitting the series element", true,
                                        [&] { return fitter->FitSeriesElement() ? 1 : 0; }})
-                    : RunFit(*fitter, progressMode);
+      : algorithm.singlePass
+          ? RunFit(*fitter, progressMode)
+          : RunOnWorker(*fitter, progressMode, Task{"fitting", true, [&] {
+                                                      return cfit::FitIterated(
+                                                          *fitter, algorithm.iteration, &record);
+                                                    }});
   if (outcome.cancelled) return cancelled("fit");
   if (!outcome.succeeded) {
     FailWithLibraryMessage(
@@ -517,11 +594,14 @@ int RunFitCommand(const Arguments& a) {
 
   const std::string timing =
       "fitted " + input.filename().string() + " in " + FormatTime(outcome.seconds) + "\n";
-  log.Note("\n" + timing + SummaryText(summary, true) + passivity + algorithms);
+  const std::string how =
+      seriesElement ? "algorithm: series-element fit (one relocation pass, made passive)\n"
+                    : AlgorithmText(algorithm, record);
+  log.Note("\n" + timing + how + SummaryText(summary, true) + passivity + algorithms);
   log.Close();
 
-  std::cout << timing << SummaryText(summary, a.Has("all-elements")) << passivity << algorithms
-            << "wrote:\n";
+  std::cout << timing << how << SummaryText(summary, a.Has("all-elements")) << passivity
+            << algorithms << "wrote:\n";
   for (const std::string& w : written) std::cout << "  " << w << "\n";
   std::cout << "  " << logPath << " (run log)\n";
   return kExitOk;

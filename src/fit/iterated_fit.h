@@ -1,0 +1,98 @@
+// Iterated pole relocation: the sigma solve and the relocation of the poles
+// to the zeros of sigma, repeated from the previous poles until they settle,
+// for one element's poles or for one pole set common to many elements; and,
+// when asked, order control towards a target error. The residues are then
+// identified as in the single pass.
+//
+// The sigma solve of an iteration takes every target at once. The residue
+// unknowns of each target are eliminated against an orthonormal basis of
+// the residue columns (the same for all targets), which leaves one small
+// system of normal equations for the sigma coefficients summed over the
+// targets; its cost grows with targets x points x order^2, and its size
+// does not grow with the number of targets. Sigma is relaxed (its constant
+// term is an unknown, fixed by a row asking that the real part of sigma
+// average to 1 over the band), which keeps the relocation from stalling on
+// noisy data; when that constant comes out negligible the solve is repeated
+// with it fixed to 1.
+#ifndef CFIT_FIT_ITERATED_FIT_H
+#define CFIT_FIT_ITERATED_FIT_H
+
+#include <span>
+
+#include "api/fitter_state.h"
+#include "core/result.h"
+#include "core/run_context.h"
+#include "fit/fit_basis.h"
+#include "fit/fit_driver.h"
+#include "fit/residues.h"
+#include "numeric/working_set.h"
+
+namespace cfit {
+
+// How the relocation is repeated and when it stops.
+//
+// Stopping rule: the poles have settled when the relocation keeps their
+// number and moves none of them by more than `poleTolerance` of its modulus;
+// the relocation also stops when three relocations in a row did not lower
+// the smallest fit error of the targets met so far (least squares on the
+// poles) by more than `stallRatio` of it, and after `maxIterations`
+// relocations. The pole set with the smallest fit error met on the way is
+// the result; the single pass's relocation of the starting poles is one of
+// the candidates.
+struct IterationSettings {
+  int maxIterations = 20;
+  double poleTolerance = 1e-9;
+  double stallRatio = 1e-3;
+  // Order control, off at 0: while the relative RMS error of the targets is
+  // above this, a complex pair (a real pole where only one more fits) is
+  // added at the frequency where the error is
+  // largest, terms whose contribution is below a hundredth of the target
+  // are dropped, and the poles are relocated again; up to `maxOrder`.
+  // `maxOrder` (real poles plus two per pair; 0 = as many as the working
+  // set holds) also caps the starting poles: when the first relocation ends
+  // above it, the terms that contribute least are dropped and the rest
+  // relocated again.
+  double targetError = 0.0;
+  int maxOrder = 0;
+};
+
+// What the relocation of one quantity did.
+struct RelocationRecord {
+  int iterations = 0;          // relocations made, over all order rounds
+  bool settled = false;        // the last round ended with settled poles
+  int order = 0;               // real poles plus two per pair of the result
+  double relativeError = 0.0;  // ||V - fit||_F / ||V||_F over the targets
+};
+
+// What an iterated fit did over all its quantities (one in a common-pole
+// fit, one per fitted element otherwise).
+struct IteratedFitRecord {
+  int quantities = 0;
+  int settled = 0;
+  int fewestIterations = 0;
+  int mostIterations = 0;
+  int totalIterations = 0;
+};
+
+// Relocates the starting poles in `poles` iteratively against the targets'
+// values at the series' frequencies (rows weighted as the single pass
+// weights them; added points of an extended fit take part in the least
+// squares but not in the error). On success `poles` holds the working poles
+// of the result (a relocation that breaks down ends the iteration with the
+// best poles met). Error 26 without points or targets, 23 without starting
+// poles; a silent failure when the run is cancelled.
+Result<RelocationRecord> RelocatePoles(const FitSeries& series,
+                                       std::span<const ResidueTarget> targets,
+                                       const FitOptions& options, const PoleLimits& limits,
+                                       const IterationSettings& settings, WorkingSet& work,
+                                       PoleList& poles, const RunContext& run);
+
+// Fits the sampled data as Fit does (same model layout, log lines, delays,
+// element table entries and residues), with every quantity's poles found by
+// RelocatePoles. `record`, when given, receives what the relocations did.
+FitReport FitIterated(FitterState& state, const IterationSettings& settings, const RunContext& run,
+                      IteratedFitRecord* record = nullptr);
+
+}  // namespace cfit
+
+#endif  // CFIT_FIT_ITERATED_FIT_H
