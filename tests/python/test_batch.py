@@ -1,8 +1,8 @@
 """fit_many on local processes and on a two-worker Dask LocalCluster: every good file gets
 its outputs, the same on both, and a broken file only fills its own row's error."""
 
-import filecmp
 import os
+import re
 
 import numpy as np
 import pytest
@@ -13,6 +13,15 @@ from conftest import real
 GOOD = ["coax_line_sim_crlf.s2p", "aperture_waveguide_port_sim.s1p",
         "fourport_measured_75ohm.s4p"]
 BROKEN = "reject_no_data.s3p"
+
+
+STAMP = re.compile(r"\d\d:\d\d:\d\d \d{4}")
+
+
+def lines_without_stamps(path):
+    """The file's lines, those carrying a time stamp left out."""
+    with open(path, errors="replace") as f:
+        return [line for line in f if not STAMP.search(line)]
 
 
 def check_rows(rows, paths):
@@ -44,4 +53,4 @@ def test_batch_on_local_processes_and_on_dask(tmp_path):
     for row in local:
         for out in row["outputs"]:
             twin = str(tmp_path / "dask" / os.path.basename(out))
-            assert filecmp.cmp(out, twin, shallow=False)
+            assert lines_without_stamps(out) == lines_without_stamps(twin)
