@@ -123,3 +123,31 @@ def test_library_failures_raise_cfit_error_with_its_text(tmp_path):
         cfit.fit(real("coax_line_sim_crlf.s2p"), no_such_option=1)
     with pytest.raises(TypeError):
         cfit.fit(42)
+
+
+@pytest.mark.parametrize("name", ["coax_line_sim_crlf.s2p", "fourport_measured_75ohm.s4p",
+                                  "power_splitter_2way_measured.s3p"])
+def test_data_passivity_measure_is_numpys_largest_singular_value_squared(name):
+    data = cfit.read(real(name))
+    passive, measure, at, bands = data.check_passivity()
+    sigma = np.linalg.svd(data.x, compute_uv=False).max(axis=1) ** 2
+    k = int(np.argmax(sigma))
+    np.testing.assert_allclose(measure, sigma[k], rtol=1e-9)
+    assert at == data.f[k] and passive == (sigma[k] <= 1)
+    inside = np.zeros(len(data.f), bool)
+    for lo, hi, peak, _ in bands:
+        inside |= (data.f >= lo) & (data.f <= hi)
+        assert peak <= measure
+    assert np.all(inside[sigma > 1])
+
+
+def test_model_transformations_return_new_models():
+    model = cfit.fit(real("fourport_measured_75ohm.s4p"))
+    f = np.linspace(5e8, 4.5e9, 23)
+    before = model.evaluate(f)
+    order = [2, 0, 3, 1]
+    reordered = model.reorder(order)
+    close(reordered.evaluate(f), before[:, order][:, :, order])
+    z = model.convert("Z")
+    assert z.kind == "Z" and model.kind == "S"
+    np.testing.assert_array_equal(model.evaluate(f), before)
