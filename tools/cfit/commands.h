@@ -48,6 +48,9 @@ double ParseComponentValue(const std::string& text, const std::string& what);
 const CommandDef& ResponseDef();
 int RunResponseCommand(const Arguments& arguments);
 
+const CommandDef& ReportDef();
+int RunReportCommand(const Arguments& arguments);
+
 }  // namespace cfit_tool
 
 #endif  // CFIT_TOOLS_CFIT_COMMANDS_H

@@ -30,6 +30,7 @@ const std::vector<Command>& Commands() {
       {cfit_tool::ElementDef(), cfit_tool::RunElementCommand},
       {cfit_tool::RlcDef(), cfit_tool::RunRlcCommand},
       {cfit_tool::ResponseDef(), cfit_tool::RunResponseCommand},
+      {cfit_tool::ReportDef(), cfit_tool::RunReportCommand},
   };
   return commands;
 }
