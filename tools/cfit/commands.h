@@ -63,6 +63,8 @@ NetlistForm ParseNetlistForm(const std::string& text, const std::string& option,
 void WriteEquivalentNetlist(cFitAPI& fitter, const std::filesystem::path& path,
                             const std::string& name);
 void WriteLaplaceNetlist(cFitAPI& fitter, const std::filesystem::path& path);
+const CommandDef& ReportDef();
+int RunReportCommand(const Arguments& arguments);
 
 }  // namespace cfit_tool
 

@@ -18,6 +18,8 @@
 #include "passivity/passivity_certificate.h"
 #include "passivity_report.h"
 #include "progress.h"
+#include "report_data.h"
+#include "report_html.h"
 #include "summary.h"
 
 namespace cfit_tool {
@@ -165,6 +167,34 @@ void Note(const std::string& text) { std::cerr << "cfit: " << text << "\n"; }
   throw Failure(text);
 }
 
+// The run as the report lists it.
+std::vector<std::pair<std::string, std::string>> FitRunRows(
+    const Arguments& a, const fs::path& input, const FitSummary& s, const cFitParams& params,
+    bool seriesElement, double fitSeconds, double enforcementSeconds) {
+  std::string options;
+  for (const auto& [name, value] : a.InOrder()) {
+    options += (options.empty() ? "--" : " --") + name + (value.empty() ? "" : " " + value);
+  }
+  std::string algorithms = seriesElement            ? "series-element fit"
+                           : params.individualPoles ? "poles per element"
+                                                    : "one pole set common to all elements";
+  if (!seriesElement) algorithms += params.extractDelays ? ", delays extracted" : ", no delays";
+  if (a.Has("passive-data")) algorithms += ", data made passive before the fit";
+  if (a.Has("passive")) algorithms += ", model made passive after the fit";
+  std::vector<std::pair<std::string, std::string>> rows = {
+      {"input", input.string()},
+      {"network", std::to_string(s.ports) + "-port " + std::string(1, s.type) + " data" +
+                      (s.symmetric && s.ports > 1 ? ", symmetric" : "")},
+      {"points", std::to_string(s.points)},
+      {"band", FormatFrequency(s.firstFrequency) + " to " + FormatFrequency(s.lastFrequency)},
+      {"options", options.empty() ? "(defaults)" : options},
+      {"algorithms", algorithms},
+      {"fit time", FormatTime(fitSeconds)}};
+  if (enforcementSeconds > 0.0)
+    rows.push_back({"enforcement time", FormatTime(enforcementSeconds)});
+  return rows;
+}
+
 }  // namespace
 
 const CommandDef& FitDef() {
@@ -182,6 +212,7 @@ const CommandDef& FitDef() {
         "  NAME.cir          the netlist for a circuit simulator (see --netlist)\n"
         "  NAME_model.sNp    the model evaluated at the data's frequencies\n"
         "  NAME.log          the library's run log\n"
+        "  NAME_report.html  with --report: the fit report, one page to open in a browser\n"
         "\n"
         "The poles are found by iterated relocation: starting poles at the features of "
         "the curve are moved to the zeros of a weighting function again and again until "
@@ -301,6 +332,11 @@ const CommandDef& FitDef() {
             {"symmetry-tolerance", 0, "X",
              "Relative asymmetry below which the data count as reciprocal and are "
              "symmetrised before the fit (default 0.005)."},
+            {"report", 0, nullptr,
+             "Also write NAME_report.html: one self-contained page with the run, the "
+             "accuracy table, data and model of the worst and the diagonal elements, the "
+             "passivity measure before and after enforcement, the poles and the step "
+             "responses; it opens offline in any current browser."},
             {"all-elements", 0, nullptr,
              "List every element in the summary (above 16 elements only the ten worst "
              "are listed)."},
@@ -361,8 +397,11 @@ int RunFitCommand(const Arguments& a) {
 
   RequireFile(input);
   EnsureDirectory(directory);
-  RefuseOverwrite({input}, {polePath, netlistPath,
-                            form == NetlistForm::kBoth ? laplacePath : fs::path(), logPath});
+  const bool wantReport = a.Has("report");
+  const fs::path reportPath = fs::path(base).concat("_report.html");
+  RefuseOverwrite({input},
+                  {polePath, netlistPath, form == NetlistForm::kBoth ? laplacePath : fs::path(),
+                   logPath, wantReport ? reportPath : fs::path()});
 
   // The comment must outlive the fitter, which keeps a pointer to it.
   const std::string comment = a.Text("comment").value_or(std::string());
@@ -408,10 +447,17 @@ int RunFitCommand(const Arguments& a) {
   // ran.
   std::string passivity;
   std::string algorithms;
+  // What the report shows besides the fitted model.
+  ReportData report;
+  double enforcementSeconds = 0.0;
+  const auto curve = [&](bool model, const char* label) {
+    if (wantReport) report.passivity.push_back(ReadMeasureCurve(*fitter, model, label));
+  };
 
   if (a.Has("passive-data")) {
     const PassivityReading before = CheckData(*fitter);
     passivity += "data passivity before enforcement: " + ReadingText(before, 1.0) + "\n";
+    curve(false, "data");
     if (before.known && before.measure <= 1.0) {
       passivity += "data passivity after enforcement:  unchanged, nothing to enforce\n";
     } else {
@@ -429,6 +475,8 @@ int RunFitCommand(const Arguments& a) {
       }
       passivity += "data passivity after enforcement:  " + ReadingText(after, 1.0) +
                    "; enforced in " + FormatTime(enforced.seconds) + "\n";
+      curve(false, "data after enforcement");
+      enforcementSeconds += enforced.seconds;
       const DataChange change = CompareWithSnapshot(*fitter, snapshot);
       if (change.known) {
         passivity += "data changed by at most " + FormatNumber(change.largest) + " (" +
@@ -465,6 +513,7 @@ int RunFitCommand(const Arguments& a) {
     const char type = TypeLetter(fitter->GetDataType());
     const PassivityReading before = CheckModel(*fitter);
     passivity += "model passivity before enforcement: " + ReadingText(before, 1.0) + "\n";
+    curve(true, "model");
     // The residue perturbation decides by the exact certificate, the classic
     // loops by the library's sampled sweep. A model whose certificate would
     // take minutes (many individual poles on many ports) goes to the classic
@@ -518,6 +567,8 @@ int RunFitCommand(const Arguments& a) {
         passivity += "model certificate after enforcement:  " +
                      CertificateText(CertifyFitterModel(*fitter), 3);
       }
+      curve(true, "model after enforcement");
+      enforcementSeconds += enforced.seconds;
       passivity +=
           "accuracy before enforcement: " + AccuracyText(accuracyBefore, type, ports) +
           "\naccuracy after enforcement:  " + AccuracyText(MeasureAccuracy(*fitter), type, ports) +
@@ -534,6 +585,17 @@ int RunFitCommand(const Arguments& a) {
   }
 
   const FitSummary summary = MeasureFit(*fitter);
+  if (wantReport) {
+    if (!a.Has("passive-data"))
+      report.passivity.insert(report.passivity.begin(), ReadMeasureCurve(*fitter, false, "data"));
+    if (!a.Has("passive")) curve(true, "model");
+    report.title = input.filename().string();
+    report.bandLow = summary.firstFrequency;
+    report.bandHigh = summary.lastFrequency;
+    report.run =
+        FitRunRows(a, input, summary, params, seriesElement, outcome.seconds, enforcementSeconds);
+    ReadModelPictures(*fitter, summary, frequencies, &report);
+  }
 
   // The outputs in order; the model sweep replaces the fitter's data by the
   // model's values, so the Touchstone file comes last.
@@ -590,6 +652,10 @@ int RunFitCommand(const Arguments& a) {
       FailWithLibraryMessage(*fitter, std::string("cannot write ") + step.what + " " + path, path);
     }
     written.push_back(path);
+  }
+  if (wantReport) {
+    WriteReport(report, reportPath);
+    written.push_back(reportPath.string());
   }
 
   const std::string timing =

@@ -31,6 +31,7 @@ const std::vector<Command>& Commands() {
       {cfit_tool::RlcDef(), cfit_tool::RunRlcCommand},
       {cfit_tool::ResponseDef(), cfit_tool::RunResponseCommand},
       {cfit_tool::NetlistDef(), cfit_tool::RunNetlistCommand},
+      {cfit_tool::ReportDef(), cfit_tool::RunReportCommand},
   };
   return commands;
 }

@@ -30,14 +30,13 @@ PassivityReading Reading(cFitAPI& fitter, bool model) {
   return r;
 }
 
-// The measure a margin stands for: margins are 1 - sqrt(m) for S data and
-// 1 - m for Y or Z data.
+}  // namespace
+
+// Margins are 1 - sqrt(m) for S data and 1 - m for Y or Z data.
 double MeasureOfMargin(double margin, int dataType) {
   if (dataType == 1) return (1.0 - margin) * (1.0 - margin);
   return 1.0 - margin;
 }
-
-}  // namespace
 
 PassivityReading CheckData(cFitAPI& fitter) { return Reading(fitter, false); }
 
@@ -72,16 +71,27 @@ std::string ReadingText(const PassivityReading& reading, double threshold) {
 
 std::vector<ViolationBand> ViolationBands(cFitAPI& fitter, bool model, int dataType,
                                           double threshold, bool* known) {
-  std::vector<ViolationBand> bands;
+  std::vector<double> frequencies, measures;
   *known = (model ? fitter.GetModelPassivityMargins() : fitter.GetDataPassivityMargins()) != 0;
-  if (!*known) return bands;
+  if (!*known) return {};
   double frequency = 0.0, margin = 0.0;
-  bool inside = false;
   for (int more = model ? fitter.GetFirstModelMargin(&frequency, &margin)
                         : fitter.GetFirstDataMargin(&frequency, &margin);
        more != 0; more = model ? fitter.GetNextModelMargin(&frequency, &margin)
                                : fitter.GetNextDataMargin(&frequency, &margin)) {
-    const double measure = MeasureOfMargin(margin, dataType);
+    frequencies.push_back(frequency);
+    measures.push_back(MeasureOfMargin(margin, dataType));
+  }
+  return BandsOf(frequencies, measures, threshold);
+}
+
+std::vector<ViolationBand> BandsOf(const std::vector<double>& frequencies,
+                                   const std::vector<double>& measures, double threshold) {
+  std::vector<ViolationBand> bands;
+  bool inside = false;
+  for (std::size_t k = 0; k < frequencies.size() && k < measures.size(); ++k) {
+    const double frequency = frequencies[k];
+    const double measure = measures[k];
     if (!(measure > threshold)) {
       inside = false;
       continue;

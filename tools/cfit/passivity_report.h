@@ -54,6 +54,13 @@ struct ViolationBand {
 std::vector<ViolationBand> ViolationBands(cFitAPI& fitter, bool model, int dataType,
                                           double threshold, bool* known);
 
+// The same for a measure curve given point by point.
+std::vector<ViolationBand> BandsOf(const std::vector<double>& frequencies,
+                                   const std::vector<double>& measures, double threshold);
+
+// The measure a margin of the library's lists stands for.
+double MeasureOfMargin(double margin, int dataType);
+
 // The model's deviation from the data as the library measures it
 // (GetEnforcedAccuracy), reduced to an overall RMS over every element and
 // point and the element with the largest deviation.
