@@ -170,7 +170,23 @@ void Note(const std::string& text) { std::cerr << "cfit: " << text << "\n"; }
 // The run as the report lists it.
 std::vector<std::pair<std::string, std::string>> FitRunRows(
     const Arguments& a, const fs::path& input, const FitSummary& s, const cFitParams& params,
-    bool seriesElement, double fitSeconds, double enforcementSeconds) {
+    bool seriesElement, double fitSeconds, double enforcementSeconds, const std::string& how,
+    const std::string& enforcement) {
+  // The summary's "label: text" lines, without their labels, on one row.
+  const auto unlabelled = [](const std::string& lines) {
+    std::string text;
+    std::size_t start = 0;
+    while (start < lines.size()) {
+      std::size_t end = lines.find('\n', start);
+      if (end == std::string::npos) end = lines.size();
+      std::string line = lines.substr(start, end - start);
+      if (const std::size_t colon = line.find(": "); colon != std::string::npos)
+        line = line.substr(colon + 2);
+      if (!line.empty()) text += (text.empty() ? "" : "; ") + line;
+      start = end + 1;
+    }
+    return text;
+  };
   std::string options;
   for (const auto& [name, value] : a.InOrder()) {
     options += (options.empty() ? "--" : " --") + name + (value.empty() ? "" : " " + value);
@@ -189,7 +205,9 @@ std::vector<std::pair<std::string, std::string>> FitRunRows(
       {"band", FormatFrequency(s.firstFrequency) + " to " + FormatFrequency(s.lastFrequency)},
       {"options", options.empty() ? "(defaults)" : options},
       {"algorithms", algorithms},
-      {"fit time", FormatTime(fitSeconds)}};
+      {"pole finding", unlabelled(how)}};
+  if (!enforcement.empty()) rows.push_back({"enforcement", unlabelled(enforcement)});
+  rows.push_back({"fit time", FormatTime(fitSeconds)});
   if (enforcementSeconds > 0.0)
     rows.push_back({"enforcement time", FormatTime(enforcementSeconds)});
   return rows;
@@ -585,6 +603,9 @@ int RunFitCommand(const Arguments& a) {
   }
 
   const FitSummary summary = MeasureFit(*fitter);
+  const std::string how =
+      seriesElement ? "algorithm: series-element fit (one relocation pass, made passive)\n"
+                    : AlgorithmText(algorithm, record);
   if (wantReport) {
     if (!a.Has("passive-data"))
       report.passivity.insert(report.passivity.begin(), ReadMeasureCurve(*fitter, false, "data"));
@@ -592,8 +613,8 @@ int RunFitCommand(const Arguments& a) {
     report.title = input.filename().string();
     report.bandLow = summary.firstFrequency;
     report.bandHigh = summary.lastFrequency;
-    report.run =
-        FitRunRows(a, input, summary, params, seriesElement, outcome.seconds, enforcementSeconds);
+    report.run = FitRunRows(a, input, summary, params, seriesElement, outcome.seconds,
+                            enforcementSeconds, how, algorithms);
     ReadModelPictures(*fitter, summary, frequencies, &report);
   }
 
@@ -660,9 +681,6 @@ int RunFitCommand(const Arguments& a) {
 
   const std::string timing =
       "fitted " + input.filename().string() + " in " + FormatTime(outcome.seconds) + "\n";
-  const std::string how =
-      seriesElement ? "algorithm: series-element fit (one relocation pass, made passive)\n"
-                    : AlgorithmText(algorithm, record);
   log.Note("\n" + timing + how + SummaryText(summary, true) + passivity + algorithms);
   log.Close();
 
