@@ -1,6 +1,9 @@
 """The engine's certificate, enforcement by residue perturbation, state-space realisation
 and equivalent-circuit netlist as the package exposes them, checked against numpy."""
 
+import os
+import subprocess
+
 import numpy as np
 import pytest
 
@@ -37,7 +40,7 @@ def test_certificate_agrees_with_a_dense_svd_sweep(name, common):
     assert model.check_passivity()[1] <= max(b[2] for b in cert.bands) * (1 + 1e-9)
 
 
-def test_perturbation_ends_passive_by_the_certificate():
+def test_perturbation_ends_passive_by_the_certificate(tmp_path):
     name = "bandpass_filter_lumped_sim.s2p"
     model = cfit.fit(real(name), common_poles=True)
     assert not model.certificate().passive and model.enforcement is None
@@ -56,6 +59,13 @@ def test_perturbation_ends_passive_by_the_certificate():
     fitted = cfit.fit(data, common_poles=True, passive=True)
     assert fitted.enforcement == enforced.enforcement
     np.testing.assert_array_equal(fitted.evaluate(data.f), enforced.evaluate(data.f))
+    # The cfit program's fit --passive writes the same pole file.
+    if os.environ.get("CFIT_TOOL"):
+        subprocess.run([os.environ["CFIT_TOOL"], "fit", "--common-poles", "--passive",
+                        "--outputs", "pls", "--output-dir", str(tmp_path), "--name", "program",
+                        str(real(name))], check=True, capture_output=True)
+        fitted.write_pls(tmp_path / "python.pls")
+        assert (tmp_path / "python.pls").read_bytes() == (tmp_path / "program.pls").read_bytes()
     with pytest.raises(ValueError):
         model.enforce_passivity(threshold=0.9)
     with pytest.raises(ValueError):
