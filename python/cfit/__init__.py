@@ -19,7 +19,14 @@ term has Im P = 0, a complex pair is held once. Reference impedances are in ohms
 `cfit.Fitter` is the library's fitter itself, every host operation under its own name.
 """
 
-from ._cfit import LARGE_CERTIFICATE_ORDER, Fitter, Params, Solver, TimeResponseParameters, error_text
+from ._cfit import (
+    LARGE_CERTIFICATE_ORDER,
+    Fitter,
+    Params,
+    Solver,
+    TimeResponseParameters,
+    error_text,
+)
 from . import _cfit
 from .core import (
     Certificate,

@@ -68,7 +68,8 @@ def test_iterated_fits_equal_the_engine_call(name, options):
     command = [os.environ["CFIT_FIT_PRINT"], str(path), str(int(options.get("common_poles", 0))),
                str(options.get("iterations", 20)), repr(options.get("target_error", 0.0)),
                str(options.get("max_order", 0))]
-    expected = subprocess.run(command, capture_output=True, text=True, check=True).stdout.split()[-1]
+    printed = subprocess.run(command, capture_output=True, text=True, check=True).stdout
+    expected = printed.split()[-1]
     from_path = cfit.fit(path, **options)
     from_data = cfit.fit(cfit.read(path), **options)
     assert fingerprint(from_path.fitter) == fingerprint(from_data.fitter) == expected
