@@ -24,9 +24,15 @@ model = cfit.fit(data, progress=lambda p: print(f"\rfit {100 * p:5.1f}%", end=""
 passive, measure, at, bands = model.check_passivity()
 print(f"\n{data}: largest passivity measure {measure:.6g} at {at:.6g} Hz,"
       f" {len(bands)} violation band(s)", file=sys.stderr)
-if not passive:
+certificate = model.certificate()
+print(f"exact certificate: {'passive' if certificate.passive else 'not passive'},"
+      f" {len(certificate.bands)} violation band(s)", file=sys.stderr)
+if not certificate.passive:
     model = model.enforce_passivity()
-    print(f"enforced: largest measure {model.check_passivity()[1]:.6g}", file=sys.stderr)
+    print(f"enforced by residue perturbation in {model.enforcement['steps']} step(s):"
+          f" largest measure {model.check_passivity()[1]:.6g},"
+          f" certificate {'passive' if model.certificate().passive else 'not passive'}",
+          file=sys.stderr)
 
 error = np.abs(model.evaluate(data.f) - data.x).max()
 print(f"largest deviation from the data: {error:.3g}", file=sys.stderr)

@@ -21,9 +21,15 @@
 #include <utility>
 #include <vector>
 
+#include "api/cfit_impl.h"
 #include "api/errors.h"
 #include "api/file_operations.h"
+#include "api/iterated_fit_operation.h"
+#include "api/passivity_operations.h"
 #include "cfit/cfit.h"
+#include "fit/state_space.h"
+#include "io/equivalent_circuit_writer.h"
+#include "passivity/passivity_certificate.h"
 
 namespace py = pybind11;
 
@@ -58,6 +64,21 @@ int CodeOfMessage(const std::string& message) {
   return best;
 }
 
+// Raises cfit.Error with `text` and the library's error `code` (0 for none).
+[[noreturn]] void RaiseError(const std::string& text, int code) {
+  PyErr_SetObject(ErrorClass().ptr(), py::make_tuple(text, code).ptr());
+  throw py::error_already_set();
+}
+
+// The text and code of an engine failure; `what` names the operation when
+// the failure recorded no code.
+[[noreturn]] void RaiseFailure(const cfit::Failure& failure, const std::string& what) {
+  if (!failure.code) RaiseError(what + " failed", 0);
+  const int code = static_cast<int>(*failure.code);
+  const char* text = cfit::FitErrorText(code);
+  RaiseError(text != nullptr ? std::string(text) : what + " failed", code);
+}
+
 class Solver;
 
 // One fitter of the library with the cancel byte and output comment it
@@ -74,6 +95,15 @@ class Fitter {
   cFitAPI& api() { return *fitter_; }
   const cFitParams& params() const { return params_; }
 
+  // The engine's state of the fitter (always the library's own class here).
+  cfit::FitterState& state() { return static_cast<cfit::cCfit&>(*fitter_).state(); }
+
+  // The fitted model, or cfit.Error when there is none.
+  const cfit::Model& model() {
+    if (state().model == nullptr) RaiseError("the fitter holds no model", 0);
+    return *state().model;
+  }
+
   std::optional<std::string> Message() {
     const char* text = fitter_->GetErrorMessage();
     if (text == nullptr) return std::nullopt;
@@ -84,9 +114,7 @@ class Fitter {
   [[noreturn]] void Raise(const char* what) {
     const std::optional<std::string> message = Message();
     const std::string text = message ? *message : std::string(what) + " failed";
-    const int code = message ? CodeOfMessage(*message) : 0;
-    PyErr_SetObject(ErrorClass().ptr(), py::make_tuple(text, code).ptr());
-    throw py::error_already_set();
+    RaiseError(text, message ? CodeOfMessage(*message) : 0);
   }
 
   template <class R>
@@ -305,6 +333,87 @@ py::tuple ExportArrays(Fitter& self) {
       {count, static_cast<py::ssize_t>(n), static_cast<py::ssize_t>(n)});
   if (!xs.empty()) std::memcpy(x.mutable_data(), xs.data(), xs.size() * sizeof(xs[0]));
   return py::make_tuple(f, x);
+}
+
+// The iterated fit (api/iterated_fit_operation.h) with the program's
+// settings; returns what the relocations did.
+py::dict FitIterated(Fitter& self, int iterations, double targetError, int maxOrder,
+                     const py::object& progress) {
+  if (iterations < 0) throw py::value_error("iterations must be at least 0");
+  if (!(targetError >= 0.0 && targetError <= 1.0)) {
+    throw py::value_error("target_error must be between 0 and 1");
+  }
+  if (maxOrder < 0) throw py::value_error("max_order must be at least 1");
+  cfit::IterationSettings settings;
+  settings.maxIterations = iterations;
+  settings.targetError = targetError;
+  settings.maxOrder = maxOrder;
+  cfit::IteratedFitRecord record;
+  self.Check(self.Long([&] { return cfit::FitIterated(self.api(), settings, &record); }, progress),
+             "FitIterated");
+  py::dict out;
+  out["quantities"] = record.quantities;
+  out["settled"] = record.settled;
+  out["iterations"] = record.totalIterations;
+  out["fewest_iterations"] = record.fewestIterations;
+  out["most_iterations"] = record.mostIterations;
+  return out;
+}
+
+// The exact certificate: (passive, bands, Hamiltonian order, delays
+// ignored), bands as (from Hz, to Hz, worst measure, its frequency Hz).
+py::tuple Certify(Fitter& self) {
+  self.model();
+  const cfit::FitterCertificate c = self.Long([&] { return cfit::CertifyFitterModel(self.api()); });
+  if (!c.known) RaiseError("no passivity certificate: " + c.failure, 0);
+  py::list bands;
+  for (const cfit::FitterCertificate::Band& b : c.bands) {
+    bands.append(py::make_tuple(b.from, b.to, b.worst, b.worstAt));
+  }
+  return py::make_tuple(c.passive, bands, c.order, c.delaysIgnored);
+}
+
+py::dict EnforceByPerturbation(Fitter& self, const RealArray& frequencies) {
+  if (frequencies.ndim() != 1) throw py::value_error("frequencies must be a 1-D array in Hz");
+  self.model();
+  const std::vector<double> f(frequencies.data(), frequencies.data() + frequencies.shape(0));
+  const cfit::PerturbationOutcome outcome =
+      self.Long([&] { return cfit::EnforceByPerturbation(self.api(), f); });
+  if (!outcome.passive) {
+    RaiseError("passivity enforcement by residue perturbation failed: " + outcome.failure, 0);
+  }
+  py::dict out;
+  out["steps"] = outcome.steps;
+  out["relative_change"] = outcome.relativeChange;
+  return out;
+}
+
+py::array_t<double> Matrix(const std::vector<double>& values, int rows, int columns) {
+  py::array_t<double> out({static_cast<py::ssize_t>(rows), static_cast<py::ssize_t>(columns)});
+  if (!values.empty())
+    std::memcpy(out.mutable_data(), values.data(), values.size() * sizeof(double));
+  return out;
+}
+
+// The real realisation (fit/state_space.h): (A, B, C, D, e, delays).
+py::tuple StateSpace(Fitter& self) {
+  cfit::FitterState& state = self.state();
+  const cfit::Model& model = self.model();
+  const auto system = cfit::Realize(model, state.network.elements.get());
+  if (!system) RaiseFailure(system.failure(), "the state-space realisation");
+  const int n = system->ports, k = system->states;
+  return py::make_tuple(Matrix(system->a, k, k), Matrix(system->b, k, n), Matrix(system->c, n, k),
+                        Matrix(system->d, n, n), Matrix(system->e, n, n),
+                        Matrix(system->delay, n, n));
+}
+
+// The equivalent-circuit netlist (io/equivalent_circuit_writer.h).
+void WriteEquivalentNetlist(Fitter& self, const std::string& path, const std::string& name) {
+  cfit::FitterState& state = self.state();
+  const cfit::Model& model = self.model();
+  const cfit::Status written =
+      cfit::WriteEquivalentCircuitFile(path, model, state.network.elements.get(), name);
+  if (!written.ok()) RaiseFailure(written.failure(), "writing the netlist " + path);
 }
 
 }  // namespace
@@ -843,7 +952,27 @@ and error number. Indices are 0-based; frequencies in Hz; complex values as Pyth
            py::keep_alive<0, 1>())
       .def("LoadArrays", &LoadArrays, py::arg("f"), py::arg("x"), py::arg("data_type"),
            py::arg("z0"), "BeginData, AddDataPoint for each (f[k], x[k]) and EndData.")
-      .def("ExportArrays", &ExportArrays, "All held points as (f, x).");
+      .def("ExportArrays", &ExportArrays, "All held points as (f, x).")
+      .def("FitIterated", &FitIterated, py::arg("iterations") = 20, py::arg("target_error") = 0.0,
+           py::arg("max_order") = 0, py::arg("progress") = py::none(),
+           "Fit with iterated pole relocation (as the cfit program fits); returns what the "
+           "relocations did. target_error 0 and max_order 0 leave the order alone.")
+      .def("CertifyModel", &Certify,
+           "The exact passivity certificate: (passive, bands, Hamiltonian order, delays "
+           "ignored), bands as (from Hz, to Hz, worst measure, its frequency Hz).")
+      .def("CertificateOrder",
+           [](F& s) { return cfit::CertificateOrderOf(s.api()); },
+           "The order of the Hamiltonian the certificate needs (0 without a model).")
+      .def("EnforceByPerturbation", &EnforceByPerturbation, py::arg("frequencies"),
+           "Makes the model passive by residue perturbation, weighing the change at the "
+           "frequencies (Hz); returns {'steps', 'relative_change'}.")
+      .def("StateSpace", &StateSpace,
+           "The model's real realisation: (A, B, C, D, e, delays), e and delays N x N.")
+      .def("WriteEquivalentNetlist", &WriteEquivalentNetlist, py::arg("path"),
+           py::arg("name") = std::string(),
+           "Writes the equivalent-circuit netlist; the subcircuit is `name`, or named after "
+           "the file.");
+  m.attr("LARGE_CERTIFICATE_ORDER") = cfit::kLargeCertificateOrder;
 
   m.def("_set_error_class", [](py::object cls) { ErrorClass() = std::move(cls); });
   m.def("error_text", [](int code) -> std::optional<std::string> {

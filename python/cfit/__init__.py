@@ -19,12 +19,21 @@ term has Im P = 0, a complex pair is held once. Reference impedances are in ohms
 `cfit.Fitter` is the library's fitter itself, every host operation under its own name.
 """
 
-from ._cfit import Fitter, Params, Solver, TimeResponseParameters, error_text
+from ._cfit import (
+    LARGE_CERTIFICATE_ORDER,
+    Fitter,
+    Params,
+    Solver,
+    TimeResponseParameters,
+    error_text,
+)
 from . import _cfit
 from .core import (
+    Certificate,
     Data,
     Error,
     Model,
+    StateSpace,
     fit,
     read,
     read_model,
@@ -34,12 +43,15 @@ from .batch import fit_many
 _cfit._set_error_class(Error)
 
 __all__ = [
+    "Certificate",
     "Data",
     "Error",
     "Fitter",
+    "LARGE_CERTIFICATE_ORDER",
     "Model",
     "Params",
     "Solver",
+    "StateSpace",
     "TimeResponseParameters",
     "error_text",
     "fit",

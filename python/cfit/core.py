@@ -4,6 +4,7 @@ The library works in place on one fitter; every transformation here works on a f
 loaded with a copy, so the object it is called on never changes.
 """
 
+import collections
 import os
 import tempfile
 
@@ -15,6 +16,22 @@ KINDS = {1: "S", 2: "Y", 3: "Z", 4: "ABCD", 5: "pulse"}
 CODES = {"S": 1, "Y": 2, "Z": 3}
 FORMATS = {"ri": 0, "ma": 1, "db": 2}
 WAVEFORMS = {"impulse": 0, "step": 1, "bit": 2, "trapezoid": 3}
+NETLIST_FORMS = ("equivalent", "laplace", "both")
+
+Certificate = collections.namedtuple("Certificate", "passive bands order delays_ignored")
+Certificate.__doc__ = """The exact passivity certificate of a model.
+
+passive: no violation at any frequency. bands: (from Hz, to Hz, worst measure, its frequency
+Hz) for each band where the model is not passive (to is inf for a band reaching infinite
+frequency; the measure as in Model.check_passivity). order: the order of the Hamiltonian
+matrix whose imaginary eigenvalues give the band edges. delays_ignored: the model's delays
+do not factor per port, and the delay-free model was certified."""
+
+StateSpace = collections.namedtuple("StateSpace", "A B C D E tau")
+StateSpace.__doc__ = """A real realisation of a model: with s = j 2 pi f (rad/s),
+H(s)[i, j] = (C (s I - A)^-1 B + D + s E)[i, j] * exp(-s tau[i, j]).
+A (states x states, block diagonal), B (states x N), C (N x states), D, E (seconds) and tau
+(seconds) N x N; E is the model's proportional term over 2 pi."""
 
 
 class Error(Exception):
@@ -265,25 +282,43 @@ def read(path, **options):
     return Data._of(fitter, fitter.GetFileComment() or "")
 
 
-def fit(data, common_poles=False, delays=True, passive=False, progress=None, **options):
+def fit(data, common_poles=False, delays=True, passive=False, progress=None, single_pass=False,
+        iterations=20, target_error=None, max_order=None, enforcement="perturbation", **options):
     """Fits a rational model to `data` (a Data, a Touchstone path or a scikit-rf Network).
 
+    The poles are found by iterated relocation, as the cfit program finds them: relocated
+    until they settle, the error stops improving or `iterations` relocations ran, keeping
+    the best pole set met. target_error (relative RMS error, 0 to 1) adds and drops poles
+    until it is met; max_order caps the order (real poles plus two per pair).
+    single_pass=True gives the library's Fit (one relocation pass) instead. The returned
+    model's fit_record says what ran.
+
     common_poles: one pole set for all elements; delays: extract a pure delay per element;
-    passive: enforce passivity of the model after the fit (largest measure at most 1).
-    progress: a callable given the progress (0 to 1) while the library works. Other options
-    are Params fields by name (pole_ratio_bound, max_columns, ...). Ctrl-C stops the fit
-    and raises KeyboardInterrupt."""
+    passive: enforce passivity of the model after the fit, by `enforcement` as in
+    Model.enforce_passivity. progress: a callable given the progress (0 to 1) while the
+    library fits. Other options are Params fields by name (pole_ratio_bound, max_columns,
+    ...). Ctrl-C stops the fit and raises KeyboardInterrupt."""
     if not isinstance(data, (Data, str, os.PathLike)):
         if hasattr(data, "s") and hasattr(data, "f"):
             data = Data.from_network(data)
         else:
             raise TypeError("data must be a cfit.Data, a Touchstone path or a scikit-rf Network")
+    if enforcement not in ENFORCEMENTS:
+        raise ValueError(f"enforcement must be 'perturbation' or 'classic', not {enforcement!r}")
     params = _params(individual_poles=not common_poles, extract_delays=delays, **options)
-    steps = [("Fit", ())]
-    if passive:
-        steps.append(("EnforceModelPassivity", (1.0,)))
+    if single_pass:
+        if target_error is not None or max_order is not None:
+            raise ValueError("single_pass takes no target_error or max_order")
+        steps = [("Fit", ())]
+    else:
+        steps = [("FitIterated", (int(iterations), float(target_error or 0.0),
+                                  int(max_order or 0)))]
     source = data if isinstance(data, Data) else os.fspath(data)
-    return Model._build(source, params, steps, progress)
+    model = Model._build(source, params, steps, progress)
+    return model.enforce_passivity(method=enforcement, progress=progress) if passive else model
+
+
+ENFORCEMENTS = ("perturbation", "classic")
 
 
 def read_model(path, **options):
@@ -298,11 +333,19 @@ class Model:
     library's operations run on a fresh fitter rebuilt from the model's recipe (its source
     and the operations that made it), which gives the same numbers bit for bit."""
 
-    def __init__(self, fitter, source, params, steps):
+    def __init__(self, fitter, source, params, steps, fit_record=None, enforcement=None):
         self.fitter = fitter
         self._source = source
         self._params = params
         self._steps = list(steps)
+        #: What the fit ran: {'single_pass': True} for the library's Fit; for the iterated
+        #: fit the relocations' record: 'iterations' (all of them), 'settled' of
+        #: 'quantities' (element or pole sets fitted), 'fewest_iterations',
+        #: 'most_iterations'. None for a model read from a pole file.
+        self.fit_record = fit_record
+        #: The last passivity enforcement: {'method': 'perturbation', 'steps',
+        #: 'relative_change'} or {'method': 'classic'}; None when none ran.
+        self.enforcement = enforcement
 
     @classmethod
     def _build(cls, source, params, steps, progress=None):
@@ -315,13 +358,22 @@ class Model:
             fitter.ReadPoles(source[1])
         else:
             fitter.ReadAnyTouchstone(source)
+        fit_record = enforcement = None
         for name, args in steps:
             method = getattr(fitter, name)
-            if name in ("Fit", "EnforceModelPassivity", "FitSeriesElement"):
-                method(*args, progress=progress)
+            if name in ("Fit", "FitIterated", "EnforceModelPassivity", "FitSeriesElement"):
+                result = method(*args, progress=progress)
             else:
-                method(*args)
-        return cls(fitter, source, params, steps)
+                result = method(*args)
+            if name == "Fit":
+                fit_record = {"single_pass": True}
+            elif name == "FitIterated":
+                fit_record = dict(result, single_pass=False)
+            elif name == "EnforceByPerturbation":
+                enforcement = dict(result, method="perturbation")
+            elif name == "EnforceModelPassivity":
+                enforcement = {"method": "classic"}
+        return cls(fitter, source, params, steps, fit_record, enforcement)
 
     def _with(self, name, *args, progress=None):
         return Model._build(self._source, self._params, self._steps + [(name, args)], progress)
@@ -379,37 +431,90 @@ class Model:
         return self._info(3)
 
     def check_passivity(self, threshold=1.0):
-        """(passive, largest measure, its frequency in Hz, bands). The measure is the square
-        of the largest singular value for S and 1 minus the smallest eigenvalue of the
-        Hermitian part for Y or Z; passive means at most `threshold` everywhere. bands lists
-        (from Hz, to Hz, peak measure, peak frequency Hz) where the measure exceeds it."""
+        """(passive, largest measure, its frequency in Hz, bands) by the library's sampled
+        sweep. The measure is the square of the largest singular value for S and 1 minus the
+        smallest eigenvalue of the Hermitian part for Y or Z; passive means at most
+        `threshold` everywhere. bands lists (from Hz, to Hz, peak measure, peak frequency
+        Hz) where the measure exceeds it. certificate() gives the exact answer."""
         return _passivity(self.fitter, self.kind, model=True, threshold=threshold)
 
-    def enforce_passivity(self, threshold=1.0, progress=None):
-        """A new Model made passive (largest measure at most `threshold`)."""
-        # The accurate enforcement lands with the passivity certificate work and plugs in
-        # here, in place of the library's host enforcement.
+    def certificate(self):
+        """The exact passivity certificate (a Certificate): the band edges are the purely
+        imaginary eigenvalues of a Hamiltonian matrix of the model's realisation, so no
+        violation between samples is missed. Its cost grows as the cube of
+        Certificate.order (see the cfit program's documentation). cfit.Error when it
+        cannot be computed."""
+        passive, bands, order, ignored = self.fitter.CertifyModel()
+        return Certificate(passive, [tuple(b) for b in bands], order, ignored)
+
+    def enforce_passivity(self, threshold=1.0, method="perturbation", f=None, progress=None):
+        """A new Model made passive.
+
+        method='perturbation' (the default, as the cfit program): the residues move by the
+        smallest change of the response at the frequencies f (Hz; default the data's)
+        until the exact certificate finds no violation; poles and delays stay. A model
+        whose certificate would take minutes (Hamiltonian order above
+        LARGE_CERTIFICATE_ORDER: many individual poles on many ports) gets the classic
+        method instead, as in the program; model.enforcement says which ran.
+        method='classic': the library's peak-by-peak loops until its sampled measure is
+        at most `threshold` (the perturbation method enforces the limit 1)."""
+        if method not in ENFORCEMENTS:
+            raise ValueError(f"method must be 'perturbation' or 'classic', not {method!r}")
+        if method == "perturbation":
+            if threshold != 1.0:
+                raise ValueError("the perturbation method enforces the limit 1; "
+                                 "threshold belongs to method='classic'")
+            order = self.fitter.CertificateOrder()
+            if order <= _cfit.LARGE_CERTIFICATE_ORDER:
+                f = self.fitter.ExportArrays()[0] if f is None else _real_vector(f, "f")
+                f = np.atleast_1d(f)
+                if f.size == 0:
+                    raise ValueError("the model holds no data: give the frequencies f")
+                return self._with("EnforceByPerturbation", f, progress=progress)
+            model = self._with("EnforceModelPassivity", 1.0, progress=progress)
+            model.enforcement["reason"] = (f"the certificate would need a Hamiltonian of order "
+                                           f"{order} (above {_cfit.LARGE_CERTIFICATE_ORDER})")
+            return model
         return self._with("EnforceModelPassivity", threshold, progress=progress)
 
     def write_pls(self, path):
         """Writes the model as a pole file (read back by cfit.read_model)."""
         self.fitter.WritePoles(os.fspath(path))
 
-    def write_netlist(self, path, form="subcircuit"):
-        """Writes the model as a SPICE netlist. form='subcircuit' is the library's
-        subcircuit; form='equivalent' (a plain R-L-C-controlled-source circuit) is not built
-        yet."""
-        if form == "equivalent":
-            # The equivalent-circuit netlist lands separately and plugs in here.
-            raise NotImplementedError("the equivalent-circuit netlist is not available yet")
-        if form != "subcircuit":
-            raise ValueError(f"form must be 'subcircuit' or 'equivalent', not {form!r}")
-        self.fitter.WriteSubcircuit(os.fspath(path))
+    def write_netlist(self, path, form="equivalent", name=None):
+        """Writes the model as a SPICE subcircuit; returns the paths written.
+
+        form='equivalent' (default): an equivalent circuit of R, C, E, F, G, H, V and T
+        elements that ngspice, Xyce and LTspice read as written (S, Y and Z models;
+        terminals p_1 ... p_N, then ref), named `name` or after the file.
+        form='laplace': the library's LAPLACE and DELAY sources (S models only; terminals
+        x_1 ... x_N, then ref), named after the file. form='both': the equivalent circuit
+        at `path` and the laplace form beside it as <stem>_laplace<suffix>."""
+        if form not in NETLIST_FORMS:
+            raise ValueError(f"form must be 'equivalent', 'laplace' or 'both', not {form!r}")
+        if form != "equivalent" and self.kind != "S":
+            raise ValueError(f"the laplace netlist needs an S model, not {self.kind}")
+        if name is not None and form == "laplace":
+            raise ValueError("name belongs to the equivalent form; the laplace form is named "
+                             "after its file")
+        path = os.fspath(path)
+        written = []
+        if form != "laplace":
+            self.fitter.WriteEquivalentNetlist(path, name or "")
+            written.append(path)
+        if form != "equivalent":
+            stem, suffix = os.path.splitext(path)
+            laplace = path if form == "laplace" else stem + "_laplace" + suffix
+            self.fitter.WriteSubcircuit(laplace)
+            written.append(laplace)
+        return written
 
     def state_space(self):
-        """(A, B, C, D) real arrays of the model; not built yet."""
-        # The state-space realisation lands with the equivalent-circuit work and plugs in here.
-        raise NotImplementedError("the state-space realisation is not available yet")
+        """The model's real realisation as a StateSpace (A, B, C, D, E, tau): with
+        s = j 2 pi f, H(s)[i, j] = (C (s I - A)^-1 B + D + s E)[i, j] exp(-s tau[i, j]).
+        A is block diagonal (a 1 x 1 block per real pole, a 2 x 2 block per pair)."""
+        a, b, c, d, e, tau = self.fitter.StateSpace()
+        return StateSpace(a, b, c, d, e / (2 * np.pi), tau)
 
     def sweep(self, f):
         """The model evaluated by the library at frequencies f (Hz) as a Data."""

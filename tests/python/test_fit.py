@@ -4,6 +4,7 @@ Ctrl-C behave as a host of the library expects."""
 import os
 import signal
 import struct
+import subprocess
 import threading
 
 import numpy as np
@@ -15,7 +16,10 @@ from conftest import real
 FILES = ["coax_line_sim_crlf.s2p", "aperture_waveguide_port_sim.s1p",
          "bandpass_filter_lumped_sim.s2p", "coupled_lines_diff_2xthru.s4p",
          "fourport_measured_75ohm.s4p", "threeport_sim_db_port_impedance.s3p"]
-VARIANTS = {"individual": {}, "common": {"common_poles": True}, "enforced": {"passive": True}}
+# The host's fits: the library's Fit, and its enforcement by the classic loops.
+VARIANTS = {"individual": {"single_pass": True},
+            "common": {"common_poles": True, "single_pass": True},
+            "enforced": {"single_pass": True, "passive": True, "enforcement": "classic"}}
 
 
 def fingerprint(fitter):
@@ -49,6 +53,33 @@ def test_python_fits_equal_the_host_fits(name, variant, host_prints):
     from_data = cfit.fit(cfit.read(path), **VARIANTS[variant])
     assert fingerprint(from_path.fitter) == expected
     assert fingerprint(from_data.fitter) == expected
+
+
+@pytest.mark.parametrize("name, options", [
+    ("bandpass_filter_lumped_sim.s2p", {}),
+    ("bandpass_filter_lumped_sim.s2p", {"max_order": 8}),
+    ("fourport_measured_75ohm.s4p", {"common_poles": True, "iterations": 2, "target_error": 2e-3})])
+def test_iterated_fits_equal_the_engine_call(name, options):
+    """The default fit is the engine's iterated fit with the same settings, bit for bit
+    (the C++ call made by tests/python/fit_print.cpp)."""
+    if not os.environ.get("CFIT_FIT_PRINT"):
+        pytest.skip("CFIT_FIT_PRINT (the C++ fit printer) is not set")
+    path = real(name)
+    command = [os.environ["CFIT_FIT_PRINT"], str(path), str(int(options.get("common_poles", 0))),
+               str(options.get("iterations", 20)), repr(options.get("target_error", 0.0)),
+               str(options.get("max_order", 0))]
+    printed = subprocess.run(command, capture_output=True, text=True, check=True).stdout
+    expected = printed.split()[-1]
+    from_path = cfit.fit(path, **options)
+    from_data = cfit.fit(cfit.read(path), **options)
+    assert fingerprint(from_path.fitter) == fingerprint(from_data.fitter) == expected
+    record = from_path.fit_record
+    assert not record["single_pass"] and 0 <= record["settled"] <= record["quantities"] > 0
+    assert record["fewest_iterations"] <= record["most_iterations"] <= record["iterations"]
+    assert fingerprint(cfit.fit(path, single_pass=True, **{
+        k: v for k, v in options.items() if k == "common_poles"}).fitter) != expected
+    with pytest.raises(ValueError):
+        cfit.fit(path, single_pass=True, target_error=1e-3)
 
 
 def test_fitter_reaches_the_host_operations_directly(host_prints):
@@ -88,10 +119,11 @@ def test_pole_file_round_trip_keeps_the_evaluation(tmp_path):
     np.testing.assert_array_equal(again.z0, model.z0)
 
 
-def test_enforcement_returns_a_new_passive_model():
+def test_classic_enforcement_returns_a_new_passive_model():
     model = cfit.fit(real("coax_line_sim_crlf.s2p"))
     passive, measure, _, bands = model.check_passivity()
-    enforced = model.enforce_passivity()
+    enforced = model.enforce_passivity(method="classic")
+    assert enforced.enforcement == {"method": "classic"}
     assert not passive and measure > 1 and bands
     assert all(lo <= peak_f <= hi and peak > 1 for lo, hi, peak, peak_f in bands)
     assert enforced.check_passivity()[:1] == (True,)

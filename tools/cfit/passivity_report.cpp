@@ -3,12 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "api/cfit_impl.h"
 #include "common.h"
-#include "core/run_context.h"
-#include "io/run_log.h"
 #include "passivity/passivity_certificate.h"
-#include "passivity/residue_perturbation.h"
 
 namespace cfit_tool {
 
@@ -183,41 +179,11 @@ DataChange CompareWithSnapshot(cFitAPI& fitter, const DataSnapshot& before) {
 
 namespace {
 
-// The engine's view of the fitter: the program links the library's internal
-// form, so the fitter it made is the library's own class.
-cfit::FitterState* EngineState(cFitAPI& fitter) {
-  auto* impl = dynamic_cast<cfit::cCfit*>(&fitter);
-  return impl != nullptr ? &impl->state() : nullptr;
-}
-
 std::string BandFrequency(double hertz) {
   return std::isinf(hertz) ? std::string("infinite frequency") : FormatSweepFrequency(hertz);
 }
 
 }  // namespace
-
-CertificateReading CertifyFitterModel(cFitAPI& fitter) {
-  CertificateReading reading;
-  cfit::FitterState* state = EngineState(fitter);
-  if (state == nullptr || state->model == nullptr) {
-    reading.failure = "no model";
-    return reading;
-  }
-  const auto cert = cfit::CertifyModel(*state->model, state->network.elements.get());
-  if (!cert) {
-    reading.failure = cert.failure().code ? "the model cannot be realised or is not S, Y or Z"
-                                          : "the eigenvalue solver did not converge";
-    return reading;
-  }
-  reading.known = true;
-  reading.passive = cert->passive;
-  reading.order = cert->hamiltonianOrder;
-  reading.delaysIgnored = cert->delays == cfit::DelayHandling::kIgnored;
-  for (const cfit::CertifiedBand& b : cert->bands) {
-    reading.bands.push_back({b.from, b.to, b.measure, b.worstAt});
-  }
-  return reading;
-}
 
 std::string CertificateText(const CertificateReading& reading, std::size_t listed) {
   if (!reading.known) return "not computed (" + reading.failure + ")\n";
@@ -242,36 +208,8 @@ std::string CertificateText(const CertificateReading& reading, std::size_t liste
   return text;
 }
 
-int CertificateOrderOf(cFitAPI& fitter) {
-  cfit::FitterState* state = EngineState(fitter);
-  if (state == nullptr || state->model == nullptr) return 0;
-  return cfit::CertificateOrder(*state->model, state->network.elements.get());
-}
-
 bool CertificateTooLarge(cFitAPI& fitter) {
   return CertificateOrderOf(fitter) > cfit::kLargeCertificateOrder;
-}
-
-PerturbationOutcome EnforceByPerturbation(cFitAPI& fitter, const std::vector<double>& frequencies) {
-  PerturbationOutcome outcome;
-  cfit::FitterState* state = EngineState(fitter);
-  if (state == nullptr || state->model == nullptr) {
-    outcome.failure = "no model";
-    return outcome;
-  }
-  const auto report = cfit::EnforceByResiduePerturbation(
-      *state->model, state->network.elements.get(), frequencies, {},
-      cfit::RunContext(cfit::runlog::Stream(), nullptr, nullptr));
-  if (!report) {
-    outcome.failure = report.failure().code
-                          ? "the model is not S, Y or Z"
-                          : "the certificate still finds violations after the steps allowed";
-    return outcome;
-  }
-  outcome.passive = report->passive;
-  outcome.steps = report->iterations;
-  outcome.relativeChange = report->relativeChange;
-  return outcome;
 }
 
 }  // namespace cfit_tool

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "api/passivity_operations.h"
+
 namespace cfit_tool {
 
 // The library's largest passivity measure and where it occurs. The measure is
@@ -96,41 +98,20 @@ struct DataChange {
 
 DataChange CompareWithSnapshot(cFitAPI& fitter, const DataSnapshot& before);
 
-// The exact certificate of the fitter's model (passivity_certificate.h):
-// passive, or the bands where it is not, each with its worst point.
-struct CertificateReading {
-  bool known = false;
-  std::string failure;  // why it could not be computed
-  bool passive = false;
-  int order = 0;  // order of the Hamiltonian matrix
-  bool delaysIgnored = false;
-  struct Band {
-    double from = 0.0, to = 0.0;        // hertz; `to` infinite for a band to infinity
-    double worst = 0.0, worstAt = 0.0;  // the library's measure and its frequency
-  };
-  std::vector<Band> bands;
-};
-
-CertificateReading CertifyFitterModel(cFitAPI& fitter);
+// The exact certificate of the fitter's model and its enforcement by
+// residue perturbation, from the engine (api/passivity_operations.h).
+using CertificateReading = cfit::FitterCertificate;
+using cfit::CertificateOrderOf;
+using cfit::CertifyFitterModel;
+using cfit::EnforceByPerturbation;
+using cfit::PerturbationOutcome;
 
 // "passive (exact: ...)" or "not passive, 2 bands: ..." on one line, then
 // one line per band (up to `listed`) indented by two spaces.
 std::string CertificateText(const CertificateReading& reading, std::size_t listed);
 
-// The enforcement by residue perturbation of the fitter's model (the model
-// is changed in place). Returns a text for the summary; `passive` tells
-// whether the certificate ends passive.
-struct PerturbationOutcome {
-  bool passive = false;
-  int steps = 0;
-  double relativeChange = 0.0;
-  std::string failure;
-};
-PerturbationOutcome EnforceByPerturbation(cFitAPI& fitter, const std::vector<double>& frequencies);
-
-// The order of the Hamiltonian the certificate of the fitter's model needs,
-// and whether that is beyond what runs in seconds.
-int CertificateOrderOf(cFitAPI& fitter);
+// Whether the certificate of the fitter's model is beyond what runs in
+// seconds.
 bool CertificateTooLarge(cFitAPI& fitter);
 
 }  // namespace cfit_tool

@@ -1,0 +1,54 @@
+// Passivity operations for engine hosts (the cfit program, the Python
+// package) holding a fitter made by cFitAPI::Create: the exact certificate of
+// the fitter's model (passivity/passivity_certificate.h) and its enforcement
+// by residue perturbation (passivity/residue_perturbation.h), in plain
+// records a host can print or hand on.
+#ifndef CFIT_API_PASSIVITY_OPERATIONS_H
+#define CFIT_API_PASSIVITY_OPERATIONS_H
+
+#include <string>
+#include <vector>
+
+class cFitAPI;
+
+namespace cfit {
+
+// The certificate of the fitter's model: passive, or the bands where it is
+// not, each with its worst point.
+struct FitterCertificate {
+  bool known = false;
+  std::string failure;  // why it could not be computed
+  bool passive = false;
+  int order = 0;  // order of the Hamiltonian matrix
+  bool delaysIgnored = false;
+  struct Band {
+    double from = 0.0, to = 0.0;        // hertz; `to` infinite for a band to infinity
+    double worst = 0.0, worstAt = 0.0;  // the library's measure and its frequency
+  };
+  std::vector<Band> bands;
+};
+
+// Not known ("no model") for a fitter without a model or of another make.
+FitterCertificate CertifyFitterModel(cFitAPI& fitter);
+
+// What the enforcement by residue perturbation did; `passive` tells whether
+// the certificate ends passive, `failure` why not.
+struct PerturbationOutcome {
+  bool passive = false;
+  int steps = 0;
+  double relativeChange = 0.0;  // relative RMS change of the response over `frequencies`
+  std::string failure;
+};
+
+// Enforces passivity of the fitter's model in place by residue perturbation,
+// weighing the change at `frequencies` (hertz, the data's sample points). On
+// failure the model may keep the changes of the last step.
+PerturbationOutcome EnforceByPerturbation(cFitAPI& fitter, const std::vector<double>& frequencies);
+
+// The order of the Hamiltonian the certificate of the fitter's model needs
+// (0 without a model); above kLargeCertificateOrder it takes minutes.
+int CertificateOrderOf(cFitAPI& fitter);
+
+}  // namespace cfit
+
+#endif  // CFIT_API_PASSIVITY_OPERATIONS_H
