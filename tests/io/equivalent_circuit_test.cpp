@@ -154,17 +154,7 @@ TEST(EquivalentCircuit, NamesAndStateValuesHoldAtManyPortsAndWidePoles) {
 // element (m, 1) at those times to a unit step of 20 ps rise and to a unit
 // trapezoid of 20 ps rise, fall beginning at 100 ps and 30 ps fall.
 
-struct EqcCase {
-  const char* name;
-  const char* file;
-  bool individualPoles;
-  double addedDelay;               // data multiplied by exp(-j 2 pi f addedDelay)
-  std::vector<double> impedances;  // replace the file's when not empty
-  int dataType;                    // the data are converted to it before the fit
-  bool passive = false;            // the model is made passive after the fit
-};
-
-const EqcCase kEqcCases[] = {
+const ChangedFile kEqcCases[] = {
     {"ring1", "ring_slot_measured.s1p", true, 0.0, {}, kS},
     {"filter2", "bandpass_filter_lumped_sim.s2p", true, 0.0, {}, kS},
     {"microstrip2_delay_z", "microstrip_line_sim_lowercase_option.s2p", true, 1e-9, {50, 75}, kS},
@@ -177,37 +167,6 @@ const EqcCase kEqcCases[] = {
     {"transformer4_y_common", "transformer_4port_sim.s4p", false, 0.0, {}, kY},
     {"ring1_passive", "ring_slot_measured.s1p", true, 0.0, {}, kS, true},
 };
-
-std::unique_ptr<cCfit> FitEqcCase(const EqcCase& c) {
-  LogCapture quiet;
-  cFitParams params;
-  params.individualPoles = c.individualPoles;
-  params.extractDelays = c.addedDelay > 0.0;
-  auto source = NewFitter(params), fitter = NewFitter(params);
-  EXPECT_GT(source->ReadTouchstone(RealFile(c.file).c_str()), 0);
-  const FitterState& s = source->state();
-  const int n = s.network.portCount;
-  fitter->BeginData(n, s.network.dataType,
-                    (c.impedances.empty() ? *s.network.impedances : c.impedances).data());
-  PointRecord record(n);
-  for (ConstMatrixView p : s.network.data->points()) {
-    const Complex turn = Exp(Complex(0.0, -2 * std::numbers::pi * p.frequency() * c.addedDelay));
-    for (int e = 0; e < n * n; ++e) {
-      const Complex v = p.At(e / n, e % n) * turn;
-      record.Set(e / n, e % n, {v.re, v.im});
-    }
-    EXPECT_TRUE(fitter->AddDataPoint(record.get(p.frequency())));
-  }
-  fitter->EndData();
-  if (c.dataType != kS) {
-    EXPECT_EQ(fitter->ConvertDataType(c.dataType), 1);
-  }
-  EXPECT_EQ(fitter->Fit(), 1) << Message(*fitter);
-  if (c.passive) {
-    EXPECT_EQ(fitter->EnforceModelPassivity(1.0), 1) << Message(*fitter);
-  }
-  return fitter;
-}
 
 // The grids an AC analysis sweeps: the data frequencies as runs of evenly
 // spaced points (one run per spacing; the files of the cases have one to
@@ -293,9 +252,9 @@ void WriteResponses(const FitterState& s, const std::string& stem) {
 
 TEST(EquivalentCircuit, FittedRealFilesGiveNetlists) {
   const char* dump = std::getenv("CFIT_EQC_DUMP");
-  for (const EqcCase& c : kEqcCases) {
+  for (const ChangedFile& c : kEqcCases) {
     SCOPED_TRACE(c.name);
-    auto fitter = FitEqcCase(c);
+    auto fitter = FitChangedFile(c);
     ASSERT_TRUE(fitter->HasFit());
     const FitterState& s = fitter->state();
     const std::string stem = dump != nullptr ? std::string(dump) + "/" + c.name : Path(c.name);

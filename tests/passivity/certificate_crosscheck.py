@@ -18,15 +18,7 @@ import tempfile
 
 import numpy
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from gtest_dump import run_dump_case  # noqa: E402
-
-
-def load(path):
-    with open(path, "rb") as f:
-        ports, count, data_type = numpy.frombuffer(f.read(12), dtype=numpy.int32)
-        raw = numpy.frombuffer(f.read(), dtype=numpy.float64).reshape(count, 1 + 2 * ports * ports)
-    values = (raw[:, 1::2] + 1j * raw[:, 2::2]).reshape(count, ports, ports)
-    return raw[:, 0], values, data_type
+from gtest_dump import read_matrices as load, run_dump_case  # noqa: E402
 
 
 def violating(values, data_type, tolerance):
