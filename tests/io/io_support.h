@@ -145,9 +145,13 @@ inline std::unique_ptr<cCfit> FitChangedFile(const ChangedFile& c) {
     EXPECT_TRUE(fitter->AddDataPoint(record.get(p.frequency())));
   }
   fitter->EndData();
-  if (c.dataType != kS) EXPECT_EQ(fitter->ConvertDataType(c.dataType), 1);
+  if (c.dataType != kS) {
+    EXPECT_EQ(fitter->ConvertDataType(c.dataType), 1);
+  }
   EXPECT_EQ(fitter->Fit(), 1) << Message(*fitter);
-  if (c.passive) EXPECT_EQ(fitter->EnforceModelPassivity(1.0), 1) << Message(*fitter);
+  if (c.passive) {
+    EXPECT_EQ(fitter->EnforceModelPassivity(1.0), 1) << Message(*fitter);
+  }
   return fitter;
 }
 
