@@ -48,12 +48,8 @@ inline std::string RealFile(const std::string& name) {
   return std::string(folder != nullptr ? folder : "../shared/data/touchstone") + "/" + name;
 }
 
-inline std::unique_ptr<cCfit> NewFitter(cFitParams params = cFitParams{}) {
-  return std::unique_ptr<cCfit>(static_cast<cCfit*>(cFitAPI::Create(&params)));
-}
 // Keeps the values as written.
 inline cFitParams Unsymmetrised() { return {.symmetryTolerance = 0.0}; }
-inline std::string Message(cCfit& f) { return f.GetErrorMessage() ? f.GetErrorMessage() : ""; }
 inline std::string FileMessage(const std::string& file, int code) {
   return file + ":\n" + FitErrorText(code);
 }
