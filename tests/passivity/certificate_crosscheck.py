@@ -32,7 +32,7 @@ def main():
     program, folder = sys.argv[1], sys.argv[2]
     failures = 0
     with tempfile.TemporaryDirectory() as dump:
-        if not run_dump_case(program, "RealFiles.CertificateDump", "CFIT_CERTIFICATE_DUMP", folder,
+        if not run_dump_case(program, "RealFileCertificate.CoversTheSampledViolationsAndPerturbationEndsPassive", "CFIT_CERTIFICATE_DUMP", folder,
                              dump):
             return 1
         frees = sorted(glob.glob(os.path.join(dump, "*.free.bin")))
