@@ -14,6 +14,7 @@
 
 #include "fit/model_evaluation.h"
 #include "io/io_support.h"
+#include "passivity/model_dump.h"
 #include "passivity/passivity_certificate.h"
 #include "passivity/passivity_checks.h"
 #include "passivity/residue_perturbation.h"
@@ -73,27 +74,10 @@ bool Inside(const PassivityCertificate& cert, double f) {
   return false;
 }
 
-// Dumps for certificate_crosscheck.py: per fit the delay-free model at 20,000
-// log-spaced frequencies over its poles' span (.free.bin), the certified
+// Dumps for certificate_crosscheck.py, per fit: the delay-free model over
+// its poles' span widened 100 times each way (.free.bin), the certified
 // bands (.bands, hertz) and the model after the perturbation with its delays
-// (.enforced.bin). Binary layout: int32 ports, count, data type; then per
-// frequency the frequency and N x N (re, im) doubles.
-void Dump(const ModelView& view, int dataType, double low, double high, const std::string& path) {
-  std::ofstream out(path, std::ios::binary);
-  const int32_t n = view.n(), count = 20000, type = dataType;
-  for (int32_t v : {n, count, type}) out.write(reinterpret_cast<const char*>(&v), sizeof v);
-  std::vector<double> row(static_cast<std::size_t>(1 + 2 * n * n));
-  for (int k = 0; k < count; ++k) {
-    row[0] = low * std::pow(high / low, k / (count - 1.0));
-    for (int e = 0; e < n * n; ++e) {
-      const Complex v = EvaluateElement(view, e / n, e % n, row[0]);
-      row[1 + 2 * e] = v.re;
-      row[2 + 2 * e] = v.im;
-    }
-    out.write(reinterpret_cast<const char*>(row.data()),
-              static_cast<std::streamsize>(row.size() * sizeof(double)));
-  }
-}
+// (.enforced.bin).
 
 // Per fit: every point of the library's adaptive sweep whose measure
 // exceeds 1 lies in a band certified for the delay-free model; the model the
@@ -123,18 +107,10 @@ TEST(RealFileCertificate, CoversTheSampledViolationsAndPerturbationEndsPassive) 
     }
     EXPECT_EQ(cert->passive, violating == 0 && cert->bands.empty());
 
-    double low = 1e300, high = 0.0;
-    const auto span = [&](const PoleList& list) {
-      for (const PoleTerm& t : list) {
-        low = std::min(low, Abs(t.GetPole()));
-        high = std::max(high, Abs(t.GetPole()));
-      }
-    };
-    span(s.model->commonPoles);
-    for (const PoleList& list : s.model->elementPoles) span(list);
+    const auto [low, high] = PoleSpan(*s.model);
     const std::string base = dump != nullptr ? std::string(dump) + "/" + Name(c) : "";
     if (dump != nullptr) {
-      Dump(view, c.dataType, low / 100, high * 100, base + ".free.bin");
+      DumpModel(view, c.dataType, low / 100, high * 100, base + ".free.bin");
       std::ofstream bands(base + ".bands");
       bands.precision(17);
       for (const CertifiedBand& b : cert->bands) bands << b.from << " " << b.to << "\n";
@@ -152,7 +128,7 @@ TEST(RealFileCertificate, CoversTheSampledViolationsAndPerturbationEndsPassive) 
     if (enforced->delays != DelayHandling::kIgnored) {
       EXPECT_LE(peak->measure, 1.0);
       if (dump != nullptr)
-        Dump(ViewOf(s), c.dataType, low / 100, high * 100, base + ".enforced.bin");
+        DumpModel(ViewOf(s), c.dataType, low / 100, high * 100, base + ".enforced.bin");
     }
   }
 }
