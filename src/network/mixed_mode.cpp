@@ -70,22 +70,14 @@ void ConvertDataMode(SampledData& data, const PortPairs& pairs, ModeDirection di
   }
 }
 
-Result<Model> ConvertModelMode(const Model& model, bool symmetric,
-                                     const PortPairs& pairs, ModeDirection direction) {
+Result<Model> ConvertModelMode(const Model& model, bool symmetric, const PortPairs& pairs,
+                               ModeDirection direction) {
   if (!model.individual()) return ErrorCode::kNeedsIndividualPoles;
   for (double tau : model.delay) {
     if (tau != 0.0) return ErrorCode::kNeedsNoDelays;
   }
-  const std::size_t nn = kPorts * kPorts;
-  Model result;
-  result.n = kPorts;
+  Model result = Model::Empty(kPorts);
   result.shape = PoleShape::kIndividual;
-  result.elementPoles.assign(nn, PoleList{});
-  result.constant.assign(nn, 0.0);
-  result.proportional.assign(nn, 0.0);
-  result.delay.assign(nn, 0.0);
-  result.rmsError.assign(nn, 0.0);
-  result.maxError.assign(nn, 0.0);
   const bool lowerOnly = symmetric && direction == ModeDirection::kToMixed;
   for (int i = 0; i < kPorts; ++i) {
     for (int j = 0; j < kPorts; ++j) {

@@ -103,20 +103,10 @@ struct Criterion {
 // The value deciding passivity: sigma_max (S) or lambda_min of the Hermitian
 // part (Y/Z). NaN when the eigensolver fails.
 double Deciding(PassivityKind kind, int n, const std::vector<Cx>& h) {
-  std::vector<Cx> p(static_cast<std::size_t>(n) * n);
-  for (int i = 0; i < n; ++i) {
-    for (int j = 0; j < n; ++j) {
-      Cx s = 0.0;
-      if (kind == PassivityKind::kScattering) {
-        for (int k = 0; k < n; ++k) s += std::conj(h[k * n + i]) * h[k * n + j];
-      } else {
-        s = 0.5 * (h[i * n + j] + std::conj(h[j * n + i]));
-      }
-      p[i * n + j] = s;
-    }
-  }
   std::vector<double> values;
-  if (!HermitianEigen(n, p, &values, nullptr)) return std::nan("");
+  if (!HermitianEigen(n, PassivityMatrix(n, h, kind == PassivityKind::kScattering), &values,
+                      nullptr))
+    return std::nan("");
   if (kind == PassivityKind::kScattering) return std::sqrt(std::max(values.front(), 0.0));
   return values.back();
 }
@@ -592,6 +582,22 @@ std::vector<Cx> SystemResponse(const SystemView& s, double w) {
     }
   }
   return h;
+}
+
+std::vector<Cx> PassivityMatrix(int n, const std::vector<Cx>& h, bool scattering) {
+  std::vector<Cx> p(static_cast<std::size_t>(n) * n);
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) {
+      Cx s = 0.0;
+      if (scattering) {
+        for (int k = 0; k < n; ++k) s += std::conj(h[k * n + i]) * h[k * n + j];
+      } else {
+        s = 0.5 * (h[i * n + j] + std::conj(h[j * n + i]));
+      }
+      p[i * n + j] = s;
+    }
+  }
+  return p;
 }
 
 bool HermitianEigen(int n, const std::vector<Cx>& p, std::vector<double>* values,

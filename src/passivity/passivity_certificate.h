@@ -130,6 +130,13 @@ Result<PassivityCertificate> CertifyModel(const Model& model, const ElementTable
 // ports row-major, for the certificate's own evaluations and for tests.
 std::vector<std::complex<double>> SystemResponse(const SystemView& system, double w);
 
+// The Hermitian matrix whose eigenvalues decide passivity at one frequency,
+// from the response H (n x n, row-major): H^H H for scattering data (its
+// eigenvalues are the squared singular values of H), the Hermitian part
+// (H + H^H) / 2 for immittances.
+std::vector<std::complex<double>> PassivityMatrix(int n, const std::vector<std::complex<double>>& h,
+                                                  bool scattering);
+
 // Eigenvalues (descending) and unit eigenvectors of an n x n Hermitian
 // matrix (row-major), through the library's symmetric eigensolver on the
 // real 2n x 2n embedding. False when the eigensolver fails.

@@ -200,18 +200,7 @@ bool ConstraintsAt(const Model& m, const ElementTable* elements, const std::vect
                    double f, bool scattering, double margin, std::vector<Constraint>* out) {
   const int n = m.n;
   const std::vector<Cx> h = Response(m, elements, f);
-  std::vector<Cx> p(h.size());
-  for (int i = 0; i < n; ++i) {
-    for (int j = 0; j < n; ++j) {
-      Cx s = 0.0;
-      if (scattering) {
-        for (int k = 0; k < n; ++k) s += std::conj(h[k * n + i]) * h[k * n + j];
-      } else {
-        s = 0.5 * (h[i * n + j] + std::conj(h[j * n + i]));
-      }
-      p[i * n + j] = s;
-    }
-  }
+  const std::vector<Cx> p = PassivityMatrix(n, h, scattering);
   std::vector<double> values;
   std::vector<std::vector<Cx>> vectors;
   if (!HermitianEigen(n, p, &values, &vectors)) return false;
@@ -435,18 +424,7 @@ double LeftOver(const Model& m, const ElementTable* elements, double f, bool sca
                 double margin) {
   const int n = m.n;
   const std::vector<Cx> h = Response(m, elements, f);
-  std::vector<Cx> p(h.size());
-  for (int i = 0; i < n; ++i) {
-    for (int j = 0; j < n; ++j) {
-      Cx s = 0.0;
-      if (scattering) {
-        for (int k = 0; k < n; ++k) s += std::conj(h[k * n + i]) * h[k * n + j];
-      } else {
-        s = 0.5 * (h[i * n + j] + std::conj(h[j * n + i]));
-      }
-      p[i * n + j] = s;
-    }
-  }
+  const std::vector<Cx> p = PassivityMatrix(n, h, scattering);
   std::vector<double> values;
   if (!HermitianEigen(n, p, &values, nullptr)) return std::nan("");
   return scattering ? std::sqrt(std::max(values.front(), 0.0)) - (1.0 - margin)

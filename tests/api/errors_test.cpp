@@ -32,6 +32,8 @@ TEST(ErrorTable, EveryEnumeratorHasItsTextAndOtherNumbersNone) {
   for (int code : {0, 1, 59, 70, 72, 1000, 1004, -1}) EXPECT_EQ(FitErrorText(code), nullptr);
   EXPECT_STREQ(ErrorText(ErrorCode::kUnknownTouchstoneFormat), "Unknown touchstone format type");
   EXPECT_STREQ(ErrorText(ErrorCode::kInvalidTimeResponse), "InvalidTimeResponseParameters");
+  EXPECT_STREQ(FitErrorText(56), "TimeResponseParameters : Bit time zero or negative");
+  EXPECT_STREQ(FitErrorText(58), "Incorrect parameters in trapezoidal impulse definition");
 }
 
 TEST(FatalError, WritesTitleAndTextToStandardErrorThenThrows) {

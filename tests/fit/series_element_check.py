@@ -14,14 +14,11 @@ import tempfile
 
 import numpy
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from gtest_dump import run_dump_case  # noqa: E402
+from gtest_dump import read_matrices, run_dump_case  # noqa: E402
 
 
 def check(path):
-    with open(path, "rb") as f:
-        ports, count, _ = numpy.frombuffer(f.read(12), dtype=numpy.int32)
-        raw = numpy.frombuffer(f.read(), dtype=numpy.float64).reshape(count, 1 + 2 * ports * ports)
-    s = (raw[:, 1::2] + 1j * raw[:, 2::2]).reshape(count, ports, ports)
+    _, s, _ = read_matrices(path)
     largest = numpy.linalg.svd(s, compute_uv=False)[:, 0].max()
     relations = max(numpy.abs(s[:, 0, 0] - s[:, 1, 1]).max(), numpy.abs(s[:, 0, 1] - s[:, 1, 0]).max(),
                     numpy.abs(s[:, 0, 0] + s[:, 1, 0] - 1).max())

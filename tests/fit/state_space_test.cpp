@@ -1,6 +1,6 @@
-// The state-space realisation: it evaluates as the model it realises (delays
-// removed) on models fitted to real files, individual and common, S, Y and Z,
-// symmetric or not; its blocks are the model's poles; bad models are refused.
+// The state-space realisation: its blocks are the model's poles; bad models
+// are refused. That it evaluates as the models fitted to real files is
+// checked with their equivalent circuits (io/equivalent_circuit_test.cpp).
 #include "fit/state_space.h"
 
 #include <gtest/gtest.h>
@@ -19,87 +19,6 @@ namespace cfit {
 namespace {
 
 using namespace testing;
-
-struct RealCase {
-  const char* file;
-  int dataType;  // the fitted type (the file's S data converted)
-  bool individualPoles;
-};
-
-const RealCase kRealCases[] = {
-    {"ring_slot_measured.s1p", kS, true},
-    {"bandpass_filter_lumped_sim.s2p", kS, true},  // symmetric
-    {"bandpass_filter_lumped_sim.s2p", kY, true},  // proportional terms
-    {"lowpass_filter_measured.s2p", kZ, true},
-    {"coupled_lines_diff_2xthru.s4p", kS, false},
-    {"transformer_4port_sim.s4p", kY, false},
-    {"package_8port_sim.s8p", kS, false},
-};
-
-// Largest |H_realisation - H_model| over every element at 0 Hz, across the
-// band and beyond it, relative to the model's scale: the largest of |H| and
-// of the sum of |d| and the terms' |R| of an element (the model's own values
-// are only defined to the rounding of its largest terms, which cancel in a
-// common-pole fit of nearly lossless lines).
-double RelativeMismatch(const Model& model, const ElementTable* elements, const StateSpace& ss) {
-  Model undelayed = model;
-  std::fill(undelayed.delay.begin(), undelayed.delay.end(), 0.0);
-  const ModelView view{&undelayed, elements, undelayed.individual(), undelayed.symmetric};
-  double worst = 0.0, scale = 0.0;
-  for (int e = 0; e < model.n * model.n; ++e) {
-    const int i = e / model.n, j = e % model.n;
-    double terms = std::fabs(model.constant[static_cast<std::size_t>(e)]);
-    const std::size_t source = model.symmetric && i < j ? model.Index(j, i) : model.Index(i, j);
-    for (const PoleTerm& t : model.individual() ? model.elementPoles[source] : model.commonPoles) {
-      terms += Abs(model.individual() ? t.GetResidue00() : t.GetResidue(i, j));
-    }
-    scale = std::max(scale, terms);
-  }
-  for (double f : {0.0, 1e3, 1e6, 1e8, 3e8, 1e9, 2.5e9, 7e9, 2e10, 6e10, 3e11, 1e13}) {
-    const std::vector<Complex> h = EvaluateRealization(ss, f);
-    for (int e = 0; e < model.n * model.n; ++e) {
-      const Complex want = EvaluateElement(view, e / model.n, e % model.n, f);
-      worst = std::max(worst, Abs(h[static_cast<std::size_t>(e)] - want));
-      scale = std::max(scale, Abs(want));
-    }
-  }
-  return worst / scale;
-}
-
-TEST(StateSpaceRealisation, EvaluatesAsTheFittedModelsOfRealFiles) {
-  bool symmetric = false, proportional = false;
-  for (const RealCase& c : kRealCases) {
-    SCOPED_TRACE(std::string(c.file) + " type " + std::to_string(c.dataType));
-    LogCapture quiet;
-    cFitParams params;
-    params.individualPoles = c.individualPoles;
-    auto fitter = NewFitter(params);
-    ASSERT_GT(fitter->ReadTouchstone(RealFile(c.file).c_str()), 0);
-    if (c.dataType != kS) {
-      ASSERT_EQ(fitter->ConvertDataType(c.dataType), 1);
-    }
-    ASSERT_EQ(fitter->Fit(), 1) << Message(*fitter);
-    const Model& model = *fitter->state().model;
-    const ElementTable* elements = fitter->state().network.elements.get();
-    auto dense = Realize(model, elements);
-    auto sparse = Realize(model, elements, false);
-    ASSERT_TRUE(dense.ok() && sparse.ok());
-    EXPECT_LT(RelativeMismatch(model, elements, *dense), 1e-12);
-    EXPECT_LT(RelativeMismatch(model, elements, *sparse), 1e-12);
-    EXPECT_TRUE(sparse->a.empty() && sparse->b.empty() && sparse->c.empty());
-
-    // The states: one per real pole and two per pair, per element or, with
-    // common poles, per input port.
-    int perList = 0;
-    for (const PoleTerm& t : model.commonPoles) perList += t.IsReal() ? 1 : 2;
-    if (!model.individual()) {
-      EXPECT_EQ(dense->states, model.n * perList);
-    }
-    symmetric = symmetric || model.symmetric;
-    for (double x : dense->e) proportional = proportional || x != 0.0;
-  }
-  EXPECT_TRUE(symmetric && proportional);
-}
 
 // The blocks of A carry the poles s = -2 pi P of the stored terms, B feeds
 // each block from its input port only, and A has nothing off its blocks.

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <numbers>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -47,12 +48,8 @@ inline std::string RealFile(const std::string& name) {
   return std::string(folder != nullptr ? folder : "../shared/data/touchstone") + "/" + name;
 }
 
-inline std::unique_ptr<cCfit> NewFitter(cFitParams params = cFitParams{}) {
-  return std::unique_ptr<cCfit>(static_cast<cCfit*>(cFitAPI::Create(&params)));
-}
 // Keeps the values as written.
 inline cFitParams Unsymmetrised() { return {.symmetryTolerance = 0.0}; }
-inline std::string Message(cCfit& f) { return f.GetErrorMessage() ? f.GetErrorMessage() : ""; }
 inline std::string FileMessage(const std::string& file, int code) {
   return file + ":\n" + FitErrorText(code);
 }
@@ -106,6 +103,51 @@ inline std::unique_ptr<cCfit> FittedRealFile(const std::string& name,
   auto fitter = NewFitter(params);
   EXPECT_GT(fitter->ReadTouchstone(RealFile(name).c_str()), 0) << name;
   EXPECT_EQ(fitter->Fit(), 1) << name;
+  return fitter;
+}
+
+// A real file fitted as the netlist cross-checks take it: its values
+// multiplied by exp(-j 2 pi f addedDelay) (and the delays extracted where
+// that is not 0), its ports given `impedances` when not empty, converted to
+// `dataType` before the fit.
+struct ChangedFile {
+  const char* name;
+  const char* file;
+  bool individualPoles;
+  double addedDelay;
+  std::vector<double> impedances;
+  int dataType = kS;
+  bool passive = false;  // the model is made passive after the fit
+};
+
+inline std::unique_ptr<cCfit> FitChangedFile(const ChangedFile& c) {
+  LogCapture quiet;
+  cFitParams params;
+  params.individualPoles = c.individualPoles;
+  params.extractDelays = c.addedDelay > 0.0;
+  auto source = NewFitter(params), fitter = NewFitter(params);
+  EXPECT_GT(source->ReadTouchstone(RealFile(c.file).c_str()), 0);
+  const FitterState& s = source->state();
+  const int n = s.network.portCount;
+  fitter->BeginData(n, s.network.dataType,
+                    (c.impedances.empty() ? *s.network.impedances : c.impedances).data());
+  PointRecord record(n);
+  for (ConstMatrixView p : s.network.data->points()) {
+    const Complex turn = Exp(Complex(0.0, -2 * std::numbers::pi * p.frequency() * c.addedDelay));
+    for (int e = 0; e < n * n; ++e) {
+      const Complex v = p.At(e / n, e % n) * turn;
+      record.Set(e / n, e % n, {v.re, v.im});
+    }
+    EXPECT_TRUE(fitter->AddDataPoint(record.get(p.frequency())));
+  }
+  fitter->EndData();
+  if (c.dataType != kS) {
+    EXPECT_EQ(fitter->ConvertDataType(c.dataType), 1);
+  }
+  EXPECT_EQ(fitter->Fit(), 1) << Message(*fitter);
+  if (c.passive) {
+    EXPECT_EQ(fitter->EnforceModelPassivity(1.0), 1) << Message(*fitter);
+  }
   return fitter;
 }
 

@@ -17,20 +17,13 @@
 #include <vector>
 
 #include "api/cfit_impl.h"
+#include "support/fitter_fixtures.h"
 #include "support/log_capture.h"
 
 namespace cfit::testing {
 
 using C = std::complex<double>;
 using CMatrix = std::vector<C>;  // n x n, row by row
-
-inline std::unique_ptr<cCfit> NewFitter(cFitParams params = cFitParams{}) {
-  return std::unique_ptr<cCfit>(static_cast<cCfit*>(cFitAPI::Create(&params)));
-}
-
-inline std::string Message(cCfit& f) {
-  return f.GetErrorMessage() != nullptr ? f.GetErrorMessage() : "";
-}
 
 // Data of `type` with the impedances z0, one point per matrix at 1 GHz,
 // 2 GHz, ...

@@ -53,6 +53,24 @@ std::vector<double> QuarticRoots(double a, double b, double c) {
   return w;
 }
 
+// Eigenvalues (descending) of H^H H (scattering) or of the Hermitian part
+// of H (immittance), H n x n row by row: the squared singular values, or
+// what decides the passivity of Y and Z.
+std::vector<double> DecidingValues(const std::vector<std::complex<double>>& h, int n,
+                                   bool scattering) {
+  std::vector<std::complex<double>> p(h.size());
+  for (int r = 0; r < n; ++r) {
+    for (int c = 0; c < n; ++c) {
+      std::complex<double> v = 0;
+      for (int q = 0; q < n; ++q) v += std::conj(h[q * n + r]) * h[q * n + c];
+      p[r * n + c] = scattering ? v : 0.5 * (h[r * n + c] + std::conj(h[c * n + r]));
+    }
+  }
+  std::vector<double> values;
+  EXPECT_TRUE(HermitianEigen(n, p, &values, nullptr));
+  return values;
+}
+
 struct Planted {
   std::string name;
   System system;
@@ -179,20 +197,8 @@ TEST(Certificate, FindsPlantedCrossingsAndBands) {
       const double hi = std::isinf(band.to) ? 1e4 * lo : band.to;
       for (int i = 0; i <= 2000; ++i) {
         const double f = lo * std::pow(hi / lo, i / 2000.0);
-        const auto h = SystemResponse(c.system.View(), f / kHz);
-        std::vector<double> values;
-        std::vector<std::complex<double>> p(h.size());
-        const int n = c.system.ports;
-        for (int r = 0; r < n; ++r) {
-          for (int q = 0; q < n; ++q) {
-            std::complex<double> v = 0;
-            for (int k2 = 0; k2 < n; ++k2) {
-              v += s ? std::conj(h[k2 * n + r]) * h[k2 * n + q] : 0.0;
-            }
-            p[r * n + q] = s ? v : 0.5 * (h[r * n + q] + std::conj(h[q * n + r]));
-          }
-        }
-        ASSERT_TRUE(HermitianEigen(n, p, &values, nullptr));
+        const std::vector<double> values =
+            DecidingValues(SystemResponse(c.system.View(), f / kHz), c.system.ports, s);
         if (s) {
           EXPECT_LE(std::sqrt(values.front()), band.worst * (1 + 1e-9)) << f;
         } else {
@@ -299,20 +305,12 @@ double DenseWorst(const Model& model, double lo, double hi, bool scattering) {
   const int n = m.n;
   for (int k = 0; k <= 20000; ++k) {
     const double f = lo * std::pow(hi / lo, k / 20000.0);
-    std::vector<std::complex<double>> h(n * n), p(n * n);
+    std::vector<std::complex<double>> h(n * n);
     for (int e = 0; e < n * n; ++e) {
       const Complex v = EvaluateElement(view, e / n, e % n, f);
       h[e] = {v.re, v.im};
     }
-    for (int r = 0; r < n; ++r) {
-      for (int c = 0; c < n; ++c) {
-        std::complex<double> v = 0;
-        for (int q = 0; q < n; ++q) v += std::conj(h[q * n + r]) * h[q * n + c];
-        p[r * n + c] = scattering ? v : 0.5 * (h[r * n + c] + std::conj(h[c * n + r]));
-      }
-    }
-    std::vector<double> values;
-    EXPECT_TRUE(HermitianEigen(n, p, &values, nullptr));
+    const std::vector<double> values = DecidingValues(h, n, scattering);
     worst =
         scattering ? std::max(worst, std::sqrt(values.front())) : std::min(worst, values.back());
   }

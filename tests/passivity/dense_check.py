@@ -13,18 +13,12 @@ import tempfile
 
 import numpy
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from gtest_dump import run_dump_case  # noqa: E402
+from gtest_dump import passivity_measure, read_matrices, run_dump_case  # noqa: E402
 
 
 def largest_measure(path):
-    with open(path, "rb") as f:
-        ports, count, data_type = numpy.frombuffer(f.read(12), dtype=numpy.int32)
-        raw = numpy.frombuffer(f.read(), dtype=numpy.float64).reshape(count, 1 + 2 * ports * ports)
-    values = (raw[:, 1::2] + 1j * raw[:, 2::2]).reshape(count, ports, ports)
-    if data_type == 1:
-        return numpy.max(numpy.linalg.svd(values, compute_uv=False)[:, 0] ** 2)
-    hermitian = 0.5 * (values + numpy.conj(numpy.transpose(values, (0, 2, 1))))
-    return numpy.max(numpy.maximum(0.0, 1.0 - numpy.linalg.eigvalsh(hermitian)[:, 0]))
+    _, values, data_type = read_matrices(path)
+    return numpy.max(passivity_measure(values, data_type))
 
 
 def main():

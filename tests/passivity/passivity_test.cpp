@@ -18,6 +18,7 @@
 #include "api/cfit_impl.h"
 #include "fit/model_evaluation.h"
 #include "passivity/enforcement.h"
+#include "passivity/model_dump.h"
 #include "passivity/passivity_measure.h"
 #include "passivity/suppression.h"
 #include "passivity/yz_correction.h"
@@ -297,25 +298,9 @@ TEST(RealFiles, EnforcedModelDump) {
     ASSERT_EQ(f->Fit(), 1) << name;
     ASSERT_EQ(f->EnforceModelPassivity(1.0), 1) << name;
     const FitterState& s = f->state();
-    double low = 1e300, high = 0.0;
-    for (const PoleList& list : s.model->elementPoles) {
-      for (const PoleTerm& t : list) {
-        low = std::min(low, Abs(t.GetPole()));
-        high = std::max(high, Abs(t.GetPole()));
-      }
-    }
-    std::ofstream out(std::string(dump) + "/" + name + ".bin", std::ios::binary);
-    const int32_t header[3] = {s.network.portCount, 20000, s.network.dataType};
-    out.write(reinterpret_cast<const char*>(header), sizeof header);
-    const double a = std::log(low / 100.0), b = std::log(high * 100.0);
-    for (int k = 0; k < header[1]; ++k) {
-      const double freq = std::exp(a + (b - a) * k / (header[1] - 1));
-      const PortMatrix p = EvaluatePoint(s, freq);
-      out.write(reinterpret_cast<const char*>(&freq), sizeof freq);
-      out.write(reinterpret_cast<const char*>(p.Row(0)),
-                static_cast<std::streamsize>(sizeof(Complex) * s.network.portCount *
-                                             s.network.portCount));
-    }
+    const auto [low, high] = testing::PoleSpan(*s.model);
+    testing::DumpModel(ViewOf(s), s.network.dataType, low / 100, high * 100,
+                       std::string(dump) + "/" + name + ".bin");
   }
 }
 

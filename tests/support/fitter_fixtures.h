@@ -28,6 +28,15 @@ inline cFitParams SmallParams(bool individualPoles = true) {
   return p;
 }
 
+// A fitter of the library's default size (or of `params`).
+inline Fitter NewFitter(cFitParams params = cFitParams{}) {
+  return Fitter(static_cast<cCfit*>(cFitAPI::Create(&params)));
+}
+// The recorded message, or "" when there is none.
+inline std::string Message(cCfit& f) {
+  return f.GetErrorMessage() != nullptr ? f.GetErrorMessage() : "";
+}
+
 inline Fitter MakeFitter(bool individualPoles = true) {
   cFitParams p = SmallParams(individualPoles);
   return Fitter(static_cast<cCfit*>(cFitAPI::Create(&p)));

@@ -6,6 +6,8 @@
 import os
 import subprocess
 
+import numpy
+
 
 def run_dump_case(program, case, variable, data_folder, dump_folder):
     # Runs `case` of `program` with `variable` naming `dump_folder` and
@@ -17,3 +19,22 @@ def run_dump_case(program, case, variable, data_folder, dump_folder):
     if run.returncode != 0:
         print(f"{run.stdout}\n{case} failed")
     return run.returncode == 0
+
+
+def read_matrices(path):
+    # A binary dump: ports, point count and data type as int32, then per point
+    # the frequency and the matrix's values (real, imaginary, row by row) as
+    # float64. Returns the frequencies, the matrices and the data type.
+    with open(path, "rb") as f:
+        ports, count, data_type = numpy.frombuffer(f.read(12), dtype=numpy.int32)
+        raw = numpy.frombuffer(f.read(), dtype=numpy.float64).reshape(count, 1 + 2 * ports * ports)
+    return raw[:, 0], (raw[:, 1::2] + 1j * raw[:, 2::2]).reshape(count, ports, ports), data_type
+
+
+def passivity_measure(values, data_type):
+    # Per point: the largest singular value squared (S data), or max(0, 1 -
+    # the smallest eigenvalue of the Hermitian part) (Y/Z data).
+    if data_type == 1:
+        return numpy.linalg.svd(values, compute_uv=False)[:, 0] ** 2
+    hermitian = 0.5 * (values + numpy.conj(numpy.transpose(values, (0, 2, 1))))
+    return numpy.maximum(0.0, 1.0 - numpy.linalg.eigvalsh(hermitian)[:, 0])

@@ -222,11 +222,5 @@ TEST(TimeResponse, RefusalsRecordTheirCodeAndWriteNothing) {
             folder + ":\nCannot open file to write time response");
 }
 
-// The exact texts of the record's errors.
-TEST(TimeResponse, ErrorTexts) {
-  EXPECT_STREQ(FitErrorText(56), "TimeResponseParameters : Bit time zero or negative");
-  EXPECT_STREQ(FitErrorText(58), "Incorrect parameters in trapezoidal impulse definition");
-}
-
 }  // namespace
 }  // namespace cfit

@@ -72,6 +72,11 @@ std::vector<OptionDef> CommonOptions(const char* logHelp) {
   };
 }
 
+CommandDef WithCommonOptions(CommandDef def, const char* logHelp) {
+  for (const OptionDef& o : CommonOptions(logHelp)) def.options.push_back(o);
+  return def;
+}
+
 std::optional<std::string> Arguments::Text(const std::string& name) const {
   const auto it = values_.find(name);
   if (it == values_.end()) return std::nullopt;

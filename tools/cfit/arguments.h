@@ -39,6 +39,13 @@ struct CommandDef {
 // where the log goes by default.
 std::vector<OptionDef> CommonOptions(const char* logHelp);
 
+// The log help of the commands that keep the run log beside their output.
+inline constexpr const char* kLogBesideOutput =
+    "Write the library's run log to FILE instead of beside the output (same name, .log).";
+
+// `def` with the common options after its own.
+CommandDef WithCommonOptions(CommandDef def, const char* logHelp);
+
 // The parsed command line of one command.
 class Arguments {
  public:

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "api/file_operations.h"
 #include "commands.h"
 #include "common.h"
 #include "log_file.h"
@@ -15,34 +14,27 @@ namespace cfit_tool {
 namespace fs = std::filesystem;
 
 const CommandDef& CascadeDef() {
-  static const CommandDef def = [] {
-    CommandDef s{
-        "cascade",
-        "A B",
-        "cascade two Touchstone networks (2 or 4 ports each)",
-        "Connects the network of the Touchstone file A to that of B and writes the result "
-        "as Y parameters (computed on admittances; each port keeps the reference impedance "
-        "of the port it comes from). A 2-port's port 2 is joined to B's port 1; a 4-port's "
-        "ports 3-4 are joined to B's ports 1-2. A 2-port with a 4-port is a balanced "
-        "element: its joined port lies across the 4-port's two joined ports and its other "
-        "port across the two result ports on its side. The result has the larger port "
-        "count of the two. Where the frequencies differ, each network is interpolated "
-        "linearly on the frequencies of both, up to the lower of their last frequencies.\n"
-        "\n"
-        "Example:\n"
-        "  cfit cascade fixture.s2p device.s2p -o fixture_device.s2p",
-        {
-            {"output", 'o', "FILE", "Touchstone file to write (required)."},
-            {"format", 0, "FMT", "Number format of the output: ri, ma or db (default ri)."},
-            {"comment", 0, "TEXT", "Comment written at the head of the output file."},
-        }};
-    for (const OptionDef& o : CommonOptions(
-             "Write the library's run log to FILE instead of beside the output (same name, "
-             ".log).")) {
-      s.options.push_back(o);
-    }
-    return s;
-  }();
+  static const CommandDef def = WithCommonOptions(
+      {"cascade",
+       "A B",
+       "cascade two Touchstone networks (2 or 4 ports each)",
+       "Connects the network of the Touchstone file A to that of B and writes the result "
+       "as Y parameters (computed on admittances; each port keeps the reference impedance "
+       "of the port it comes from). A 2-port's port 2 is joined to B's port 1; a 4-port's "
+       "ports 3-4 are joined to B's ports 1-2. A 2-port with a 4-port is a balanced "
+       "element: its joined port lies across the 4-port's two joined ports and its other "
+       "port across the two result ports on its side. The result has the larger port "
+       "count of the two. Where the frequencies differ, each network is interpolated "
+       "linearly on the frequencies of both, up to the lower of their last frequencies.\n"
+       "\n"
+       "Example:\n"
+       "  cfit cascade fixture.s2p device.s2p -o fixture_device.s2p",
+       {
+           {"output", 'o', "FILE", "Touchstone file to write (required)."},
+           {"format", 0, "FMT", "Number format of the output: ri, ma or db (default ri)."},
+           {"comment", 0, "TEXT", "Comment written at the head of the output file."},
+       }},
+      kLogBesideOutput);
   return def;
 }
 
@@ -53,31 +45,24 @@ int RunCascadeCommand(const Arguments& a) {
   if (!output) throw UsageError("give the file to write with -o");
   const int format = FormatCode(a.Text("format").value_or("ri"));
   const std::string comment = a.Text("comment").value_or(std::string());
-  const std::string logPath =
-      a.Text("log").value_or(fs::path(*output).replace_extension(".log").string());
-  RequireFile(first);
-  RequireFile(second);
-  RefuseOverwrite({first, second}, {*output, logPath});
-  EnsureDirectory(fs::path(*output).parent_path());
+  const std::string logPath = LogPathBeside(a, *output);
+  PrepareOutputs({first, second}, {*output, logPath});
 
   LogFile log(logPath, a.Has("verbose"));
   log.Note("cfit cascade " + first.string() + " " + second.string() + "\n");
   Fitter fitter = CreateFitter(cFitParams{});
   if (a.Has("comment")) fitter->SetOutputComment(comment.c_str());
   const std::string a1 = first.string(), b1 = second.string();
-  if (cfit::ReadAnyTouchstone(*fitter, a1.c_str()) == 0) {
-    FailWithLibraryMessage(*fitter, "cannot read " + a1, a1);
-  }
+  ReadTouchstoneFile(*fitter, a1);
   const int ports = fitter->CascadeWithTouchstone(b1.c_str());
   if (ports == 0) FailWithLibraryMessage(*fitter, "cannot cascade " + a1 + " with " + b1, b1);
-  if (fitter->WriteTouchstone(output->c_str(), format) == 0) {
-    FailWithLibraryMessage(*fitter, "cannot write " + *output, *output);
-  }
+  WriteTouchstoneFile(*fitter, *output, format);
   log.Close();
 
   std::cout << "cascaded " << first.filename().string() << " with " << second.filename().string()
             << ": " << ports << "-port Y parameters at " << SampledFrequencies(*fitter).size()
-            << " points\nwrote:\n  " << *output << "\n  " << logPath << " (run log)\n";
+            << " points\n";
+  PrintWritten({*output}, logPath);
   return kExitOk;
 }
 

@@ -22,12 +22,6 @@ namespace {
 // Bands listed in full before the rest are only counted.
 constexpr std::size_t kListedBands = 10;
 
-bool HasPoleExtension(const fs::path& path) {
-  std::string extension = path.extension().string();
-  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return extension == ".pls";
-}
-
 std::string BandText(const ViolationBand& band) {
   if (band.from == band.to) {
     return "at " + FormatSweepFrequency(band.from) + ", measure " + FormatMeasure(band.peak);
@@ -39,59 +33,44 @@ std::string BandText(const ViolationBand& band) {
 }  // namespace
 
 const CommandDef& CheckDef() {
-  static const CommandDef def = [] {
-    CommandDef s{
-        "check",
-        "FILE",
-        "tell whether a pole file's model (or a Touchstone file's data) is passive",
-        "Reads FILE, a pole file (.pls) or a Touchstone file, and reports the passivity of "
-        "its model (swept adaptively from 0 Hz to beyond its highest pole, and towards "
-        "infinite frequency) or of its sampled data (at every point): the largest passivity "
-        "measure and its frequency, and the bands of frequency where the measure exceeds "
-        "the limit, each with its peak. For a pole file it also gives the exact "
-        "certificate: the bands where the model is not passive, found as the imaginary "
-        "eigenvalues of a Hamiltonian matrix of its state-space realisation (so no "
-        "violation between samples is missed), each with its worst measure; a violation "
-        "the certificate finds above the limit makes the model not passive even where the "
-        "sweep missed it.\n"
-        "\n"
-        "The measure is the square of the largest singular value for S parameters, and 1 "
-        "minus the smallest eigenvalue of the Hermitian part for Y or Z parameters; a "
-        "network is passive where it is at most 1 (--threshold changes that limit). The "
-        "kind of file is taken from its extension as in 'cfit info'; --as overrides it.\n"
-        "\n"
-        "Exit status: 0 passive; 1 not passive (a message on standard error says so) or "
-        "the file could not be read or measured; 2 a mistake in the command line.\n"
-        "\n"
-        "Example:\n"
-        "  cfit fit --passive -o out board.s4p && cfit check out/board.pls",
-        {
-            {"as", 0, "KIND", "Read FILE as 'touchstone' or 'poles' whatever its extension."},
-            {"threshold", 0, "X",
-             "Largest measure that still counts as passive (default 1); a little above 1 "
-             "tolerates the rounding of measured or exported data."},
-        }};
-    for (const OptionDef& o :
-         CommonOptions("Keep the library's run log in FILE (by default it is discarded).")) {
-      s.options.push_back(o);
-    }
-    return s;
-  }();
+  static const CommandDef def = WithCommonOptions(
+      {"check",
+       "FILE",
+       "tell whether a pole file's model (or a Touchstone file's data) is passive",
+       "Reads FILE, a pole file (.pls) or a Touchstone file, and reports the passivity of "
+       "its model (swept adaptively from 0 Hz to beyond its highest pole, and towards "
+       "infinite frequency) or of its sampled data (at every point): the largest passivity "
+       "measure and its frequency, and the bands of frequency where the measure exceeds "
+       "the limit, each with its peak. For a pole file it also gives the exact "
+       "certificate: the bands where the model is not passive, found as the imaginary "
+       "eigenvalues of a Hamiltonian matrix of its state-space realisation (so no "
+       "violation between samples is missed), each with its worst measure; a violation "
+       "the certificate finds above the limit makes the model not passive even where the "
+       "sweep missed it.\n"
+       "\n"
+       "The measure is the square of the largest singular value for S parameters, and 1 "
+       "minus the smallest eigenvalue of the Hermitian part for Y or Z parameters; a "
+       "network is passive where it is at most 1 (--threshold changes that limit). The "
+       "kind of file is taken from its extension as in 'cfit info'; --as overrides it.\n"
+       "\n"
+       "Exit status: 0 passive; 1 not passive (a message on standard error says so) or "
+       "the file could not be read or measured; 2 a mistake in the command line.\n"
+       "\n"
+       "Example:\n"
+       "  cfit fit --passive -o out board.s4p && cfit check out/board.pls",
+       {
+           {"as", 0, "KIND", "Read FILE as 'touchstone' or 'poles' whatever its extension."},
+           {"threshold", 0, "X",
+            "Largest measure that still counts as passive (default 1); a little above 1 "
+            "tolerates the rounding of measured or exported data."},
+       }},
+      "Keep the library's run log in FILE (by default it is discarded).");
   return def;
 }
 
 int RunCheckCommand(const Arguments& a) {
   const fs::path path = a.SingleOperand("the file to check (FILE)");
-  bool poles = HasPoleExtension(path);
-  if (const auto kind = a.Text("as")) {
-    if (*kind == "touchstone") {
-      poles = false;
-    } else if (*kind == "poles") {
-      poles = true;
-    } else {
-      throw UsageError("--as takes touchstone or poles, not '" + *kind + "'");
-    }
-  }
+  const bool poles = ReadsAsPoleFile(a, path);
   const double threshold = a.Number("threshold", 0.0, 1e6).value_or(1.0);
   const std::string logPath = a.Text("log").value_or(std::string());
   RequireFile(path);

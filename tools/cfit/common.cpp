@@ -3,10 +3,11 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <iostream>
 #include <new>
 #include <system_error>
 
-#include "arguments.h"
+#include "api/file_operations.h"
 
 namespace cfit_tool {
 
@@ -52,6 +53,24 @@ int ReadPoleFile(cFitAPI& fitter, const std::string& path) {
   FailWithLibraryMessage(fitter, "cannot read the pole file " + path, path);
 }
 
+int ReadTouchstoneFile(cFitAPI& fitter, const std::string& path) {
+  const int ports = cfit::ReadAnyTouchstone(fitter, path.c_str());
+  if (ports == 0) FailWithLibraryMessage(fitter, "cannot read " + path, path);
+  return ports;
+}
+
+void WriteTouchstoneFile(cFitAPI& fitter, const std::string& path, int format) {
+  if (fitter.WriteTouchstone(path.c_str(), format) == 0) {
+    FailWithLibraryMessage(fitter, "cannot write " + path, path);
+  }
+}
+
+void WritePoleFile(cFitAPI& fitter, const std::string& path) {
+  if (fitter.WritePoles(path.c_str()) == 0) {
+    FailWithLibraryMessage(fitter, "cannot write " + path, path);
+  }
+}
+
 bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
   std::error_code error;
   if (std::filesystem::exists(a, error) && std::filesystem::exists(b, error)) {
@@ -89,6 +108,32 @@ void EnsureDirectory(const std::filesystem::path& directory) {
     throw Failure("cannot create the output directory " + directory.string() +
                   (error ? ": " + error.message() : std::string()));
   }
+}
+
+void PrepareOutputs(const std::vector<std::filesystem::path>& inputs,
+                    const std::vector<std::filesystem::path>& outputs) {
+  for (const auto& input : inputs) RequireFile(input);
+  RefuseOverwrite(inputs, outputs);
+  if (!outputs.empty()) EnsureDirectory(outputs.front().parent_path());
+}
+
+std::string LogPathBeside(const Arguments& arguments, const std::filesystem::path& output) {
+  return arguments.Text("log").value_or(
+      std::filesystem::path(output).replace_extension(".log").string());
+}
+
+bool ReadsAsPoleFile(const Arguments& arguments, const std::filesystem::path& path) {
+  const auto kind = arguments.Text("as");
+  if (!kind) return IsPoleFileName(path);
+  if (*kind == "touchstone") return false;
+  if (*kind == "poles") return true;
+  throw UsageError("--as takes touchstone or poles, not '" + *kind + "'");
+}
+
+void PrintWritten(const std::vector<std::string>& files, const std::string& logPath) {
+  std::cout << "wrote:\n";
+  for (const std::string& file : files) std::cout << "  " << file << "\n";
+  std::cout << "  " << logPath << " (run log)\n";
 }
 
 bool IsPoleFileName(const std::filesystem::path& path) {

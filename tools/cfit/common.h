@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "arguments.h"
+
 namespace cfit_tool {
 
 // Exit codes of the program.
@@ -49,6 +51,15 @@ std::string LibraryMessage(cFitAPI& fitter);
 // library refuses a file silently (a head without a valid port count).
 int ReadPoleFile(cFitAPI& fitter, const std::string& path);
 
+// Reads a Touchstone file of any kind the library knows into the fitter and
+// returns its port count; throws a Failure with the library's message.
+int ReadTouchstoneFile(cFitAPI& fitter, const std::string& path);
+
+// Write the fitter's data or model; throw a Failure with the library's
+// message.
+void WriteTouchstoneFile(cFitAPI& fitter, const std::string& path, int format);
+void WritePoleFile(cFitAPI& fitter, const std::string& path);
+
 // Returns true when `a` and `b` name the same file (both must exist for a
 // true result, or be equal paths after normalisation).
 bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b);
@@ -64,6 +75,23 @@ void RequireFile(const std::filesystem::path& path);
 
 // Creates the directory when it is missing; throws a Failure when it cannot.
 void EnsureDirectory(const std::filesystem::path& directory);
+
+// The checks made before a command writes anything: every input exists
+// (RequireFile, in order), no output names an input, and the directory of
+// the first output exists.
+void PrepareOutputs(const std::vector<std::filesystem::path>& inputs,
+                    const std::vector<std::filesystem::path>& outputs);
+
+// The run log's path: --log, or `output` with the extension .log.
+std::string LogPathBeside(const Arguments& arguments, const std::filesystem::path& output);
+
+// Whether FILE is read as a pole file: by its extension, unless --as says
+// touchstone or poles.
+bool ReadsAsPoleFile(const Arguments& arguments, const std::filesystem::path& path);
+
+// The closing lines of a command that wrote files: "wrote:", each file and
+// the run log.
+void PrintWritten(const std::vector<std::string>& files, const std::string& logPath);
 
 // Whether the name has the pole file's extension, .pls (any case).
 bool IsPoleFileName(const std::filesystem::path& path);

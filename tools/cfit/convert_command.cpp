@@ -10,7 +10,6 @@
 #include <system_error>
 #include <vector>
 
-#include "api/file_operations.h"
 #include "commands.h"
 #include "common.h"
 #include "convert_steps.h"
@@ -107,12 +106,7 @@ const CommandDef& ConvertDef() {
         }};
     for (const ConvertStep& step : AllSteps()) c.options.push_back(step.option);
     for (const OptionDef& o : PortStepModifiers()) c.options.push_back(o);
-    for (const OptionDef& o :
-         CommonOptions("Write the library's run log to FILE instead of beside the output "
-                       "(same name, .log).")) {
-      c.options.push_back(o);
-    }
-    return c;
+    return WithCommonOptions(c, kLogBesideOutput);
   }();
   return def;
 }
@@ -125,7 +119,7 @@ int RunConvertCommand(const Arguments& a) {
   if (model && a.Has("format")) throw UsageError("--format applies to Touchstone output only");
   const std::vector<ConvertStep> steps = AllSteps();
   const fs::path target = *output;
-  const std::string logPath = a.Text("log").value_or(fs::path(target).replace_extension(".log"));
+  const std::string logPath = LogPathBeside(a, target);
   RequireFile(input);
   RefuseOverwrite({input}, {target, logPath});
   const int format = a.Has("format") ? FormatCode(*a.Text("format")) : TouchstoneFormat(input);
@@ -137,13 +131,8 @@ int RunConvertCommand(const Arguments& a) {
   params.symmetryTolerance = 0.0;  // keep the data exactly as read
   Fitter fitter = CreateFitter(params);
   const std::string inputName = input.string();
-  int ports = 0;
-  if (model) {
-    ports = ReadPoleFile(*fitter, inputName);
-  } else {
-    ports = cfit::ReadAnyTouchstone(*fitter, inputName.c_str());
-    if (ports == 0) FailWithLibraryMessage(*fitter, "cannot read " + inputName, inputName);
-  }
+  const int ports =
+      model ? ReadPoleFile(*fitter, inputName) : ReadTouchstoneFile(*fitter, inputName);
 
   ConvertTarget convertTarget{*fitter, model, a};
   std::vector<std::string> applied;
@@ -160,7 +149,8 @@ int RunConvertCommand(const Arguments& a) {
   if (applied.empty()) std::cout << " without steps";
   for (std::size_t k = 0; k < applied.size(); ++k)
     std::cout << (k == 0 ? ": " : ", ") << applied[k];
-  std::cout << "\nwrote:\n  " << target.string() << "\n  " << logPath << " (run log)\n";
+  std::cout << "\n";
+  PrintWritten({target.string()}, logPath);
   return kExitOk;
 }
 

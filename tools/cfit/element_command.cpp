@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "api/file_operations.h"
 #include "commands.h"
 #include "common.h"
 #include "log_file.h"
@@ -30,9 +29,7 @@ constexpr int kShownPoints = 5;
 
 Fitter ReadInto(const fs::path& path) {
   Fitter fitter = CreateFitter(cFitParams{});
-  if (cfit::ReadAnyTouchstone(*fitter, path.string().c_str()) == 0) {
-    FailWithLibraryMessage(*fitter, "cannot read " + path.string(), path.string());
-  }
+  ReadTouchstoneFile(*fitter, path.string());
   return fitter;
 }
 
@@ -76,39 +73,34 @@ std::string ImpedanceText(double re, double im) {
 }  // namespace
 
 const CommandDef& ElementDef() {
-  static const CommandDef def = [] {
-    CommandDef s{
-        "element",
-        "FILE",
-        "tell whether a 2-port Touchstone file is one component in series or in shunt, "
-        "and give its resonance and impedance",
-        "Reads the 2-port Touchstone file FILE and tells from its first point whether it is "
-        "shaped like one component in series between the ports (S11 + S21 = 1) or in shunt "
-        "from the line to ground (S21 - S11 = 1), or neither, within 0.01. For a series or "
-        "shunt component it reports the resonance (the first frequency where the "
-        "component's reactance rises through 0, interpolated between the two points around "
-        "it) and the component's impedance at five of the sampled frequencies.\n"
-        "\n"
-        "--extract z|y -o OUT.s1p writes the component's own impedance (z) or admittance "
-        "(y) as a 1-port Touchstone file referenced to port 1's impedance. --idealize -o "
-        "OUT.s2p writes shunt data replaced by the exact matrix of a shunt element "
-        "(needs equal reference impedances). The library's run log goes nowhere unless "
-        "--log names a file.\n"
-        "\n"
-        "Examples:\n"
-        "  cfit element capacitor.s2p\n"
-        "  cfit element --extract z -o inductor_z.s1p inductor.s2p",
-        {
-            {"extract", 0, "z|y", "Write the component's own impedance or admittance."},
-            {"idealize", 0, nullptr, "Write shunt data as the exact shunt-element matrix."},
-            {"output", 'o', "FILE", "The file --extract or --idealize writes."},
-            {"format", 0, "FMT", "Number format of the output: ri, ma or db (default ri)."},
-        }};
-    for (const OptionDef& o : CommonOptions("Write the library's run log to FILE.")) {
-      s.options.push_back(o);
-    }
-    return s;
-  }();
+  static const CommandDef def = WithCommonOptions(
+      {"element",
+       "FILE",
+       "tell whether a 2-port Touchstone file is one component in series or in shunt, "
+       "and give its resonance and impedance",
+       "Reads the 2-port Touchstone file FILE and tells from its first point whether it is "
+       "shaped like one component in series between the ports (S11 + S21 = 1) or in shunt "
+       "from the line to ground (S21 - S11 = 1), or neither, within 0.01. For a series or "
+       "shunt component it reports the resonance (the first frequency where the "
+       "component's reactance rises through 0, interpolated between the two points around "
+       "it) and the component's impedance at five of the sampled frequencies.\n"
+       "\n"
+       "--extract z|y -o OUT.s1p writes the component's own impedance (z) or admittance "
+       "(y) as a 1-port Touchstone file referenced to port 1's impedance. --idealize -o "
+       "OUT.s2p writes shunt data replaced by the exact matrix of a shunt element "
+       "(needs equal reference impedances). The library's run log goes nowhere unless "
+       "--log names a file.\n"
+       "\n"
+       "Examples:\n"
+       "  cfit element capacitor.s2p\n"
+       "  cfit element --extract z -o inductor_z.s1p inductor.s2p",
+       {
+           {"extract", 0, "z|y", "Write the component's own impedance or admittance."},
+           {"idealize", 0, nullptr, "Write shunt data as the exact shunt-element matrix."},
+           {"output", 'o', "FILE", "The file --extract or --idealize writes."},
+           {"format", 0, "FMT", "Number format of the output: ri, ma or db (default ri)."},
+       }},
+      "Write the library's run log to FILE.");
   return def;
 }
 
@@ -181,9 +173,7 @@ int RunElementCommand(const Arguments& a) {
       if (idealize && out->IdealizeShuntElement() == 0) {
         FailWithLibraryMessage(*out, "cannot idealize " + input.string());
       }
-      if (out->WriteTouchstone(output->c_str(), format) == 0) {
-        FailWithLibraryMessage(*out, "cannot write " + *output, *output);
-      }
+      WriteTouchstoneFile(*out, *output, format);
       report << "wrote:      " << *output << "\n";
     }
   }

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "api/file_operations.h"
 #include "commands.h"
 #include "common.h"
 #include "log_file.h"
@@ -155,9 +154,7 @@ void DescribeTouchstone(const fs::path& path, double tolerance, std::ostream& ou
   cFitParams params;
   params.symmetryTolerance = 0.0;
   Fitter fitter = CreateFitter(params);
-  if (cfit::ReadAnyTouchstone(*fitter, path.string().c_str()) == 0) {
-    FailWithLibraryMessage(*fitter, "cannot read " + path.string(), path.string());
-  }
+  ReadTouchstoneFile(*fitter, path.string());
   const std::vector<double> frequencies = SampledFrequencies(*fitter);
   const OptionLine option = ReadOptionLine(path);
   double relative = 0.0, absolute = 0.0;
@@ -258,52 +255,37 @@ void DescribePoleFile(const fs::path& path, std::ostream& out) {
 }  // namespace
 
 const CommandDef& InfoDef() {
-  static const CommandDef def = [] {
-    CommandDef s{
-        "info",
-        "FILE",
-        "describe a Touchstone file or a pole file",
-        "Reads FILE, a Touchstone file or a pole file (.pls), and prints its port count, "
-        "number of points and frequency band, data type, number format, reference "
-        "impedances, whether the matrix is symmetric (reciprocal), its passivity and its "
-        "header comment. For a pole file it also gives the pole count and delay of every "
-        "element.\n"
-        "\n"
-        "The passivity line gives the largest passivity measure of the data (at every "
-        "point) or of the model (swept adaptively, up to infinite frequency) and where it "
-        "occurs: the square of the largest singular value for S parameters, 1 minus the "
-        "smallest eigenvalue of the Hermitian part for Y or Z; the network is passive where "
-        "it is at most 1. 'cfit check' gives the bands where it is not.\n"
-        "\n"
-        "The kind of file is taken from its extension: .pls is a pole file, anything else "
-        "a Touchstone file; --as overrides that.",
-        {
-            {"as", 0, "KIND", "Read FILE as 'touchstone' or 'poles' whatever its extension."},
-            {"symmetry-tolerance", 0, "X",
-             "Relative asymmetry below which a Touchstone matrix counts as symmetric "
-             "(default 0.005, as in a fit)."},
-        }};
-    for (const OptionDef& o :
-         CommonOptions("Keep the library's run log in FILE (by default it is discarded).")) {
-      s.options.push_back(o);
-    }
-    return s;
-  }();
+  static const CommandDef def = WithCommonOptions(
+      {"info",
+       "FILE",
+       "describe a Touchstone file or a pole file",
+       "Reads FILE, a Touchstone file or a pole file (.pls), and prints its port count, "
+       "number of points and frequency band, data type, number format, reference "
+       "impedances, whether the matrix is symmetric (reciprocal), its passivity and its "
+       "header comment. For a pole file it also gives the pole count and delay of every "
+       "element.\n"
+       "\n"
+       "The passivity line gives the largest passivity measure of the data (at every "
+       "point) or of the model (swept adaptively, up to infinite frequency) and where it "
+       "occurs: the square of the largest singular value for S parameters, 1 minus the "
+       "smallest eigenvalue of the Hermitian part for Y or Z; the network is passive where "
+       "it is at most 1. 'cfit check' gives the bands where it is not.\n"
+       "\n"
+       "The kind of file is taken from its extension: .pls is a pole file, anything else "
+       "a Touchstone file; --as overrides that.",
+       {
+           {"as", 0, "KIND", "Read FILE as 'touchstone' or 'poles' whatever its extension."},
+           {"symmetry-tolerance", 0, "X",
+            "Relative asymmetry below which a Touchstone matrix counts as symmetric "
+            "(default 0.005, as in a fit)."},
+       }},
+      "Keep the library's run log in FILE (by default it is discarded).");
   return def;
 }
 
 int RunInfoCommand(const Arguments& a) {
   const fs::path path = a.SingleOperand("the file to describe (FILE)");
-  bool poles = IsPoleFileName(path);
-  if (const auto kind = a.Text("as")) {
-    if (*kind == "touchstone") {
-      poles = false;
-    } else if (*kind == "poles") {
-      poles = true;
-    } else {
-      throw UsageError("--as takes touchstone or poles, not '" + *kind + "'");
-    }
-  }
+  const bool poles = ReadsAsPoleFile(a, path);
   const double tolerance = a.Number("symmetry-tolerance", 0.0, 1.0).value_or(0.005);
 
   const std::string logPath = a.Text("log").value_or(std::string());

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "api/file_operations.h"
 #include "commands.h"
 #include "common.h"
 #include "log_file.h"
@@ -15,38 +14,30 @@ namespace cfit_tool {
 namespace fs = std::filesystem;
 
 const CommandDef& JoinDef() {
-  static const CommandDef def = [] {
-    CommandDef s{
-        "join",
-        "DIFF COMMON",
-        "join a differential and a common-mode 2-port into a mixed-mode 4-port",
-        "Takes DIFF as the differential-mode 2-port and COMMON as the common-mode 2-port of "
-        "a pair of coupled lines and writes the mixed-mode 4-port they make, with no "
-        "conversion between the modes: ports 1-2 are the differential mode of pair 1 and "
-        "2, ports 3-4 the common mode; the elements between the modes are 0.\n"
-        "\n"
-        "Two Touchstone files (S parameters, equal reference impedances) give a Touchstone "
-        "file; where their frequencies differ, each is interpolated linearly on the "
-        "frequencies of both, up to the lower of their last frequencies. Two pole files "
-        "(2-port S models with poles per element and no delays) give a pole file. The "
-        "kind of file is taken from the extension: .pls is a pole file.\n"
-        "\n"
-        "Examples:\n"
-        "  cfit join pair_dd.s2p pair_cc.s2p -o pair_mixed.s4p\n"
-        "  cfit join pair_dd.pls pair_cc.pls -o pair_mixed.pls",
-        {
-            {"output", 'o', "FILE", "File to write (required)."},
-            {"format", 0, "FMT",
-             "Number format of a Touchstone output: ri, ma or db (default ri)."},
-            {"comment", 0, "TEXT", "Comment written at the head of the output file."},
-        }};
-    for (const OptionDef& o : CommonOptions(
-             "Write the library's run log to FILE instead of beside the output (same name, "
-             ".log).")) {
-      s.options.push_back(o);
-    }
-    return s;
-  }();
+  static const CommandDef def = WithCommonOptions(
+      {"join",
+       "DIFF COMMON",
+       "join a differential and a common-mode 2-port into a mixed-mode 4-port",
+       "Takes DIFF as the differential-mode 2-port and COMMON as the common-mode 2-port of "
+       "a pair of coupled lines and writes the mixed-mode 4-port they make, with no "
+       "conversion between the modes: ports 1-2 are the differential mode of pair 1 and "
+       "2, ports 3-4 the common mode; the elements between the modes are 0.\n"
+       "\n"
+       "Two Touchstone files (S parameters, equal reference impedances) give a Touchstone "
+       "file; where their frequencies differ, each is interpolated linearly on the "
+       "frequencies of both, up to the lower of their last frequencies. Two pole files "
+       "(2-port S models with poles per element and no delays) give a pole file. The "
+       "kind of file is taken from the extension: .pls is a pole file.\n"
+       "\n"
+       "Examples:\n"
+       "  cfit join pair_dd.s2p pair_cc.s2p -o pair_mixed.s4p\n"
+       "  cfit join pair_dd.pls pair_cc.pls -o pair_mixed.pls",
+       {
+           {"output", 'o', "FILE", "File to write (required)."},
+           {"format", 0, "FMT", "Number format of a Touchstone output: ri, ma or db (default ri)."},
+           {"comment", 0, "TEXT", "Comment written at the head of the output file."},
+       }},
+      kLogBesideOutput);
   return def;
 }
 
@@ -64,37 +55,31 @@ int RunJoinCommand(const Arguments& a) {
   if (poles && a.Has("format")) throw UsageError("--format belongs to a Touchstone output");
   const int format = FormatCode(a.Text("format").value_or("ri"));
   const std::string comment = a.Text("comment").value_or(std::string());
-  const std::string logPath =
-      a.Text("log").value_or(fs::path(*output).replace_extension(".log").string());
-  RequireFile(differential);
-  RequireFile(common);
-  RefuseOverwrite({differential, common}, {*output, logPath});
-  EnsureDirectory(fs::path(*output).parent_path());
+  const std::string logPath = LogPathBeside(a, *output);
+  PrepareOutputs({differential, common}, {*output, logPath});
 
   LogFile log(logPath, a.Has("verbose"));
   log.Note("cfit join " + differential.string() + " " + common.string() + "\n");
   Fitter fitter = CreateFitter(cFitParams{});
   if (a.Has("comment")) fitter->SetOutputComment(comment.c_str());
   const std::string first = differential.string(), second = common.string();
-  int ports = 0;
-  if (poles) {
-    ports = ReadPoleFile(*fitter, first);
-  } else if ((ports = cfit::ReadAnyTouchstone(*fitter, first.c_str())) == 0) {
-    FailWithLibraryMessage(*fitter, "cannot read " + first, first);
-  }
+  const int ports = poles ? ReadPoleFile(*fitter, first) : ReadTouchstoneFile(*fitter, first);
   if (ports != 2) throw Failure(first + ": a " + std::to_string(ports) + "-port, not a 2-port");
   const int joined = poles ? fitter->JoinModalTwoPortModels(second.c_str())
                            : fitter->JoinModalTwoPorts(second.c_str());
   if (joined == 0) FailWithLibraryMessage(*fitter, "cannot join " + second, second);
-  const int written = poles ? fitter->WritePoles(output->c_str())
-                            : fitter->WriteTouchstone(output->c_str(), format);
-  if (written == 0) FailWithLibraryMessage(*fitter, "cannot write " + *output, *output);
+  if (poles) {
+    WritePoleFile(*fitter, *output);
+  } else {
+    WriteTouchstoneFile(*fitter, *output, format);
+  }
   log.Close();
 
   std::cout << "joined " << differential.filename().string() << " (differential) and "
             << common.filename().string() << " (common) into a mixed-mode 4-port";
   if (!poles) std::cout << " at " << SampledFrequencies(*fitter).size() << " points";
-  std::cout << "\nwrote:\n  " << *output << "\n  " << logPath << " (run log)\n";
+  std::cout << "\n";
+  PrintWritten({*output}, logPath);
   return kExitOk;
 }
 

@@ -48,38 +48,31 @@ void WriteLaplaceNetlist(cFitAPI& fitter, const fs::path& path) {
 }
 
 const CommandDef& NetlistDef() {
-  static const CommandDef def = [] {
-    CommandDef s{
-        "netlist",
-        "MODEL",
-        "write a pole file's model as a netlist for a circuit simulator",
-        "Reads the model of the pole file MODEL and writes it as a SPICE subcircuit to the "
-        "file --output names, in one of two forms:\n"
-        "\n"
-        "  equivalent  an equivalent circuit of R, C, E, F, G, H, V and T elements\n"
-        "              (the default; ngspice, Xyce and LTspice read it as written;\n"
-        "              S, Y and Z models; terminals p_1 ... p_N, then ref)\n"
-        "  laplace     LAPLACE and DELAY sources, as the library's subcircuit writer\n"
-        "              gives them (S models only; terminals x_1 ... x_N, then ref)\n"
-        "\n"
-        "The subcircuit is named after the output file, or --name.\n"
-        "\n"
-        "Example:\n"
-        "  cfit netlist --name pkg -o pkg.cir package.pls",
-        {
-            {"output", 'o', "FILE", "Netlist file to write (required)."},
-            {"form", 0, "FORM", "equivalent (default) or laplace."},
-            {"name", 0, "NAME",
-             "Subcircuit name (equivalent form; made a valid name: characters other than "
-             "letters, digits and '_' become '_')."},
-        }};
-    for (const OptionDef& o : CommonOptions(
-             "Write the library's run log to FILE instead of beside the output (same name, "
-             ".log).")) {
-      s.options.push_back(o);
-    }
-    return s;
-  }();
+  static const CommandDef def = WithCommonOptions(
+      {"netlist",
+       "MODEL",
+       "write a pole file's model as a netlist for a circuit simulator",
+       "Reads the model of the pole file MODEL and writes it as a SPICE subcircuit to the "
+       "file --output names, in one of two forms:\n"
+       "\n"
+       "  equivalent  an equivalent circuit of R, C, E, F, G, H, V and T elements\n"
+       "              (the default; ngspice, Xyce and LTspice read it as written;\n"
+       "              S, Y and Z models; terminals p_1 ... p_N, then ref)\n"
+       "  laplace     LAPLACE and DELAY sources, as the library's subcircuit writer\n"
+       "              gives them (S models only; terminals x_1 ... x_N, then ref)\n"
+       "\n"
+       "The subcircuit is named after the output file, or --name.\n"
+       "\n"
+       "Example:\n"
+       "  cfit netlist --name pkg -o pkg.cir package.pls",
+       {
+           {"output", 'o', "FILE", "Netlist file to write (required)."},
+           {"form", 0, "FORM", "equivalent (default) or laplace."},
+           {"name", 0, "NAME",
+            "Subcircuit name (equivalent form; made a valid name: characters other than "
+            "letters, digits and '_' become '_')."},
+       }},
+      kLogBesideOutput);
   return def;
 }
 
@@ -96,11 +89,8 @@ int RunNetlistCommand(const Arguments& a) {
   const std::string name = a.Text("name").value_or(std::string());
   if (a.Has("name") && name.empty()) throw UsageError("--name needs a name");
   const fs::path target(*output);
-  const std::string logPath =
-      a.Text("log").value_or(fs::path(target).replace_extension(".log").string());
-  RequireFile(model);
-  RefuseOverwrite({model}, {target, logPath});
-  EnsureDirectory(target.parent_path());
+  const std::string logPath = LogPathBeside(a, target);
+  PrepareOutputs({model}, {target, logPath});
 
   LogFile log(logPath, a.Has("verbose"));
   log.Note("cfit netlist " + model.string() + "\n");
@@ -112,9 +102,9 @@ int RunNetlistCommand(const Arguments& a) {
     WriteEquivalentNetlist(*fitter, target, name);
   }
   log.Close();
-  std::cout << "wrote:\n  " << target.string() << " ("
-            << (form == NetlistForm::kLaplace ? "laplace" : "equivalent") << " form)\n  " << logPath
-            << " (run log)\n";
+  PrintWritten({target.string() +
+                (form == NetlistForm::kLaplace ? " (laplace form)" : " (equivalent form)")},
+               logPath);
   return kExitOk;
 }
 

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "api/file_operations.h"
 #include "commands.h"
 #include "common.h"
 #include "log_file.h"
@@ -45,32 +44,26 @@ std::vector<double> ModelGrid(cFitAPI& fitter, const FitSummary& s) {
 }  // namespace
 
 const CommandDef& ReportDef() {
-  static const CommandDef def = [] {
-    CommandDef s{
-        "report",
-        "MODEL",
-        "write the HTML report of a pole file's model",
-        "Writes one self-contained HTML page about the model of the pole file MODEL (the "
-        "page 'cfit fit --report' writes after a fit): the accuracy table, magnitude and "
-        "phase of data and model with the error for the worst and the diagonal elements "
-        "(every element up to 4 ports), an RMS error heat map above 4 ports, the passivity "
-        "measure of data and model over frequency, beyond the data band, with the bands "
-        "where it exceeds 1, the pole map and the step responses of the diagonal elements. "
-        "Without --data the model is shown alone. The page opens offline in any current "
-        "browser (the chart library is inside it) and prints.\n"
-        "\n"
-        "Example:\n"
-        "  cfit report --data package.s8p -o package.html package.pls",
-        {
-            {"output", 'o', "FILE", "The page to write (default MODEL_report.html beside MODEL)."},
-            {"data", 0, "FILE", "The Touchstone file the model was fitted to."},
-        }};
-    for (const OptionDef& o :
-         CommonOptions("Write the library's run log to FILE instead of OUT.log beside the page.")) {
-      s.options.push_back(o);
-    }
-    return s;
-  }();
+  static const CommandDef def = WithCommonOptions(
+      {"report",
+       "MODEL",
+       "write the HTML report of a pole file's model",
+       "Writes one self-contained HTML page about the model of the pole file MODEL (the "
+       "page 'cfit fit --report' writes after a fit): the accuracy table, magnitude and "
+       "phase of data and model with the error for the worst and the diagonal elements "
+       "(every element up to 4 ports), an RMS error heat map above 4 ports, the passivity "
+       "measure of data and model over frequency, beyond the data band, with the bands "
+       "where it exceeds 1, the pole map and the step responses of the diagonal elements. "
+       "Without --data the model is shown alone. The page opens offline in any current "
+       "browser (the chart library is inside it) and prints.\n"
+       "\n"
+       "Example:\n"
+       "  cfit report --data package.s8p -o package.html package.pls",
+       {
+           {"output", 'o', "FILE", "The page to write (default MODEL_report.html beside MODEL)."},
+           {"data", 0, "FILE", "The Touchstone file the model was fitted to."},
+       }},
+      "Write the library's run log to FILE instead of OUT.log beside the page.");
   return def;
 }
 
@@ -79,22 +72,17 @@ int RunReportCommand(const Arguments& a) {
   const std::optional<std::string> dataText = a.Text("data");
   const fs::path output =
       a.Text("output").value_or(fs::path(model).replace_extension().concat("_report.html"));
-  const std::string logPath =
-      a.Text("log").value_or(fs::path(output).replace_extension(".log").string());
-  RequireFile(model);
-  if (dataText) RequireFile(*dataText);
+  const std::string logPath = LogPathBeside(a, output);
   std::vector<fs::path> inputs = {model};
   if (dataText) inputs.push_back(*dataText);
-  RefuseOverwrite(inputs, {output, logPath});
-  if (!output.parent_path().empty()) EnsureDirectory(output.parent_path());
+  PrepareOutputs(inputs, {output, logPath});
 
   LogFile log(logPath, a.Has("verbose"));
   log.Note("cfit report " + model.string() + "\n");
   Fitter fitter = CreateFitter(cFitParams());
   std::vector<double> frequencies;
   if (dataText) {
-    const int ports = cfit::ReadAnyTouchstone(*fitter, dataText->c_str());
-    if (ports == 0) FailWithLibraryMessage(*fitter, "cannot read " + *dataText, *dataText);
+    ReadTouchstoneFile(*fitter, *dataText);
     frequencies = SampledFrequencies(*fitter);
   }
   const int ports = ReadPoleFile(*fitter, model.string());
@@ -127,7 +115,7 @@ int RunReportCommand(const Arguments& a) {
   ReadModelPictures(*fitter, summary, frequencies, &report);
   log.Close();
   WriteReport(report, output);
-  std::cout << "wrote:\n  " << output.string() << "\n  " << logPath << " (run log)\n";
+  PrintWritten({output.string()}, logPath);
   return kExitOk;
 }
 

@@ -51,44 +51,37 @@ std::optional<double> Time(const Arguments& a, const std::string& name) {
 }  // namespace
 
 const CommandDef& ResponseDef() {
-  static const CommandDef def = [] {
-    CommandDef s{
-        "response",
-        "MODEL",
-        "write the time response of a pole file's model elements",
-        "Reads the model of the pole file MODEL and writes the response of element I,J "
-        "(--element; every element when it is not given) to an impulse, a unit step, a bit "
-        "(a pulse of --width) or a trapezoid (--rise, --width from the start of the rise to "
-        "the start of the fall, --fall), scaled by --amplitude, on the time grid --start, "
-        "--start + --step, ... up to --end. The responses are closed forms of the model, "
-        "including its delay. Each file holds two columns, time in seconds and value. With "
-        "--element the output is -o FILE (default MODEL_KIND.txt beside MODEL); without it, "
-        "one file per element named FILE_I_J with the extension of FILE. The Dirac part of a "
-        "response (an impulse response's constant, a step response's term proportional to "
-        "frequency) cannot be sampled; it is reported instead.\n"
-        "\n"
-        "Example:\n"
-        "  cfit response --element 2,1 --kind trapezoid --rise 20p --width 1n --end 5n "
-        "-o tdt.txt line.pls",
-        {
-            {"output", 'o', "FILE", "Text file to write (one per element without --element)."},
-            {"element", 0, "I,J", "The element, row and column from 1 (default: every one)."},
-            {"kind", 0, "KIND", "impulse, step, bit or trapezoid (default step)."},
-            {"amplitude", 0, "A", "Factor applied to the response (default 1)."},
-            {"width", 0, "T", "Bit time, or the trapezoid's width (default 500p)."},
-            {"rise", 0, "T", "Rise time of the trapezoid (default 10p)."},
-            {"fall", 0, "T", "Fall time of the trapezoid (default 10p)."},
-            {"start", 0, "T", "First time of the grid (default 0)."},
-            {"end", 0, "T", "Last time of the grid, included (default 10n)."},
-            {"step", 0, "T", "Step of the grid (default 1p)."},
-        }};
-    for (const OptionDef& o : CommonOptions(
-             "Write the library's run log to FILE instead of beside the output (same name, "
-             ".log).")) {
-      s.options.push_back(o);
-    }
-    return s;
-  }();
+  static const CommandDef def = WithCommonOptions(
+      {"response",
+       "MODEL",
+       "write the time response of a pole file's model elements",
+       "Reads the model of the pole file MODEL and writes the response of element I,J "
+       "(--element; every element when it is not given) to an impulse, a unit step, a bit "
+       "(a pulse of --width) or a trapezoid (--rise, --width from the start of the rise to "
+       "the start of the fall, --fall), scaled by --amplitude, on the time grid --start, "
+       "--start + --step, ... up to --end. The responses are closed forms of the model, "
+       "including its delay. Each file holds two columns, time in seconds and value. With "
+       "--element the output is -o FILE (default MODEL_KIND.txt beside MODEL); without it, "
+       "one file per element named FILE_I_J with the extension of FILE. The Dirac part of a "
+       "response (an impulse response's constant, a step response's term proportional to "
+       "frequency) cannot be sampled; it is reported instead.\n"
+       "\n"
+       "Example:\n"
+       "  cfit response --element 2,1 --kind trapezoid --rise 20p --width 1n --end 5n "
+       "-o tdt.txt line.pls",
+       {
+           {"output", 'o', "FILE", "Text file to write (one per element without --element)."},
+           {"element", 0, "I,J", "The element, row and column from 1 (default: every one)."},
+           {"kind", 0, "KIND", "impulse, step, bit or trapezoid (default step)."},
+           {"amplitude", 0, "A", "Factor applied to the response (default 1)."},
+           {"width", 0, "T", "Bit time, or the trapezoid's width (default 500p)."},
+           {"rise", 0, "T", "Rise time of the trapezoid (default 10p)."},
+           {"fall", 0, "T", "Fall time of the trapezoid (default 10p)."},
+           {"start", 0, "T", "First time of the grid (default 0)."},
+           {"end", 0, "T", "Last time of the grid, included (default 10n)."},
+           {"step", 0, "T", "Step of the grid (default 1p)."},
+       }},
+      kLogBesideOutput);
   return def;
 }
 
@@ -110,11 +103,8 @@ int RunResponseCommand(const Arguments& a) {
   const fs::path base =
       output ? fs::path(*output)
              : model.parent_path() / (model.stem().string() + "_" + kKinds[params.kind] + ".txt");
-  const std::string logPath =
-      a.Text("log").value_or(fs::path(base).replace_extension(".log").string());
-  RequireFile(model);
-  RefuseOverwrite({model}, {base, logPath});
-  EnsureDirectory(base.parent_path());
+  const std::string logPath = LogPathBeside(a, base);
+  PrepareOutputs({model}, {base, logPath});
 
   LogFile log(logPath, a.Has("verbose"));
   log.Note("cfit response " + model.string() + "\n");
@@ -142,7 +132,11 @@ int RunResponseCommand(const Arguments& a) {
     }
   }
   std::vector<fs::path> targets;
-  for (const Written& w : files) targets.push_back(w.file);
+  std::vector<std::string> names;
+  for (const Written& w : files) {
+    targets.push_back(w.file);
+    names.push_back(w.file.string());
+  }
   RefuseOverwrite({model}, targets);
   for (const Written& w : files) {
     const std::string name = w.file.string();
@@ -174,9 +168,7 @@ int RunResponseCommand(const Arguments& a) {
     }
     std::cout << " (not in the file)\n";
   }
-  std::cout << "wrote:\n";
-  for (const Written& w : files) std::cout << "  " << w.file.string() << "\n";
-  std::cout << "  " << logPath << " (run log)\n";
+  PrintWritten(names, logPath);
   return kExitOk;
 }
 

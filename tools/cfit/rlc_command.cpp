@@ -64,37 +64,32 @@ double ParseComponentValue(const std::string& text, const std::string& what) {
 }
 
 const CommandDef& RlcDef() {
-  static const CommandDef def = [] {
-    CommandDef s{
-        "rlc",
-        "R L C",
-        "write the model of R, L and C in series as a pole file",
-        "Builds the 1-port model of a resistor R (ohms), an inductor L (henries) and a "
-        "capacitor C (farads) in series, exactly from the component values, and writes it "
-        "as a pole file. Values take engineering suffixes: f p n u m k meg (or M) g t, so "
-        "10, 4.7k, 1n and 2.2p; m is milli (1m = 0.001) and mega is meg or M.\n"
-        "\n"
-        "--type chooses what the model describes: z the impedance R + sL + 1/(sC) "
-        "(reference impedance R; the pole at 0 Hz is held at 1e-10 Hz, with the residue "
-        "1e10/(2 pi C), which a pole file holds only up to 1e20, so for C of at least 16 pF), "
-        "y its admittance "
-        "(reference impedance R), or s (the default) the reflection (Z - Z0)/(Z + Z0) with "
-        "Z0 = R, or Z0 = 2R at critical damping (R = sqrt(L/C)). The report gives the "
-        "resonance 1/(2 pi sqrt(LC)), the quality factor sqrt(L/C)/R and the reference "
-        "impedance.\n"
-        "\n"
-        "Example:\n"
-        "  cfit rlc 10 1n 2.2p --type y -o tank.pls",
-        {
-            {"output", 'o', "FILE", "The pole file to write (required)."},
-            {"type", 0, "s|y|z", "What the model describes (default s)."},
-            {"comment", 0, "TEXT", "Comment written at the head of the pole file."},
-        }};
-    for (const OptionDef& o : CommonOptions("Write the library's run log to FILE.")) {
-      s.options.push_back(o);
-    }
-    return s;
-  }();
+  static const CommandDef def = WithCommonOptions(
+      {"rlc",
+       "R L C",
+       "write the model of R, L and C in series as a pole file",
+       "Builds the 1-port model of a resistor R (ohms), an inductor L (henries) and a "
+       "capacitor C (farads) in series, exactly from the component values, and writes it "
+       "as a pole file. Values take engineering suffixes: f p n u m k meg (or M) g t, so "
+       "10, 4.7k, 1n and 2.2p; m is milli (1m = 0.001) and mega is meg or M.\n"
+       "\n"
+       "--type chooses what the model describes: z the impedance R + sL + 1/(sC) "
+       "(reference impedance R; the pole at 0 Hz is held at 1e-10 Hz, with the residue "
+       "1e10/(2 pi C), which a pole file holds only up to 1e20, so for C of at least 16 pF), "
+       "y its admittance "
+       "(reference impedance R), or s (the default) the reflection (Z - Z0)/(Z + Z0) with "
+       "Z0 = R, or Z0 = 2R at critical damping (R = sqrt(L/C)). The report gives the "
+       "resonance 1/(2 pi sqrt(LC)), the quality factor sqrt(L/C)/R and the reference "
+       "impedance.\n"
+       "\n"
+       "Example:\n"
+       "  cfit rlc 10 1n 2.2p --type y -o tank.pls",
+       {
+           {"output", 'o', "FILE", "The pole file to write (required)."},
+           {"type", 0, "s|y|z", "What the model describes (default s)."},
+           {"comment", 0, "TEXT", "Comment written at the head of the pole file."},
+       }},
+      "Write the library's run log to FILE.");
   return def;
 }
 
@@ -140,9 +135,7 @@ int RunRlcCommand(const Arguments& a) {
                       "--type s or y describe the same network");
       }
     }
-    if (fitter->WritePoles(output->c_str()) == 0) {
-      FailWithLibraryMessage(*fitter, "cannot write " + *output, *output);
-    }
+    WritePoleFile(*fitter, *output);
   }
   std::cout << "model:      " << char(std::toupper(type[0])) << " of R = " << FormatNumber(r)
             << " ohm, L = " << FormatNumber(l) << " H, C = " << FormatNumber(c) << " F in series\n"

@@ -14,41 +14,34 @@ namespace cfit_tool {
 namespace fs = std::filesystem;
 
 const CommandDef& SweepDef() {
-  static const CommandDef def = [] {
-    CommandDef s{
-        "sweep",
-        "MODEL",
-        "evaluate a pole file's model on a frequency grid and write it as a Touchstone file",
-        "Reads the model of the pole file MODEL and writes its values as a Touchstone file "
-        "(MODEL_sweep.sNp beside MODEL unless --output names it), with the run log beside "
-        "it. Give exactly one grid:\n"
-        "\n"
-        "  --linear START,STOP,STEP   START, START+STEP, ... until STOP is reached\n"
-        "  --adaptive STOP            steps that follow the model's changes, up to STOP\n"
-        "  --list F1,F2,...           the listed frequencies, rising\n"
-        "  --at-data FILE             the frequencies of the Touchstone file FILE\n"
-        "\n"
-        "Example:\n"
-        "  cfit sweep --linear 0,20GHz,10MHz -o line_fine.s2p line.pls",
-        {
-            {"output", 'o', "FILE", "Touchstone file to write."},
-            {"linear", 0, "START,STOP,STEP", "Linear grid (frequencies may carry units)."},
-            {"adaptive", 0, "STOP", "Adaptive grid from the lowest pole's range up to STOP."},
-            {"tolerance", 0, "T",
-             "Largest change between adaptive points, 0.01 to 0.7 (default 0.05)."},
-            {"zero-hz", 0, nullptr, "Start the adaptive grid at 0 Hz."},
-            {"list", 0, "F1,F2,...", "The frequencies to evaluate, in rising order."},
-            {"at-data", 0, "FILE", "Evaluate at the frequencies of the Touchstone file FILE."},
-            {"format", 0, "FMT", "Number format of the output: ri, ma or db (default ri)."},
-            {"comment", 0, "TEXT", "Comment written at the head of the output file."},
-        }};
-    for (const OptionDef& o : CommonOptions(
-             "Write the library's run log to FILE instead of beside the output (same name, "
-             ".log).")) {
-      s.options.push_back(o);
-    }
-    return s;
-  }();
+  static const CommandDef def = WithCommonOptions(
+      {"sweep",
+       "MODEL",
+       "evaluate a pole file's model on a frequency grid and write it as a Touchstone file",
+       "Reads the model of the pole file MODEL and writes its values as a Touchstone file "
+       "(MODEL_sweep.sNp beside MODEL unless --output names it), with the run log beside "
+       "it. Give exactly one grid:\n"
+       "\n"
+       "  --linear START,STOP,STEP   START, START+STEP, ... until STOP is reached\n"
+       "  --adaptive STOP            steps that follow the model's changes, up to STOP\n"
+       "  --list F1,F2,...           the listed frequencies, rising\n"
+       "  --at-data FILE             the frequencies of the Touchstone file FILE\n"
+       "\n"
+       "Example:\n"
+       "  cfit sweep --linear 0,20GHz,10MHz -o line_fine.s2p line.pls",
+       {
+           {"output", 'o', "FILE", "Touchstone file to write."},
+           {"linear", 0, "START,STOP,STEP", "Linear grid (frequencies may carry units)."},
+           {"adaptive", 0, "STOP", "Adaptive grid from the lowest pole's range up to STOP."},
+           {"tolerance", 0, "T",
+            "Largest change between adaptive points, 0.01 to 0.7 (default 0.05)."},
+           {"zero-hz", 0, nullptr, "Start the adaptive grid at 0 Hz."},
+           {"list", 0, "F1,F2,...", "The frequencies to evaluate, in rising order."},
+           {"at-data", 0, "FILE", "Evaluate at the frequencies of the Touchstone file FILE."},
+           {"format", 0, "FMT", "Number format of the output: ri, ma or db (default ri)."},
+           {"comment", 0, "TEXT", "Comment written at the head of the output file."},
+       }},
+      kLogBesideOutput);
   return def;
 }
 
@@ -119,9 +112,7 @@ int RunSweepCommand(const Arguments& a) {
   }
   if (swept == 0) FailWithLibraryMessage(*fitter, "cannot sweep the model of " + model.string());
   const std::vector<double> frequencies = SampledFrequencies(*fitter);
-  if (fitter->WriteTouchstone(target.string().c_str(), format) == 0) {
-    FailWithLibraryMessage(*fitter, "cannot write " + target.string(), target.string());
-  }
+  WriteTouchstoneFile(*fitter, target.string(), format);
   log.Close();
 
   std::cout << "swept " << model.filename().string() << " at " << frequencies.size() << " points";
@@ -129,7 +120,8 @@ int RunSweepCommand(const Arguments& a) {
     std::cout << " from " << FormatFrequency(frequencies.front()) << " to "
               << FormatFrequency(frequencies.back());
   }
-  std::cout << "\nwrote:\n  " << target.string() << "\n  " << logPath << " (run log)\n";
+  std::cout << "\n";
+  PrintWritten({target.string()}, logPath);
   return kExitOk;
 }
 
