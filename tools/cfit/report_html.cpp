@@ -147,6 +147,10 @@ std::string SummarySection(const ReportData& r) {
   } else {
     out += "<p>No data were given: the model is shown alone.</p>";
   }
+  // Hundreds of elements would push everything else far down the page: a
+  // long table scrolls in its own box (worst first, so the top is what
+  // matters), and prints whole.
+  out += rows.size() > 24 ? "<div class=\"scroll\">" : "<div>";
   out +=
       "<table class=\"summary\"><thead><tr><th>element</th><th>poles</th><th>delay</th>"
       "<th>rms error</th><th>max error</th><th>at</th></tr></thead><tbody>";
@@ -158,7 +162,7 @@ std::string SummarySection(const ReportData& r) {
            (s.measured ? FormatNumber(e->largest) : "-") + "</td><td>" +
            (s.measured ? FormatFrequency(e->largestAt) : "-") + "</td></tr>";
   }
-  return out + "</tbody></table></section>\n";
+  return out + "</tbody></table></div></section>\n";
 }
 
 // Colour of an error on a log scale between the smallest and largest RMS.
@@ -410,8 +414,11 @@ table.heat{font-size:10px}table.heat td{width:16px;height:16px;padding:0;text-al
 table.heat a{color:#222;text-decoration:none}
 .chart{width:900px;margin:6px 0;break-inside:avoid}
 .element{break-inside:avoid}.verdict{font-weight:600}
+div.scroll{max-height:420px;overflow-y:auto;display:inline-block}
+div.scroll thead th{position:sticky;top:0;background:#fff}
 #error{color:#b00;font-weight:600}
-@media print{body{margin:0}a{color:inherit}section{break-inside:auto}}
+@media print{body{margin:0}a{color:inherit}section{break-inside:auto}
+div.scroll{max-height:none;overflow:visible}}
 )CSS";
 
 constexpr const char* kScript = R"JS(
