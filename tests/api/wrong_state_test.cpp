@@ -623,11 +623,6 @@ std::vector<double> Contents(cFitAPI& f) {
   return v;
 }
 
-bool SameBits(const std::vector<double>& x, const std::vector<double>& y) {
-  return x.size() == y.size() &&
-         (x.empty() || std::memcmp(x.data(), y.data(), x.size() * sizeof(double)) == 0);
-}
-
 void ExpectOutcome(const Outcome& want, long got, const char* message) {
   EXPECT_TRUE(want.kind != Outcome::kOk || got != 0) << "expected success";
   EXPECT_TRUE(want.kind != Outcome::kFail || got == 0) << "expected failure, got " << got;
@@ -720,7 +715,7 @@ TEST_P(EveryOperation, EndsAsItsChecksSayAndLeavesAUsableFitter) {
       const long got = row.call(*f);
       ExpectOutcome(want, got, f->GetErrorMessage());
       if ((got == 0 || refused) && !row.Takes('~')) {
-        EXPECT_TRUE(SameBits(Contents(*f), before)) << "data or model changed";
+        EXPECT_TRUE(testing::SameBits(Contents(*f), before)) << "data or model changed";
       }
       cFitParams p = testing::SmallParams();
       if (row.Takes('r')) f->Init(&p);
