@@ -248,48 +248,27 @@ TEST_F(Cli, HelpDescribesEveryCommandAndUsageErrorsExitTwoWritingNothing) {
   // A copy, so that a mistake taken for a valid command writes nothing beside
   // the bundled example.
   fs::copy_file(kExample, Path("@in.s2p"));
-  for (const char* line : {"",
-                           "refit @in.s2p",
-                           "fit",
-                           "fit @in.s2p @in.s2p",
-                           "fit --no-such-option @in.s2p",
-                           "fit @in.s2p --max-points",
-                           "fit --max-columns 12x @in.s2p",
-                           "fit --band-low 2GHz --band-high 1GHz @in.s2p",
-                           "fit --outputs cir,sp @in.s2p",
-                           "fit --no-delays=yes @in.s2p",
-                           "info --as netlist @in.s2p",
-                           "sweep --list 3,2,1 m.pls",
-                           "sweep --adaptive 1GHz --list 1 m.pls",
-                           "check --threshold -1 @in.s2p",
-                           "join @in.s2p -o @j.s4p",
-                           "join @in.s2p @in.s2p",
-                           "join @in.s2p m.pls -o @j.s4p",
-                           "cascade @in.s2p -o @c.s2p",
-                           "cascade @in.s2p @in.s2p",
-                           "response --rise 20x m.pls",
-                           "response --kind ramp m.pls",
-                           "response --element 0,1 m.pls",
-                           "response --element 1 m.pls",
-                           "response --end 1mhz m.pls",
-                           "fit --netlist spice @in.s2p",
-                           "netlist m.pls",
-                           "netlist --form both -o @n.cir m.pls",
-                           "netlist --form laplace --name n -o @n.cir m.pls",
-                           "fit --passive --enforcement fast @in.s2p",
-                           "fit --single-pass --iterations 3 @in.s2p",
-                           "fit --max-order 0 @in.s2p",
-                           "fit --iterations -1 @in.s2p",
-                           "fit --target-error 2 @in.s2p",
-                           "fit --series-element --passive @in.s2p",
-                           "element --extract w -o @x.s1p @in.s2p",
-                           "element --idealize @in.s2p",
-                           "rlc 10 1n -o @x.pls",
-                           "rlc 10 1n 1p --type q -o @x.pls",
-                           "rlc 10 0 1p -o @x.pls",
-                           "rlc 10 1n 1p",
-                           "rlc 10 1n 1pF -o @x.pls",
-                           "convert m.pls -o @o.pls --format ri"}) {
+  // The usage errors, one per "|".
+  const std::string lines =
+      "|refit @in.s2p|fit|fit @in.s2p @in.s2p|fit --no-such-option @in.s2p|"
+      "fit @in.s2p --max-points|fit --max-columns 12x @in.s2p|"
+      "fit --band-low 2GHz --band-high 1GHz @in.s2p|fit --outputs cir,sp @in.s2p|"
+      "fit --no-delays=yes @in.s2p|info --as netlist @in.s2p|sweep --list 3,2,1 m.pls|"
+      "sweep --adaptive 1GHz --list 1 m.pls|check --threshold -1 @in.s2p|"
+      "join @in.s2p -o @j.s4p|join @in.s2p @in.s2p|join @in.s2p m.pls -o @j.s4p|"
+      "cascade @in.s2p -o @c.s2p|cascade @in.s2p @in.s2p|response --rise 20x m.pls|"
+      "response --kind ramp m.pls|response --element 0,1 m.pls|response --element 1 m.pls|"
+      "response --end 1mhz m.pls|fit --netlist spice @in.s2p|netlist m.pls|"
+      "netlist --form both -o @n.cir m.pls|netlist --form laplace --name n -o @n.cir m.pls|"
+      "fit --passive --enforcement fast @in.s2p|fit --single-pass --iterations 3 @in.s2p|"
+      "fit --max-order 0 @in.s2p|fit --iterations -1 @in.s2p|fit --target-error 2 @in.s2p|"
+      "fit --series-element --passive @in.s2p|element --extract w -o @x.s1p @in.s2p|"
+      "element --idealize @in.s2p|rlc 10 1n -o @x.pls|rlc 10 1n 1p --type q -o @x.pls|"
+      "rlc 10 0 1p -o @x.pls|rlc 10 1n 1p|rlc 10 1n 1pF -o @x.pls|"
+      "convert m.pls -o @o.pls --format ri";
+  for (std::size_t start = 0, bar = 0; bar != std::string::npos; start = bar + 1) {
+    bar = lines.find('|', start);
+    const std::string line = lines.substr(start, bar - start);
     const Result r = Run(line);
     EXPECT_TRUE(r.status == 2 && Has(r.err, "Usage: cfit")) << line << "\n" << r.err;
   }
