@@ -831,50 +831,36 @@ TEST_F(Cli, ConvertWritesWhatTheLibrarysStepsGive) {
     std::function<void(cFitAPI&)> library;
     std::string format;
   } cases[] = {
+      // clang-format off
       {"%coupled_lines_diff_2xthru.s4p", "--mixed 1,3,2,4", "@m.s4p",
        [](cFitAPI& f) { f.ConvertToMixedMode(1, 3, 2, 4); }, " RI "},
       {"%fourport_measured_75ohm.s4p", "--mixed 1,2,3,4 --standard 2,1,4,3 --to y", "@y.s4p",
        [](cFitAPI& f) {
          f.ConvertToMixedMode(1, 2, 3, 4), f.ConvertToStandardMode(2, 1, 4, 3);
          f.ConvertDataType(2);
-       },
-       " DB "},
+       }, " DB "},
       {"%fourport_measured_75ohm.s4p",
        "--standard 2,1,4,3 --mixed 1,2,3,4 --mixed 1,2,3,4 --format ri", "@twice.s4p",
        [](cFitAPI& f) {
          f.ConvertToStandardMode(2, 1, 4, 3), f.ConvertToMixedMode(1, 2, 3, 4);
          f.ConvertToMixedMode(1, 2, 3, 4);
-       },
-       " RI "},
+       }, " RI "},
       {"%fourport_inline_comments_spec_example.s4p", "--mixed 4,2,3,1 --standard 4,2,3,1",
        "@back.s4p", nullptr, " MA "},
       {"EXAMPLE", "--to z --format ma", "@z.s2p", [](cFitAPI& f) { f.ConvertDataType(3); }, " MA "},
-      {"EXAMPLE", "--renormalize 30,40 --renormalize 75", "@r.s2p",
-       [](cFitAPI& f) {
+      {"EXAMPLE", "--renormalize 30,40 --renormalize 75", "@r.s2p", [](cFitAPI& f) {
          const double z[2] = {30, 40};
          f.ChangeReferenceImpedances(z), f.SetReferenceImpedance(75);
-       },
-       " RI "},
+       }, " RI "},
       {"EXAMPLE", "--reorder 2,1", "@swap.s2p",
-       [](cFitAPI& f) {
-         const int perm[2] = {1, 0};
-         f.ReorderPorts(perm);
-       },
-       " RI "},
+       [](cFitAPI& f) { const int perm[2] = {1, 0}; f.ReorderPorts(perm); }, " RI "},
       {"EXAMPLE", "--terminate k,m", "@end.s1p",
-       [](cFitAPI& f) {
-         const int codes[2] = {3, 2};
-         f.TerminatePorts(codes);
-       },
-       " RI "},
+       [](cFitAPI& f) { const int codes[2] = {3, 2}; f.TerminatePorts(codes); }, " RI "},
       {"EXAMPLE", "--combine 2,1 --at 0", "@joined.s1p",
-       [](cFitAPI& f) {
-         const unsigned char join[2] = {1, 1};
-         f.CombinePorts(join, 0);
-       },
-       " RI "},
+       [](cFitAPI& f) { const unsigned char join[2] = {1, 1}; f.CombinePorts(join, 0); }, " RI "},
       {"%coupled_lines_diff_2xthru.s4p", "--transfer 100,0.01", "@h.s1p",
        [](cFitAPI& f) { f.VoltageTransferFunction(100, 0.01, 1324); }, " RI "},
+      // clang-format on
   };
   for (const auto& c : cases) {
     const Result r = Run("convert " + c.file + " -o " + c.output + " " + c.steps);
