@@ -82,25 +82,18 @@ struct Planted {
 };
 
 std::vector<Planted> PlantedCases() {
+  constexpr PassivityKind kS = PassivityKind::kScattering, kYZ = PassivityKind::kImmittance;
   std::vector<Planted> cases;
   {
     // Above 1 from 0 Hz: 0.2 + 1.5e9 / (s + 1e9) is 1.7 at 0 Hz.
     const double w = std::sqrt(((0.2e9 + 1.5e9) * (0.2e9 + 1.5e9) - 1e18) / 0.96);
-    cases.push_back({"s_first_order_dc",
-                     FirstOrder(0.2, 1.5e9, 1e9),
-                     PassivityKind::kScattering,
-                     {w},
-                     {{0.0, w}}});
+    cases.push_back({"s_first_order_dc", FirstOrder(0.2, 1.5e9, 1e9), kS, {w}, {{0.0, w}}});
   }
   {
     // Constant 1.2 above 1 at infinite frequency, 0.3 at 0 Hz.
     const double a = 3e8, c = -1.5 * a, d = 1.2;
     const double w = std::sqrt(((d * a + c) * (d * a + c) - a * a) / (1 - d * d));
-    cases.push_back({"s_constant_above_one",
-                     FirstOrder(d, c, a),
-                     PassivityKind::kScattering,
-                     {w},
-                     {{w, kInf}}});
+    cases.push_back({"s_constant_above_one", FirstOrder(d, c, a), kS, {w}, {{w, kInf}}});
   }
   {
     // A resonance poking above 1 in a band: |N|^2 = |den|^2 is quadratic in
@@ -108,19 +101,14 @@ std::vector<Planted> PlantedCases() {
     const double alpha = 2e8, beta = 6e9, c0 = 0.0, c1 = 2.6 * alpha;
     const double k = alpha * alpha + beta * beta;
     const auto w = QuarticRoots(1.0, 4 * alpha * alpha - 2 * k - c1 * c1, k * k - c0 * c0);
-    cases.push_back({"s_resonance_band",
-                     SecondOrder(c0, c1, alpha, beta),
-                     PassivityKind::kScattering,
-                     w,
-                     {{w[0], w[1]}}});
+    cases.push_back({"s_resonance_band", SecondOrder(c0, c1, alpha, beta), kS, w, {{w[0], w[1]}}});
   }
   {
     // Y: Re(d + c / (j w + a)) = d + c a / (a^2 + w^2) < 0 below
     // w^2 = -c a / d - a^2.
     const double d = 0.01, c = -0.05 * 4e9, a = 4e9;
     const double w = std::sqrt(-c * a / d - a * a);
-    cases.push_back(
-        {"y_first_order_dc", FirstOrder(d, c, a), PassivityKind::kImmittance, {w}, {{0.0, w}}});
+    cases.push_back({"y_first_order_dc", FirstOrder(d, c, a), kYZ, {w}, {{0.0, w}}});
   }
   {
     // Z: a lossy resonance with a negative real part in a band:
@@ -131,7 +119,7 @@ std::vector<Planted> PlantedCases() {
     const auto w = QuarticRoots(d, d * (4 * alpha * alpha - 2 * k) + 2 * alpha * c1, d * k * k);
     System s = SecondOrder(0.0, c1, alpha, beta);
     s.d = {d};
-    cases.push_back({"z_resonance_band", s, PassivityKind::kImmittance, w, {{w[0], w[1]}}});
+    cases.push_back({"z_resonance_band", s, kYZ, w, {{w[0], w[1]}}});
   }
   return cases;
 }
