@@ -157,59 +157,45 @@ const struct ReadCase {
   double lastFrequency;  // of the last stored point
   std::vector<double> impedances = {};
 } kReads[] = {
-    // One split point sends the whole 2-port file to row order.
-    {"# HZ S RI R 50\n1 11 -11 21 -21 12 -12 22 -22\n2 11 -11 21 -21\n 12 -12 22 -22\n",
-     2,
-     CountLine(2),
-     kS,
-     {{0, 0, 1, {21, -21}}, {1, 1, 0, {12, -12}}},
-     2,
-     {50, 50}},
-    // DB -400 is exactly 0.
-    {"# G S DB\n1 -400 30\n2 0 0\n",
-     1,
-     CountLine(2),
-     kS,
-     {{0, 0, 0, {0, 0}}, {1, 0, 0, {1, 0}}},
-     2e9},
-    // Storing stops at the first frequency not above its predecessor.
-    {"# GHZ S RI\n1 1 0\n2 2 0\n2 3 0\n3 4 0\n", 1, CountLine(2), kS, {{1, 0, 0, {2, 0}}}, 2e9},
-    // A frequency alone on a line cuts its point.
-    {"# HZ S RI\n10 0.5 0\n20\n30 0.5\n", 1, CountLine(2), kS, {{1, 0, 0, {0, 0}}}, 30},
-    // A bad data line is logged and supplies nothing, but its frequency
-    // stays: the last of them leaves a point with zero values.
-    {"# GHZ S RI\n1 0.5 0\n2 x 0\n3 0.25 0\n4 a b\n5 c d\n",
-     1,
-     kBadLine + kBadLine + kBadLine + CountLine(3),
-     kS,
-     {{1, 0, 0, {0.25, 0}}, {2, 0, 0, {0, 0}}},
-     5e9},
-    // Infinite and not-a-number words convert like %le.
-    {"# GHZ S RI\n1 inf nan\n2 -INF 1e999\n", 1, CountLine(2), kS, {}, 2e9},
-    // Later option lines are skipped silently.
-    {"# MHZ S RI\n1 0.5 0\n# GHZ Q XX\n2 0.5 0\n   # junk\n3 1 0\n", 1, CountLine(3), kS, {}, 3e6},
-    {"# G Y\n1 1 0\n", 1, CountLine(1), kY, {}, 1e9, {50}},
-    {"# K Z RI R 75\n1 1 0\n", 1, CountLine(1), kZ, {}, 1e3, {75}},
-    {"   # H P RI R 50ohm junk\n1 1 0\n", 1, CountLine(1), kPulse, {}, 1, {50}},
-    {"# \n1 1 0\n", 1, CountLine(1), kS, {}, 1, {50}},
-    {"# HZ S RI R1 10 R2 20" + kThreePorts, 3, CountLine(1), kS, {}, 1, {10, 20, 10}},
-    {"# HZ S RI r1 10 r2 20 r3 30 r4 40" + kThreePorts, 3, CountLine(1), kS, {}, 1, {10, 20, 30}},
-    {"# HZ S RI R 75 R2 20" + kThreePorts, 3, CountLine(1), kS, {}, 1, {75, 75, 75}},
-    // Data before any option line end the read; a point overruns a line end.
-    {"! c\n1 0.5 0\n# GHZ S RI\n2 0.5 0\n", 1003, kNoOption + kProblem, kNoData, {}, 0},
-    {"# GHZ S RI\n1 0.5 0\n2 0.5 0\n3 0.5\n0 4 0.5 0\n",
-     1001,
-     kIncorrectFormat + kProblem,
-     kS,
-     {},
-     0},
-    {"# THZ S RI\n1 1 0\n", 1003, kBadUnits + kProblem, kNoData, {}, 0},
-    {"# GHZ SS RI\n1 1 0\n", 1003, kBadUnits + kProblem, kNoData, {}, 0},
-    {"# GHZ S XY\n1 1 0\n", 1001, kBadUnits + kProblem, kS, {}, 0},
-    {"# GHZ S R 50\n1 1 0\n", 1001, kBadUnits + kProblem, kS, {}, 0},  // R taken as the format RI
-    {"# GHZ S RI R\n1 1 0\n", 1001, kBadUnits + kProblem, kS, {}, 0},
-    {"# HZ S RI R1 10 R3 30" + kThreePorts, 1001, kBadUnits + kProblem, kS, {}, 0},
-    {"# HZ S RI R1 10 R2 x" + kThreePorts, 1001, kBadUnits + kProblem, kS, {}, 0},
+    // clang-format off
+  // One split point sends the whole 2-port file to row order.
+  {"# HZ S RI R 50\n1 11 -11 21 -21 12 -12 22 -22\n2 11 -11 21 -21\n 12 -12 22 -22\n", 2,
+   CountLine(2), kS, {{0, 0, 1, {21, -21}}, {1, 1, 0, {12, -12}}}, 2, {50, 50}},
+  // DB -400 is exactly 0.
+  {"# G S DB\n1 -400 30\n2 0 0\n", 1, CountLine(2), kS,
+   {{0, 0, 0, {0, 0}}, {1, 0, 0, {1, 0}}}, 2e9},
+  // Storing stops at the first frequency not above its predecessor.
+  {"# GHZ S RI\n1 1 0\n2 2 0\n2 3 0\n3 4 0\n", 1, CountLine(2), kS, {{1, 0, 0, {2, 0}}}, 2e9},
+  // A frequency alone on a line cuts its point.
+  {"# HZ S RI\n10 0.5 0\n20\n30 0.5\n", 1, CountLine(2), kS, {{1, 0, 0, {0, 0}}}, 30},
+  // A bad data line is logged and supplies nothing, but its frequency
+  // stays: the last of them leaves a point with zero values.
+  {"# GHZ S RI\n1 0.5 0\n2 x 0\n3 0.25 0\n4 a b\n5 c d\n", 1,
+   kBadLine + kBadLine + kBadLine + CountLine(3), kS,
+   {{1, 0, 0, {0.25, 0}}, {2, 0, 0, {0, 0}}}, 5e9},
+  // Infinite and not-a-number words convert like %le.
+  {"# GHZ S RI\n1 inf nan\n2 -INF 1e999\n", 1, CountLine(2), kS, {}, 2e9},
+  // Later option lines are skipped silently.
+  {"# MHZ S RI\n1 0.5 0\n# GHZ Q XX\n2 0.5 0\n   # junk\n3 1 0\n", 1, CountLine(3), kS, {}, 3e6},
+  {"# G Y\n1 1 0\n", 1, CountLine(1), kY, {}, 1e9, {50}},
+  {"# K Z RI R 75\n1 1 0\n", 1, CountLine(1), kZ, {}, 1e3, {75}},
+  {"   # H P RI R 50ohm junk\n1 1 0\n", 1, CountLine(1), kPulse, {}, 1, {50}},
+  {"# \n1 1 0\n", 1, CountLine(1), kS, {}, 1, {50}},
+  {"# HZ S RI R1 10 R2 20" + kThreePorts, 3, CountLine(1), kS, {}, 1, {10, 20, 10}},
+  {"# HZ S RI r1 10 r2 20 r3 30 r4 40" + kThreePorts, 3, CountLine(1), kS, {}, 1, {10, 20, 30}},
+  {"# HZ S RI R 75 R2 20" + kThreePorts, 3, CountLine(1), kS, {}, 1, {75, 75, 75}},
+  // Data before any option line end the read; a point overruns a line end.
+  {"! c\n1 0.5 0\n# GHZ S RI\n2 0.5 0\n", 1003, kNoOption + kProblem, kNoData, {}, 0},
+  {"# GHZ S RI\n1 0.5 0\n2 0.5 0\n3 0.5\n0 4 0.5 0\n", 1001, kIncorrectFormat + kProblem, kS, {},
+   0},
+  {"# THZ S RI\n1 1 0\n", 1003, kBadUnits + kProblem, kNoData, {}, 0},
+  {"# GHZ SS RI\n1 1 0\n", 1003, kBadUnits + kProblem, kNoData, {}, 0},
+  {"# GHZ S XY\n1 1 0\n", 1001, kBadUnits + kProblem, kS, {}, 0},
+  {"# GHZ S R 50\n1 1 0\n", 1001, kBadUnits + kProblem, kS, {}, 0},  // R taken as the format RI
+  {"# GHZ S RI R\n1 1 0\n", 1001, kBadUnits + kProblem, kS, {}, 0},
+  {"# HZ S RI R1 10 R3 30" + kThreePorts, 1001, kBadUnits + kProblem, kS, {}, 0},
+  {"# HZ S RI R1 10 R2 x" + kThreePorts, 1001, kBadUnits + kProblem, kS, {}, 0},
+    // clang-format on
 };
 
 TEST(TouchstoneReader, LayoutsValuesOptionLinesAndFailures) {

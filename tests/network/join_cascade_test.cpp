@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -166,10 +165,6 @@ std::vector<double> Snapshot(const cCfit& f) {
     }
   }
   return v;
-}
-
-bool SameBits(const std::vector<double>& x, const std::vector<double>& y) {
-  return x.size() == y.size() && std::memcmp(x.data(), y.data(), x.size() * sizeof(double)) == 0;
 }
 
 std::string Data(const std::string& name) {

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <complex>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -81,6 +82,12 @@ inline void LoadSynthetic(cFitAPI& f, int n, int type, int count = 20, double as
     f.AddDataPoint(record.get(freq));
   }
   f.EndData();
+}
+
+// Whether two lists of doubles are the same bit for bit.
+inline bool SameBits(const std::vector<double>& x, const std::vector<double>& y) {
+  return x.size() == y.size() &&
+         (x.empty() || std::memcmp(x.data(), y.data(), x.size() * sizeof(double)) == 0);
 }
 
 // A directory of the test program's own, removed at exit; NewFile gives a

@@ -268,15 +268,22 @@ TEST(PortSolver, VariableStepRollsBackOnePoint) {
 // pair), the gains come back in ports. With modal DC values a, b, c, e of
 // the diagonal and pairs (1, 3) and (2, 4), port 1 sees (a + c) / 2 and
 // its partner (c - a) / 2.
-TEST(PortSolver, MixedModeConvertsModesToPorts) {
+// A mixed-mode 4-port Y model of one pole per element whose DC value is
+// dc(e), with reference impedances z (null: 50 ohm).
+Fitter MixedFourPort(const std::function<double(int)>& dc, const double* z) {
   Fitter f = MakeFitter();
-  f->DefineModel(4, kY, nullptr, false);
-  const double dc[4] = {0.01, 0.02, 0.03, 0.05};
+  f->DefineModel(4, kY, z, false);
   for (int e = 0; e < 16; ++e) {
-    const double pole[2] = {1e9, 0}, residue[2] = {e % 5 == 0 ? dc[e / 5] : 0.0, 0};
+    const double pole[2] = {1e9, 0}, residue[2] = {dc(e), 0};
     f->SetElementModel(e / 4, e % 4, 1, 0, 0, 0, pole, residue);
   }
-  ASSERT_EQ(f->SetMixedModeFlag(), 1);
+  EXPECT_EQ(f->SetMixedModeFlag(), 1);
+  return f;
+}
+
+TEST(PortSolver, MixedModeConvertsModesToPorts) {
+  const double dc[4] = {0.01, 0.02, 0.03, 0.05};
+  Fitter f = MixedFourPort([&](int e) { return e % 5 == 0 ? dc[e / 5] : 0.0; }, nullptr);
   Solver s(f->CreateSolver(kY));
   EXPECT_EQ(s->BuildElements(1, 1, 2, 3), 0);
   ASSERT_EQ(s->BuildElements(1, 3, 2, 4), 1);
@@ -299,14 +306,8 @@ TEST(PortSolver, MixedModeConvertsModesToPorts) {
   EXPECT_EQ(s->FreeElements(), 1);
 
   // Unequal reference impedances have no common mode conversion.
-  Fitter g = MakeFitter();
   const double z[4] = {50, 50, 50, 75};
-  g->DefineModel(4, kY, z, false);
-  for (int e = 0; e < 16; ++e) {
-    const double pole[2] = {1e9, 0}, residue[2] = {0.01, 0};
-    g->SetElementModel(e / 4, e % 4, 1, 0, 0, 0, pole, residue);
-  }
-  g->SetMixedModeFlag();
+  Fitter g = MixedFourPort([](int) { return 0.01; }, z);
   EXPECT_EQ(Solver(g->CreateSolver(kY))->BuildElements(1, 2, 3, 4), 0);
 }
 
