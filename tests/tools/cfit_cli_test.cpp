@@ -467,7 +467,8 @@ TEST_F(Cli, FailuresExitOneWithTheLibraryMessage) {
     EXPECT_TRUE(r.status == 2 && Has(r.err, "Usage: cfit convert")) << steps << "\n" << r.err;
   }
   EXPECT_EQ(Slurp(Path("@kept.s4p")), "kept\n");
-  EXPECT_FALSE(fs::exists(Path("@o.s2p")) || fs::exists(Path("@o.s4p")));
+  EXPECT_FALSE(fs::exists(Path("@o.s2p")) || fs::exists(Path("@o.s4p")) ||
+               fs::exists(Path("@o.log")));
   EXPECT_TRUE(Has(Run("convert --help").out, "cfit convert pair.s4p -o pair_mixed.s4p"));
 }
 

@@ -136,11 +136,20 @@ int RunConvertCommand(const Arguments& a) {
 
   ConvertTarget convertTarget{*fitter, model, a};
   std::vector<std::string> applied;
-  for (const auto& [name, value] : a.InOrder()) {
-    const ConvertStep* step = FindStep(steps, name);
-    if (step == nullptr) continue;
-    step->apply(convertTarget, value);
-    applied.push_back("--" + name + (value.empty() ? std::string() : " " + value));
+  try {
+    for (const auto& [name, value] : a.InOrder()) {
+      const ConvertStep* step = FindStep(steps, name);
+      if (step == nullptr) continue;
+      step->apply(convertTarget, value);
+      applied.push_back("--" + name + (value.empty() ? std::string() : " " + value));
+    }
+  } catch (const UsageError&) {
+    // A step value is only checked against the input it applies to; a
+    // mistake in the command line writes nothing, the run log included.
+    log.Close();
+    std::error_code ignored;
+    fs::remove(logPath, ignored);
+    throw;
   }
   WriteOutput(*fitter, target, model, format);
   log.Close();
