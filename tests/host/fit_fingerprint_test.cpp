@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "support/fnv_hash.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -32,23 +34,7 @@ struct Deleter {
 };
 using Fitter = std::unique_ptr<cFitAPI, Deleter>;
 
-// FNV-1a over the bytes of the values.
-class Hash {
- public:
-  void Add(const void* bytes, std::size_t size) {
-    const auto* p = static_cast<const unsigned char*>(bytes);
-    for (std::size_t k = 0; k < size; ++k) {
-      value_ ^= p[k];
-      value_ *= 1099511628211ULL;
-    }
-  }
-  void Add(double x) { Add(&x, sizeof x); }
-  void Add(int x) { Add(&x, sizeof x); }
-  std::uint64_t value() const { return value_; }
-
- private:
-  std::uint64_t value_ = 14695981039346656037ULL;
-};
+using Hash = FnvHash;
 
 // The model's numbers, or "none" when the fitter holds no fit.
 std::string Fingerprint(cFitAPI& f) {

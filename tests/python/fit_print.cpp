@@ -14,25 +14,11 @@
 #include "api/file_operations.h"
 #include "api/iterated_fit_operation.h"
 #include "cfit/cfit.h"
+#include "support/fnv_hash.h"
 
 namespace {
 
-class Hash {
- public:
-  void Add(const void* bytes, std::size_t size) {
-    const auto* p = static_cast<const unsigned char*>(bytes);
-    for (std::size_t k = 0; k < size; ++k) {
-      value_ ^= p[k];
-      value_ *= 1099511628211ULL;
-    }
-  }
-  void Add(double x) { Add(&x, sizeof x); }
-  void Add(int x) { Add(&x, sizeof x); }
-  std::uint64_t value() const { return value_; }
-
- private:
-  std::uint64_t value_ = 14695981039346656037ULL;
-};
+using Hash = FnvHash;
 
 std::uint64_t Fingerprint(cFitAPI& f) {
   Hash hash;
