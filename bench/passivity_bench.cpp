@@ -17,7 +17,8 @@
 // relocation (pole mode "common-iterated", "individual-iterated"), unless
 // the fourth argument names one of them ("single" or "iterated").
 //
-// Usage: cfit_passivity_bench DUMP [data-folder [name-filter [single|iterated|both]]]
+// Usage: cfit_passivity_bench DUMP [data-folder [name-filter [single|iterated|both
+//        [individual|common|both]]]]
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -232,6 +233,11 @@ int main(int argc, char** argv) {
   std::vector<bool> fits;
   if (which != "iterated") fits.push_back(false);
   if (which != "single") fits.push_back(true);
+  // And the pole modes: "individual", "common" or both.
+  const std::string poles = argc > 5 ? argv[5] : "both";
+  std::vector<bool> modes;
+  if (poles != "common") modes.push_back(true);
+  if (poles != "individual") modes.push_back(false);
   std::printf(
       "| file | poles | ports | data measure | check s | largest measure | certificate s | verdict "
       "| bands | "
@@ -249,7 +255,7 @@ int main(int argc, char** argv) {
   std::sort(files.begin(), files.end());
   for (const fs::path& path : files) {
     for (bool iterated : fits) {
-      for (bool individual : {true, false}) {
+      for (bool individual : modes) {
         auto f = Make(individual);
         std::ostringstream log;
         cfit::runlog::SetSink(&log);
@@ -261,9 +267,9 @@ int main(int argc, char** argv) {
     }
   }
   for (int copies : {2, 4}) {
-    if (std::string("package_x").find(filter) == std::string::npos) break;
+    if (("package_x" + std::to_string(copies)).find(filter) == std::string::npos) continue;
     for (bool iterated : fits) {
-      for (bool individual : {true, false}) {
+      for (bool individual : modes) {
         auto source = Make(true);
         std::ostringstream log;
         cfit::runlog::SetSink(&log);

@@ -21,7 +21,7 @@ Enforcement goals are only judged where the data themselves are passive
 than the certificate's size limit are not certified ("order-N").
 
 Usage: passivity_dense_check.py <cfit_passivity_bench> [data-folder [name-filter
-       [single|iterated|both]]]
+       [single|iterated|both [individual|common|both]]]]
 """
 import os
 import subprocess
@@ -78,7 +78,7 @@ def missed(free_path, bands_path):
 
 def main():
     program = sys.argv[1]
-    extra = sys.argv[2:5]
+    extra = sys.argv[2:6]
     with tempfile.TemporaryDirectory() as dump:
         run = subprocess.run([program, dump] + extra, stdout=subprocess.PIPE, text=True)
         rows = [line for line in run.stdout.splitlines() if line.startswith("| ") and

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <limits>
 
 #include "fit/model_evaluation.h"
 #include "numeric/symmetric_eigen.h"
@@ -34,8 +35,11 @@ constexpr double kNearLimit = 10.0;
 constexpr double kLightOutOfBandWeight = 1e-8;
 constexpr double kOutOfBandWeight = 0.01;
 constexpr int kOutOfBandPoints = 200;
-// Steps allowed to the light share before the heavy one is tried.
+// Steps and constraints allowed to the light share before the heavy one is
+// tried (a step's dual costs the square of its constraints per sweep, and
+// constraints gather over the steps).
 constexpr int kLightIterations = 20;
+constexpr std::size_t kLightConstraints = 600;
 // Sampled points beyond the limit by less than this (S: on the largest
 // singular value; Y/Z: this part of the response's magnitude) count as
 // passive, as rounding at the certificate's own tolerance does: a lossless
@@ -523,8 +527,8 @@ double RelativeChange(const Model& before, const Model& after, const ElementTabl
 Result<bool> PerturbationSteps(Model& work, const Model& original, const ElementTable* elements,
                                const std::vector<double>& frequencies, bool scattering,
                                double margin, double tolerance, double outOfBandWeight,
-                               int maxIterations, const RunContext& context,
-                               PerturbationReport& report) {
+                               int maxIterations, std::size_t maxConstraints,
+                               const RunContext& context, PerturbationReport& report) {
   // The objective: the data frequencies, and beyond them a light weight on
   // a log sweep over the poles' span, so that residues whose poles lie
   // outside the band do not move further than the constraints need (a
@@ -625,6 +629,11 @@ Result<bool> PerturbationSteps(Model& work, const Model& original, const Element
       }
     }
     report.constraints = static_cast<int>(constraints.size());
+    if (constraints.size() > maxConstraints) {
+      context.log() << "Residue perturbation: " << constraints.size()
+                    << " constraints are more than this weight is allowed\n";
+      return false;
+    }
     Apply(work, groups, SolveStep(groups, constraints, 0.01 * margin));
     ++report.iterations;
     context.log() << "Residue perturbation step " << report.iterations << ": " << bands.size()
@@ -658,7 +667,7 @@ Result<PerturbationReport> EnforceByResiduePerturbation(Model& model, const Elem
   const int lightIterations = std::min(options.maxIterations, kLightIterations);
   Result<bool> passive = PerturbationSteps(work, original, elements, frequencies, scattering,
                                            margin, kSweepTolerance * scale, kLightOutOfBandWeight,
-                                           lightIterations, context, report);
+                                           lightIterations, kLightConstraints, context, report);
   if (!passive) return passive.failure();
   if (!*passive) {
     context.log() << "Residue perturbation: the light weight beyond the data band did not end "
@@ -666,7 +675,7 @@ Result<PerturbationReport> EnforceByResiduePerturbation(Model& model, const Elem
     work = start;
     passive = PerturbationSteps(work, original, elements, frequencies, scattering, margin,
                                 kSweepTolerance * scale, kOutOfBandWeight, options.maxIterations,
-                                context, report);
+                                std::numeric_limits<std::size_t>::max(), context, report);
     if (!passive) return passive.failure();
   }
   report.relativeChange = RelativeChange(original, work, elements, frequencies);
