@@ -13,7 +13,12 @@
 // bands (hertz, one "from to" per line) into .bands, for the independent
 // dense check (bench/passivity_dense_check.py).
 //
-// Usage: cfit_passivity_bench DUMP [data-folder [name-filter]]
+// Every fit is made twice, by the library's single pass and by the iterated
+// relocation (pole mode "common-iterated", "individual-iterated"), unless
+// the fourth argument names one of them ("single" or "iterated").
+//
+// Usage: cfit_passivity_bench DUMP [data-folder [name-filter [single|iterated|both
+//        [individual|common|both]]]]
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -26,6 +31,7 @@
 #include <vector>
 
 #include "api/cfit_impl.h"
+#include "api/iterated_fit_operation.h"
 #include "fit/model_evaluation.h"
 #include "io/run_log.h"
 #include "passivity/passivity_certificate.h"
@@ -133,15 +139,16 @@ std::unique_ptr<cCfit> Tiled(const cCfit& source, int copies, bool individual) {
   return f;
 }
 
-void Run(cCfit& f, const std::string& name, bool individual, const fs::path& dump) {
+void Run(cCfit& f, const std::string& name, bool individual, bool iterated, const fs::path& dump) {
   std::ostringstream log;
   cfit::runlog::SetSink(&log);
-  if (f.Fit() == 0) {
+  const std::string mode =
+      std::string(individual ? "individual" : "common") + (iterated ? "-iterated" : "");
+  if ((iterated ? cfit::FitIterated(f, cfit::IterationSettings{}) : f.Fit()) == 0) {
     cfit::runlog::SetSink(nullptr);
-    std::printf("| %s | %s | fit failed |\n", name.c_str(), individual ? "individual" : "common");
+    std::printf("| %s | %s | fit failed |\n", name.c_str(), mode.c_str());
     return;
   }
-  const char* mode = individual ? "individual" : "common";
   double dataMeasure = 0.0, dataAt = 0.0;
   f.CheckDataPassivity(&dataMeasure, &dataAt);
   double low, high;
@@ -201,7 +208,7 @@ void Run(cCfit& f, const std::string& name, bool individual, const fs::path& dum
   std::printf(
       "| %s | %s | %d | %.9g | %.4f | %.4g | %.4f | %s | %zu | %.4f | %s | %d | %.3g | %.4f | %d | "
       "%.4g | %.3g | %.3g |\n",
-      name.c_str(), mode, f.state().network.portCount, dataMeasure, checkSeconds, measure,
+      name.c_str(), mode.c_str(), f.state().network.portCount, dataMeasure, checkSeconds, measure,
       certSeconds, cert ? (cert->passive ? "passive" : "violations") : "failed",
       cert ? cert->bands.size() : 0, newSeconds, report ? "passive" : "failed",
       report ? report->iterations : -1, rmsNew, enforceSeconds, result, after, rmsBefore,
@@ -220,6 +227,17 @@ int main(int argc, char** argv) {
   const fs::path folder = argc > 2 ? argv[2] : CFIT_BENCH_DATA_DIR;
   fs::create_directories(dump);
   const std::string filter = argc > 3 ? argv[3] : "";
+  // The fits to enforce: the library's single pass, the iterated relocation
+  // (cfit fit's default), or both.
+  const std::string which = argc > 4 ? argv[4] : "both";
+  std::vector<bool> fits;
+  if (which != "iterated") fits.push_back(false);
+  if (which != "single") fits.push_back(true);
+  // And the pole modes: "individual", "common" or both.
+  const std::string poles = argc > 5 ? argv[5] : "both";
+  std::vector<bool> modes;
+  if (poles != "common") modes.push_back(true);
+  if (poles != "individual") modes.push_back(false);
   std::printf(
       "| file | poles | ports | data measure | check s | largest measure | certificate s | verdict "
       "| bands | "
@@ -236,26 +254,30 @@ int main(int argc, char** argv) {
   }
   std::sort(files.begin(), files.end());
   for (const fs::path& path : files) {
-    for (bool individual : {true, false}) {
-      auto f = Make(individual);
-      std::ostringstream log;
-      cfit::runlog::SetSink(&log);
-      const bool read =
-          f->ReadTouchstone(path.c_str()) != 0 && f->state().network.data->point_count() > 1;
-      cfit::runlog::SetSink(nullptr);
-      if (read) Run(*f, path.filename().string(), individual, dump);
+    for (bool iterated : fits) {
+      for (bool individual : modes) {
+        auto f = Make(individual);
+        std::ostringstream log;
+        cfit::runlog::SetSink(&log);
+        const bool read =
+            f->ReadTouchstone(path.c_str()) != 0 && f->state().network.data->point_count() > 1;
+        cfit::runlog::SetSink(nullptr);
+        if (read) Run(*f, path.filename().string(), individual, iterated, dump);
+      }
     }
   }
   for (int copies : {2, 4}) {
-    if (std::string("package_x").find(filter) == std::string::npos) break;
-    for (bool individual : {true, false}) {
-      auto source = Make(true);
-      std::ostringstream log;
-      cfit::runlog::SetSink(&log);
-      source->ReadTouchstone((folder / "package_8port_sim.s8p").c_str());
-      cfit::runlog::SetSink(nullptr);
-      auto f = Tiled(*source, copies, individual);
-      Run(*f, "package_x" + std::to_string(copies), individual, dump);
+    if (("package_x" + std::to_string(copies)).find(filter) == std::string::npos) continue;
+    for (bool iterated : fits) {
+      for (bool individual : modes) {
+        auto source = Make(true);
+        std::ostringstream log;
+        cfit::runlog::SetSink(&log);
+        source->ReadTouchstone((folder / "package_8port_sim.s8p").c_str());
+        cfit::runlog::SetSink(nullptr);
+        auto f = Tiled(*source, copies, individual);
+        Run(*f, "package_x" + std::to_string(copies), individual, iterated, dump);
+      }
     }
   }
   return 0;

@@ -20,7 +20,8 @@ Enforcement goals are only judged where the data themselves are passive
 (data measure at most 1 + 1e-6). Fits whose Hamiltonian would be larger
 than the certificate's size limit are not certified ("order-N").
 
-Usage: passivity_dense_check.py <cfit_passivity_bench> [data-folder [name-filter]]
+Usage: passivity_dense_check.py <cfit_passivity_bench> [data-folder [name-filter
+       [single|iterated|both [individual|common|both]]]]
 """
 import os
 import subprocess
@@ -77,7 +78,7 @@ def missed(free_path, bands_path):
 
 def main():
     program = sys.argv[1]
-    extra = sys.argv[2:4]
+    extra = sys.argv[2:6]
     with tempfile.TemporaryDirectory() as dump:
         run = subprocess.run([program, dump] + extra, stdout=subprocess.PIPE, text=True)
         rows = [line for line in run.stdout.splitlines() if line.startswith("| ") and

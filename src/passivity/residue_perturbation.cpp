@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <limits>
 
 #include "fit/model_evaluation.h"
 #include "numeric/symmetric_eigen.h"
@@ -22,10 +23,28 @@ constexpr double kRidge = 1e-9;
 // Singular values (eigenvalues) within this many margins of the limit are
 // constrained too, so that they do not overtake the constrained ones.
 constexpr double kNearLimit = 10.0;
-// The share of the objective's weight put on a log sweep beyond the data
-// band, and its points.
+// The shares of the objective's weight put on a log sweep beyond the data
+// band, and its points. The light share is tried first: a model fitted on a
+// narrow band often has residues whose terms nearly cancel over the band and
+// add up to a large response far from it (a large constant, a large value at
+// 0 Hz); making such a model passive needs large changes beyond the band,
+// and a heavy weight on them would be traded for changes inside it. When
+// the light share does not end passive (steps that the objective barely
+// sees can overshoot beyond the band at every linearisation), the heavy one
+// is taken from the start.
+constexpr double kLightOutOfBandWeight = 1e-8;
 constexpr double kOutOfBandWeight = 0.01;
 constexpr int kOutOfBandPoints = 200;
+// Steps and constraints allowed to the light share before the heavy one is
+// tried (a step's dual costs the square of its constraints per sweep, and
+// constraints gather over the steps).
+constexpr int kLightIterations = 20;
+constexpr std::size_t kLightConstraints = 600;
+// Sampled points beyond the limit by less than this (S: on the largest
+// singular value; Y/Z: this part of the response's magnitude) count as
+// passive, as rounding at the certificate's own tolerance does: a lossless
+// model sits on the limit.
+constexpr double kSweepTolerance = 1e-9;
 // Points of the log sweep between certificates.
 constexpr int kSweepPoints = 2000;
 
@@ -433,13 +452,14 @@ double LeftOver(const Model& m, const ElementTable* elements, double f, bool sca
 
 // The bands of a sweep of the delay-free model over `grid` (rising): runs of
 // violating points, from the first to the last, with the worst point.
+// Points beyond the limit by no more than `tolerance` are taken as passive.
 bool SampledBands(const Model& m, const ElementTable* elements, const std::vector<double>& grid,
-                  bool scattering, std::vector<CertifiedBand>* bands) {
+                  bool scattering, double tolerance, std::vector<CertifiedBand>* bands) {
   bool inside = false;
   for (double f : grid) {
     const double left = LeftOver(m, elements, f, scattering, 0.0);
     if (std::isnan(left)) return false;
-    if (left > 0.0) {
+    if (left > tolerance) {
       if (!inside) bands->push_back({f, f, f, left, 0.0});
       CertifiedBand& b = bands->back();
       b.to = f;
@@ -448,7 +468,7 @@ bool SampledBands(const Model& m, const ElementTable* elements, const std::vecto
         b.worstAt = f;
       }
     }
-    inside = left > 0.0;
+    inside = left > tolerance;
   }
   return true;
 }
@@ -477,26 +497,16 @@ double RelativeChange(const Model& before, const Model& after, const ElementTabl
   return total > 0.0 ? std::sqrt(change / total) : std::sqrt(change);
 }
 
-}  // namespace
-
-Result<PerturbationReport> EnforceByResiduePerturbation(Model& model, const ElementTable* elements,
-                                                        const std::vector<double>& frequencies,
-                                                        const PerturbationOptions& options,
-                                                        const RunContext& context) {
-  const bool scattering = model.dataType == 1;
-  if (!scattering && model.dataType != 2 && model.dataType != 3) {
-    return ErrorCode::kUnsupportedParameters;
-  }
-  if (frequencies.empty()) return Failure::Silent();
-  PerturbationReport report;
-  // The delay-free copy the certificate and the constraints read.
-  Model work = model;
-  std::fill(work.delay.begin(), work.delay.end(), 0.0);
-  const Model original = work;
-  const double margin =
-      scattering ? options.margin : options.margin * BandScale(work, elements, frequencies);
-  report.constantChanged = FixConstant(work, scattering, margin, &report.proportionalChanged);
-
+// One run of the perturbation steps on `work` (delay-free, its constant
+// already passive) with the given share of the objective beyond the band;
+// `original` is the model before any change. Fills the report's iterations,
+// constraints and certificate; a failure means the eigensolver or the
+// certificate failed.
+Result<bool> PerturbationSteps(Model& work, const Model& original, const ElementTable* elements,
+                               const std::vector<double>& frequencies, bool scattering,
+                               double margin, double tolerance, double outOfBandWeight,
+                               int maxIterations, std::size_t maxConstraints,
+                               const RunContext& context, PerturbationReport& report) {
   // The objective: the data frequencies, and beyond them a light weight on
   // a log sweep over the poles' span, so that residues whose poles lie
   // outside the band do not move further than the constraints need (a
@@ -522,8 +532,7 @@ Result<PerturbationReport> EnforceByResiduePerturbation(Model& model, const Elem
     take(work.commonPoles);
     for (const PoleList& list : work.elementPoles) take(list);
     if (hi > 0.0 && lo < hi) {
-      const double w =
-          kOutOfBandWeight * static_cast<double>(frequencies.size()) / kOutOfBandPoints;
+      const double w = outOfBandWeight * static_cast<double>(frequencies.size()) / kOutOfBandPoints;
       for (int k = 0; k < kOutOfBandPoints; ++k) {
         objective.push_back(
             {0.1 * lo * std::pow(100.0 * hi / lo, k / (kOutOfBandPoints - 1.0)), w});
@@ -558,16 +567,20 @@ Result<PerturbationReport> EnforceByResiduePerturbation(Model& model, const Elem
     }
     std::sort(grid.begin(), grid.end());
   }
+  report.iterations = 0;
+  report.constraints = 0;
   for (;;) {
     std::vector<CertifiedBand> bands;
-    if (!SampledBands(work, elements, grid, scattering, &bands)) return Failure::Silent();
-    if (bands.empty() || report.iterations >= options.maxIterations) {
+    if (!SampledBands(work, elements, grid, scattering, tolerance, &bands)) {
+      return Failure::Silent();
+    }
+    if (bands.empty() || report.iterations >= maxIterations) {
       Result<PassivityCertificate> cert = CertifyModel(work, elements);
       if (!cert) return cert.failure();
       report.certificate = *cert;
       bands = cert->bands;
     }
-    if (bands.empty() || report.iterations >= options.maxIterations || groups.empty()) break;
+    if (bands.empty() || report.iterations >= maxIterations || groups.empty()) break;
     // New constraint frequencies: each band's worst point and points spread
     // across it.
     for (const CertifiedBand& band : bands) {
@@ -594,10 +607,54 @@ Result<PerturbationReport> EnforceByResiduePerturbation(Model& model, const Elem
       }
     }
     report.constraints = static_cast<int>(constraints.size());
+    if (constraints.size() > maxConstraints) {
+      context.log() << "Residue perturbation: " << constraints.size()
+                    << " constraints are more than this weight is allowed\n";
+      return false;
+    }
     Apply(work, groups, SolveStep(groups, constraints, 0.01 * margin));
     ++report.iterations;
     context.log() << "Residue perturbation step " << report.iterations << ": " << bands.size()
                   << " violation band(s), " << constraints.size() << " constraints\n";
+  }
+  return report.certificate.passive;
+}
+
+}  // namespace
+
+Result<PerturbationReport> EnforceByResiduePerturbation(Model& model, const ElementTable* elements,
+                                                        const std::vector<double>& frequencies,
+                                                        const PerturbationOptions& options,
+                                                        const RunContext& context) {
+  const bool scattering = model.dataType == 1;
+  if (!scattering && model.dataType != 2 && model.dataType != 3) {
+    return ErrorCode::kUnsupportedParameters;
+  }
+  if (frequencies.empty()) return Failure::Silent();
+  PerturbationReport report;
+  // The delay-free copy the certificate and the constraints read.
+  Model work = model;
+  std::fill(work.delay.begin(), work.delay.end(), 0.0);
+  const Model original = work;
+  const double scale = scattering ? 1.0 : BandScale(work, elements, frequencies);
+  const double margin = options.margin * scale;
+  report.constantChanged = FixConstant(work, scattering, margin, &report.proportionalChanged);
+
+  // The light share beyond the band first, the heavy one when that fails.
+  const Model start = work;
+  const int lightIterations = std::min(options.maxIterations, kLightIterations);
+  Result<bool> passive = PerturbationSteps(work, original, elements, frequencies, scattering,
+                                           margin, kSweepTolerance * scale, kLightOutOfBandWeight,
+                                           lightIterations, kLightConstraints, context, report);
+  if (!passive) return passive.failure();
+  if (!*passive) {
+    context.log() << "Residue perturbation: the light weight beyond the data band did not end "
+                     "passive; again with the heavy one\n";
+    work = start;
+    passive = PerturbationSteps(work, original, elements, frequencies, scattering, margin,
+                                kSweepTolerance * scale, kOutOfBandWeight, options.maxIterations,
+                                std::numeric_limits<std::size_t>::max(), context, report);
+    if (!passive) return passive.failure();
   }
   report.relativeChange = RelativeChange(original, work, elements, frequencies);
   // Back into the model, delays as they were.
