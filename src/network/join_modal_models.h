@@ -28,9 +28,8 @@ void AccumulateScaledModelElement(Model& destination, int i, int j, const Model&
 // terms between the modes. With `symmetric` the upper pole lists are left
 // empty and the constants and proportional terms above the diagonal are
 // those below.
-std::unique_ptr<Model> JoinedModeModels(const Model& differential,
-                                              bool differentialSymmetric, const Model& common,
-                                              bool commonSymmetric, bool symmetric);
+std::unique_ptr<Model> JoinedModeModels(const Model& differential, bool differentialSymmetric,
+                                        const Model& common, bool commonSymmetric, bool symmetric);
 
 // Takes the held 2-port S model (checked by the caller: poles per element,
 // equal reference impedances, no delays) as the differential mode and the

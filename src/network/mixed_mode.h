@@ -43,8 +43,8 @@ void ConvertDataMode(SampledData& data, const PortPairs& pairs, ModeDirection di
 // the diagonal, then copies their constants and proportional terms above it.
 // Delays stay 0. Fails with 41 for common poles and 43 for a delay that is
 // not 0.
-Result<Model> ConvertModelMode(const Model& model, bool symmetric,
-                                     const PortPairs& pairs, ModeDirection direction);
+Result<Model> ConvertModelMode(const Model& model, bool symmetric, const PortPairs& pairs,
+                               ModeDirection direction);
 
 // Converts the held data (if any), then the fitted model (if any), and sets
 // the mode flag whatever the model's result. The caller has checked the
