@@ -265,13 +265,18 @@ std::vector<std::vector<double>> SolveStep(const std::vector<Group>& groups,
       ForwardSolve(size, groups[e].chol, col.data());
       for (int r = 0; r < size; ++r) ye[static_cast<std::size_t>(r) * k + c] = col[r];
     }
+    // The upper triangle only; M is symmetric, mirrored below.
     for (int r = 0; r < size; ++r) {
       const double* row = &ye[static_cast<std::size_t>(r) * k];
       for (std::size_t a = 0; a < k; ++a) {
         if (row[a] == 0.0) continue;
-        for (std::size_t b = 0; b < k; ++b) mm[a * k + b] += row[a] * row[b];
+        double* out = &mm[a * k];
+        for (std::size_t b = a; b < k; ++b) out[b] += row[a] * row[b];
       }
     }
+  }
+  for (std::size_t a = 0; a < k; ++a) {
+    for (std::size_t b = a + 1; b < k; ++b) mm[b * k + a] = mm[a * k + b];
   }
   // Dual: min 1/2 mu^T M mu + mu^T b, mu >= 0; g = M mu + b is the slack
   // b - A x of each constraint.
@@ -287,7 +292,9 @@ std::vector<std::vector<double>> SolveStep(const std::vector<Group>& groups,
       const double delta = next - mu[c];
       if (delta == 0.0) continue;
       mu[c] = next;
-      for (std::size_t r = 0; r < k; ++r) g[r] += delta * mm[r * k + c];
+      // Column c of the symmetric M, read along its row (contiguous).
+      const double* column = &mm[c * k];
+      for (std::size_t r = 0; r < k; ++r) g[r] += delta * column[r];
     }
     for (std::size_t c = 0; c < k; ++c) {
       if (mm[c * k + c] <= 0.0) continue;
