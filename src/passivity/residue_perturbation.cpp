@@ -265,13 +265,35 @@ std::vector<std::vector<double>> SolveStep(const std::vector<Group>& groups,
       ForwardSolve(size, groups[e].chol, col.data());
       for (int r = 0; r < size; ++r) ye[static_cast<std::size_t>(r) * k + c] = col[r];
     }
-    // The upper triangle only; M is symmetric, mirrored below.
-    for (int r = 0; r < size; ++r) {
-      const double* row = &ye[static_cast<std::size_t>(r) * k];
-      for (std::size_t a = 0; a < k; ++a) {
-        if (row[a] == 0.0) continue;
-        double* out = &mm[a * k];
-        for (std::size_t b = a; b < k; ++b) out[b] += row[a] * row[b];
+    // The group's share of M, entry by entry as a dot product over its
+    // unknowns, for the constraints that reach the group (a constraint at a
+    // frequency where the group's ports carry no part of the singular
+    // vectors has a zero row): each entry of M is then touched once per
+    // group rather than once per unknown. The upper triangle only; M is
+    // symmetric, mirrored below.
+    std::vector<std::size_t> reach;
+    for (std::size_t c = 0; c < k; ++c) {
+      for (int r = 0; r < size; ++r) {
+        if (ye[static_cast<std::size_t>(r) * k + c] != 0.0) {
+          reach.push_back(c);
+          break;
+        }
+      }
+    }
+    std::vector<double> z(reach.size() * static_cast<std::size_t>(size));
+    for (std::size_t a = 0; a < reach.size(); ++a) {
+      for (int r = 0; r < size; ++r) {
+        z[a * size + r] = ye[static_cast<std::size_t>(r) * k + reach[a]];
+      }
+    }
+    for (std::size_t a = 0; a < reach.size(); ++a) {
+      const double* za = &z[a * size];
+      double* out = &mm[reach[a] * k];
+      for (std::size_t b = a; b < reach.size(); ++b) {
+        const double* zb = &z[b * size];
+        double s = 0.0;
+        for (int r = 0; r < size; ++r) s += za[r] * zb[r];
+        out[reach[b]] += s;
       }
     }
   }
