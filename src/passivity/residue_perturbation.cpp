@@ -289,7 +289,26 @@ std::vector<std::vector<double>> SolveStep(const std::vector<Group>& groups,
     for (std::size_t a = 0; a < reach.size(); ++a) {
       const double* za = &z[a * size];
       double* out = &mm[reach[a] * k];
-      for (std::size_t b = a; b < reach.size(); ++b) {
+      std::size_t b = a;
+      // Four entries at a time: independent sums keep the pipeline busy.
+      for (; b + 4 <= reach.size(); b += 4) {
+        const double* z0 = &z[b * size];
+        const double* z1 = z0 + size;
+        const double* z2 = z1 + size;
+        const double* z3 = z2 + size;
+        double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+        for (int r = 0; r < size; ++r) {
+          s0 += za[r] * z0[r];
+          s1 += za[r] * z1[r];
+          s2 += za[r] * z2[r];
+          s3 += za[r] * z3[r];
+        }
+        out[reach[b]] += s0;
+        out[reach[b + 1]] += s1;
+        out[reach[b + 2]] += s2;
+        out[reach[b + 3]] += s3;
+      }
+      for (; b < reach.size(); ++b) {
         const double* zb = &z[b * size];
         double s = 0.0;
         for (int r = 0; r < size; ++r) s += za[r] * zb[r];
