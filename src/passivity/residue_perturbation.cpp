@@ -265,13 +265,59 @@ std::vector<std::vector<double>> SolveStep(const std::vector<Group>& groups,
       ForwardSolve(size, groups[e].chol, col.data());
       for (int r = 0; r < size; ++r) ye[static_cast<std::size_t>(r) * k + c] = col[r];
     }
-    for (int r = 0; r < size; ++r) {
-      const double* row = &ye[static_cast<std::size_t>(r) * k];
-      for (std::size_t a = 0; a < k; ++a) {
-        if (row[a] == 0.0) continue;
-        for (std::size_t b = 0; b < k; ++b) mm[a * k + b] += row[a] * row[b];
+    // The group's share of M, entry by entry as a dot product over its
+    // unknowns, for the constraints that reach the group (a constraint at a
+    // frequency where the group's ports carry no part of the singular
+    // vectors has a zero row): each entry of M is then touched once per
+    // group rather than once per unknown. The upper triangle only; M is
+    // symmetric, mirrored below.
+    std::vector<std::size_t> reach;
+    for (std::size_t c = 0; c < k; ++c) {
+      for (int r = 0; r < size; ++r) {
+        if (ye[static_cast<std::size_t>(r) * k + c] != 0.0) {
+          reach.push_back(c);
+          break;
+        }
       }
     }
+    std::vector<double> z(reach.size() * static_cast<std::size_t>(size));
+    for (std::size_t a = 0; a < reach.size(); ++a) {
+      for (int r = 0; r < size; ++r) {
+        z[a * size + r] = ye[static_cast<std::size_t>(r) * k + reach[a]];
+      }
+    }
+    for (std::size_t a = 0; a < reach.size(); ++a) {
+      const double* za = &z[a * size];
+      double* out = &mm[reach[a] * k];
+      std::size_t b = a;
+      // Four entries at a time: independent sums keep the pipeline busy.
+      for (; b + 4 <= reach.size(); b += 4) {
+        const double* z0 = &z[b * size];
+        const double* z1 = z0 + size;
+        const double* z2 = z1 + size;
+        const double* z3 = z2 + size;
+        double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+        for (int r = 0; r < size; ++r) {
+          s0 += za[r] * z0[r];
+          s1 += za[r] * z1[r];
+          s2 += za[r] * z2[r];
+          s3 += za[r] * z3[r];
+        }
+        out[reach[b]] += s0;
+        out[reach[b + 1]] += s1;
+        out[reach[b + 2]] += s2;
+        out[reach[b + 3]] += s3;
+      }
+      for (; b < reach.size(); ++b) {
+        const double* zb = &z[b * size];
+        double s = 0.0;
+        for (int r = 0; r < size; ++r) s += za[r] * zb[r];
+        out[reach[b]] += s;
+      }
+    }
+  }
+  for (std::size_t a = 0; a < k; ++a) {
+    for (std::size_t b = a + 1; b < k; ++b) mm[b * k + a] = mm[a * k + b];
   }
   // Dual: min 1/2 mu^T M mu + mu^T b, mu >= 0; g = M mu + b is the slack
   // b - A x of each constraint.
@@ -287,7 +333,9 @@ std::vector<std::vector<double>> SolveStep(const std::vector<Group>& groups,
       const double delta = next - mu[c];
       if (delta == 0.0) continue;
       mu[c] = next;
-      for (std::size_t r = 0; r < k; ++r) g[r] += delta * mm[r * k + c];
+      // Column c of the symmetric M, read along its row (contiguous).
+      const double* column = &mm[c * k];
+      for (std::size_t r = 0; r < k; ++r) g[r] += delta * column[r];
     }
     for (std::size_t c = 0; c < k; ++c) {
       if (mm[c * k + c] <= 0.0) continue;
