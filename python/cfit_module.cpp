@@ -385,6 +385,7 @@ py::dict EnforceByPerturbation(Fitter& self, const RealArray& frequencies) {
   py::dict out;
   out["steps"] = outcome.steps;
   out["relative_change"] = outcome.relativeChange;
+  out["added_poles"] = outcome.addedPoles;
   return out;
 }
 

@@ -344,7 +344,9 @@ class Model:
         #: 'most_iterations'. None for a model read from a pole file.
         self.fit_record = fit_record
         #: The last passivity enforcement: {'method': 'perturbation', 'steps',
-        #: 'relative_change'} or {'method': 'classic'}; None when none ran.
+        #: 'relative_change', 'added_poles'} or {'method': 'classic'}; None when
+        #: none ran. 'added_poles' counts the damped poles added to each pole
+        #: list where the model violated beyond the data band (0: none).
         self.enforcement = enforcement
 
     @classmethod

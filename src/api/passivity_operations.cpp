@@ -3,8 +3,8 @@
 #include "api/cfit_impl.h"
 #include "core/run_context.h"
 #include "io/run_log.h"
+#include "passivity/accurate_enforcement.h"
 #include "passivity/passivity_certificate.h"
-#include "passivity/residue_perturbation.h"
 
 namespace cfit {
 
@@ -59,18 +59,26 @@ PerturbationOutcome EnforceByPerturbation(cFitAPI& fitter, const std::vector<dou
     outcome.failure = "no frequencies to weigh the change at";
     return outcome;
   }
+  if (!state->HasPoints()) {
+    outcome.failure = "no data to weigh the change against";
+    return outcome;
+  }
   const auto report =
-      EnforceByResiduePerturbation(*state->model, state->network.elements.get(), frequencies, {},
-                                   RunContext(runlog::Stream(), nullptr, nullptr));
+      EnforceKeepingAccuracy(*state->model, state->network.elements.get(), *state->network.data,
+                             frequencies, {}, RunContext(runlog::Stream(), nullptr, nullptr));
   if (!report) {
     outcome.failure = report.failure().code
                           ? "the model is not S, Y or Z"
                           : "the certificate still finds violations after the steps allowed";
     return outcome;
   }
-  outcome.passive = report->passive;
-  outcome.steps = report->iterations;
-  outcome.relativeChange = report->relativeChange;
+  outcome.passive = report->report.passive;
+  outcome.steps = report->report.iterations;
+  outcome.relativeChange = report->report.relativeChange;
+  outcome.fittedError = report->fittedError;
+  outcome.perturbedError = report->perturbedError;
+  outcome.augmentedError = report->augmentedError;
+  outcome.addedPoles = report->addedPoles;
   return outcome;
 }
 

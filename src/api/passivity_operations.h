@@ -37,12 +37,23 @@ struct PerturbationOutcome {
   bool passive = false;
   int steps = 0;
   double relativeChange = 0.0;  // relative RMS change of the response over `frequencies`
+  // Relative RMS deviations from the data: of the model as fitted, of its
+  // perturbation and of the perturbation with damped poles added beyond the
+  // band (NaN where not passive or not tried); the poles added to each list
+  // of the model kept (0: none).
+  double fittedError = 0.0;
+  double perturbedError = 0.0;
+  double augmentedError = 0.0;
+  int addedPoles = 0;
   std::string failure;
 };
 
 // Enforces passivity of the fitter's model in place by residue perturbation,
-// weighing the change at `frequencies` (hertz, the data's sample points). On
-// failure the model may keep the changes of the last step.
+// weighing the change at `frequencies` (hertz, the data's sample points);
+// when that costs more than twice the fit's deviation from the data, damped
+// poles are added beyond the band and the more accurate passive model kept
+// (passivity/accurate_enforcement.h). On failure the model may keep the
+// changes of the last step.
 PerturbationOutcome EnforceByPerturbation(cFitAPI& fitter, const std::vector<double>& frequencies);
 
 // The order of the Hamiltonian the certificate of the fitter's model needs

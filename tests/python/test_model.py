@@ -49,9 +49,12 @@ def test_perturbation_ends_passive_by_the_certificate(tmp_path):
     assert enforced.enforcement["method"] == "perturbation" and enforced.enforcement["steps"] >= 1
     assert 0 < enforced.enforcement["relative_change"] < 0.05
     assert not model.certificate().passive  # the original is unchanged
-    # Poles stay; the change stays small over the data band.
+    # The fitted poles stay (damped ones may join them beyond the band); the
+    # change stays small over the data band.
     data = cfit.read(real(name))
-    np.testing.assert_array_equal(enforced.poles(0, 0), model.poles(0, 0))
+    kept = enforced.poles(0, 0)
+    assert len(kept) == len(model.poles(0, 0)) + enforced.enforcement["added_poles"]
+    assert all(p in kept for p in model.poles(0, 0))
     change = np.abs(enforced.evaluate(data.f) - model.evaluate(data.f)).max()
     assert change < 0.05
     assert largest_measure(enforced, np.geomspace(1e5, 1e12, 5001)).max() <= 1

@@ -2,6 +2,7 @@
 // Touchstone file out, with a progress bar, Ctrl-C, an accuracy summary and,
 // when asked, passivity enforcement of the data before the fit and of the
 // model after it.
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -29,6 +30,18 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kDefaultOutputs = "pls,cir,ts";
+
+// What the summary says of poles added for the enforcement.
+std::string AddedPolesText(const PerturbationOutcome& a) {
+  if (a.addedPoles == 0) return "";
+  const std::string without = std::isnan(a.perturbedError)
+                                  ? std::string("without them it did not end passive")
+                                  : "without them " + FormatNumber(a.perturbedError);
+  return "with " + std::to_string(a.addedPoles) +
+         " damped poles added where the model violated beyond the data band (relative RMS from "
+         "the data " +
+         FormatNumber(a.augmentedError) + "; " + without + "), ";
+}
 
 struct Outputs {
   bool poles = false;
@@ -265,7 +278,11 @@ const CommandDef& FitDef() {
         "violation between samples is missed. The residues (and, where its own singular "
         "values reach 1, the constant matrix) are then moved by the smallest change of the "
         "response over the data band that removes the violations found, until the "
-        "certificate finds none; poles and delays stay. --enforcement classic uses the "
+        "certificate finds none; poles and delays stay. When that leaves the model more than "
+        "twice as far from the data as the fit was, it is done again with damped poles added "
+        "where the model violates beyond the data band (a violation there comes from the "
+        "fit's own poles, whose residues the band needs), and the passive model closer to "
+        "the data is kept. --enforcement classic uses the "
         "library's loops instead, which correct the violations of its sampled check peak by "
         "peak with added terms. The summary names the algorithm that ran. When "
         "an enforcement fails, nothing but the run log is written and the exit status is 1 "
@@ -596,7 +613,7 @@ int RunFitCommand(const Arguments& a) {
               ? "passivity enforcement: the library's peak-by-peak loops, judged by its "
                 "sampled check\n"
               : "passivity enforcement: residue perturbation under the exact certificate, " +
-                    std::to_string(perturbation.steps) +
+                    AddedPolesText(perturbation) + std::to_string(perturbation.steps) +
                     (perturbation.steps == 1 ? " step" : " steps") + ", response changed by " +
                     FormatNumber(perturbation.relativeChange) + " (relative RMS over the data)\n";
     }
