@@ -16,6 +16,7 @@
 #include "core/run_context.h"
 #include "fit/model_evaluation.h"
 #include "passivity/passivity_certificate.h"
+#include "passivity/pole_augmentation.h"
 #include "passivity/residue_perturbation.h"
 
 namespace cfit {
@@ -375,6 +376,58 @@ TEST(ResiduePerturbation, MakesPlantedViolationsPassiveWithASmallChange) {
     EXPECT_LT(change, 2.0 * excess) << excess;
     EXPECT_EQ(c.model.elementPoles.size(), original.elementPoles.size());
     EXPECT_EQ(c.model.commonPoles.size(), original.commonPoles.size());
+  }
+}
+
+// Added poles go where the bands leave the data band (here 10 to 100 Hz):
+// three pairs of rising damping at the worst point, or at the outside part's
+// geometric middle when the worst point is not there, a real pole too above
+// the band; none for a band inside the data band. Their residues are zero, so
+// the response is unchanged, and they sit before the constant's term.
+TEST(PoleAugmentation, PlacesDampedPolesWhereTheBandsLeaveTheDataBand) {
+  const double inf = HUGE_VAL;
+  struct Case {
+    CertifiedBand band;
+    std::vector<double> at;  // |p| of the added terms, pairs then a real pole
+  } cases[] = {
+      {{1.0, 5.0, 3.0, 2.0, 2.0}, {3, 3, 3}},
+      {{50.0, 200.0, 80.0, 2.0, 2.0},
+       {std::sqrt(100.0 * 200.0), std::sqrt(100.0 * 200.0), std::sqrt(100.0 * 200.0),
+        std::sqrt(100.0 * 200.0)}},
+      {{0.0, inf, inf, 2.0, 2.0}, {5, 5, 5, 200, 200, 200, 200}},
+      {{20.0, 30.0, 25.0, 2.0, 2.0}, {}},
+  };
+  for (bool common : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::to_string(c.band.from) + (common ? " common" : " individual"));
+      Model m = common ? RotatedTwoPort(40.0, 0.3, 5.0, 60.0, 0.4)
+                       : OnePort(1, 0.2, {Term(1, 40.0, 0.0), Term(1, 1e25, 0.0)});
+      const Model before = m;
+      const std::vector<Complex> added = AddPolesForBands(m, {c.band}, 10.0, 100.0);
+      ASSERT_EQ(added.size(), c.at.size());
+      for (std::size_t k = 0; k < added.size(); ++k) {
+        EXPECT_NEAR(Abs(added[k]), c.at[k], 1e-9 * c.at[k]);
+        EXPECT_GT(added[k].re, 0.0);
+        EXPECT_LE(added[k].im, 0.0);  // a pair is stored by its lower pole
+        if (k < 3) {
+          EXPECT_NEAR(added[k].re / Abs(added[k]), 0.2 + 0.3 * k, 1e-12);
+        }
+      }
+      const PoleList& list = common ? m.commonPoles : m.elementPoles[0];
+      const PoleList& old = common ? before.commonPoles : before.elementPoles[0];
+      ASSERT_EQ(list.size(), old.size() + added.size());
+      if (!common) {
+        EXPECT_EQ(Abs(list.back().GetPole()), 1e25);
+      }
+      const ModelView a{&before, nullptr, before.individual(), before.symmetric};
+      const ModelView b{&m, nullptr, m.individual(), m.symmetric};
+      for (double f : {0.0, 3.0, 70.0, 1e4}) {
+        for (int e = 0; e < m.n * m.n; ++e) {
+          EXPECT_EQ(EvaluateElement(a, e / m.n, e % m.n, f),
+                    EvaluateElement(b, e / m.n, e % m.n, f));
+        }
+      }
+    }
   }
 }
 
