@@ -84,18 +84,19 @@ def main():
         rows = [line for line in run.stdout.splitlines() if line.startswith("| ") and
                 not line.startswith("| file")]
         print("| file | poles | ports | data passive | cert s | check s | numpy s | cert verdict "
-              "(bands) | dense violating points | missed by cert | perturb s | steps | "
+              "(bands) | dense violating points | missed by cert | perturb s | steps | added poles | "
               "cert after | dense after perturb | classic s | dense after classic | rel RMS fit "
               "| perturbed | classic | goal |")
-        print("|" + "---|" * 20)
+        print("|" + "---|" * 21)
         total_missed = 0
         for row in rows:
             cells = [c.strip() for c in row.strip("|").split("|")]
-            if len(cells) < 18:
+            if len(cells) < 19:
                 print(row)
                 continue
             (name, mode, ports, data_m, check_s, _largest, cert_s, verdict, bands, pert_s,
-             pert_verdict, steps, rms_new, classic_s, _result, _after, rms0, rms1) = cells[:18]
+             pert_verdict, steps, added, rms_new, classic_s, _result, _after, rms0,
+             rms1) = cells[:19]
             base = os.path.join(dump, f"{name}.{mode}")
             skipped = verdict.startswith("order-")
             miss, bad = missed(base + ".free.bin", base + ".bands") if not skipped else ("-", "-")
@@ -111,7 +112,7 @@ def main():
                 goal = "met" if ok else "NOT met"
             print(f"| {name} | {mode} | {ports} | {'yes' if data_passive else 'no'} | {cert_s} | "
                   f"{check_s} | {numpy_s:.3f} | {verdict} ({bands}) | {bad} | {miss} | {pert_s} | "
-                  f"{steps} | {pert_verdict} | {m_new:.9g} | {classic_s} | {m_classic:.9g} | "
+                  f"{steps} | {added} | {pert_verdict} | {m_new:.9g} | {classic_s} | {m_classic:.9g} | "
                   f"{rms0} | {rms_new} | {rms1} | {goal} |")
             sys.stdout.flush()
         print(f"\nviolating dense points missed by the certificate: {total_missed}")
