@@ -66,7 +66,11 @@ Result<AccurateEnforcement> EnforceKeepingAccuracy(Model& model, const ElementTa
   Model augmented = fitted;
   const std::vector<Complex> added =
       AddPolesForBands(augmented, cert->bands, low, data.back().frequency());
-  if (added.empty()) return finish();
+  // The certificate's cost grows as the cube of its order: poles that would
+  // take it beyond the order certified in seconds are not added.
+  if (added.empty() || CertificateOrder(augmented, elements) > kLargeCertificateOrder) {
+    return finish();
+  }
   context.log() << "Residue perturbation: again with " << added.size()
                 << " damped poles added where the model violates beyond the data band\n";
   Result<PerturbationReport> second =
