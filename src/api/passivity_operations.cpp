@@ -35,7 +35,8 @@ FitterCertificate CertifyFitterModel(cFitAPI& fitter) {
   reading.known = true;
   reading.passive = cert->passive;
   reading.order = cert->hamiltonianOrder;
-  reading.delaysIgnored = cert->delays == DelayHandling::kIgnored;
+  reading.delaysIgnored = cert->delays == DelayHandling::kIgnored && !cert->byMagnitudeBound;
+  reading.byMagnitudeBound = cert->byMagnitudeBound;
   for (const CertifiedBand& b : cert->bands) {
     reading.bands.push_back({b.from, b.to, b.measure, b.worstAt});
   }

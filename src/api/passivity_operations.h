@@ -21,6 +21,9 @@ struct FitterCertificate {
   bool passive = false;
   int order = 0;  // order of the Hamiltonian matrix
   bool delaysIgnored = false;
+  // Passive by a bound on the response's size (no Hamiltonian; delays
+  // included).
+  bool byMagnitudeBound = false;
   struct Band {
     double from = 0.0, to = 0.0;        // hertz; `to` infinite for a band to infinity
     double worst = 0.0, worstAt = 0.0;  // the library's measure and its frequency

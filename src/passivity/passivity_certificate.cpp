@@ -8,6 +8,7 @@
 #include "fit/state_space.h"
 #include "numeric/eigen_general.h"
 #include "numeric/symmetric_eigen.h"
+#include "passivity/magnitude_bound.h"
 
 namespace cfit {
 
@@ -677,6 +678,12 @@ Result<PassivityCertificate> CertifyModel(const Model& model, const ElementTable
     kind = PassivityKind::kImmittance;
   } else {
     return ErrorCode::kUnsupportedParameters;
+  }
+  if (kind == PassivityKind::kScattering && ScatteringMagnitudeBound(model, elements) < 1.0) {
+    PassivityCertificate cert;
+    cert.byMagnitudeBound = true;
+    cert.delays = ClassifyDelays(model);
+    return cert;
   }
   Result<StateSpace> realized = Realize(model, elements);
   if (!realized) return realized.failure();

@@ -104,6 +104,9 @@ struct PassivityCertificate {
   // S: a proportional term makes |S| grow without bound; Y/Z: only its skew
   // part does (a symmetric one is lossless). Either gives a band to infinity.
   bool proportionalViolation = false;
+  // S: passive by the bound of magnitude_bound.h (below 1), without a
+  // Hamiltonian (its order stays 0); exact with the delays too.
+  bool byMagnitudeBound = false;
 };
 
 // The order of the Hamiltonian the certificate of `model` builds (twice its
@@ -122,8 +125,9 @@ DelayHandling ClassifyDelays(const Model& model);
 Result<PassivityCertificate> CertifySystem(const SystemView& system, PassivityKind kind,
                                            double hertzPerUnit);
 
-// Certifies a model through its real realisation (delays as above). Fails
-// with 1003 for data types other than S, Y and Z.
+// Certifies a model through its real realisation (delays as above), or for
+// S without it when the magnitude bound is below 1. Fails with 1003 for
+// data types other than S, Y and Z.
 Result<PassivityCertificate> CertifyModel(const Model& model, const ElementTable* elements);
 
 // The response of the system at s = j w (w in the system's unit), ports x

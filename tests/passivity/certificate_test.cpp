@@ -15,6 +15,7 @@
 
 #include "core/run_context.h"
 #include "fit/model_evaluation.h"
+#include "passivity/magnitude_bound.h"
 #include "passivity/passivity_certificate.h"
 #include "passivity/pole_augmentation.h"
 #include "passivity/residue_perturbation.h"
@@ -376,6 +377,49 @@ TEST(ResiduePerturbation, MakesPlantedViolationsPassiveWithASmallChange) {
     EXPECT_LT(change, 2.0 * excess) << excess;
     EXPECT_EQ(c.model.elementPoles.size(), original.elementPoles.size());
     EXPECT_EQ(c.model.commonPoles.size(), original.commonPoles.size());
+  }
+}
+
+// The magnitude bound holds at every frequency (a sharp pair's peak
+// included); below 1 it certifies without a Hamiltonian, delays and all, and
+// at or above 1 the Hamiltonian decides; an unstable pole or a counted
+// proportional term leaves the response unbounded.
+TEST(MagnitudeBound, BoundsTheResponseAndCertifiesBelowOne) {
+  for (ModelCase& c : ModelCases()) {
+    if (c.model.dataType != 1) {
+      EXPECT_TRUE(std::isinf(ScatteringMagnitudeBound(c.model, nullptr)));
+      continue;
+    }
+    SCOPED_TRACE(c.name);
+    const double bound = ScatteringMagnitudeBound(c.model, nullptr);
+    EXPECT_LE(DenseWorst(c.model, 1e6, 1e12, true), bound * (1 + 1e-12));
+    EXPECT_GE(bound, 1.0);
+    EXPECT_GT(CertifyModel(c.model, nullptr)->hamiltonianOrder, 0);
+    // Scaled below the bound's 1, with a delay: passive by the bound alone.
+    Model small = c.model;
+    for (double& d : small.constant) d *= 0.9 / bound;
+    const auto scale = [&](PoleList& list, int n) {
+      for (PoleTerm& t : list) {
+        for (int e = 0; e < n * n; ++e) {
+          t.SetResidue(e / n, e % n, t.GetResidue(e / n, e % n) * (0.9 / bound));
+        }
+      }
+    };
+    scale(small.commonPoles, small.n);
+    for (PoleList& list : small.elementPoles) scale(list, 1);
+    small.delay.assign(small.delay.size(), 1e-9);
+    EXPECT_NEAR(ScatteringMagnitudeBound(small, nullptr), 0.9, 1e-12);
+    const auto cert = CertifyModel(small, nullptr);
+    ASSERT_TRUE(cert.ok());
+    EXPECT_TRUE(cert->passive && cert->byMagnitudeBound && cert->bands.empty());
+    EXPECT_EQ(cert->hamiltonianOrder, 0);
+    Model unstable = small;
+    PoleTerm& first = unstable.individual() ? unstable.elementPoles[0][0] : unstable.commonPoles[0];
+    first.SetPole(-first.GetPole().re, first.GetPole().im);
+    EXPECT_TRUE(std::isinf(ScatteringMagnitudeBound(unstable, nullptr)));
+    Model proportional = small;
+    proportional.proportional.assign(proportional.n * proportional.n, 1e-12);
+    EXPECT_TRUE(std::isinf(ScatteringMagnitudeBound(proportional, nullptr)));
   }
 }
 

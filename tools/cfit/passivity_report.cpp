@@ -188,6 +188,9 @@ std::string BandFrequency(double hertz) {
 std::string CertificateText(const CertificateReading& reading, std::size_t listed) {
   if (!reading.known) return "not computed (" + reading.failure + ")\n";
   std::string text = reading.passive ? "passive" : "not passive";
+  if (reading.byMagnitudeBound) {
+    return text + " (exact, from a bound on the response's size over all frequencies: below 1)\n";
+  }
   text += " (exact, from the imaginary eigenvalues of a Hamiltonian matrix of order " +
           std::to_string(reading.order);
   if (reading.delaysIgnored) text += "; of the model without its delays";
