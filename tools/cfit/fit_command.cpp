@@ -566,6 +566,13 @@ int RunFitCommand(const Arguments& a) {
       const CertificateReading certificate = CertifyFitterModel(*fitter);
       passivity += "model certificate before enforcement: " + CertificateText(certificate, 3);
       needed = !certificate.known || !certificate.passive;
+      if (!certificate.known) {
+        // Without a certificate the perturbation cannot tell when it is done.
+        classic = true;
+        needed = !(before.known && before.measure <= 1.0);
+        algorithms += "passivity enforcement: the exact certificate could not be computed (" +
+                      certificate.failure + "); the library's loops ran instead\n";
+      }
     }
     if (!needed) {
       passivity += "model passivity after enforcement:  unchanged, nothing to enforce\n";
