@@ -38,7 +38,8 @@ std::string AddedPolesText(const PerturbationOutcome& a) {
                                   ? std::string("without them it did not end passive")
                                   : "without them " + FormatNumber(a.perturbedError);
   return "with " + std::to_string(a.addedPoles) +
-         " damped poles added where the model violated beyond the data band (relative RMS from "
+         " damped poles added to each pole list where the model violated beyond the data band "
+         "(relative RMS from "
          "the data " +
          FormatNumber(a.augmentedError) + "; " + without + "), ";
 }
