@@ -24,8 +24,10 @@ Certificate.__doc__ = """The exact passivity certificate of a model.
 passive: no violation at any frequency. bands: (from Hz, to Hz, worst measure, its frequency
 Hz) for each band where the model is not passive (to is inf for a band reaching infinite
 frequency; the measure as in Model.check_passivity). order: the order of the Hamiltonian
-matrix whose imaginary eigenvalues give the band edges. delays_ignored: the model's delays
-do not factor per port, and the delay-free model was certified."""
+matrix whose imaginary eigenvalues give the band edges; 0 when an S model is passive by a
+bound on its response's size alone (sum over each element's terms of |R| |P| / Re P plus
+|d|, whose Frobenius norm is below 1: exact, delays included). delays_ignored: the model's
+delays do not factor per port, and the delay-free model was certified."""
 
 StateSpace = collections.namedtuple("StateSpace", "A B C D E tau")
 StateSpace.__doc__ = """A real realisation of a model: with s = j 2 pi f (rad/s),
