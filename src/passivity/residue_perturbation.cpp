@@ -47,6 +47,9 @@ constexpr std::size_t kLightConstraints = 600;
 constexpr double kSweepTolerance = 1e-9;
 // Points of the log sweep between certificates.
 constexpr int kSweepPoints = 2000;
+// The shortest part of a step taken when the whole one would end further
+// beyond the limit (see StepFraction).
+constexpr double kMinStepFraction = 1.0 / 64.0;
 
 // One real unknown: the real or imaginary part of one stored residue.
 struct Unknown {
@@ -545,6 +548,55 @@ double RelativeChange(const Model& before, const Model& after, const ElementTabl
   return total > 0.0 ? std::sqrt(change / total) : std::sqrt(change);
 }
 
+// The worst excess beyond the target over `points` of `m` changed by
+// `fraction` of `step`.
+Result<double> WorstExcess(const Model& m, const ElementTable* elements,
+                           const std::vector<Group>& groups,
+                           const std::vector<std::vector<double>>& step, double fraction,
+                           const std::vector<double>& points, bool scattering, double margin) {
+  Model trial = m;
+  if (fraction != 0.0) {
+    std::vector<std::vector<double>> scaled = step;
+    for (std::vector<double>& x : scaled) {
+      for (double& v : x) v *= fraction;
+    }
+    Apply(trial, groups, scaled);
+  }
+  double worst = -std::numeric_limits<double>::infinity();
+  for (double f : points) {
+    const double left = LeftOver(trial, elements, f, scattering, margin);
+    if (std::isnan(left)) return Failure::Silent();
+    worst = std::max(worst, left);
+  }
+  return worst;
+}
+
+// The part of `step` to take: 1 when the whole step lowers the worst excess
+// over the constraint points, else the halving (down to kMinStepFraction)
+// that lowers it most.
+Result<double> StepFraction(const Model& m, const ElementTable* elements,
+                            const std::vector<Group>& groups,
+                            const std::vector<std::vector<double>>& step,
+                            const std::vector<double>& points, bool scattering, double margin) {
+  Result<double> now = WorstExcess(m, elements, groups, step, 0.0, points, scattering, margin);
+  if (!now) return now;
+  Result<double> full = WorstExcess(m, elements, groups, step, 1.0, points, scattering, margin);
+  if (!full) return full;
+  if (*full < *now || *full <= 0.0) return 1.0;
+  double best = 1.0, bestExcess = *full;
+  for (double t = 0.5; t >= kMinStepFraction; t *= 0.5) {
+    Result<double> excess = WorstExcess(m, elements, groups, step, t, points, scattering, margin);
+    if (!excess) return excess;
+    if (*excess < bestExcess) {
+      best = t;
+      bestExcess = *excess;
+    } else if (best < 1.0) {
+      break;  // convex along the step: past the best
+    }
+  }
+  return best;
+}
+
 // One run of the perturbation steps on `work` (delay-free, its constant
 // already passive) with the given share of the objective beyond the band;
 // `original` is the model before any change. Fills the report's iterations,
@@ -585,6 +637,27 @@ Result<bool> PerturbationSteps(Model& work, const Model& original, const Element
         objective.push_back(
             {0.1 * lo * std::pow(100.0 * hi / lo, k / (kOutOfBandPoints - 1.0)), w});
       }
+      // A sharp resonance beyond the band can fall between the sweep's
+      // points: its residues would then move almost for free, by far more
+      // than the constraints need. Its peak and half-power points weigh it
+      // in.
+      double bandLo = 1e300, bandHi = 0.0;
+      for (double f : frequencies) {
+        bandLo = std::min(bandLo, f);
+        bandHi = std::max(bandHi, f);
+      }
+      const auto peaks = [&](const PoleList& list) {
+        for (const PoleTerm& t : list) {
+          const Complex p = t.GetPole();
+          const double mag = Abs(p);
+          if (t.IsReal() || mag >= kConstantPole || (mag >= bandLo && mag <= bandHi)) continue;
+          const double width = std::abs(p.re) / mag;
+          for (double s : {-1.0, 0.0, 1.0})
+            objective.push_back({std::abs(p.im) * (1.0 + s * width), w});
+        }
+      };
+      peaks(work.commonPoles);
+      for (const PoleList& list : work.elementPoles) peaks(list);
     }
   }
   std::vector<Group> groups = Groups(work);
@@ -609,7 +682,7 @@ Result<bool> PerturbationSteps(Model& work, const Model& original, const Element
   {
     const bool span = objective.size() > frequencies.size();
     const double lo = span ? objective[frequencies.size()].f : 0.0;
-    const double hi = objective.back().f;
+    const double hi = span ? objective[frequencies.size() + kOutOfBandPoints - 1].f : 0.0;
     for (int k = 0; lo > 0.0 && k < kSweepPoints; ++k) {
       grid.push_back(lo * std::pow(hi / lo, k / (kSweepPoints - 1.0)));
     }
@@ -629,6 +702,13 @@ Result<bool> PerturbationSteps(Model& work, const Model& original, const Element
       bands = cert->bands;
     }
     if (bands.empty() || report.iterations >= maxIterations || groups.empty()) break;
+    double worst = 0.0, worstAt = 0.0;
+    for (const CertifiedBand& band : bands) {
+      if (band.worst > worst) {
+        worst = band.worst;
+        worstAt = band.worstAt;
+      }
+    }
     // New constraint frequencies: each band's worst point and points spread
     // across it.
     for (const CertifiedBand& band : bands) {
@@ -660,10 +740,27 @@ Result<bool> PerturbationSteps(Model& work, const Model& original, const Element
                     << " constraints are more than this weight is allowed\n";
       return false;
     }
-    Apply(work, groups, SolveStep(groups, constraints, 0.01 * margin));
+    std::vector<std::vector<double>> step = SolveStep(groups, constraints, 0.01 * margin);
+    // The step meets the linearised constraints, but where it is large
+    // (beyond the band, where the objective weighs little) the singular
+    // vectors turn under it and the model can end further beyond the limit
+    // than it started, swinging from step to step. sigma_max is convex in
+    // the residues, so along the step the worst excess over the constraint
+    // points is convex too: the whole step is taken when it lowers that,
+    // else the best of shorter ones.
+    Result<double> fraction =
+        StepFraction(work, elements, groups, step, points, scattering, margin);
+    if (!fraction) return fraction.failure();
+    if (*fraction < 1.0) {
+      for (std::vector<double>& x : step) {
+        for (double& v : x) v *= *fraction;
+      }
+    }
+    Apply(work, groups, step);
     ++report.iterations;
     context.log() << "Residue perturbation step " << report.iterations << ": " << bands.size()
-                  << " violation band(s), " << constraints.size() << " constraints\n";
+                  << " violation band(s), worst " << worst << " beyond the limit at " << worstAt
+                  << " Hz, " << constraints.size() << " constraints, step " << *fraction << "\n";
   }
   return report.certificate.passive;
 }
