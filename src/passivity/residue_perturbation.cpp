@@ -50,6 +50,9 @@ constexpr int kSweepPoints = 2000;
 // The shortest part of a step taken when the whole one would end further
 // beyond the limit (see StepFraction).
 constexpr double kMinStepFraction = 1.0 / 64.0;
+// Steps a constraint point stays with no active constraint before it is
+// dropped.
+constexpr int kIdleSteps = 3;
 
 // One real unknown: the real or imaginary part of one stored residue.
 struct Unknown {
@@ -250,10 +253,11 @@ bool ConstraintsAt(const Model& m, const ElementTable* elements, const std::vect
 }
 
 // Solves min 1/2 x^T G x subject to the constraints through the dual, by
-// projected coordinate descent; returns x per group.
+// projected coordinate descent; returns x per group, and the constraints'
+// multipliers in `multipliers`.
 std::vector<std::vector<double>> SolveStep(const std::vector<Group>& groups,
                                            const std::vector<Constraint>& constraints,
-                                           double tolerance) {
+                                           double tolerance, std::vector<double>* multipliers) {
   const std::size_t k = constraints.size();
   // Y_e = L_e^-1 A_e^T (m_e x K) and M = sum Y_e^T Y_e.
   std::vector<double> mm(k * k, 0.0);
@@ -346,6 +350,7 @@ std::vector<std::vector<double>> SolveStep(const std::vector<Group>& groups,
     }
     if (worst <= tolerance) break;
   }
+  *multipliers = mu;
   // x_e = -L_e^-T Y_e mu.
   std::vector<std::vector<double>> x(groups.size());
   for (std::size_t e = 0; e < groups.size(); ++e) {
@@ -675,6 +680,7 @@ Result<bool> PerturbationSteps(Model& work, const Model& original, const Element
     Apply(work, groups, Compensation(work, groups, delta, objective));
   }
   std::vector<double> points;
+  std::vector<int> idle;  // per point: steps since one of its constraints was active
   // A log grid over the poles' span and the data: a sweep on it finds most
   // violations at a fraction of the certificate's cost, so the certificate
   // is asked only when the sweep finds none.
@@ -729,10 +735,12 @@ Result<bool> PerturbationSteps(Model& work, const Model& original, const Element
       }
     }
     std::vector<Constraint> constraints;
-    for (double f : points) {
-      if (!ConstraintsAt(work, elements, groups, f, scattering, margin, &constraints)) {
+    std::vector<std::size_t> from;  // the point of each constraint
+    for (std::size_t p = 0; p < points.size(); ++p) {
+      if (!ConstraintsAt(work, elements, groups, points[p], scattering, margin, &constraints)) {
         return Failure::Silent();
       }
+      from.resize(constraints.size(), p);
     }
     report.constraints = static_cast<int>(constraints.size());
     if (constraints.size() > maxConstraints) {
@@ -740,7 +748,8 @@ Result<bool> PerturbationSteps(Model& work, const Model& original, const Element
                     << " constraints are more than this weight is allowed\n";
       return false;
     }
-    std::vector<std::vector<double>> step = SolveStep(groups, constraints, 0.01 * margin);
+    std::vector<double> mu;
+    std::vector<std::vector<double>> step = SolveStep(groups, constraints, 0.01 * margin, &mu);
     // The step meets the linearised constraints, but where it is large
     // (beyond the band, where the objective weighs little) the singular
     // vectors turn under it and the model can end further beyond the limit
@@ -757,6 +766,25 @@ Result<bool> PerturbationSteps(Model& work, const Model& original, const Element
       }
     }
     Apply(work, groups, step);
+    // Points none of whose constraints shaped the last kIdleSteps steps
+    // go: every step re-linearises all points, and the count of them would
+    // otherwise only grow (the dual costs the square of the constraints). A
+    // point that goes beyond the limit again is found again by the sweep.
+    idle.resize(points.size(), 0);
+    std::vector<bool> active(points.size(), false);
+    for (std::size_t c = 0; c < constraints.size(); ++c) {
+      if (mu[c] > 0.0) active[from[c]] = true;
+    }
+    std::size_t kept = 0;
+    for (std::size_t p = 0; p < points.size(); ++p) {
+      idle[p] = active[p] ? 0 : idle[p] + 1;
+      if (idle[p] >= kIdleSteps) continue;
+      points[kept] = points[p];
+      idle[kept] = idle[p];
+      ++kept;
+    }
+    points.resize(kept);
+    idle.resize(kept);
     ++report.iterations;
     context.log() << "Residue perturbation step " << report.iterations << ": " << bands.size()
                   << " violation band(s), worst " << worst << " beyond the limit at " << worstAt
