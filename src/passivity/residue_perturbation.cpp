@@ -23,6 +23,9 @@ constexpr double kRidge = 1e-9;
 // Singular values (eigenvalues) within this many margins of the limit are
 // constrained too, so that they do not overtake the constrained ones.
 constexpr double kNearLimit = 10.0;
+// Singular values (eigenvalues) beyond the target paired in the constraints
+// at one frequency (see ConstraintsAt).
+constexpr std::size_t kPairedValues = 4;
 // The shares of the objective's weight put on a log sweep beyond the data
 // band, and its points. The light share is tried first: a model fitted on a
 // narrow band often has residues whose terms nearly cancel over the band and
@@ -229,6 +232,11 @@ bool ConstraintsAt(const Model& m, const ElementTable* elements, const std::vect
   std::vector<double> values;
   std::vector<std::vector<Cx>> vectors;
   if (!HermitianEigen(n, p, &values, &vectors)) return false;
+  // The left and right vectors and the value of each constrained singular
+  // value (eigenvalue), and those beyond the target.
+  std::vector<std::vector<Cx>> left, right;
+  std::vector<double> value;
+  std::vector<std::size_t> beyond;
   for (int k = 0; k < n; ++k) {
     if (scattering) {
       const double sigma = std::sqrt(std::max(values[k], 0.0));
@@ -238,15 +246,49 @@ bool ConstraintsAt(const Model& m, const ElementTable* elements, const std::vect
         for (int j = 0; j < n; ++j) u[i] += h[i * n + j] * vectors[k][j];
         u[i] /= sigma;
       }
-      Constraint c = Linearise(m, groups, f, u, vectors[k], 1.0);
-      c.rhs = 1.0 - margin - sigma;
-      out->push_back(std::move(c));
+      if (sigma > 1.0 - margin) beyond.push_back(value.size());
+      left.push_back(std::move(u));
+      right.push_back(vectors[k]);
+      value.push_back(sigma);
     } else {
       const double lambda = values[k];
       if (lambda > kNearLimit * margin) continue;
-      Constraint c = Linearise(m, groups, f, vectors[k], vectors[k], -1.0);
-      c.rhs = lambda - margin;
-      out->push_back(std::move(c));
+      if (lambda < margin) beyond.push_back(value.size());
+      left.push_back(vectors[k]);
+      right.push_back(vectors[k]);
+      value.push_back(lambda);
+    }
+  }
+  const double sign = scattering ? 1.0 : -1.0;
+  const auto add = [&](const std::vector<Cx>& a, const std::vector<Cx>& b, double now) {
+    Constraint c = Linearise(m, groups, f, a, b, sign);
+    c.rhs = scattering ? 1.0 - margin - now : now - margin;
+    out->push_back(std::move(c));
+  };
+  for (std::size_t k = 0; k < value.size(); ++k) add(left[k], right[k], value[k]);
+  // Singular values beyond the target that lie close together turn into
+  // each other under a change: the change's off-diagonal part between
+  // them, which the constraints above do not see, moves the largest of
+  // them to first order. Unit combinations of each pair bound it: with
+  // a = (u_k + p u_l) / sqrt 2 and b = (v_k + p v_l) / sqrt 2 for p = +-1,
+  // +-j, Re(a^H H b) = (sigma_k + sigma_l) / 2 now and never exceeds
+  // sigma_max (the same with w for the eigenvalues). The worst few only.
+  if (beyond.size() > kPairedValues) {
+    if (!scattering) beyond.erase(beyond.begin(), beyond.end() - kPairedValues);
+    beyond.resize(kPairedValues);
+  }
+  const double half = std::sqrt(0.5);
+  for (std::size_t x = 0; x < beyond.size(); ++x) {
+    for (std::size_t y = x + 1; y < beyond.size(); ++y) {
+      const std::size_t k = beyond[x], l = beyond[y];
+      for (const Cx phase : {Cx(1.0, 0.0), Cx(-1.0, 0.0), Cx(0.0, 1.0), Cx(0.0, -1.0)}) {
+        std::vector<Cx> a(n), b(n);
+        for (int i = 0; i < n; ++i) {
+          a[i] = half * (left[k][i] + phase * left[l][i]);
+          b[i] = half * (right[k][i] + phase * right[l][i]);
+        }
+        add(a, b, 0.5 * (value[k] + value[l]));
+      }
     }
   }
   return true;
