@@ -743,17 +743,22 @@ Result<bool> PerturbationSteps(Model& work, const Model& original, const Element
     if (!SampledBands(work, elements, grid, scattering, tolerance, &bands)) {
       return Failure::Silent();
     }
+    bool certified = false;
     if (bands.empty() || report.iterations >= maxIterations) {
       Result<PassivityCertificate> cert = CertifyModel(work, elements);
       if (!cert) return cert.failure();
       report.certificate = *cert;
       bands = cert->bands;
+      certified = true;
     }
     if (bands.empty() || report.iterations >= maxIterations || groups.empty()) break;
+    // For the log: the largest excess beyond the limit (the certificate's
+    // bands hold the singular value or eigenvalue itself).
     double worst = 0.0, worstAt = 0.0;
     for (const CertifiedBand& band : bands) {
-      if (band.worst > worst) {
-        worst = band.worst;
+      const double excess = !certified ? band.worst : scattering ? band.worst - 1.0 : -band.worst;
+      if (excess > worst) {
+        worst = excess;
         worstAt = band.worstAt;
       }
     }
