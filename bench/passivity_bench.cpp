@@ -11,7 +11,8 @@
 // enforcement, after the residue perturbation, after the classic loops), the
 // delay-free model before enforcement into .free.bin and the certificate's
 // bands (hertz, one "from to" per line) into .bands, for the independent
-// dense check (bench/passivity_dense_check.py).
+// dense check (bench/passivity_dense_check.py). The run log of every fit
+// goes to stderr, each line stamped with the seconds since the fit started.
 //
 // Every fit is made twice, by the library's single pass and by the iterated
 // relocation (pole mode "common-iterated", "individual-iterated"), unless
@@ -44,6 +45,32 @@ using cfit::Complex;
 namespace fs = std::filesystem;
 
 constexpr int kDensePoints = 20000;
+
+// The run log of a fit, copied to stderr with the seconds since the fit
+// started in front of every line, to see where the time goes.
+class TimedLog : public std::streambuf {
+ public:
+  explicit TimedLog(std::string name) : name_(std::move(name)) {}
+
+ protected:
+  int overflow(int c) override {
+    if (c == EOF) return 0;
+    if (lineStart_) {
+      std::fprintf(
+          stderr, "[%s %8.2f s] ", name_.c_str(),
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count());
+    }
+    std::fputc(c, stderr);
+    lineStart_ = c == '\n';
+    if (lineStart_) std::fflush(stderr);
+    return c;
+  }
+
+ private:
+  std::string name_;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  bool lineStart_ = true;
+};
 
 std::unique_ptr<cCfit> Make(bool individual) {
   cFitParams params;
@@ -124,11 +151,17 @@ std::unique_ptr<cCfit> Tiled(const cCfit& source, int copies, bool individual) {
   std::vector<double> storage(static_cast<std::size_t>(2 * big * big));
   std::vector<double*> rows(static_cast<std::size_t>(big));
   for (int i = 0; i < big; ++i) rows[i] = storage.data() + 2 * big * i;
+  // The tiled matrix is the Kronecker product of C (1 on the diagonal, 0.01
+  // off it) and S, so its singular values are those of S times those of C,
+  // the largest being 1 + 0.01 (copies - 1): the coupling alone would make
+  // passive data non-passive. Dividing by that keeps the tiled data passive
+  // whenever the package's are.
+  const double scale = 1.0 / (1.0 + 0.01 * (copies - 1));
   for (cfit::ConstMatrixView p : source.state().network.data->points()) {
     DataPointRecord r{p.frequency(), rows.data()};
     for (int i = 0; i < big; ++i) {
       for (int j = 0; j < big; ++j) {
-        const Complex v = p.At(i % n, j % n) * ((i / n == j / n) ? 1.0 : 0.01);
+        const Complex v = p.At(i % n, j % n) * ((i / n == j / n) ? scale : 0.01 * scale);
         rows[i][2 * j] = v.re;
         rows[i][2 * j + 1] = v.im;
       }
@@ -140,10 +173,11 @@ std::unique_ptr<cCfit> Tiled(const cCfit& source, int copies, bool individual) {
 }
 
 void Run(cCfit& f, const std::string& name, bool individual, bool iterated, const fs::path& dump) {
-  std::ostringstream log;
-  cfit::runlog::SetSink(&log);
   const std::string mode =
       std::string(individual ? "individual" : "common") + (iterated ? "-iterated" : "");
+  TimedLog timed(name + " " + mode);
+  std::ostream log(&timed);
+  cfit::runlog::SetSink(&log);
   if ((iterated ? cfit::FitIterated(f, cfit::IterationSettings{}) : f.Fit()) == 0) {
     cfit::runlog::SetSink(nullptr);
     std::printf("| %s | %s | fit failed |\n", name.c_str(), mode.c_str());

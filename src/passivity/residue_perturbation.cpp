@@ -23,6 +23,9 @@ constexpr double kRidge = 1e-9;
 // Singular values (eigenvalues) within this many margins of the limit are
 // constrained too, so that they do not overtake the constrained ones.
 constexpr double kNearLimit = 10.0;
+// Singular values (eigenvalues) beyond the target paired in the constraints
+// at one frequency (see ConstraintsAt).
+constexpr std::size_t kPairedValues = 4;
 // The shares of the objective's weight put on a log sweep beyond the data
 // band, and its points. The light share is tried first: a model fitted on a
 // narrow band often has residues whose terms nearly cancel over the band and
@@ -47,6 +50,12 @@ constexpr std::size_t kLightConstraints = 600;
 constexpr double kSweepTolerance = 1e-9;
 // Points of the log sweep between certificates.
 constexpr int kSweepPoints = 2000;
+// The shortest part of a step taken when the whole one would end further
+// beyond the limit (see StepFraction).
+constexpr double kMinStepFraction = 1.0 / 64.0;
+// Steps a constraint point stays with no active constraint before it is
+// dropped.
+constexpr int kIdleSteps = 3;
 
 // One real unknown: the real or imaginary part of one stored residue.
 struct Unknown {
@@ -223,6 +232,11 @@ bool ConstraintsAt(const Model& m, const ElementTable* elements, const std::vect
   std::vector<double> values;
   std::vector<std::vector<Cx>> vectors;
   if (!HermitianEigen(n, p, &values, &vectors)) return false;
+  // The left and right vectors and the value of each constrained singular
+  // value (eigenvalue), and those beyond the target.
+  std::vector<std::vector<Cx>> left, right;
+  std::vector<double> value;
+  std::vector<std::size_t> beyond;
   for (int k = 0; k < n; ++k) {
     if (scattering) {
       const double sigma = std::sqrt(std::max(values[k], 0.0));
@@ -232,25 +246,60 @@ bool ConstraintsAt(const Model& m, const ElementTable* elements, const std::vect
         for (int j = 0; j < n; ++j) u[i] += h[i * n + j] * vectors[k][j];
         u[i] /= sigma;
       }
-      Constraint c = Linearise(m, groups, f, u, vectors[k], 1.0);
-      c.rhs = 1.0 - margin - sigma;
-      out->push_back(std::move(c));
+      if (sigma > 1.0 - margin) beyond.push_back(value.size());
+      left.push_back(std::move(u));
+      right.push_back(vectors[k]);
+      value.push_back(sigma);
     } else {
       const double lambda = values[k];
       if (lambda > kNearLimit * margin) continue;
-      Constraint c = Linearise(m, groups, f, vectors[k], vectors[k], -1.0);
-      c.rhs = lambda - margin;
-      out->push_back(std::move(c));
+      if (lambda < margin) beyond.push_back(value.size());
+      left.push_back(vectors[k]);
+      right.push_back(vectors[k]);
+      value.push_back(lambda);
+    }
+  }
+  const double sign = scattering ? 1.0 : -1.0;
+  const auto add = [&](const std::vector<Cx>& a, const std::vector<Cx>& b, double now) {
+    Constraint c = Linearise(m, groups, f, a, b, sign);
+    c.rhs = scattering ? 1.0 - margin - now : now - margin;
+    out->push_back(std::move(c));
+  };
+  for (std::size_t k = 0; k < value.size(); ++k) add(left[k], right[k], value[k]);
+  // Singular values beyond the target that lie close together turn into
+  // each other under a change: the change's off-diagonal part between
+  // them, which the constraints above do not see, moves the largest of
+  // them to first order. Unit combinations of each pair bound it: with
+  // a = (u_k + p u_l) / sqrt 2 and b = (v_k + p v_l) / sqrt 2 for p = +-1,
+  // +-j, Re(a^H H b) = (sigma_k + sigma_l) / 2 now and never exceeds
+  // sigma_max (the same with w for the eigenvalues). The worst few only.
+  if (beyond.size() > kPairedValues) {
+    if (!scattering) beyond.erase(beyond.begin(), beyond.end() - kPairedValues);
+    beyond.resize(kPairedValues);
+  }
+  const double half = std::sqrt(0.5);
+  for (std::size_t x = 0; x < beyond.size(); ++x) {
+    for (std::size_t y = x + 1; y < beyond.size(); ++y) {
+      const std::size_t k = beyond[x], l = beyond[y];
+      for (const Cx phase : {Cx(1.0, 0.0), Cx(-1.0, 0.0), Cx(0.0, 1.0), Cx(0.0, -1.0)}) {
+        std::vector<Cx> a(n), b(n);
+        for (int i = 0; i < n; ++i) {
+          a[i] = half * (left[k][i] + phase * left[l][i]);
+          b[i] = half * (right[k][i] + phase * right[l][i]);
+        }
+        add(a, b, 0.5 * (value[k] + value[l]));
+      }
     }
   }
   return true;
 }
 
 // Solves min 1/2 x^T G x subject to the constraints through the dual, by
-// projected coordinate descent; returns x per group.
+// projected coordinate descent; returns x per group, and the constraints'
+// multipliers in `multipliers`.
 std::vector<std::vector<double>> SolveStep(const std::vector<Group>& groups,
                                            const std::vector<Constraint>& constraints,
-                                           double tolerance) {
+                                           double tolerance, std::vector<double>* multipliers) {
   const std::size_t k = constraints.size();
   // Y_e = L_e^-1 A_e^T (m_e x K) and M = sum Y_e^T Y_e.
   std::vector<double> mm(k * k, 0.0);
@@ -343,6 +392,7 @@ std::vector<std::vector<double>> SolveStep(const std::vector<Group>& groups,
     }
     if (worst <= tolerance) break;
   }
+  *multipliers = mu;
   // x_e = -L_e^-T Y_e mu.
   std::vector<std::vector<double>> x(groups.size());
   for (std::size_t e = 0; e < groups.size(); ++e) {
@@ -545,6 +595,55 @@ double RelativeChange(const Model& before, const Model& after, const ElementTabl
   return total > 0.0 ? std::sqrt(change / total) : std::sqrt(change);
 }
 
+// The worst excess beyond the target over `points` of `m` changed by
+// `fraction` of `step`.
+Result<double> WorstExcess(const Model& m, const ElementTable* elements,
+                           const std::vector<Group>& groups,
+                           const std::vector<std::vector<double>>& step, double fraction,
+                           const std::vector<double>& points, bool scattering, double margin) {
+  Model trial = m;
+  if (fraction != 0.0) {
+    std::vector<std::vector<double>> scaled = step;
+    for (std::vector<double>& x : scaled) {
+      for (double& v : x) v *= fraction;
+    }
+    Apply(trial, groups, scaled);
+  }
+  double worst = -std::numeric_limits<double>::infinity();
+  for (double f : points) {
+    const double left = LeftOver(trial, elements, f, scattering, margin);
+    if (std::isnan(left)) return Failure::Silent();
+    worst = std::max(worst, left);
+  }
+  return worst;
+}
+
+// The part of `step` to take: 1 when the whole step lowers the worst excess
+// over the constraint points, else the halving (down to kMinStepFraction)
+// that lowers it most.
+Result<double> StepFraction(const Model& m, const ElementTable* elements,
+                            const std::vector<Group>& groups,
+                            const std::vector<std::vector<double>>& step,
+                            const std::vector<double>& points, bool scattering, double margin) {
+  Result<double> now = WorstExcess(m, elements, groups, step, 0.0, points, scattering, margin);
+  if (!now) return now;
+  Result<double> full = WorstExcess(m, elements, groups, step, 1.0, points, scattering, margin);
+  if (!full) return full;
+  if (*full < *now || *full <= 0.0) return 1.0;
+  double best = 1.0, bestExcess = *full;
+  for (double t = 0.5; t >= kMinStepFraction; t *= 0.5) {
+    Result<double> excess = WorstExcess(m, elements, groups, step, t, points, scattering, margin);
+    if (!excess) return excess;
+    if (*excess < bestExcess) {
+      best = t;
+      bestExcess = *excess;
+    } else if (best < 1.0) {
+      break;  // convex along the step: past the best
+    }
+  }
+  return best;
+}
+
 // One run of the perturbation steps on `work` (delay-free, its constant
 // already passive) with the given share of the objective beyond the band;
 // `original` is the model before any change. Fills the report's iterations,
@@ -585,6 +684,27 @@ Result<bool> PerturbationSteps(Model& work, const Model& original, const Element
         objective.push_back(
             {0.1 * lo * std::pow(100.0 * hi / lo, k / (kOutOfBandPoints - 1.0)), w});
       }
+      // A sharp resonance beyond the band can fall between the sweep's
+      // points: its residues would then move almost for free, by far more
+      // than the constraints need. Its peak and half-power points weigh it
+      // in.
+      double bandLo = 1e300, bandHi = 0.0;
+      for (double f : frequencies) {
+        bandLo = std::min(bandLo, f);
+        bandHi = std::max(bandHi, f);
+      }
+      const auto peaks = [&](const PoleList& list) {
+        for (const PoleTerm& t : list) {
+          const Complex p = t.GetPole();
+          const double mag = Abs(p);
+          if (t.IsReal() || mag >= kConstantPole || (mag >= bandLo && mag <= bandHi)) continue;
+          const double width = std::abs(p.re) / mag;
+          for (double s : {-1.0, 0.0, 1.0})
+            objective.push_back({std::abs(p.im) * (1.0 + s * width), w});
+        }
+      };
+      peaks(work.commonPoles);
+      for (const PoleList& list : work.elementPoles) peaks(list);
     }
   }
   std::vector<Group> groups = Groups(work);
@@ -602,6 +722,7 @@ Result<bool> PerturbationSteps(Model& work, const Model& original, const Element
     Apply(work, groups, Compensation(work, groups, delta, objective));
   }
   std::vector<double> points;
+  std::vector<int> idle;  // per point: steps since one of its constraints was active
   // A log grid over the poles' span and the data: a sweep on it finds most
   // violations at a fraction of the certificate's cost, so the certificate
   // is asked only when the sweep finds none.
@@ -609,7 +730,7 @@ Result<bool> PerturbationSteps(Model& work, const Model& original, const Element
   {
     const bool span = objective.size() > frequencies.size();
     const double lo = span ? objective[frequencies.size()].f : 0.0;
-    const double hi = objective.back().f;
+    const double hi = span ? objective[frequencies.size() + kOutOfBandPoints - 1].f : 0.0;
     for (int k = 0; lo > 0.0 && k < kSweepPoints; ++k) {
       grid.push_back(lo * std::pow(hi / lo, k / (kSweepPoints - 1.0)));
     }
@@ -622,13 +743,25 @@ Result<bool> PerturbationSteps(Model& work, const Model& original, const Element
     if (!SampledBands(work, elements, grid, scattering, tolerance, &bands)) {
       return Failure::Silent();
     }
+    bool certified = false;
     if (bands.empty() || report.iterations >= maxIterations) {
       Result<PassivityCertificate> cert = CertifyModel(work, elements);
       if (!cert) return cert.failure();
       report.certificate = *cert;
       bands = cert->bands;
+      certified = true;
     }
     if (bands.empty() || report.iterations >= maxIterations || groups.empty()) break;
+    // For the log: the largest excess beyond the limit (the certificate's
+    // bands hold the singular value or eigenvalue itself).
+    double worst = 0.0, worstAt = 0.0;
+    for (const CertifiedBand& band : bands) {
+      const double excess = !certified ? band.worst : scattering ? band.worst - 1.0 : -band.worst;
+      if (excess > worst) {
+        worst = excess;
+        worstAt = band.worstAt;
+      }
+    }
     // New constraint frequencies: each band's worst point and points spread
     // across it.
     for (const CertifiedBand& band : bands) {
@@ -649,10 +782,12 @@ Result<bool> PerturbationSteps(Model& work, const Model& original, const Element
       }
     }
     std::vector<Constraint> constraints;
-    for (double f : points) {
-      if (!ConstraintsAt(work, elements, groups, f, scattering, margin, &constraints)) {
+    std::vector<std::size_t> from;  // the point of each constraint
+    for (std::size_t p = 0; p < points.size(); ++p) {
+      if (!ConstraintsAt(work, elements, groups, points[p], scattering, margin, &constraints)) {
         return Failure::Silent();
       }
+      from.resize(constraints.size(), p);
     }
     report.constraints = static_cast<int>(constraints.size());
     if (constraints.size() > maxConstraints) {
@@ -660,10 +795,47 @@ Result<bool> PerturbationSteps(Model& work, const Model& original, const Element
                     << " constraints are more than this weight is allowed\n";
       return false;
     }
-    Apply(work, groups, SolveStep(groups, constraints, 0.01 * margin));
+    std::vector<double> mu;
+    std::vector<std::vector<double>> step = SolveStep(groups, constraints, 0.01 * margin, &mu);
+    // The step meets the linearised constraints, but where it is large
+    // (beyond the band, where the objective weighs little) the singular
+    // vectors turn under it and the model can end further beyond the limit
+    // than it started, swinging from step to step. sigma_max is convex in
+    // the residues, so along the step the worst excess over the constraint
+    // points is convex too: the whole step is taken when it lowers that,
+    // else the best of shorter ones.
+    Result<double> fraction =
+        StepFraction(work, elements, groups, step, points, scattering, margin);
+    if (!fraction) return fraction.failure();
+    if (*fraction < 1.0) {
+      for (std::vector<double>& x : step) {
+        for (double& v : x) v *= *fraction;
+      }
+    }
+    Apply(work, groups, step);
+    // Points none of whose constraints shaped the last kIdleSteps steps
+    // go: every step re-linearises all points, and the count of them would
+    // otherwise only grow (the dual costs the square of the constraints). A
+    // point that goes beyond the limit again is found again by the sweep.
+    idle.resize(points.size(), 0);
+    std::vector<bool> active(points.size(), false);
+    for (std::size_t c = 0; c < constraints.size(); ++c) {
+      if (mu[c] > 0.0) active[from[c]] = true;
+    }
+    std::size_t kept = 0;
+    for (std::size_t p = 0; p < points.size(); ++p) {
+      idle[p] = active[p] ? 0 : idle[p] + 1;
+      if (idle[p] >= kIdleSteps) continue;
+      points[kept] = points[p];
+      idle[kept] = idle[p];
+      ++kept;
+    }
+    points.resize(kept);
+    idle.resize(kept);
     ++report.iterations;
     context.log() << "Residue perturbation step " << report.iterations << ": " << bands.size()
-                  << " violation band(s), " << constraints.size() << " constraints\n";
+                  << " violation band(s), worst " << worst << " beyond the limit at " << worstAt
+                  << " Hz, " << constraints.size() << " constraints, step " << *fraction << "\n";
   }
   return report.certificate.passive;
 }
