@@ -18,7 +18,12 @@
 // the limit there. The objective is a quadratic form in the residues whose
 // Gram matrix is block diagonal (one block per matrix element); the small
 // problem in the constraints' multipliers (the dual) is solved by projected
-// coordinate descent.
+// coordinate descent. Where several values are beyond the target at one
+// frequency, unit combinations of their vectors constrain them in pairs
+// too. A step that would leave the model further beyond the limit over the
+// constraint points (the singular vectors turn under a large step) is
+// shortened by halving, and constraint points that stayed inactive for a
+// few steps are dropped.
 //
 // Before the residues, the constant matrix is made passive on its own: S
 // singular values of D at or above 1 are clipped to 1 - margin, Y/Z negative
