@@ -9,13 +9,9 @@ namespace {
 
 // Poles beyond this stand for a constant; added terms go before them.
 constexpr double kConstantPole = 1e20;
-// Dampings Re p / |p| of the added pairs: from a peak a little broader than
-// a sharp resonance's to one spread over an octave.
-constexpr double kDampings[] = {0.2, 0.5, 0.8};
-
 // A pair is stored as its pole with the negative imaginary part.
-void AddPairs(double f, std::vector<Complex>* poles) {
-  for (double z : kDampings) poles->push_back(Complex(z * f, -std::sqrt(1.0 - z * z) * f));
+void AddPairs(double f, std::span<const double> dampings, std::vector<Complex>* poles) {
+  for (double z : dampings) poles->push_back(Complex(z * f, -std::sqrt(1.0 - z * z) * f));
 }
 
 void Insert(PoleList& list, int n, const std::vector<Complex>& poles) {
@@ -31,7 +27,7 @@ void Insert(PoleList& list, int n, const std::vector<Complex>& poles) {
 }  // namespace
 
 std::vector<Complex> AddPolesForBands(Model& model, const std::vector<CertifiedBand>& bands,
-                                      double low, double high) {
+                                      double low, double high, std::span<const double> dampings) {
   std::vector<Complex> poles;
   if (!(low > 0.0) || !(high >= low)) return poles;
   for (const CertifiedBand& band : bands) {
@@ -40,7 +36,7 @@ std::vector<Complex> AddPolesForBands(Model& model, const std::vector<CertifiedB
       double f = band.worstAt;
       if (!(f > band.from && f < below))
         f = band.from > 0.0 ? std::sqrt(band.from * below) : below / 2;
-      AddPairs(f, &poles);
+      AddPairs(f, dampings, &poles);
     }
     const double above = std::max(band.from, high);
     if (above < band.to) {
@@ -48,7 +44,7 @@ std::vector<Complex> AddPolesForBands(Model& model, const std::vector<CertifiedB
       if (!(f > above && f < band.to)) {
         f = std::isinf(band.to) ? 2.0 * above : std::sqrt(above * band.to);
       }
-      AddPairs(f, &poles);
+      AddPairs(f, dampings, &poles);
       poles.push_back(Complex(f, 0.0));
     }
   }

@@ -13,6 +13,7 @@
 #ifndef CFIT_PASSIVITY_POLE_AUGMENTATION_H
 #define CFIT_PASSIVITY_POLE_AUGMENTATION_H
 
+#include <span>
 #include <vector>
 
 #include "fit/model.h"
@@ -20,14 +21,19 @@
 
 namespace cfit {
 
+// The dampings Re p / |p| of the pairs added by default: from a peak a
+// little broader than a sharp resonance's to one spread over an octave.
+inline constexpr double kAddedPairDampings[] = {0.2, 0.5, 0.8};
+
 // Adds, for each band's part outside [low, high] (hertz), terms with zero
 // residues at the band's worst point (or, when that lies in the data band,
-// the part's geometric middle): pairs of damping 0.2, 0.5 and 0.8 (Re p /
-// |p|), and for a part above the band a real pole too. Terms go into the
+// the part's geometric middle): a pair of each of the `dampings`, and for a
+// part above the band a real pole too. Terms go into the
 // common list, or into every element's list that has terms, before any term
 // that stands for a constant. Returns the poles added to each list.
 std::vector<Complex> AddPolesForBands(Model& model, const std::vector<CertifiedBand>& bands,
-                                      double low, double high);
+                                      double low, double high,
+                                      std::span<const double> dampings = kAddedPairDampings);
 
 }  // namespace cfit
 
