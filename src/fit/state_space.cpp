@@ -9,8 +9,6 @@ namespace cfit {
 namespace {
 
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
-// Stored poles beyond this magnitude stand for the constant term.
-constexpr double kConstantBound = 1e20;
 
 std::size_t At(int row, int column, int columns) {
   return static_cast<std::size_t>(row) * static_cast<std::size_t>(columns) +
@@ -58,7 +56,7 @@ template <class ResidueOf>
 bool AddTerms(StateSpace& system, const PoleList& terms, int input, int output, ResidueOf residue) {
   for (const PoleTerm& term : terms) {
     const Complex p = term.GetPole();
-    if (std::fabs(p.re) > kConstantBound || std::fabs(p.im) > kConstantBound) {
+    if (std::fabs(p.re) > kConstantPoleBound || std::fabs(p.im) > kConstantPoleBound) {
       for (int i = 0; i < system.ports; ++i) {
         if (output >= 0 && i != output) continue;
         const Complex r = residue(i);

@@ -25,9 +25,8 @@ constexpr long kMaxPoleLines = 5000;
 constexpr double kMaxImpedance = 1e6;
 constexpr double kMaxDelay = 1e5;
 constexpr double kMaxResidue = 1e20;
-// A pole line whose real part lies above this bound carries the element's
+// A pole line whose real part lies above kConstantPoleBound carries the element's
 // constant term; the writer marks it with kConstantPole.
-constexpr double kConstantBound = 1e20;
 constexpr double kConstantPole = 1e25;
 
 // Error codes of the reader; kSilent fails without recording anything.
@@ -165,7 +164,7 @@ int ReadPoleLine(TextReader& in, Model& model, std::size_t index) {
       !(std::fabs(z) <= kMaxResidue) || (x == 0.0 && z != 0.0)) {
     return kBadContent;
   }
-  if (w > kConstantBound) {
+  if (w > kConstantPoleBound) {
     if (x != 0.0) return kBadContent;
     const double constant = model.constant[index] + y;
     if (!(std::fabs(constant) <= kMaxResidue)) return kBadContent;

@@ -52,6 +52,11 @@ class PoleTerm {
 
 using PoleList = std::vector<PoleTerm>;
 
+// Stored poles this large stand for the constant term: R / (1 + s / P) is R
+// at every frequency a model is used at. The realisation and the passivity
+// routines leave such terms to the constant.
+inline constexpr double kConstantPoleBound = 1e20;
+
 }  // namespace cfit
 
 #endif  // CFIT_NUMERIC_POLE_TERM_H

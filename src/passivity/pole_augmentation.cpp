@@ -7,16 +7,15 @@ namespace cfit {
 
 namespace {
 
-// Poles beyond this stand for a constant; added terms go before them.
-constexpr double kConstantPole = 1e20;
 // A pair is stored as its pole with the negative imaginary part.
 void AddPairs(double f, std::span<const double> dampings, std::vector<Complex>* poles) {
   for (double z : dampings) poles->push_back(Complex(z * f, -std::sqrt(1.0 - z * z) * f));
 }
 
+// Inserts terms with zero residues before those that stand for the constant.
 void Insert(PoleList& list, int n, const std::vector<Complex>& poles) {
   auto at = std::find_if(list.begin(), list.end(),
-                         [](const PoleTerm& t) { return Abs(t.GetPole()) >= kConstantPole; });
+                         [](const PoleTerm& t) { return Abs(t.GetPole()) >= kConstantPoleBound; });
   for (const Complex& p : poles) {
     PoleTerm t(n);
     t.SetPole(p);

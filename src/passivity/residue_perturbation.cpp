@@ -14,9 +14,6 @@ namespace {
 
 using Cx = std::complex<double>;
 
-// Poles beyond this stand for a constant (as the realisation treats them);
-// their residues are left alone.
-constexpr double kConstantPole = 1e20;
 // Relative ridge added to each Gram block: directions the data band cannot
 // see still cost a little, so the perturbation stays bounded.
 constexpr double kRidge = 1e-9;
@@ -98,7 +95,7 @@ std::vector<Group> Groups(const Model& m) {
       g.mirrored = m.symmetric && i != j;
       const PoleList& terms = TermsOf(m, g);
       for (int k = 0; k < static_cast<int>(terms.size()); ++k) {
-        if (Abs(terms[k].GetPole()) >= kConstantPole) continue;
+        if (Abs(terms[k].GetPole()) >= kConstantPoleBound) continue;
         g.unknowns.push_back({k, false});
         if (!terms[k].IsReal()) g.unknowns.push_back({k, true});
       }
@@ -670,7 +667,7 @@ Result<bool> PerturbationSteps(Model& work, const Model& original, const Element
     const auto take = [&](const PoleList& list) {
       for (const PoleTerm& t : list) {
         const double mag = Abs(t.GetPole());
-        if (mag > 0.0 && mag < kConstantPole) {
+        if (mag > 0.0 && mag < kConstantPoleBound) {
           lo = std::min(lo, mag);
           hi = std::max(hi, mag);
         }
@@ -697,7 +694,7 @@ Result<bool> PerturbationSteps(Model& work, const Model& original, const Element
         for (const PoleTerm& t : list) {
           const Complex p = t.GetPole();
           const double mag = Abs(p);
-          if (t.IsReal() || mag >= kConstantPole || (mag >= bandLo && mag <= bandHi)) continue;
+          if (t.IsReal() || mag >= kConstantPoleBound || (mag >= bandLo && mag <= bandHi)) continue;
           const double width = std::abs(p.re) / mag;
           for (double s : {-1.0, 0.0, 1.0})
             objective.push_back({std::abs(p.im) * (1.0 + s * width), w});
