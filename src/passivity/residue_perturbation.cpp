@@ -1,6 +1,7 @@
 #include "passivity/residue_perturbation.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <complex>
 #include <limits>
@@ -178,51 +179,104 @@ bool Factor(const Model& m, Group& g, const std::vector<Weighted>& frequencies) 
   return Cholesky(size, g.chol);
 }
 
-// The model's delay-free response at f, N x N row-major.
+// 1 / (1 + j f / p) = p / (p + j f), by hand: the sweeps evaluate the model
+// at thousands of points per step, and the library's complex division
+// (scaled against overflow) was most of their time.
+Cx Section(Cx p, double f) {
+  const double re = p.real(), im = p.imag() + f;
+  const double d = re * re + im * im;
+  // A pole that stands for the constant: 1 at any finite frequency.
+  if (!std::isfinite(d)) return {1.0, 0.0};
+  return {(p.real() * re + p.imag() * im) / d, (p.imag() * re - p.real() * im) / d};
+}
+
+// The model's response at f, N x N row-major, delays left out (the copy the
+// perturbation works on has none). The same sum as EvaluateElement, with
+// each pole's sections computed once for all elements of a common-pole
+// model.
 std::vector<Cx> Response(const Model& m, const ElementTable* elements, double f) {
-  const ModelView view{&m, elements, m.individual(), m.symmetric};
-  std::vector<Cx> h(static_cast<std::size_t>(m.n) * m.n);
-  for (int i = 0; i < m.n; ++i) {
-    for (int j = 0; j < m.n; ++j) {
-      const Complex v = EvaluateElement(view, i, j, f);
-      h[static_cast<std::size_t>(i) * m.n + j] = Cx(v.re, v.im);
+  const int n = m.n;
+  std::vector<Cx> h(static_cast<std::size_t>(n) * n);
+  const auto start = [&](int i, int j) {
+    const std::size_t own = m.Index(i, j);
+    const double d = m.constant.empty() ? 0.0 : m.constant[own];
+    const bool proportional = !m.proportional.empty() && elements != nullptr &&
+                              elements->AsymptoteModeAt(i, j, i, j) == kConstantAndProportional;
+    return Cx(d, proportional ? f * m.proportional[own] : 0.0);
+  };
+  if (!m.individual()) {
+    std::vector<Cx> g1, g2;
+    for (const PoleTerm& t : m.commonPoles) {
+      const Complex p = t.GetPole();
+      g1.push_back(0.5 * Section(Cx(p.re, p.im), f));
+      g2.push_back(0.5 * Section(Cx(p.re, -p.im), f));
+    }
+    for (int i = 0; i < n; ++i) {
+      for (int j = 0; j < n; ++j) {
+        Cx v = start(i, j);
+        for (std::size_t k = 0; k < g1.size(); ++k) {
+          const Complex r = m.commonPoles[k].GetResidue(i, j);
+          v += Cx(r.re, r.im) * g1[k] + Cx(r.re, -r.im) * g2[k];
+        }
+        h[static_cast<std::size_t>(i) * n + j] = v;
+      }
+    }
+    return h;
+  }
+  const PoleList none;
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) {
+      // A symmetric matrix keeps its lists in the lower triangle.
+      const bool upper = m.symmetric && i < j;
+      const PoleList& terms =
+          m.elementPoles.empty() ? none : m.elementPoles[upper ? m.Index(j, i) : m.Index(i, j)];
+      Cx v = start(i, j);
+      for (const PoleTerm& t : terms) {
+        const Complex p = t.GetPole();
+        const Complex r = t.GetResidue00();
+        if (t.IsReal()) {
+          v += r.re * Section(Cx(p.re, p.im), f);
+        } else {
+          v += 0.5 * (Cx(r.re, r.im) * Section(Cx(p.re, p.im), f) +
+                      Cx(r.re, -r.im) * Section(Cx(p.re, -p.im), f));
+        }
+      }
+      h[static_cast<std::size_t>(i) * n + j] = v;
     }
   }
   return h;
 }
 
-// A linearised constraint: sum over unknowns of row . x <= rhs; the row is
-// kept per group.
+// A linearised constraint at frequency f: sign * Re(a^H dH(f) b) <= rhs,
+// where dH is the change of the response the unknowns make.
 struct Constraint {
-  std::vector<std::vector<double>> rows;  // one per group
+  double f = 0.0;
+  std::vector<Cx> a, b;
+  double sign = 1.0;
   double rhs = 0.0;
+
+  // The constraint reads Re(Weight(g) * dH_ij) over the groups.
+  Cx Weight(const Group& g) const {
+    Cx w = std::conj(a[g.i]) * b[g.j];
+    if (g.mirrored) w += std::conj(a[g.j]) * b[g.i];
+    return sign * w;
+  }
 };
 
-// Coefficients of Re(a^H dH b) in the unknowns of every group at f.
-Constraint Linearise(const Model& m, const std::vector<Group>& groups, double f,
-                     const std::vector<Cx>& a, const std::vector<Cx>& b, double sign) {
-  Constraint c;
-  c.rows.resize(groups.size());
-  for (std::size_t e = 0; e < groups.size(); ++e) {
-    const Group& g = groups[e];
-    const PoleList& terms = TermsOf(m, g);
-    Cx weight = std::conj(a[g.i]) * b[g.j];
-    if (g.mirrored) weight += std::conj(a[g.j]) * b[g.i];
-    std::vector<double>& row = c.rows[e];
-    row.resize(g.unknowns.size());
-    for (std::size_t k = 0; k < g.unknowns.size(); ++k) {
-      row[k] =
-          sign * (weight * Basis(terms[g.unknowns[k].term], g.unknowns[k].imaginary, f)).real();
-    }
+// The constraint's row in the unknowns of group g.
+void Row(const Model& m, const Group& g, const Constraint& c, double* row) {
+  const PoleList& terms = TermsOf(m, g);
+  const Cx weight = c.Weight(g);
+  for (std::size_t k = 0; k < g.unknowns.size(); ++k) {
+    row[k] = (weight * Basis(terms[g.unknowns[k].term], g.unknowns[k].imaginary, c.f)).real();
   }
-  return c;
 }
 
 // The constraints at one frequency: every singular value of H above
 // 1 - kNearLimit margin (S), every eigenvalue of the Hermitian part below
 // kNearLimit margins (Y/Z).
-bool ConstraintsAt(const Model& m, const ElementTable* elements, const std::vector<Group>& groups,
-                   double f, bool scattering, double margin, std::vector<Constraint>* out) {
+bool ConstraintsAt(const Model& m, const ElementTable* elements, double f, bool scattering,
+                   double margin, std::vector<Constraint>* out) {
   const int n = m.n;
   const std::vector<Cx> h = Response(m, elements, f);
   const std::vector<Cx> p = PassivityMatrix(n, h, scattering);
@@ -258,9 +312,7 @@ bool ConstraintsAt(const Model& m, const ElementTable* elements, const std::vect
   }
   const double sign = scattering ? 1.0 : -1.0;
   const auto add = [&](const std::vector<Cx>& a, const std::vector<Cx>& b, double now) {
-    Constraint c = Linearise(m, groups, f, a, b, sign);
-    c.rhs = scattering ? 1.0 - margin - now : now - margin;
-    out->push_back(std::move(c));
+    out->push_back({f, a, b, sign, scattering ? 1.0 - margin - now : now - margin});
   };
   for (std::size_t k = 0; k < value.size(); ++k) add(left[k], right[k], value[k]);
   // Singular values beyond the target that lie close together turn into
@@ -291,77 +343,173 @@ bool ConstraintsAt(const Model& m, const ElementTable* elements, const std::vect
   return true;
 }
 
+// Calls put(a, b, z_a . w_b) for the rows a of z and b of w (`count` rows of
+// `len` values each, contiguous), for b >= a only when `upper`. Four sums at
+// a time keep the pipeline busy.
+template <class Put>
+void RowDots(const double* z, const double* w, std::size_t count, std::size_t len, bool upper,
+             Put put) {
+  for (std::size_t a = 0; a < count; ++a) {
+    const double* za = z + a * len;
+    std::size_t b = upper ? a : 0;
+    for (; b + 4 <= count; b += 4) {
+      const double* w0 = w + b * len;
+      const double* w1 = w0 + len;
+      const double* w2 = w1 + len;
+      const double* w3 = w2 + len;
+      double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+      for (std::size_t r = 0; r < len; ++r) {
+        s0 += za[r] * w0[r];
+        s1 += za[r] * w1[r];
+        s2 += za[r] * w2[r];
+        s3 += za[r] * w3[r];
+      }
+      put(a, b, s0), put(a, b + 1, s1), put(a, b + 2, s2), put(a, b + 3, s3);
+    }
+    for (; b < count; ++b) {
+      const double* wb = w + b * len;
+      double s = 0.0;
+      for (std::size_t r = 0; r < len; ++r) s += za[r] * wb[r];
+      put(a, b, s);
+    }
+  }
+}
+
+// The dual's matrix M = sum_e Y_e^T Y_e, Y_e = L_e^-1 A_e^T (m_e x K) for
+// the constraints' rows A_e in group e's unknowns, group by group; keeps
+// each Y_e (row-major) for the step.
+std::vector<double> PerGroupDual(const Model& m, const std::vector<Group>& groups,
+                                 const std::vector<Constraint>& constraints,
+                                 std::vector<std::vector<double>>* y) {
+  const std::size_t k = constraints.size();
+  std::vector<double> mm(k * k, 0.0);
+  y->assign(groups.size(), {});
+  for (std::size_t e = 0; e < groups.size(); ++e) {
+    const int size = static_cast<int>(groups[e].unknowns.size());
+    std::vector<double>& ye = (*y)[e];
+    ye.assign(static_cast<std::size_t>(size) * k, 0.0);
+    // The constraints that reach the group (one at a frequency where the
+    // group's ports carry no part of the singular vectors has a zero row),
+    // their columns of Y_e side by side in z: each entry of M is then
+    // touched once per group rather than once per unknown.
+    std::vector<std::size_t> reach;
+    std::vector<double> z, col(static_cast<std::size_t>(size));
+    for (std::size_t c = 0; c < k; ++c) {
+      if (constraints[c].Weight(groups[e]) == 0.0) continue;
+      Row(m, groups[e], constraints[c], col.data());
+      ForwardSolve(size, groups[e].chol, col.data());
+      for (int r = 0; r < size; ++r) ye[static_cast<std::size_t>(r) * k + c] = col[r];
+      reach.push_back(c);
+      z.insert(z.end(), col.begin(), col.end());
+    }
+    RowDots(z.data(), z.data(), reach.size(), static_cast<std::size_t>(size), true,
+            [&](std::size_t a, std::size_t b, double s) { mm[reach[a] * k + reach[b]] += s; });
+  }
+  return mm;
+}
+
+// The same matrix for a common-pole model, without a sum over the groups.
+// Every group has the same unknowns, Gram matrix omega_e G (omega_e = 2 for
+// a mirrored group, else 1, see Factor) and row Re(w_ae phi_a) for a
+// constraint a, with phi_a the unknowns' basis at its frequency and w_ae its
+// weight on the group. With p_a + j q_a = L^-1 phi_a (G = L L^T):
+//   M_ab = (p_a.p_b) R - (p_a.q_b) X1 - (q_a.p_b) X2 + (q_a.q_b) I,
+// R = sum_e Re w_ae Re w_be / omega_e, I the same of the imaginary parts,
+// X1 = sum Re w_ae Im w_be / omega_e, X2 = sum Im w_ae Re w_be / omega_e.
+// These follow from c1 = sum_e w_ae conj(w_be) / omega_e = R + I + j (X2 -
+// X1) and c2 = sum_e w_ae w_be / omega_e = R - I + j (X1 + X2), and with
+// w_ae = s_a conj(a_i) b_j over all elements (i, j) the sums factor into
+// sums over the ports:
+//   c1 = s_a s_b (sum conj(a_a) a_b) (sum b_a conj(b_b)),
+//   c2 = s_a s_b (sum conj(a_a) conj(a_b)) (sum b_a b_b);
+// over the lower triangle of a symmetric matrix (w = s (conj(a_i) b_j +
+// conj(a_j) b_i) off the diagonal, omega = 2) each is the mean of that and
+// of the same with the roles of a_i and b_i swapped in the second factor:
+//   c1' = s_a s_b (sum conj(a_a) conj(b_b)) (sum b_a a_b),
+//   c2' = s_a s_b (sum conj(a_a) b_b) (sum b_a conj(a_b)).
+// Keeps p and q (K x m, row-major) for the step.
+std::vector<double> SharedPoleDual(const Model& m, const Group& g, bool symmetric,
+                                   const std::vector<Constraint>& constraints,
+                                   std::vector<double>* p, std::vector<double>* q) {
+  const std::size_t k = constraints.size();
+  const std::size_t size = g.unknowns.size();
+  const std::size_t n = static_cast<std::size_t>(m.n);
+  const PoleList& terms = TermsOf(m, g);
+  p->assign(k * size, 0.0);
+  q->assign(k * size, 0.0);
+  for (std::size_t c = 0; c < k; ++c) {
+    for (std::size_t r = 0; r < size; ++r) {
+      const Cx phi = Basis(terms[g.unknowns[r].term], g.unknowns[r].imaginary, constraints[c].f);
+      (*p)[c * size + r] = phi.real();
+      (*q)[c * size + r] = phi.imag();
+    }
+    ForwardSolve(static_cast<int>(size), g.chol, p->data() + c * size);
+    ForwardSolve(static_cast<int>(size), g.chol, q->data() + c * size);
+  }
+  std::vector<double> mm(k * k, 0.0);
+  const auto pair = [&](std::size_t a, std::size_t b) {
+    const Constraint& ca = constraints[a];
+    const Constraint& cb = constraints[b];
+    Cx aa, aat, bb, bbt, ab, abc, ba, bac;
+    for (std::size_t i = 0; i < n; ++i) {
+      aa += std::conj(ca.a[i]) * cb.a[i];
+      aat += ca.a[i] * cb.a[i];
+      bb += ca.b[i] * std::conj(cb.b[i]);
+      bbt += ca.b[i] * cb.b[i];
+      if (symmetric) {
+        ab += ca.a[i] * cb.b[i];
+        abc += std::conj(ca.a[i]) * cb.b[i];
+        ba += ca.b[i] * cb.a[i];
+        bac += ca.b[i] * std::conj(cb.a[i]);
+      }
+    }
+    Cx c1 = aa * bb, c2 = std::conj(aat) * bbt;
+    if (symmetric) {
+      c1 = 0.5 * (c1 + std::conj(ab) * ba);
+      c2 = 0.5 * (c2 + abc * bac);
+    }
+    const double s = ca.sign * cb.sign;
+    c1 *= s, c2 *= s;
+    return std::array<double, 4>{0.5 * (c1 + c2).real(), 0.5 * (c1 - c2).real(),
+                                 0.5 * (c2 - c1).imag(), 0.5 * (c1 + c2).imag()};
+  };
+  for (std::size_t a = 0; a < k; ++a) {
+    const double* pa = p->data() + a * size;
+    const double* qa = q->data() + a * size;
+    for (std::size_t b = a; b < k; ++b) {
+      const double* pb = p->data() + b * size;
+      const double* qb = q->data() + b * size;
+      double pp = 0.0, pq = 0.0, qp = 0.0, qq = 0.0;
+      for (std::size_t r = 0; r < size; ++r) {
+        pp += pa[r] * pb[r];
+        pq += pa[r] * qb[r];
+        qp += qa[r] * pb[r];
+        qq += qa[r] * qb[r];
+      }
+      const auto [re, im, x1, x2] = pair(a, b);
+      mm[a * k + b] = pp * re - pq * x1 - qp * x2 + qq * im;
+    }
+  }
+  return mm;
+}
+
 // Solves min 1/2 x^T G x subject to the constraints through the dual, by
 // projected coordinate descent; returns x per group, and the constraints'
 // multipliers in `multipliers`.
-std::vector<std::vector<double>> SolveStep(const std::vector<Group>& groups,
+std::vector<std::vector<double>> SolveStep(const Model& m, const std::vector<Group>& groups,
                                            const std::vector<Constraint>& constraints,
                                            double tolerance, std::vector<double>* multipliers) {
   const std::size_t k = constraints.size();
-  // Y_e = L_e^-1 A_e^T (m_e x K) and M = sum Y_e^T Y_e.
-  std::vector<double> mm(k * k, 0.0);
-  std::vector<std::vector<double>> y(groups.size());
-  for (std::size_t e = 0; e < groups.size(); ++e) {
-    const int size = static_cast<int>(groups[e].unknowns.size());
-    std::vector<double>& ye = y[e];
-    ye.assign(static_cast<std::size_t>(size) * k, 0.0);
-    std::vector<double> col(static_cast<std::size_t>(size));
-    for (std::size_t c = 0; c < k; ++c) {
-      col = constraints[c].rows[e];
-      ForwardSolve(size, groups[e].chol, col.data());
-      for (int r = 0; r < size; ++r) ye[static_cast<std::size_t>(r) * k + c] = col[r];
-    }
-    // The group's share of M, entry by entry as a dot product over its
-    // unknowns, for the constraints that reach the group (a constraint at a
-    // frequency where the group's ports carry no part of the singular
-    // vectors has a zero row): each entry of M is then touched once per
-    // group rather than once per unknown. The upper triangle only; M is
-    // symmetric, mirrored below.
-    std::vector<std::size_t> reach;
-    for (std::size_t c = 0; c < k; ++c) {
-      for (int r = 0; r < size; ++r) {
-        if (ye[static_cast<std::size_t>(r) * k + c] != 0.0) {
-          reach.push_back(c);
-          break;
-        }
-      }
-    }
-    std::vector<double> z(reach.size() * static_cast<std::size_t>(size));
-    for (std::size_t a = 0; a < reach.size(); ++a) {
-      for (int r = 0; r < size; ++r) {
-        z[a * size + r] = ye[static_cast<std::size_t>(r) * k + reach[a]];
-      }
-    }
-    for (std::size_t a = 0; a < reach.size(); ++a) {
-      const double* za = &z[a * size];
-      double* out = &mm[reach[a] * k];
-      std::size_t b = a;
-      // Four entries at a time: independent sums keep the pipeline busy.
-      for (; b + 4 <= reach.size(); b += 4) {
-        const double* z0 = &z[b * size];
-        const double* z1 = z0 + size;
-        const double* z2 = z1 + size;
-        const double* z3 = z2 + size;
-        double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
-        for (int r = 0; r < size; ++r) {
-          s0 += za[r] * z0[r];
-          s1 += za[r] * z1[r];
-          s2 += za[r] * z2[r];
-          s3 += za[r] * z3[r];
-        }
-        out[reach[b]] += s0;
-        out[reach[b + 1]] += s1;
-        out[reach[b + 2]] += s2;
-        out[reach[b + 3]] += s3;
-      }
-      for (; b < reach.size(); ++b) {
-        const double* zb = &z[b * size];
-        double s = 0.0;
-        for (int r = 0; r < size; ++r) s += za[r] * zb[r];
-        out[reach[b]] += s;
-      }
-    }
-  }
+  // A common-pole model whose every element is a group (all of them, or the
+  // lower triangle of a symmetric one) takes the shared form; the first
+  // group, the element (0, 0), is never mirrored and holds L.
+  const std::size_t n = static_cast<std::size_t>(m.n);
+  const bool shared = !m.individual() && !groups.empty() &&
+                      groups.size() == (m.symmetric ? n * (n + 1) / 2 : n * n);
+  std::vector<std::vector<double>> y;
+  std::vector<double> p, q;
+  std::vector<double> mm = shared ? SharedPoleDual(m, groups[0], m.symmetric, constraints, &p, &q)
+                                  : PerGroupDual(m, groups, constraints, &y);
   for (std::size_t a = 0; a < k; ++a) {
     for (std::size_t b = a + 1; b < k; ++b) mm[b * k + a] = mm[a * k + b];
   }
@@ -390,11 +538,26 @@ std::vector<std::vector<double>> SolveStep(const std::vector<Group>& groups,
     if (worst <= tolerance) break;
   }
   *multipliers = mu;
-  // x_e = -L_e^-T Y_e mu.
+  // x_e = -L_e^-T Y_e mu; in the shared form Y_e mu = sum_c mu_c (Re w_ce
+  // p_c - Im w_ce q_c) / sqrt(omega_e) and L_e = sqrt(omega_e) L.
   std::vector<std::vector<double>> x(groups.size());
   for (std::size_t e = 0; e < groups.size(); ++e) {
     const int size = static_cast<int>(groups[e].unknowns.size());
     x[e].assign(static_cast<std::size_t>(size), 0.0);
+    if (shared) {
+      for (std::size_t c = 0; c < k; ++c) {
+        if (mu[c] == 0.0) continue;
+        const Cx w = -mu[c] * constraints[c].Weight(groups[e]);
+        const double* pc = p.data() + c * size;
+        const double* qc = q.data() + c * size;
+        for (int r = 0; r < size; ++r) x[e][r] += w.real() * pc[r] - w.imag() * qc[r];
+      }
+      if (groups[e].mirrored) {
+        for (double& v : x[e]) v *= 0.5;
+      }
+      BackSolve(size, groups[0].chol, x[e].data());
+      continue;
+    }
     for (int r = 0; r < size; ++r) {
       double s = 0.0;
       for (std::size_t c = 0; c < k; ++c) s += y[e][static_cast<std::size_t>(r) * k + c] * mu[c];
@@ -781,7 +944,7 @@ Result<bool> PerturbationSteps(Model& work, const Model& original, const Element
     std::vector<Constraint> constraints;
     std::vector<std::size_t> from;  // the point of each constraint
     for (std::size_t p = 0; p < points.size(); ++p) {
-      if (!ConstraintsAt(work, elements, groups, points[p], scattering, margin, &constraints)) {
+      if (!ConstraintsAt(work, elements, points[p], scattering, margin, &constraints)) {
         return Failure::Silent();
       }
       from.resize(constraints.size(), p);
@@ -793,7 +956,8 @@ Result<bool> PerturbationSteps(Model& work, const Model& original, const Element
       return false;
     }
     std::vector<double> mu;
-    std::vector<std::vector<double>> step = SolveStep(groups, constraints, 0.01 * margin, &mu);
+    std::vector<std::vector<double>> step =
+        SolveStep(work, groups, constraints, 0.01 * margin, &mu);
     // The step meets the linearised constraints, but where it is large
     // (beyond the band, where the objective weighs little) the singular
     // vectors turn under it and the model can end further beyond the limit
