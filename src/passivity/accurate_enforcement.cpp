@@ -1,14 +1,24 @@
 #include "passivity/accurate_enforcement.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <span>
+#include <utility>
 
 #include "fit/model_evaluation.h"
 #include "passivity/passivity_certificate.h"
 #include "passivity/pole_augmentation.h"
 
 namespace cfit {
+
+namespace {
+
+// Real poles added far above the band where the constant violates: at 2 to
+// 256 times its top.
+constexpr int kFarPoles = 8;
+
+}  // namespace
 
 double RelativeDeviation(const Model& model, const ElementTable* elements,
                          const SampledData& data) {
@@ -66,14 +76,21 @@ Result<AccurateEnforcement> EnforceKeepingAccuracy(Model& model, const ElementTa
   }
   // Three pairs of rising damping per place first; when that still costs
   // more than the tolerance, one pair of middle damping (fewer unknowns,
-  // whose steps the perturbation's step control cuts less often).
+  // whose steps the perturbation's step control cuts less often); then,
+  // where the constant violates, the three pairs with real poles far above
+  // the band.
   static constexpr double kOnePair[] = {0.5};
-  const std::span<const double> sets[] = {kAddedPairDampings, kOnePair};
+  const bool constantViolates =
+      std::any_of(cert->bands.begin(), cert->bands.end(),
+                  [](const CertifiedBand& b) { return std::isinf(b.to); });
+  std::vector<std::pair<std::span<const double>, int>> sets = {{kAddedPairDampings, 0},
+                                                               {kOnePair, 0}};
+  if (constantViolates) sets.push_back({kAddedPairDampings, kFarPoles});
   double best = out.perturbedError;
-  for (std::span<const double> dampings : sets) {
+  for (const auto& [dampings, far] : sets) {
     Model augmented = fitted;
     const std::vector<Complex> added =
-        AddPolesForBands(augmented, cert->bands, low, data.back().frequency(), dampings);
+        AddPolesForBands(augmented, cert->bands, low, data.back().frequency(), dampings, far);
     // The certificate's cost grows as the cube of its order: poles that
     // would take it beyond the order certified in seconds are not added.
     if (added.empty() || CertificateOrder(augmented, elements) > kLargeCertificateOrder) break;

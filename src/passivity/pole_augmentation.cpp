@@ -26,7 +26,8 @@ void Insert(PoleList& list, int n, const std::vector<Complex>& poles) {
 }  // namespace
 
 std::vector<Complex> AddPolesForBands(Model& model, const std::vector<CertifiedBand>& bands,
-                                      double low, double high, std::span<const double> dampings) {
+                                      double low, double high, std::span<const double> dampings,
+                                      int farPoles) {
   std::vector<Complex> poles;
   if (!(low > 0.0) || !(high >= low)) return poles;
   for (const CertifiedBand& band : bands) {
@@ -45,6 +46,9 @@ std::vector<Complex> AddPolesForBands(Model& model, const std::vector<CertifiedB
       }
       AddPairs(f, dampings, &poles);
       poles.push_back(Complex(f, 0.0));
+      if (std::isinf(band.to)) {
+        for (int k = 1; k <= farPoles; ++k) poles.push_back(Complex(std::ldexp(high, k), 0.0));
+      }
     }
   }
   if (poles.empty()) return poles;

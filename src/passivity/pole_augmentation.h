@@ -30,10 +30,15 @@ inline constexpr double kAddedPairDampings[] = {0.2, 0.5, 0.8};
 // the part's geometric middle): a pair of each of the `dampings`, and for a
 // part above the band a real pole too. Terms go into the
 // common list, or into every element's list that has terms, before any term
-// that stands for a constant. Returns the poles added to each list.
+// that stands for a constant. A band that reaches infinite frequency (the
+// model's constant violates) gets `farPoles` real poles too, at 2, 4, 8, ...
+// times `high`: the constant's change must be taken back inside the band,
+// and through a real pole p far above it what remains there is only of
+// the order of f / p. Returns the poles added to each list.
 std::vector<Complex> AddPolesForBands(Model& model, const std::vector<CertifiedBand>& bands,
                                       double low, double high,
-                                      std::span<const double> dampings = kAddedPairDampings);
+                                      std::span<const double> dampings = kAddedPairDampings,
+                                      int farPoles = 0);
 
 }  // namespace cfit
 
