@@ -421,6 +421,21 @@ TEST_F(Cli, FitIteratesByDefaultAndSinglePassGivesTheLibrarysFit) {
   EXPECT_LE(worst[1], worst[0]);
 }
 
+// An n-port S model written as a pole file through the public interface:
+// one real and one complex pole per element, apart in each, scaled by
+// `scale`.
+std::string DefinedPoleFile(const std::string& path, double scale, int n = 2) {
+  Fitter f(cFitAPI::Create(nullptr));
+  f->DefineModel(n, 1, nullptr, false);
+  for (int e = 0; e < n * n; ++e) {
+    const double poles[4] = {2e9, 0, 5e9 + 1e8 * e, -3e10};
+    const double residues[4] = {0.3 * scale, 0, 0.1 + 0.01 * e, -0.2 * scale};
+    EXPECT_EQ(f->SetElementModel(e / n, e % n, 2, 0.05 * (e + 1), 0, 0, poles, residues), 1);
+  }
+  EXPECT_EQ(f->WritePoles(path.c_str()), 1);
+  return path;
+}
+
 // Each failure exits 1 with its message and writes nothing (an output that
 // was there is kept); a convert step the library refuses fails with the
 // library's message.
@@ -429,8 +444,9 @@ TEST_F(Cli, FailuresExitOneWithTheLibraryMessage) {
   std::ofstream(Path("@kept.s4p")) << "kept\n";
   std::ofstream(Path("@plain_file")) << "not a folder\n";
   std::ofstream(Path("@bad.pls")) << "1\nR0: 50\n1\n1e9 0 0.5\n";  // a pole line of three numbers
-  ASSERT_EQ(Run("fit -o @ --outputs pls EXAMPLE").status, 0);
-  ASSERT_EQ(Run("fit -o @z --outputs pls %zparam_spec_example.s1p").status, 0);
+  DefinedPoleFile(Path("@defined.pls"), 1.0);
+  ASSERT_EQ(Run("fit -o @z %zparam_spec_example.s1p").status, 0);
+  EXPECT_TRUE(Has(Slurp(Path("@z/zparam_spec_example.cir")), "fitted 1-port Z model"));
   // check reads Touchstone files through the host's version 1 reader.
   for (const auto& [line, message] : std::vector<std::pair<std::string, std::string>>{
            {"fit @missing.s2p", "missing.s2p: no such file"},
@@ -444,7 +460,7 @@ TEST_F(Cli, FailuresExitOneWithTheLibraryMessage) {
            {"check %v2_sixport_per_port_reference.ts", "We only support S-Y-Z parameter types"},
            {"info --as poles EXAMPLE", "ring_slot_sim.s2p: not a pole file"},
            {"sweep --list 1GHz @bad.pls", "bad.pls: Invalid pls file format"},
-           {"sweep --list 1GHz -o /dev/full @ring_slot_sim.pls", "cannot write /dev/full"},
+           {"sweep --list 1GHz -o /dev/full @defined.pls", "cannot write /dev/full"},
            {"convert %coupled_lines_diff_2xthru.s4p -o @kept.s4p --mixed 1,1,2,3",
             "Incorrect set of port numbers for Mixed/Standard mode conversion"},
            {"convert EXAMPLE -o @o.s2p --mixed 1,2,3,4",
@@ -471,25 +487,6 @@ TEST_F(Cli, FailuresExitOneWithTheLibraryMessage) {
   EXPECT_EQ(Slurp(Path("@kept.s4p")), "kept\n");
   EXPECT_FALSE(fs::exists(Path("@o.s2p")) || fs::exists(Path("@o.s4p")) ||
                fs::exists(Path("@o.log")));
-  EXPECT_TRUE(Has(Run("convert --help").out, "cfit convert pair.s4p -o pair_mixed.s4p"));
-}
-
-// The netlist forms of a fit and of a pole file: the equivalent circuit by
-// default (also of Z data), the LAPLACE form by name or beside it.
-TEST_F(Cli, NetlistsComeInTheFormsAskedFor) {
-  ASSERT_EQ(Run("fit -o @ --netlist both EXAMPLE").status, 0);
-  EXPECT_TRUE(Has(Slurp(Path("@ring_slot_sim.cir")), "\n.subckt ring_slot_sim p_1 p_2 ref\n"));
-  const std::string laplace = Slurp(Path("@ring_slot_sim_laplace.cir"));
-  EXPECT_TRUE(Has(laplace, "\n.subckt ring_slot_sim_laplace x_1 x_2 ref\n") &&
-              Has(laplace, " LAPLACE "));
-  ASSERT_EQ(Run("fit -o @z %zparam_spec_example.s1p").status, 0);
-  EXPECT_TRUE(Has(Slurp(Path("@z/zparam_spec_example.cir")), "fitted 1-port Z model"));
-
-  Result r = Run("netlist --name 2-pkg -o @n/eq.cir @ring_slot_sim.pls");
-  EXPECT_TRUE(r.status == 0 && Has(r.out, Path("@n/eq.cir"))) << r.err;
-  EXPECT_TRUE(Has(Slurp(Path("@n/eq.cir")), "\n.subckt x2_pkg p_1 p_2 ref\n"));
-  ASSERT_EQ(Run("netlist --form laplace -o @n/lp.cir @ring_slot_sim.pls").status, 0);
-  EXPECT_TRUE(Has(Slurp(Path("@n/lp.cir")), "\n.subckt lp x_1 x_2 ref\n"));
 }
 
 // A report that cannot be written to standard output is a failure too.
@@ -561,29 +558,6 @@ TEST_F(Cli, InfoAndCheckDescribeTouchstoneFilesAndTheirPassivity) {
   EXPECT_EQ(Run("check --threshold 1.4 %lowpass_filter_measured.s2p").status, 0);
 }
 
-TEST_F(Cli, InfoAndSweepOfAPoleFile) {
-  Result r = Run("fit -o @ --outputs pls EXAMPLE");
-  r = Run("info @ring_slot_sim.pls");
-  EXPECT_TRUE(Has(r.out, "kind:        pole file") && Has(r.out, "symmetric:   yes\n")) << r.out;
-  Fitter model = ReadPoles(Path("@ring_slot_sim.pls"));
-  const auto sweep = [&](const std::string& grid, const std::string& output) {
-    r = Run("sweep " + grid + " -o " + output + " @ring_slot_sim.pls");
-    EXPECT_TRUE(r.status == 0 && Has(r.out, Path(output))) << r.err << r.out;
-    const Table t = ReadTable(Path(output));
-    EXPECT_LT(Compare(t, *model)[4], 1e-12);
-    return t.frequencies;
-  };
-  EXPECT_EQ(sweep("--linear 75GHz,110GHz,5GHz", "@lin.s2p"),
-            (std::vector<double>{75e9, 80e9, 85e9, 90e9, 95e9, 100e9, 105e9, 110e9}));
-  EXPECT_EQ(sweep("--list 1e9,76.5GHz,1THz", "@list.s2p"),
-            (std::vector<double>{1e9, 76.5e9, 1e12}));
-  EXPECT_EQ(sweep("--at-data EXAMPLE --format ma", "@at.s2p"), ReadTable(kExample).frequencies);
-  const auto f = sweep("--adaptive 150GHz --zero-hz", "@a.s2p");
-  EXPECT_TRUE(f.size() > 10 && f.front() == 0.0 && f.back() >= 150e9 &&
-              std::is_sorted(f.begin(), f.end()));
-  EXPECT_TRUE(fs::exists(Path("@a.log")));
-}
-
 // --passive-data corrects the active samples of a measured filter before the
 // fit and leaves passive ones alone; a change smaller than the excess gain
 // could not have made them passive: |sigma(H) - sigma(H')| <= |H - H'|_2 <=
@@ -600,19 +574,6 @@ TEST_F(Cli, PassiveDataCorrectsTheSamplesBeforeTheFit) {
   EXPECT_EQ(Run("check @lowpass_filter_measured.pls").status, 0);
   EXPECT_TRUE(Has(Run("fit --passive-data --outputs none -o @ EXAMPLE").out,
                   "data passivity after enforcement:  unchanged, nothing to enforce"));
-}
-
-// A 2-port S model written as a pole file through the public interface: one
-// real and one complex pole per element, scaled by `scale`.
-std::string DefinedPoleFile(const std::string& path, double scale) {
-  Fitter f(cFitAPI::Create(nullptr));
-  const double poles[4] = {2e9, 0, 5e9, -3e10}, residues[4] = {0.3 * scale, 0, 0.1, -0.2 * scale};
-  f->DefineModel(2, 1, nullptr, false);
-  for (int e = 0; e < 4; ++e) {
-    EXPECT_EQ(f->SetElementModel(e / 2, e % 2, 2, 0.05 * (e + 1), 0, 0, poles, residues), 1);
-  }
-  EXPECT_EQ(f->WritePoles(path.c_str()), 1);
-  return path;
 }
 
 // join writes what the library's joins give, of Touchstone files and of pole
@@ -763,20 +724,52 @@ TEST_F(Cli, ElementRlcAndSeriesElementFit) {
   EXPECT_LT(Compare(ReadTable(Path("@series.s2p")), *element)[4], 1e-3);
 }
 
-// Responses of a fitted pole file: one file per element, or the one asked
-// for; the times given with suffixes are the library's record; the step
-// response settles at the model's DC value; the library's refusals and an
-// element outside the model write nothing.
-TEST_F(Cli, ResponseWritesTheElementsTimeResponses) {
-  ASSERT_EQ(Run("fit -o @ --outputs pls EXAMPLE").status, 0);
+// What the commands make of a fitted pole file: the netlist forms (of the
+// fit, the equivalent circuit and the LAPLACE form beside it; of the pole
+// file by name); info; sweeps on each grid evaluating as the model; the
+// responses, one file per element or the one asked for, the times given
+// with suffixes as the library's record, the step response settling at the
+// model's DC value, the library's refusals and an element outside the model
+// writing nothing.
+TEST_F(Cli, PoleFileNetlistInfoSweepAndResponse) {
+  ASSERT_EQ(Run("fit -o @ --netlist both EXAMPLE").status, 0);
+  EXPECT_TRUE(Has(Slurp(Path("@ring_slot_sim.cir")), "\n.subckt ring_slot_sim p_1 p_2 ref\n"));
+  const std::string laplace = Slurp(Path("@ring_slot_sim_laplace.cir"));
+  EXPECT_TRUE(Has(laplace, "\n.subckt ring_slot_sim_laplace x_1 x_2 ref\n") &&
+              Has(laplace, " LAPLACE "));
+  Result r = Run("netlist --name 2-pkg -o @n/eq.cir @ring_slot_sim.pls");
+  EXPECT_TRUE(r.status == 0 && Has(r.out, Path("@n/eq.cir"))) << r.err;
+  EXPECT_TRUE(Has(Slurp(Path("@n/eq.cir")), "\n.subckt x2_pkg p_1 p_2 ref\n"));
+  ASSERT_EQ(Run("netlist --form laplace -o @n/lp.cir @ring_slot_sim.pls").status, 0);
+  EXPECT_TRUE(Has(Slurp(Path("@n/lp.cir")), "\n.subckt lp x_1 x_2 ref\n"));
+
+  r = Run("info @ring_slot_sim.pls");
+  EXPECT_TRUE(Has(r.out, "kind:        pole file") && Has(r.out, "symmetric:   yes\n")) << r.out;
   Fitter model = ReadPoles(Path("@ring_slot_sim.pls"));
+  const auto sweep = [&](const std::string& grid, const std::string& output) {
+    r = Run("sweep " + grid + " -o " + output + " @ring_slot_sim.pls");
+    EXPECT_TRUE(r.status == 0 && Has(r.out, Path(output))) << r.err << r.out;
+    const Table t = ReadTable(Path(output));
+    EXPECT_LT(Compare(t, *model)[4], 1e-12);
+    return t.frequencies;
+  };
+  EXPECT_EQ(sweep("--linear 75GHz,110GHz,5GHz", "@lin.s2p"),
+            (std::vector<double>{75e9, 80e9, 85e9, 90e9, 95e9, 100e9, 105e9, 110e9}));
+  EXPECT_EQ(sweep("--list 1e9,76.5GHz,1THz", "@list.s2p"),
+            (std::vector<double>{1e9, 76.5e9, 1e12}));
+  EXPECT_EQ(sweep("--at-data EXAMPLE --format ma", "@at.s2p"), ReadTable(kExample).frequencies);
+  const auto f = sweep("--adaptive 150GHz --zero-hz", "@a.s2p");
+  EXPECT_TRUE(f.size() > 10 && f.front() == 0.0 && f.back() >= 150e9 &&
+              std::is_sorted(f.begin(), f.end()));
+  EXPECT_TRUE(fs::exists(Path("@a.log")));
+
   auto rows = [&](const std::string& file) {
     std::vector<std::pair<double, double>> r;
     std::ifstream in(Path(file));
     for (double t, v; in >> t >> v;) r.push_back({t, v});
     return r;
   };
-  Result r = Run("response --end 2n --step 5ps -o @all.txt @ring_slot_sim.pls");
+  r = Run("response --end 2n --step 5ps -o @all.txt @ring_slot_sim.pls");
   ASSERT_EQ(r.status, 0) << r.err;
   // The grid's times are accumulated by repeated addition: the sum of 400
   // steps of 5 ps lies just above 2 ns.
@@ -873,18 +866,11 @@ TEST_F(Cli, ConvertWritesWhatTheLibrarysStepsGive) {
 // A pole file's model goes through the same steps and is written as a pole
 // file that evaluates like the model converted in the library.
 TEST_F(Cli, ConvertOfAPoleFileWritesTheConvertedModel) {
-  Fitter model(cFitAPI::Create(nullptr));
-  ASSERT_EQ(model->DefineModel(4, 1, nullptr, false), 1);
-  for (int e = 0; e < 16; ++e) {
-    const double poles[4] = {1e9, 0.0, 2e9 + 1e8 * e, -5e9}, residues[4] = {0.1 * e, 0, 0.05, 0.02};
-    ASSERT_EQ(model->SetElementModel(e / 4, e % 4, 2, 0.01 * e, 0.0, 0.0, poles, residues), 1);
-  }
-  ASSERT_EQ(model->WritePoles(Path("@m.pls").c_str()), 1);
+  Fitter model = ReadPoles(DefinedPoleFile(Path("@m.pls"), 1.0, 4));
   const Result r = Run("convert @m.pls -o @mm.pls --mixed 1,3,2,4");
   ASSERT_EQ(r.status, 0) << r.err;
-  Fitter written = ReadPoles(Path("@mm.pls"));
   ASSERT_EQ(model->ConvertToMixedMode(1, 3, 2, 4), 1);
-  EXPECT_LT(ModelGap(*written, *model, 4, {0.0, 1e8, 1.5e9, 8e9}), 1e-12);
+  EXPECT_LT(ModelGap(*ReadPoles(Path("@mm.pls")), *model, 4, {0.0, 1e8, 1.5e9, 8e9}), 1e-12);
 }
 
 }  // namespace
