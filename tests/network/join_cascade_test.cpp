@@ -221,9 +221,7 @@ TEST(SecondNetwork, RefusedFilesKeepTheHeldNetworkBitForBit) {
   };
   const std::vector<Case> cases = {
       {kCascade, Data("ideal_tee_sim.s3p"), 21},
-      {kCascade, Data("aperture_waveguide_port_sim.s1p"), 21},
       {kCascade, Data("reject_no_data.s3p"), 1001},
-      {kCascade, Data("reject_double_option_line.s2p"), 1001},
       {kJoin, Data("transformer_4port_sim.s4p"), 6},
       {kJoin, TwoPortFile("# HZ Y RI R 50"), 6},
       {kJoin, TwoPortFile("# HZ S RI R 75"), 42},
