@@ -349,37 +349,6 @@ TEST(PortOperations, SingularPointsKeepFiniteValuesAndAreLogged) {
   }
 }
 
-// ---------------------------------------------------------------------------
-// Dumps for the scikit-rf cross-check, one per operation: int32 operation (0
-// renormalise, 1 terminate, 2 reorder), ports in, ports out, points; int32
-// argument per port (codes, or the permutation); doubles: the impedances in,
-// the impedances out, the frequencies, the input values and the output
-// values (re, im pairs, row by row, point by point).
-
-// Runs `op` on a new fitter holding S data `in` with impedances z0, and
-// dumps it as `name`.
-std::unique_ptr<cCfit> RunAndDump(const std::string& name, int operation,
-                                  const std::vector<int>& argument, const std::vector<double>& z0,
-                                  const SampledData& in, const std::function<int(cCfit&)>& op) {
-  auto f = NewFitter();
-  f->BeginData(in.port_count(), kS, z0.data());
-  f->state().ReplaceData(in);
-  EXPECT_EQ(op(*f), 1) << Message(*f);
-  const SampledData& out = *f->state().network.data;
-  std::vector<double> frequencies;
-  for (ConstMatrixView p : in.points()) frequencies.push_back(p.frequency());
-  Dump(name)
-      .Write(
-          std::vector<std::int32_t>{operation, in.port_count(), out.port_count(), in.point_count()})
-      .Write(argument)
-      .Write(z0)
-      .Write(Impedances(*f))
-      .Write(frequencies)
-      .Write(in)
-      .Write(out);
-  return f;
-}
-
 // Every real S file that reads: renormalised to 75 ohm and to unequal
 // impedances, the last port (and, with four ports or more, the first)
 // shorted, opened or matched, and the ports reversed. Renormalising back
@@ -394,11 +363,32 @@ TEST(RealFilePortOperations, EveryFileIsRenormalisedTerminatedAndReordered) {
     SCOPED_TRACE(name);
     const int n = source->GetPortCount();
     const std::vector<double> z0 = Impedances(*source);
+    // Runs `op` on a copy of the data and dumps it for the cross-check:
+    // int32 operation (0 renormalise, 1 terminate, 2 reorder), ports in, ports
+    // out, points; int32 argument per port (codes, or the permutation);
+    // doubles: the impedances in, the impedances out, the frequencies, the
+    // input values and the output values (re, im pairs, row by row, point by
+    // point).
+    const SampledData& in = *source->state().network.data;
+    std::vector<double> frequencies;
+    for (ConstMatrixView p : in.points()) frequencies.push_back(p.frequency());
     int serial = 0;
     const auto run = [&](int operation, const std::vector<int>& argument,
                          const std::function<int(cCfit&)>& op) {
-      return RunAndDump(name + "." + std::to_string(serial++), operation, argument, z0,
-                        *source->state().network.data, op);
+      auto f = NewFitter();
+      f->BeginData(n, kS, z0.data());
+      f->state().ReplaceData(in);
+      EXPECT_EQ(op(*f), 1) << Message(*f);
+      const SampledData& out = *f->state().network.data;
+      Dump(name + "." + std::to_string(serial++))
+          .Write(std::vector<std::int32_t>{operation, n, out.port_count(), in.point_count()})
+          .Write(argument)
+          .Write(z0)
+          .Write(Impedances(*f))
+          .Write(frequencies)
+          .Write(in)
+          .Write(out);
+      return f;
     };
     std::vector<double> unequal;
     for (int k = 0; k < n; ++k) unequal.push_back(z0[k] * (0.5 + 0.4 * (k % 4)));
