@@ -100,32 +100,24 @@ TEST(EquivalentCircuit, NamesAndStateValuesHoldAtManyPortsAndWidePoles) {
     std::istringstream words(line);
     std::vector<std::string> w;
     for (std::string x; words >> x;) w.push_back(x);
-    if (w[0] == ".subckt") {
-      subckt = w[1];
-      continue;
-    }
-    if (w[0] == ".ends") continue;
+    if (w[0] == ".subckt") subckt = w[1];
+    if (w[0][0] == '.') continue;
     ++lines;
     std::string lower = w[0];
     for (char& c : lower) c = static_cast<char>(std::tolower(c));
     clashes += !seen.insert(lower).second;
     badNames += std::string("RCEFGHVT").find(w[0][0]) == std::string::npos;
     for (std::size_t k = 1; k < w.size(); ++k) {
-      if (std::isdigit(static_cast<unsigned char>(w[k][0])) || w[k][0] == '-' ||
-          w[k].find('=') != std::string::npos) {
-        continue;
-      }
-      if (w[k] != "ref" && w[k] != "0") badNames += !std::regex_match(w[k], name);
+      const bool number = std::isdigit(static_cast<unsigned char>(w[k][0])) || w[k][0] == '-' ||
+                          w[k].find('=') != std::string::npos;
+      if (!number && w[k] != "ref" && w[k] != "0") badNames += !std::regex_match(w[k], name);
     }
     // The states' conductances, feeds and couplings: a value of order 1.
-    const char kind = w[0][0];
-    const bool stateElement =
-        w[0].rfind("RX_", 0) == 0 || w[0].rfind("GX_", 0) == 0 || w[0].rfind("GW_", 0) == 0;
-    if (stateElement) {
+    if (w[0].starts_with("RX_") || w[0].starts_with("GX_") || w[0].starts_with("GW_")) {
       const double v = std::fabs(std::stod(w.back()));
       outOfRange += !(v >= 1e-3 && v <= 1e3);
     }
-    capacitors += kind == 'C';
+    capacitors += w[0][0] == 'C';
   }
   EXPECT_EQ(clashes + badNames + outOfRange, 0);
   EXPECT_TRUE(std::regex_match(subckt, name)) << subckt;
@@ -198,10 +190,7 @@ void WriteEvaluation(const FitterState& s, const std::string& path) {
   std::ofstream out(path);
   out.precision(17);
   out << "type "
-      << (s.network.dataType == kS   ? "S"
-          : s.network.dataType == kY ? "Y"
-                                     : "Z")
-      << "\nports " << n << "\nz0";
+      << "-SYZ"[s.network.dataType] << "\nports " << n << "\nz0";
   for (int p = 0; p < n; ++p)
     out << " " << (s.network.impedances ? (*s.network.impedances)[p] : 50);
   out << "\nsweeps";

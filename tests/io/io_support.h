@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <numbers>
@@ -42,10 +41,6 @@ inline std::vector<std::string> Lines(const std::string& text) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
-}
-inline std::string RealFile(const std::string& name) {
-  const char* folder = std::getenv("CFIT_TEST_DATA");
-  return std::string(folder != nullptr ? folder : "../shared/data/touchstone") + "/" + name;
 }
 
 // Keeps the values as written.

@@ -39,14 +39,12 @@ inline void LoadData(cCfit& f, int n, int type, const std::vector<double>& z0,
   }
 }
 
-inline CMatrix ValuesOf(ConstMatrixView p) {
+// The values of point k, row by row.
+inline CMatrix PointValues(const cCfit& f, int k) {
+  const ConstMatrixView p = f.state().network.data->points()[k];
   CMatrix m;
   for (int e = 0; e < p.order() * p.order(); ++e) m.emplace_back(p.Row(0)[e].re, p.Row(0)[e].im);
   return m;
-}
-
-inline CMatrix PointValues(const cCfit& f, int k) {
-  return ValuesOf(f.state().network.data->points()[k]);
 }
 
 // Every value of every point, point by point.

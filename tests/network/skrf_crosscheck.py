@@ -14,7 +14,7 @@
 #   at the frequencies both files hold;
 # - mixed mode of the real 4-ports (se2gmm after renumbering the ports to a,
 #   b, c, d, with 2 z0 differential and z0 / 2 common): to 1e-12;
-# - renormalisation (of the real S files and of random passive networks),
+# - renormalisation of the real S files (to equal and unequal impedances),
 #   termination and reordering: to 1e-10, against the reflection form
 #   S' = A^-1 (S - G)(I - G S)^-1 A, G = (Z' - Z)/(Z' + Z), A = sqrt(Z'/Z)(1 - G)
 #   (power waves), and where I - S is well conditioned renormalize_s and the
@@ -232,7 +232,7 @@ def port_operations(dumps, _):
             if not error <= 1e-10 or not numpy.isfinite(got[regular]).all():
                 failures.append(f"{os.path.basename(dump)}: relative difference {error:.3g}")
     print(f"  renormalisations, terminations, reorderings: {counts}")
-    return failures + ([f"too few operations: {counts}"] if counts[0] < 300 or min(counts) < 20 else [])
+    return failures + ([f"too few operations: {counts}"] if min(counts) < 20 else [])
 
 
 def elements(dumps, _):
@@ -260,8 +260,7 @@ CHECKS = [
     ("RealFileConversions.EveryFileConvertsInEveryDirection", conversions, 150),
     ("RealFileCascades.EveryTwoPortPairCascades", cascades, 16),
     ("RealFileMixedMode.EveryFourPortFile", mixed_modes, 8),
-    ("RealFilePortOperations.EveryFileIsRenormalisedTerminatedAndReordered:"
-     "RandomPassiveNetworks.AreRenormalisedToUnequalImpedances", port_operations, 320),
+    ("RealFilePortOperations.EveryFileIsRenormalisedTerminatedAndReordered", port_operations, 100),
     ("SeriesShuntElements.CircuitsRoundTripThroughExtractionAndSeriesTwoPort", elements, 24),
 ]
 

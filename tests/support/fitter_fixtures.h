@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <complex>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -27,6 +28,12 @@ inline cFitParams SmallParams(bool individualPoles = true) {
   cFitParams p;
   p.maxFrequencyPoints = 200, p.maxColumns = 40, p.individualPoles = individualPoles;
   return p;
+}
+
+// A file of the shared folder of real Touchstone files.
+inline std::string RealFile(const std::string& name) {
+  const char* folder = std::getenv("CFIT_TEST_DATA");
+  return std::string(folder != nullptr ? folder : "../shared/data/touchstone") + "/" + name;
 }
 
 // A fitter of the library's default size (or of `params`).
