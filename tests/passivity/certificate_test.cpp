@@ -464,13 +464,17 @@ TEST(PoleAugmentation, PlacesDampedPolesWhereTheBandsLeaveTheDataBand) {
   const double inf = HUGE_VAL;
   struct Case {
     CertifiedBand band;
-    std::vector<double> at;  // |p| of the added terms, pairs then a real pole
+    std::vector<double> at;  // |p| of the added terms, pairs then real poles
+    int far = 0;             // real poles far above the band asked for
   } cases[] = {
       {{1.0, 5.0, 3.0, 2.0, 2.0}, {3, 3, 3}},
       {{50.0, 200.0, 80.0, 2.0, 2.0},
        {std::sqrt(100.0 * 200.0), std::sqrt(100.0 * 200.0), std::sqrt(100.0 * 200.0),
         std::sqrt(100.0 * 200.0)}},
       {{0.0, inf, inf, 2.0, 2.0}, {5, 5, 5, 200, 200, 200, 200}},
+      // Far real poles come only where the band reaches infinity.
+      {{0.0, inf, inf, 2.0, 2.0}, {5, 5, 5, 200, 200, 200, 200, 200, 400, 800}, 3},
+      {{150.0, 200.0, 180.0, 2.0, 2.0}, {180, 180, 180, 180}, 3},
       {{20.0, 30.0, 25.0, 2.0, 2.0}, {}},
   };
   for (bool common : {false, true}) {
@@ -479,7 +483,8 @@ TEST(PoleAugmentation, PlacesDampedPolesWhereTheBandsLeaveTheDataBand) {
       Model m = common ? RotatedTwoPort(40.0, 0.3, 5.0, 60.0, 0.4)
                        : OnePort(1, 0.2, {Term(1, 40.0, 0.0), Term(1, 1e25, 0.0)});
       const Model before = m;
-      const std::vector<Complex> added = AddPolesForBands(m, {c.band}, 10.0, 100.0);
+      const std::vector<Complex> added =
+          AddPolesForBands(m, {c.band}, 10.0, 100.0, kAddedPairDampings, c.far);
       ASSERT_EQ(added.size(), c.at.size());
       for (std::size_t k = 0; k < added.size(); ++k) {
         EXPECT_NEAR(Abs(added[k]), c.at[k], 1e-9 * c.at[k]);
