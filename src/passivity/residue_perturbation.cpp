@@ -7,6 +7,8 @@
 #include <limits>
 
 #include "fit/model_evaluation.h"
+#include "numeric/cholesky.h"
+#include "numeric/nonnegative_qp.h"
 #include "numeric/symmetric_eigen.h"
 
 namespace cfit {
@@ -104,41 +106,6 @@ std::vector<Group> Groups(const Model& m) {
     }
   }
   return groups;
-}
-
-// In-place Cholesky of an m x m symmetric positive definite matrix (lower
-// factor, row-major); false when a pivot is not positive.
-bool Cholesky(int m, std::vector<double>& a) {
-  for (int j = 0; j < m; ++j) {
-    double s = a[j * m + j];
-    for (int k = 0; k < j; ++k) s -= a[j * m + k] * a[j * m + k];
-    if (!(s > 0.0)) return false;
-    const double d = std::sqrt(s);
-    a[j * m + j] = d;
-    for (int i = j + 1; i < m; ++i) {
-      double t = a[i * m + j];
-      for (int k = 0; k < j; ++k) t -= a[i * m + k] * a[j * m + k];
-      a[i * m + j] = t / d;
-    }
-    for (int k = j + 1; k < m; ++k) a[j * m + k] = 0.0;
-  }
-  return true;
-}
-
-// y = L^-1 y and y = L^-T y for the lower factor L.
-void ForwardSolve(int m, const std::vector<double>& l, double* y) {
-  for (int i = 0; i < m; ++i) {
-    double s = y[i];
-    for (int k = 0; k < i; ++k) s -= l[i * m + k] * y[k];
-    y[i] = s / l[i * m + i];
-  }
-}
-void BackSolve(int m, const std::vector<double>& l, double* y) {
-  for (int i = m - 1; i >= 0; --i) {
-    double s = y[i];
-    for (int k = i + 1; k < m; ++k) s -= l[k * m + i] * y[k];
-    y[i] = s / l[i * m + i];
-  }
 }
 
 // A frequency of the objective with its weight.
@@ -493,114 +460,8 @@ std::vector<double> SharedPoleDual(const Model& m, const Group& g, bool symmetri
   return mm;
 }
 
-// g += delta * column over k entries (the update of the dual's gradient
-// when one multiplier moves); restrict lets the compiler vectorise it.
-void AddScaled(std::size_t k, double delta, const double* __restrict column, double* __restrict g) {
-  for (std::size_t r = 0; r < k; ++r) g[r] += delta * column[r];
-}
-
-// The worst violation of the dual's optimality conditions: g = 0 where a
-// multiplier is positive, g >= 0 where it is zero.
-double DualResidual(const std::vector<double>& mm, const std::vector<double>& mu,
-                    const std::vector<double>& g) {
-  const std::size_t k = mu.size();
-  double worst = 0.0;
-  for (std::size_t c = 0; c < k; ++c) {
-    if (mm[c * k + c] <= 0.0) continue;
-    worst = std::max(worst, mu[c] > 0.0 ? std::abs(g[c]) : std::max(0.0, -g[c]));
-  }
-  return worst;
-}
-
-// min 1/2 mu^T M mu + mu^T b over mu >= 0 (M symmetric positive
-// semidefinite, K x K). A few sweeps of projected coordinate descent find
-// most of the multipliers that end positive; an active-set iteration then
-// solves exactly on them: the equations M_PP mu_P = -b_P on the positive set
-// P (with a relative ridge of 1e-12, as constraints repeated in pairs make
-// M_PP singular), a step back to the last feasible point when one of them
-// would turn negative, and the constraint with the most negative gradient
-// joins P until none is left. The active sets are small (tens to hundreds of
-// thousands of constraints), where coordinate descent alone needed thousands
-// of sweeps over all of them and often stopped short of the tolerance.
-std::vector<double> SolveDual(const std::vector<double>& mm, const std::vector<double>& b,
-                              double tolerance) {
-  const std::size_t k = b.size();
-  std::vector<double> mu(k, 0.0), g = b;
-  for (int sweep = 0; sweep < 50; ++sweep) {
-    for (std::size_t c = 0; c < k; ++c) {
-      const double diag = mm[c * k + c];
-      if (diag <= 0.0) continue;
-      const double next = std::max(0.0, mu[c] - g[c] / diag);
-      const double delta = next - mu[c];
-      if (delta == 0.0) continue;
-      mu[c] = next;
-      AddScaled(k, delta, &mm[c * k], g.data());  // column c, read along row c
-    }
-    if (DualResidual(mm, mu, g) <= tolerance) return mu;
-  }
-  std::vector<std::size_t> set;
-  for (std::size_t c = 0; c < k; ++c) {
-    if (mu[c] > 0.0) set.push_back(c);
-  }
-  const auto gradient = [&] {
-    g = b;
-    for (std::size_t c = 0; c < k; ++c) {
-      if (mu[c] != 0.0) AddScaled(k, mu[c], &mm[c * k], g.data());
-    }
-  };
-  for (std::size_t round = 0; round < 4 * k + 100; ++round) {
-    if (set.empty() || round > 0) {
-      // The most negative gradient outside the set joins it.
-      gradient();
-      std::size_t join = k;
-      double most = -tolerance;
-      for (std::size_t c = 0; c < k; ++c) {
-        if (mu[c] > 0.0 || mm[c * k + c] <= 0.0 || g[c] >= most) continue;
-        most = g[c];
-        join = c;
-      }
-      if (join == k) break;
-      set.push_back(join);
-    }
-    // Solve on the set; step back while a multiplier would turn negative.
-    for (;;) {
-      const int p = static_cast<int>(set.size());
-      std::vector<double> a(static_cast<std::size_t>(p) * p), z(static_cast<std::size_t>(p));
-      double scale = 0.0;
-      for (int r = 0; r < p; ++r) scale = std::max(scale, mm[set[r] * k + set[r]]);
-      for (int r = 0; r < p; ++r) {
-        for (int c = 0; c < p; ++c) a[r * p + c] = mm[set[r] * k + set[c]];
-        a[r * p + r] += 1e-12 * scale;
-        z[r] = -b[set[r]];
-      }
-      if (!Cholesky(p, a)) return mu;  // not semidefinite after all: keep what we have
-      ForwardSolve(p, a, z.data());
-      BackSolve(p, a, z.data());
-      // The longest step towards z that keeps every multiplier positive;
-      // the one that reaches zero first leaves the set.
-      double alpha = 1.0;
-      int blocking = -1;
-      for (int r = 0; r < p; ++r) {
-        if (z[r] > 0.0) continue;
-        const double t = mu[set[r]] / (mu[set[r]] - z[r]);
-        if (t < alpha) alpha = t, blocking = r;
-      }
-      std::vector<std::size_t> kept;
-      for (int r = 0; r < p; ++r) {
-        double& m = mu[set[r]];
-        m = r == blocking ? 0.0 : std::max(0.0, m + alpha * (z[r] - m));
-        if (m > 0.0) kept.push_back(set[r]);
-      }
-      set = std::move(kept);
-      if (blocking < 0 || set.empty()) break;
-    }
-  }
-  gradient();
-  return mu;
-}
-
 // Solves min 1/2 x^T G x subject to the constraints through the dual (see
-// SolveDual); returns x per group, and the constraints'
+// SolveNonnegativeQp); returns x per group, and the constraints'
 // multipliers in `multipliers`.
 std::vector<std::vector<double>> SolveStep(const Model& m, const std::vector<Group>& groups,
                                            const std::vector<Constraint>& constraints,
@@ -623,7 +484,7 @@ std::vector<std::vector<double>> SolveStep(const Model& m, const std::vector<Gro
   // b - A x of each constraint.
   std::vector<double> rhs(k);
   for (std::size_t c = 0; c < k; ++c) rhs[c] = constraints[c].rhs;
-  const std::vector<double> mu = SolveDual(mm, rhs, tolerance);
+  const std::vector<double> mu = SolveNonnegativeQp(mm, rhs, tolerance);
   *multipliers = mu;
   // x_e = -L_e^-T Y_e mu; in the shared form Y_e mu = sum_c mu_c (Re w_ce
   // p_c - Im w_ce q_c) / sqrt(omega_e) and L_e = sqrt(omega_e) L.
