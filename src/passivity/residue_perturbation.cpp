@@ -39,7 +39,7 @@ constexpr double kLightOutOfBandWeight = 1e-8;
 constexpr double kOutOfBandWeight = 0.01;
 constexpr int kOutOfBandPoints = 200;
 // Steps and constraints allowed to the light share before the heavy one is
-// tried (a step's dual costs the square of its constraints per sweep, and
+// tried (a step's dual matrix costs the square of its constraints, and
 // constraints gather over the steps).
 constexpr int kLightIterations = 20;
 constexpr std::size_t kLightConstraints = 600;
@@ -77,13 +77,23 @@ const PoleList& TermsOf(const Model& m, const Group& g) {
   return m.individual() ? m.elementPoles[m.Index(g.i, g.j)] : m.commonPoles;
 }
 
+// 1 / (1 + j f / p) = p / (p + j f), by hand: the sweeps evaluate the model
+// at thousands of points per step, and the library's complex division
+// (scaled against overflow) was most of their time.
+Cx Section(Cx p, double f) {
+  const double re = p.real(), im = p.imag() + f;
+  const double d = re * re + im * im;
+  // A pole that stands for the constant: 1 at any finite frequency.
+  if (!std::isfinite(d)) return {1.0, 0.0};
+  return {(p.real() * re + p.imag() * im) / d, (p.imag() * re - p.real() * im) / d};
+}
+
 // The change of the element's response per unit of the unknown at f (Hz).
 Cx Basis(const PoleTerm& term, bool imaginary, double f) {
   const Complex p = term.GetPole();
-  const Cx pole(p.re, p.im);
-  const Cx g1 = 1.0 / (1.0 + Cx(0.0, f) / pole);
+  const Cx g1 = Section(Cx(p.re, p.im), f);
   if (term.IsReal()) return g1;
-  const Cx g2 = 1.0 / (1.0 + Cx(0.0, f) / std::conj(pole));
+  const Cx g2 = Section(Cx(p.re, -p.im), f);
   return imaginary ? Cx(0.0, 0.5) * (g1 - g2) : 0.5 * (g1 + g2);
 }
 
@@ -144,17 +154,6 @@ bool Factor(const Model& m, Group& g, const std::vector<Weighted>& frequencies) 
   }
   g.chol = std::move(gram);
   return Cholesky(size, g.chol);
-}
-
-// 1 / (1 + j f / p) = p / (p + j f), by hand: the sweeps evaluate the model
-// at thousands of points per step, and the library's complex division
-// (scaled against overflow) was most of their time.
-Cx Section(Cx p, double f) {
-  const double re = p.real(), im = p.imag() + f;
-  const double d = re * re + im * im;
-  // A pole that stands for the constant: 1 at any finite frequency.
-  if (!std::isfinite(d)) return {1.0, 0.0};
-  return {(p.real() * re + p.imag() * im) / d, (p.imag() * re - p.real() * im) / d};
 }
 
 // The model's response at f, N x N row-major, delays left out (the copy the
@@ -310,17 +309,15 @@ bool ConstraintsAt(const Model& m, const ElementTable* elements, double f, bool 
   return true;
 }
 
-// Calls put(a, b, z_a . w_b) for the rows a of z and b of w (`count` rows of
-// `len` values each, contiguous), for b >= a only when `upper`. Four sums at
-// a time keep the pipeline busy.
+// Calls put(a, b, z_a . z_b) for the rows a <= b of z (`count` rows of `len`
+// values each, contiguous). Four sums at a time keep the pipeline busy.
 template <class Put>
-void RowDots(const double* z, const double* w, std::size_t count, std::size_t len, bool upper,
-             Put put) {
+void RowDots(const double* z, std::size_t count, std::size_t len, Put put) {
   for (std::size_t a = 0; a < count; ++a) {
     const double* za = z + a * len;
-    std::size_t b = upper ? a : 0;
+    std::size_t b = a;
     for (; b + 4 <= count; b += 4) {
-      const double* w0 = w + b * len;
+      const double* w0 = z + b * len;
       const double* w1 = w0 + len;
       const double* w2 = w1 + len;
       const double* w3 = w2 + len;
@@ -334,7 +331,7 @@ void RowDots(const double* z, const double* w, std::size_t count, std::size_t le
       put(a, b, s0), put(a, b + 1, s1), put(a, b + 2, s2), put(a, b + 3, s3);
     }
     for (; b < count; ++b) {
-      const double* wb = w + b * len;
+      const double* wb = z + b * len;
       double s = 0.0;
       for (std::size_t r = 0; r < len; ++r) s += za[r] * wb[r];
       put(a, b, s);
@@ -369,7 +366,7 @@ std::vector<double> PerGroupDual(const Model& m, const std::vector<Group>& group
       reach.push_back(c);
       z.insert(z.end(), col.begin(), col.end());
     }
-    RowDots(z.data(), z.data(), reach.size(), static_cast<std::size_t>(size), true,
+    RowDots(z.data(), reach.size(), static_cast<std::size_t>(size),
             [&](std::size_t a, std::size_t b, double s) { mm[reach[a] * k + reach[b]] += s; });
   }
   return mm;

@@ -17,8 +17,8 @@
 // points spread across the band) and every singular value (eigenvalue) near
 // the limit there. The objective is a quadratic form in the residues whose
 // Gram matrix is block diagonal (one block per matrix element); the small
-// problem in the constraints' multipliers (the dual) is solved by projected
-// coordinate descent. Where several values are beyond the target at one
+// problem in the constraints' multipliers (the dual) is solved exactly
+// (numeric/nonnegative_qp.h). Where several values are beyond the target at one
 // frequency, unit combinations of their vectors constrain them in pairs
 // too. A step that would leave the model further beyond the limit over the
 // constraint points (the singular vectors turn under a large step) is
