@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -18,31 +17,6 @@ struct Problem {
   std::string name;
   std::vector<double> m, b;
 };
-
-// M = Y^T Y for Y of `rows` x k with columns that share a common part of
-// weight `shared` (near 1: nearly parallel constraints, which projected
-// coordinate descent creeps along), the last `repeats` columns copies of
-// the first ones (a singular M, as constraints repeated in pairs give).
-Problem Gram(std::string name, int rows, int k, double shared, int repeats, unsigned seed) {
-  std::mt19937 random(seed);
-  std::normal_distribution<double> normal;
-  std::vector<double> common(rows), y(static_cast<std::size_t>(rows) * k);
-  for (double& v : common) v = normal(random);
-  for (int c = 0; c < k; ++c) {
-    for (int r = 0; r < rows; ++r) {
-      y[r * k + c] = c >= k - repeats ? y[r * k + c - (k - repeats)]
-                                      : shared * common[r] + (1.0 - shared) * normal(random);
-    }
-  }
-  Problem p{std::move(name), std::vector<double>(static_cast<std::size_t>(k) * k), {}};
-  for (int a = 0; a < k; ++a) {
-    for (int c = 0; c < k; ++c) {
-      for (int r = 0; r < rows; ++r) p.m[a * k + c] += y[r * k + a] * y[r * k + c];
-    }
-    p.b.push_back(normal(random) - 0.5);  // most constraints violated at x = 0
-  }
-  return p;
-}
 
 // A planted optimum: M = Y^T Y with overlapping bumps as columns (rows of
 // constraints at nearby frequencies: strongly correlated, M badly
@@ -75,10 +49,6 @@ TEST(NonnegativeQp, MeetsTheOptimalityConditions) {
       {"diagonal", {2, 0, 0, 0, 4, 0, 0, 0, 1}, {-4, 2, -0.5}},
       {"empty", {}, {}},
       {"zero column left at zero", {0, 0, 0, 1}, {-1, -1}},
-      Gram("full rank", 60, 40, 0.0, 0, 1),
-      Gram("more constraints than unknowns", 30, 80, 0.3, 0, 2),
-      Gram("nearly parallel", 50, 40, 0.999, 0, 3),
-      Gram("repeated constraints", 50, 40, 0.5, 10, 4),
       Planted(200, 60),
   };
   for (const Problem& p : problems) {
