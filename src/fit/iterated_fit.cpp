@@ -4,11 +4,14 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <vector>
 
+#include "fit/passive_constant.h"
 #include "fit/pole_identification.h"
 #include "numeric/householder_qr.h"
 #include "numeric/pivoted_qr.h"
+#include "numeric/singular_value_clip.h"
 #include "numeric/symmetric_eigen.h"
 
 namespace cfit {
@@ -699,6 +702,51 @@ std::vector<double> Contributions(const ResidueSpace& space, const PoleList& pol
   return share;
 }
 
+// S data whose fitted constant has a singular value above 1: the fit again
+// with the constant held at HeldConstant (passive_constant.h). The refit is
+// kept when it is at least as accurate as the free fit (so the iterated fit
+// never ends less accurate for it), else the free fit's model is put back. Fits with asymptotes or
+// constants of the caller's own are left alone.
+std::optional<FitReport> RefitWithHeldConstant(FitterState& state, const RunContext& run,
+                                               const PoleRelocation& relocate) {
+  const int n = state.network.portCount;
+  if (state.network.dataType != kS || state.model == nullptr || state.network.elements == nullptr ||
+      !state.network.data.has_value()) {
+    return std::nullopt;
+  }
+  ElementTable& table = *state.network.elements;
+  if (table.HasConstantValues()) return std::nullopt;
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) {
+      if (table.AsymptoteModeAt(i, j) != kConstant) return std::nullopt;
+    }
+  }
+  const Model free = *state.model;
+  if (!(LargestSingularValue(free.constant, n) > 1.0)) return std::nullopt;
+  const std::vector<double> held = HeldConstant(*state.network.data, free.delay);
+  if (held.empty()) return std::nullopt;
+  const auto squaredError = [](const Model& m) {
+    double sum = 0.0;
+    for (double e : m.rmsError) sum += e * e;
+    return sum;
+  };
+  const ElementTable saved = table;
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) table.SetAsymptote(kNoAsymptote, i, j, held[i * n + j], false);
+  }
+  run.Write(
+      "\n*** The fitted constant matrix has a singular value above 1: fitting again with "
+      "it held at the last point's ***\n");
+  const FitReport again = Fit(state, run, &relocate);
+  table = saved;
+  if (again.ok && squaredError(*state.model) <= squaredError(free)) {
+    return again;
+  }
+  run.Write("\n*** The fit with the constant held is less accurate: the free fit is kept ***\n");
+  *state.model = free;
+  return std::nullopt;
+}
+
 }  // namespace
 
 Result<RelocationRecord> RelocatePoles(const FitSeries& series,
@@ -836,7 +884,17 @@ FitReport FitIterated(FitterState& state, const IterationSettings& settings, con
     tally.settled += r->settled ? 1 : 0;
     return Success();
   };
-  const FitReport report = Fit(state, run, &relocate);
+  FitReport report = Fit(state, run, &relocate);
+  if (report.ok && settings.holdPassiveConstant) {
+    const IteratedFitRecord first = tally;
+    tally = IteratedFitRecord{};
+    if (const std::optional<FitReport> held = RefitWithHeldConstant(state, run, relocate)) {
+      report = *held;
+      tally.constantHeld = true;
+    } else {
+      tally = first;
+    }
+  }
   if (record != nullptr) *record = tally;
   return report;
 }

@@ -54,6 +54,9 @@ struct IterationSettings {
   // relocated again.
   double targetError = 0.0;
   int maxOrder = 0;
+  // S data whose fitted constant has a singular value above 1 are fitted
+  // again with it held passive (see FitIterated).
+  bool holdPassiveConstant = true;
 };
 
 // What the relocation of one quantity did.
@@ -72,6 +75,8 @@ struct IteratedFitRecord {
   int fewestIterations = 0;
   int mostIterations = 0;
   int totalIterations = 0;
+  // The constant was held passive in a second fit, which was kept.
+  bool constantHeld = false;
 };
 
 // Relocates the starting poles in `poles` iteratively against the targets'
@@ -89,7 +94,12 @@ Result<RelocationRecord> RelocatePoles(const FitSeries& series,
 
 // Fits the sampled data as Fit does (same model layout, log lines, delays,
 // element table entries and residues), with every quantity's poles found by
-// RelocatePoles. `record`, when given, receives what the relocations did.
+// RelocatePoles. With settings.holdPassiveConstant, S data whose fitted
+// constant has a singular value above 1 (and no asymptote or constant set
+// by the caller) are fitted again with the constant held at
+// HeldConstant's value, and that fit is kept when it is at least as
+// accurate as the free one. `record`, when given, receives what the
+// relocations of the kept fit did.
 FitReport FitIterated(FitterState& state, const IterationSettings& settings, const RunContext& run,
                       IteratedFitRecord* record = nullptr);
 

@@ -9,6 +9,7 @@
 #include "fit/model_evaluation.h"
 #include "numeric/cholesky.h"
 #include "numeric/nonnegative_qp.h"
+#include "numeric/singular_value_clip.h"
 #include "numeric/symmetric_eigen.h"
 
 namespace cfit {
@@ -56,6 +57,20 @@ constexpr double kMinStepFraction = 1.0 / 64.0;
 // Steps a constraint point stays with no active constraint before it is
 // dropped.
 constexpr int kIdleSteps = 3;
+// Cutting-plane rounds before the steps (see CuttingPlaneRounds), and the
+// rounds a constraint stays there with a zero multiplier.
+constexpr int kCuttingRounds = 30;
+constexpr int kIdleRounds = 5;
+// Constraints the rounds may gather (the dual's matrix holds their square).
+constexpr std::size_t kCuttingConstraints = 4000;
+// The largest excess beyond the limit (S; for Y/Z this part of the
+// response's magnitude) with which the last round's model is kept as the
+// steps' start.
+constexpr double kCuttingKeep = 1e-3;
+// The rounds stop after kCuttingProbe of them when the model is still more
+// than kCuttingFar beyond the limit (same units).
+constexpr int kCuttingProbe = 10;
+constexpr double kCuttingFar = 0.1;
 
 // One real unknown: the real or imaginary part of one stored residue.
 struct Unknown {
@@ -581,40 +596,27 @@ bool FixConstant(Model& m, bool scattering, double margin, bool* proportionalCha
     }
   }
   std::vector<double>& d = m.constant;
+  if (scattering) {
+    const int clipped = ClipSingularValues(d, n, 1.0, 1.0 - margin);
+    if (clipped < 0) return false;
+    changed = clipped > 0;
+    if (changed) m.id.Renew();
+    return changed;
+  }
+  // Y/Z: the Hermitian part's negative eigenvalues raised to the margin.
   std::vector<double> a(static_cast<std::size_t>(n) * n);
   for (int i = 0; i < n; ++i) {
-    for (int j = 0; j < n; ++j) {
-      double s = 0.0;
-      if (scattering) {
-        for (int k = 0; k < n; ++k) s += d[k * n + i] * d[k * n + j];
-      } else {
-        s = 0.5 * (d[i * n + j] + d[j * n + i]);
-      }
-      a[i * n + j] = s;
-    }
+    for (int j = 0; j < n; ++j) a[i * n + j] = 0.5 * (d[i * n + j] + d[j * n + i]);
   }
   std::vector<double> values(n);
   std::vector<double> work(n);
   if (SymmetricEigen(n, a.data(), n, values.data(), work.data(), true) == 0) return false;
   std::vector<double> update(static_cast<std::size_t>(n) * n, 0.0);
   for (int k = 0; k < n; ++k) {
-    if (scattering) {
-      const double sigma = std::sqrt(std::max(values[k], 0.0));
-      if (sigma < 1.0) continue;
-      // D v = sigma u; the rank-one change (target - sigma) u v^T.
-      const double target = 1.0 - margin;
-      for (int i = 0; i < n; ++i) {
-        double ui = 0.0;
-        for (int j = 0; j < n; ++j) ui += d[i * n + j] * a[j * n + k];
-        ui /= sigma;
-        for (int j = 0; j < n; ++j) update[i * n + j] += (target - sigma) * ui * a[j * n + k];
-      }
-    } else {
-      if (values[k] >= 0.0) continue;
-      for (int i = 0; i < n; ++i) {
-        for (int j = 0; j < n; ++j) {
-          update[i * n + j] += (margin - values[k]) * a[i * n + k] * a[j * n + k];
-        }
+    if (values[k] >= 0.0) continue;
+    for (int i = 0; i < n; ++i) {
+      for (int j = 0; j < n; ++j) {
+        update[i * n + j] += (margin - values[k]) * a[i * n + k] * a[j * n + k];
       }
     }
     changed = true;
@@ -749,6 +751,122 @@ Result<double> StepFraction(const Model& m, const ElementTable* elements,
   return best;
 }
 
+// New constraint frequencies for the bands: each band's worst point and
+// points spread across it.
+void AddConstraintPoints(const Model& m, const std::vector<CertifiedBand>& bands,
+                         std::vector<double>* points) {
+  for (const CertifiedBand& band : bands) {
+    if (std::isfinite(band.worstAt)) {
+      // The worst point and its neighbours on the scale of the nearest
+      // sharp pole, so that a resonance cannot slip between constraints.
+      points->push_back(band.worstAt);
+      const double w = LocalWidth(m, band.worstAt);
+      for (double t : {-2.0, -1.0, -0.5, 0.5, 1.0, 2.0}) {
+        const double f = band.worstAt * (1.0 + t * w);
+        if (f > band.from && f < band.to) points->push_back(f);
+      }
+    }
+    const double hi = std::isinf(band.to) ? 4.0 * std::max(band.from, band.worstAt) : band.to;
+    for (double t : {0.1, 0.3, 0.5, 0.7, 0.9}) {
+      const double f = band.from > 0.0 ? band.from * std::pow(hi / band.from, t) : hi * t;
+      if (std::isfinite(f)) points->push_back(f);
+    }
+  }
+}
+
+// Cutting planes from `work` as it is on entry (the start). sigma_max is
+// convex in the residues, and each linearised constraint,
+// sign Re(a^H H b) <= 1 - margin with unit a and b (the same with the
+// Hermitian part for Y/Z), holds for every passive model, wherever it was
+// linearised: it is a supporting half-space of the passive set. So the
+// change from the start of least objective that meets every constraint
+// gathered so far is a lower bound on that of any passive model with these
+// poles, and the violations of the model it gives add constraints that
+// raise the bound towards the smallest passive change. The greedy steps
+// (each the least change from where the last one ended) reach a passive
+// model sooner but can wander far from the nearest one; they finish from
+// where these rounds end, which is passive only in the limit but close to
+// the nearest passive model. Rounds stop when the sweep finds no violation,
+// after kCuttingRounds (kCuttingProbe when still far beyond the limit), or
+// when the constraints outgrow kCuttingConstraints;
+// a model still far beyond the limit then is not kept.
+Result<int> CuttingPlaneRounds(Model& work, const ElementTable* elements,
+                               const std::vector<Group>& groups, const std::vector<double>& grid,
+                               const std::vector<double>& frequencies, bool scattering,
+                               double margin, double tolerance, double scale,
+                               const RunContext& context) {
+  // S only: on Y/Z models the rounds can end on a model the certificate
+  // passes but whose Hermitian part the sampled check finds slightly
+  // negative at 0 Hz; the steps alone do not.
+  if (!scattering) return 0;
+  const Model start = work;
+  const int n = work.n;
+  std::vector<Constraint> cuts;
+  std::vector<int> idle;  // per constraint: rounds without a positive multiplier
+  int rounds = 0;
+  for (;;) {
+    std::vector<CertifiedBand> bands;
+    if (!SampledBands(work, elements, grid, scattering, tolerance, &bands)) {
+      return Failure::Silent();
+    }
+    if (bands.empty()) break;
+    double worst = 0.0;
+    for (const CertifiedBand& band : bands) worst = std::max(worst, band.worst);
+    const double unit = scattering ? 1.0 : scale;
+    // Rounds that are still far outside after kCuttingProbe converge too
+    // slowly to be worth their cost.
+    const bool slow = rounds >= kCuttingProbe && worst > kCuttingFar * unit;
+    if (slow || rounds == kCuttingRounds || cuts.size() > kCuttingConstraints) {
+      // Still far beyond the limit: the steps start from the start instead.
+      if (worst > kCuttingKeep * unit) {
+        context.log() << "Residue perturbation: the rounds end " << worst
+                      << " beyond the limit; the steps start from the model as it was\n";
+        work = start;
+      }
+      break;
+    }
+    std::vector<double> points;
+    AddConstraintPoints(work, bands, &points);
+    for (double f : points) {
+      std::vector<Constraint> fresh;
+      if (!ConstraintsAt(work, elements, f, scattering, margin, &fresh)) return Failure::Silent();
+      // Linearised at `work`; moved to the start by the change made so far.
+      const std::vector<Cx> now = Response(work, elements, f);
+      const std::vector<Cx> then = Response(start, elements, f);
+      for (Constraint& c : fresh) {
+        Cx made = 0.0;
+        for (int i = 0; i < n; ++i) {
+          for (int j = 0; j < n; ++j) {
+            made += std::conj(c.a[i]) * (now[i * n + j] - then[i * n + j]) * c.b[j];
+          }
+        }
+        c.rhs += c.sign * made.real();
+        cuts.push_back(std::move(c));
+        idle.push_back(0);
+      }
+    }
+    std::vector<double> mu;
+    const std::vector<std::vector<double>> x = SolveStep(start, groups, cuts, 0.01 * margin, &mu);
+    work = start;
+    Apply(work, groups, x);
+    ++rounds;
+    std::size_t kept = 0;
+    for (std::size_t c = 0; c < cuts.size(); ++c) {
+      idle[c] = mu[c] > 0.0 ? 0 : idle[c] + 1;
+      if (idle[c] >= kIdleRounds) continue;
+      if (kept != c) cuts[kept] = std::move(cuts[c]);
+      idle[kept] = idle[c];
+      ++kept;
+    }
+    cuts.resize(kept);
+    idle.resize(kept);
+    context.log() << "Residue perturbation round " << rounds << ": " << bands.size()
+                  << " violation band(s), " << cuts.size() << " constraints, change "
+                  << RelativeChange(start, work, elements, frequencies) << "\n";
+  }
+  return rounds;
+}
+
 // One run of the perturbation steps on `work` (delay-free, its constant
 // already passive) with the given share of the objective beyond the band;
 // `original` is the model before any change. Fills the report's iterations,
@@ -843,6 +961,10 @@ Result<bool> PerturbationSteps(Model& work, const Model& original, const Element
   }
   report.iterations = 0;
   report.constraints = 0;
+  Result<int> rounds = CuttingPlaneRounds(work, elements, groups, grid, frequencies, scattering,
+                                          margin, tolerance, tolerance / kSweepTolerance, context);
+  if (!rounds) return rounds.failure();
+  report.rounds = *rounds;
   for (;;) {
     std::vector<CertifiedBand> bands;
     if (!SampledBands(work, elements, grid, scattering, tolerance, &bands)) {
@@ -867,25 +989,7 @@ Result<bool> PerturbationSteps(Model& work, const Model& original, const Element
         worstAt = band.worstAt;
       }
     }
-    // New constraint frequencies: each band's worst point and points spread
-    // across it.
-    for (const CertifiedBand& band : bands) {
-      if (std::isfinite(band.worstAt)) {
-        // The worst point and its neighbours on the scale of the nearest
-        // sharp pole, so that a resonance cannot slip between constraints.
-        points.push_back(band.worstAt);
-        const double w = LocalWidth(work, band.worstAt);
-        for (double t : {-2.0, -1.0, -0.5, 0.5, 1.0, 2.0}) {
-          const double f = band.worstAt * (1.0 + t * w);
-          if (f > band.from && f < band.to) points.push_back(f);
-        }
-      }
-      const double hi = std::isinf(band.to) ? 4.0 * std::max(band.from, band.worstAt) : band.to;
-      for (double t : {0.1, 0.3, 0.5, 0.7, 0.9}) {
-        const double f = band.from > 0.0 ? band.from * std::pow(hi / band.from, t) : hi * t;
-        if (std::isfinite(f)) points.push_back(f);
-      }
-    }
+    AddConstraintPoints(work, bands, &points);
     std::vector<Constraint> constraints;
     std::vector<std::size_t> from;  // the point of each constraint
     for (std::size_t p = 0; p < points.size(); ++p) {

@@ -54,6 +54,7 @@ struct PerturbationOptions {
 
 struct PerturbationReport {
   bool passive = false;  // the certificate's verdict at the end
+  int rounds = 0;        // cutting-plane rounds before the steps
   int iterations = 0;    // perturbation steps made
   int constraints = 0;   // constraints of the last step
   bool constantChanged = false;

@@ -26,6 +26,7 @@
 #include "numeric/pivoted_qr.h"
 #include "numeric/pole_term.h"
 #include "numeric/port_matrix.h"
+#include "numeric/singular_value_clip.h"
 #include "numeric/symmetric_eigen.h"
 #include "support/log_capture.h"
 
@@ -480,6 +481,36 @@ int Invert(int n, const Complex* m, Complex* inverse) {
 // zgesv's solution of M X = I (column-stored). A zero matrix fails and leaves
 // the output alone; a singular one (complex rank 1) gives the solver's finite
 // basic solution.
+// A = U diag(3, 0.5, 1.2) V^T with rotations U, V: the values from 1 up go
+// to 0.9 along the same singular vectors, the others stay.
+TEST(SingularValueClip, ClipsAlongTheSingularVectors) {
+  const auto rotation = [](double a, double b) {
+    // Rotation by a about z, then by b about x.
+    const double ca = std::cos(a), sa = std::sin(a), cb = std::cos(b), sb = std::sin(b);
+    return std::vector<double>{ca, -sa, 0, cb * sa, cb * ca, -sb, sb * sa, sb * ca, cb};
+  };
+  const std::vector<double> u = rotation(0.3, 1.1), v = rotation(-0.7, 0.4);
+  const auto compose = [&](const double(&sigma)[3]) {
+    std::vector<double> a(9, 0.0);
+    for (int i = 0; i < 3; ++i) {
+      for (int j = 0; j < 3; ++j) {
+        for (int k = 0; k < 3; ++k) a[i * 3 + j] += u[i * 3 + k] * sigma[k] * v[j * 3 + k];
+      }
+    }
+    return a;
+  };
+  std::vector<double> a = compose({3.0, 0.5, 1.2});
+  EXPECT_NEAR(LargestSingularValue(a, 3), 3.0, 1e-13);
+  EXPECT_EQ(ClipSingularValues(a, 3, 1.0, 0.9), 2);
+  const std::vector<double> expected = compose({0.9, 0.5, 0.9});
+  for (int k = 0; k < 9; ++k) EXPECT_NEAR(a[k], expected[k], 1e-13) << k;
+  EXPECT_NEAR(LargestSingularValue(a, 3), 0.9, 1e-13);
+  // Nothing at or above the bound: unchanged.
+  const std::vector<double> before = a;
+  EXPECT_EQ(ClipSingularValues(a, 3, 1.0, 0.5), 0);
+  EXPECT_EQ(a, before);
+}
+
 TEST(InvertComplexMatrix, MatchesZgesvAndSurvivesZeroAndSingularMatrices) {
   std::mt19937_64 rng(61);
   std::normal_distribution<double> normal;

@@ -146,6 +146,9 @@ std::string AlgorithmText(const Algorithm& algorithm, const cfit::IteratedFitRec
             std::to_string(record.mostIterations) + " iterations, poles settled in " +
             std::to_string(record.settled) + " of " + std::to_string(record.quantities) + "\n";
   }
+  if (record.constantHeld) {
+    text += "constant: held passive (its free fit had a singular value above 1)\n";
+  }
   return text;
 }
 
