@@ -158,18 +158,27 @@ class Certifier {
       if (std::isnan(v)) return Failure::Silent();
       violating[k] = v > 0.0;
     }
+    // The ends themselves: a crossing close to 0 or far out can sit in the
+    // eigenvalues' rounding (an eigenvalue near the origin is never clearly
+    // on the axis), and the test point then speaks for an interval whose
+    // end violates. Such an end gets its own interval up to the crossing
+    // between it and the test point.
+    if (!SplitEnd(bounds, violating, true) || !SplitEnd(bounds, violating, false)) {
+      return Failure::Silent();
+    }
+    const std::size_t all = bounds.size() - 1;
     std::sort(crossings_.begin(), crossings_.end());
     crossings_.erase(std::unique(crossings_.begin(), crossings_.end(),
                                  [](double x, double y) { return std::abs(x - y) <= 1e-13 * y; }),
                      crossings_.end());
     for (double w : crossings_) cert.crossings.push_back(w * hertzPerUnit);
-    for (std::size_t k = 0; k < intervals;) {
+    for (std::size_t k = 0; k < all;) {
       if (!violating[k]) {
         ++k;
         continue;
       }
       std::size_t last = k;
-      while (last + 1 < intervals && violating[last + 1]) ++last;
+      while (last + 1 < all && violating[last + 1]) ++last;
       CertifiedBand band = Worst(bounds[k], bounds[last + 1]);
       band.from = bounds[k] * hertzPerUnit;
       band.to = bounds[last + 1] * hertzPerUnit;
@@ -182,6 +191,44 @@ class Certifier {
   }
 
  private:
+  // Splits the first (`low`) or last interval when its end (0 or infinite
+  // frequency) violates and its test point does not, at the crossing
+  // between them. False when the response cannot be evaluated.
+  bool SplitEnd(std::vector<double>& bounds, std::vector<bool>& violating, bool low) {
+    const std::size_t k = low ? 0 : violating.size() - 1;
+    if (violating[k]) return true;
+    const double end = low ? 0.0 : kInfinity;
+    const double ve = ViolationAt(end);
+    if (std::isnan(ve)) return false;
+    if (!(ve > 0.0)) return true;
+    const double t = TestPoint(bounds[k], bounds[k + 1]);
+    const double vt = ViolationAt(t);
+    if (std::isnan(vt)) return false;
+    double x;
+    if (low) {
+      x = Root(0.0, t, ve, vt);
+    } else {
+      // Towards infinity: doubling until the violation shows, then the root.
+      double hi = 2.0 * t;
+      double vhi = ViolationAt(hi);
+      for (int it = 0; it < 1100 && !(vhi > 0.0) && std::isfinite(hi); ++it) {
+        hi *= 2.0;
+        vhi = ViolationAt(hi);
+      }
+      if (!(vhi > 0.0) || !std::isfinite(hi)) return true;  // only the limit itself
+      x = Root(0.5 * hi, hi, ViolationAt(0.5 * hi), vhi);
+    }
+    crossings_.push_back(x);
+    if (low) {
+      bounds.insert(bounds.begin() + 1, x);
+      violating.insert(violating.begin(), true);
+    } else {
+      bounds.insert(bounds.end() - 1, x);
+      violating.push_back(true);
+    }
+    return true;
+  }
+
   // Imaginary eigenvalues of the Hamiltonian, as crossing frequencies
   // polished on the response. False when the eigensolver fails.
   bool Candidates(std::vector<double>* omegas, PassivityCertificate* cert, bool scaleStates) {

@@ -795,10 +795,6 @@ Result<int> CuttingPlaneRounds(Model& work, const ElementTable* elements,
                                const std::vector<double>& frequencies, bool scattering,
                                double margin, double tolerance, double scale,
                                const RunContext& context) {
-  // S only: on Y/Z models the rounds can end on a model the certificate
-  // passes but whose Hermitian part the sampled check finds slightly
-  // negative at 0 Hz; the steps alone do not.
-  if (!scattering) return 0;
   const Model start = work;
   const int n = work.n;
   std::vector<Constraint> cuts;
