@@ -462,8 +462,38 @@ class Certifier {
       crossings_.push_back(x);
       return;
     }
+    // A candidate that violates itself sits inside a band whose two
+    // crossings the eigensolver moved towards its middle (they are a nearly
+    // double eigenvalue when the band is narrow): each is found by steps
+    // growing from w until the violation ends.
+    const double vw = ViolationAt(w);
+    if (vw > 0.0) {
+      for (double side : {-1.0, 1.0}) {
+        double inner = w;
+        double vinner = vw;
+        for (double width = 1e-12; width < 1.0; width *= 4.0) {
+          const double x = w * (1.0 + side * width);
+          const double v = ViolationAt(x);
+          if (std::isnan(v)) break;
+          if (!(v > 0.0)) {
+            const double root = side < 0.0 ? Root(x, inner, v, vinner) : Root(inner, x, vinner, v);
+            boundaries->push_back(root);
+            crossings_.push_back(root);
+            break;
+          }
+          inner = x;
+          vinner = v;
+        }
+      }
+      return;
+    }
     if (offAxis <= 1e-4) return;
-    const double width = std::min(3.0 * offAxis, 0.5);
+    Scan(w, std::min(3.0 * offAxis, 0.5), boundaries);
+  }
+
+  // Scans w (1 +- width) at kScan steps for changes of sign of the
+  // violation.
+  void Scan(double w, double width, std::vector<double>* boundaries) {
     constexpr int kScan = 24;
     double previous = 0.0;
     double vprevious = 0.0;

@@ -69,8 +69,8 @@ constexpr std::size_t kCuttingConstraints = 4000;
 constexpr double kCuttingKeep = 1e-3;
 // The rounds stop after kCuttingProbe of them when the model is still more
 // than kCuttingFar beyond the limit (same units).
-constexpr int kCuttingProbe = 10;
-constexpr double kCuttingFar = 0.1;
+constexpr int kCuttingProbe = 5;
+constexpr double kCuttingFar = 0.2;
 
 // One real unknown: the real or imaginary part of one stored residue.
 struct Unknown {
@@ -809,6 +809,9 @@ Result<int> CuttingPlaneRounds(Model& work, const ElementTable* elements,
     double worst = 0.0;
     for (const CertifiedBand& band : bands) worst = std::max(worst, band.worst);
     const double unit = scattering ? 1.0 : scale;
+    // A small violation is left to the steps, whose changes are as small;
+    // on a nearly lossless model the first round's cuts can only add to it.
+    if (rounds == 0 && worst <= kCuttingKeep * unit) break;
     // Rounds that are still far outside after kCuttingProbe converge too
     // slowly to be worth their cost.
     const bool slow = rounds >= kCuttingProbe && worst > kCuttingFar * unit;
@@ -856,9 +859,10 @@ Result<int> CuttingPlaneRounds(Model& work, const ElementTable* elements,
     }
     cuts.resize(kept);
     idle.resize(kept);
-    context.log() << "Residue perturbation round " << rounds << ": " << bands.size()
-                  << " violation band(s), " << cuts.size() << " constraints, change "
-                  << RelativeChange(start, work, elements, frequencies) << "\n";
+    context.log() << "Residue perturbation round " << rounds << ": from " << bands.size()
+                  << " violation band(s), worst " << worst << " beyond the limit; " << cuts.size()
+                  << " constraints, change " << RelativeChange(start, work, elements, frequencies)
+                  << "\n";
   }
   return rounds;
 }
@@ -957,93 +961,110 @@ Result<bool> PerturbationSteps(Model& work, const Model& original, const Element
   }
   report.iterations = 0;
   report.constraints = 0;
+  const Model beforeRounds = work;
   Result<int> rounds = CuttingPlaneRounds(work, elements, groups, grid, frequencies, scattering,
                                           margin, tolerance, tolerance / kSweepTolerance, context);
   if (!rounds) return rounds.failure();
   report.rounds = *rounds;
-  for (;;) {
-    std::vector<CertifiedBand> bands;
-    if (!SampledBands(work, elements, grid, scattering, tolerance, &bands)) {
-      return Failure::Silent();
-    }
-    bool certified = false;
-    if (bands.empty() || report.iterations >= maxIterations) {
-      Result<PassivityCertificate> cert = CertifyModel(work, elements);
-      if (!cert) return cert.failure();
-      report.certificate = *cert;
-      bands = cert->bands;
-      certified = true;
-    }
-    if (bands.empty() || report.iterations >= maxIterations || groups.empty()) break;
-    // For the log: the largest excess beyond the limit (the certificate's
-    // bands hold the singular value or eigenvalue itself).
-    double worst = 0.0, worstAt = 0.0;
-    for (const CertifiedBand& band : bands) {
-      const double excess = !certified ? band.worst : scattering ? band.worst - 1.0 : -band.worst;
-      if (excess > worst) {
-        worst = excess;
-        worstAt = band.worstAt;
-      }
-    }
-    AddConstraintPoints(work, bands, &points);
-    std::vector<Constraint> constraints;
-    std::vector<std::size_t> from;  // the point of each constraint
-    for (std::size_t p = 0; p < points.size(); ++p) {
-      if (!ConstraintsAt(work, elements, points[p], scattering, margin, &constraints)) {
+  const auto steps = [&]() -> Result<bool> {
+    for (;;) {
+      std::vector<CertifiedBand> bands;
+      if (!SampledBands(work, elements, grid, scattering, tolerance, &bands)) {
         return Failure::Silent();
       }
-      from.resize(constraints.size(), p);
-    }
-    report.constraints = static_cast<int>(constraints.size());
-    if (constraints.size() > maxConstraints) {
-      context.log() << "Residue perturbation: " << constraints.size()
-                    << " constraints are more than this weight is allowed\n";
-      return false;
-    }
-    std::vector<double> mu;
-    std::vector<std::vector<double>> step =
-        SolveStep(work, groups, constraints, 0.01 * margin, &mu);
-    // The step meets the linearised constraints, but where it is large
-    // (beyond the band, where the objective weighs little) the singular
-    // vectors turn under it and the model can end further beyond the limit
-    // than it started, swinging from step to step. sigma_max is convex in
-    // the residues, so along the step the worst excess over the constraint
-    // points is convex too: the whole step is taken when it lowers that,
-    // else the best of shorter ones.
-    Result<double> fraction =
-        StepFraction(work, elements, groups, step, points, scattering, margin);
-    if (!fraction) return fraction.failure();
-    if (*fraction < 1.0) {
-      for (std::vector<double>& x : step) {
-        for (double& v : x) v *= *fraction;
+      bool certified = false;
+      if (bands.empty() || report.iterations >= maxIterations) {
+        Result<PassivityCertificate> cert = CertifyModel(work, elements);
+        if (!cert) return cert.failure();
+        report.certificate = *cert;
+        bands = cert->bands;
+        certified = true;
       }
+      if (bands.empty() || report.iterations >= maxIterations || groups.empty()) break;
+      // For the log: the largest excess beyond the limit (the certificate's
+      // bands hold the singular value or eigenvalue itself).
+      double worst = 0.0, worstAt = 0.0;
+      for (const CertifiedBand& band : bands) {
+        const double excess = !certified ? band.worst : scattering ? band.worst - 1.0 : -band.worst;
+        if (excess > worst) {
+          worst = excess;
+          worstAt = band.worstAt;
+        }
+      }
+      AddConstraintPoints(work, bands, &points);
+      std::vector<Constraint> constraints;
+      std::vector<std::size_t> from;  // the point of each constraint
+      for (std::size_t p = 0; p < points.size(); ++p) {
+        if (!ConstraintsAt(work, elements, points[p], scattering, margin, &constraints)) {
+          return Failure::Silent();
+        }
+        from.resize(constraints.size(), p);
+      }
+      report.constraints = static_cast<int>(constraints.size());
+      if (constraints.size() > maxConstraints) {
+        context.log() << "Residue perturbation: " << constraints.size()
+                      << " constraints are more than this weight is allowed\n";
+        return false;
+      }
+      std::vector<double> mu;
+      std::vector<std::vector<double>> step =
+          SolveStep(work, groups, constraints, 0.01 * margin, &mu);
+      // The step meets the linearised constraints, but where it is large
+      // (beyond the band, where the objective weighs little) the singular
+      // vectors turn under it and the model can end further beyond the limit
+      // than it started, swinging from step to step. sigma_max is convex in
+      // the residues, so along the step the worst excess over the constraint
+      // points is convex too: the whole step is taken when it lowers that,
+      // else the best of shorter ones.
+      Result<double> fraction =
+          StepFraction(work, elements, groups, step, points, scattering, margin);
+      if (!fraction) return fraction.failure();
+      if (*fraction < 1.0) {
+        for (std::vector<double>& x : step) {
+          for (double& v : x) v *= *fraction;
+        }
+      }
+      Apply(work, groups, step);
+      // Points none of whose constraints shaped the last kIdleSteps steps
+      // go: every step re-linearises all points, and the count of them would
+      // otherwise only grow (the dual costs the square of the constraints). A
+      // point that goes beyond the limit again is found again by the sweep.
+      idle.resize(points.size(), 0);
+      std::vector<bool> active(points.size(), false);
+      for (std::size_t c = 0; c < constraints.size(); ++c) {
+        if (mu[c] > 0.0) active[from[c]] = true;
+      }
+      std::size_t kept = 0;
+      for (std::size_t p = 0; p < points.size(); ++p) {
+        idle[p] = active[p] ? 0 : idle[p] + 1;
+        if (idle[p] >= kIdleSteps) continue;
+        points[kept] = points[p];
+        idle[kept] = idle[p];
+        ++kept;
+      }
+      points.resize(kept);
+      idle.resize(kept);
+      ++report.iterations;
+      context.log() << "Residue perturbation step " << report.iterations << ": " << bands.size()
+                    << " violation band(s), worst " << worst << " beyond the limit at " << worstAt
+                    << " Hz, " << constraints.size() << " constraints, step " << *fraction << "\n";
     }
-    Apply(work, groups, step);
-    // Points none of whose constraints shaped the last kIdleSteps steps
-    // go: every step re-linearises all points, and the count of them would
-    // otherwise only grow (the dual costs the square of the constraints). A
-    // point that goes beyond the limit again is found again by the sweep.
-    idle.resize(points.size(), 0);
-    std::vector<bool> active(points.size(), false);
-    for (std::size_t c = 0; c < constraints.size(); ++c) {
-      if (mu[c] > 0.0) active[from[c]] = true;
-    }
-    std::size_t kept = 0;
-    for (std::size_t p = 0; p < points.size(); ++p) {
-      idle[p] = active[p] ? 0 : idle[p] + 1;
-      if (idle[p] >= kIdleSteps) continue;
-      points[kept] = points[p];
-      idle[kept] = idle[p];
-      ++kept;
-    }
-    points.resize(kept);
-    idle.resize(kept);
-    ++report.iterations;
-    context.log() << "Residue perturbation step " << report.iterations << ": " << bands.size()
-                  << " violation band(s), worst " << worst << " beyond the limit at " << worstAt
-                  << " Hz, " << constraints.size() << " constraints, step " << *fraction << "\n";
+    return report.certificate.passive;
+  };
+  Result<bool> passive = steps();
+  if (!passive && report.rounds > 0) {
+    // The certificate or an eigensolver failed on where the rounds ended:
+    // the steps again from the model as it was.
+    context.log() << "Residue perturbation: again without the rounds\n";
+    work = beforeRounds;
+    report.rounds = 0;
+    report.iterations = 0;
+    report.constraints = 0;
+    points.clear();
+    idle.clear();
+    passive = steps();
   }
-  return report.certificate.passive;
+  return passive;
 }
 
 }  // namespace
