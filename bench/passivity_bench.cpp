@@ -178,7 +178,11 @@ void Run(cCfit& f, const std::string& name, bool individual, bool iterated, cons
   TimedLog timed(name + " " + mode);
   std::ostream log(&timed);
   cfit::runlog::SetSink(&log);
-  if ((iterated ? cfit::FitIterated(f, cfit::IterationSettings{}) : f.Fit()) == 0) {
+  // As cfit fit --passive fits: the constant held passive where the free
+  // one violates.
+  cfit::IterationSettings settings;
+  settings.holdPassiveConstant = true;
+  if ((iterated ? cfit::FitIterated(f, settings) : f.Fit()) == 0) {
     cfit::runlog::SetSink(nullptr);
     std::printf("| %s | %s | fit failed |\n", name.c_str(), mode.c_str());
     return;

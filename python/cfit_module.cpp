@@ -338,7 +338,7 @@ py::tuple ExportArrays(Fitter& self) {
 // The iterated fit (api/iterated_fit_operation.h) with the program's
 // settings; returns what the relocations did.
 py::dict FitIterated(Fitter& self, int iterations, double targetError, int maxOrder,
-                     const py::object& progress) {
+                     bool holdPassiveConstant, const py::object& progress) {
   if (iterations < 0) throw py::value_error("iterations must be at least 0");
   if (!(targetError >= 0.0 && targetError <= 1.0)) {
     throw py::value_error("target_error must be between 0 and 1");
@@ -348,6 +348,7 @@ py::dict FitIterated(Fitter& self, int iterations, double targetError, int maxOr
   settings.maxIterations = iterations;
   settings.targetError = targetError;
   settings.maxOrder = maxOrder;
+  settings.holdPassiveConstant = holdPassiveConstant;
   cfit::IteratedFitRecord record;
   self.Check(self.Long([&] { return cfit::FitIterated(self.api(), settings, &record); }, progress),
              "FitIterated");
@@ -357,6 +358,7 @@ py::dict FitIterated(Fitter& self, int iterations, double targetError, int maxOr
   out["iterations"] = record.totalIterations;
   out["fewest_iterations"] = record.fewestIterations;
   out["most_iterations"] = record.mostIterations;
+  out["constant_held"] = record.constantHeld;
   return out;
 }
 
@@ -955,9 +957,12 @@ and error number. Indices are 0-based; frequencies in Hz; complex values as Pyth
            py::arg("z0"), "BeginData, AddDataPoint for each (f[k], x[k]) and EndData.")
       .def("ExportArrays", &ExportArrays, "All held points as (f, x).")
       .def("FitIterated", &FitIterated, py::arg("iterations") = 20, py::arg("target_error") = 0.0,
-           py::arg("max_order") = 0, py::arg("progress") = py::none(),
+           py::arg("max_order") = 0, py::arg("hold_passive_constant") = false,
+           py::arg("progress") = py::none(),
            "Fit with iterated pole relocation (as the cfit program fits); returns what the "
-           "relocations did. target_error 0 and max_order 0 leave the order alone.")
+           "relocations did. target_error 0 and max_order 0 leave the order alone; "
+           "hold_passive_constant fits S data again with a passive constant where the free "
+           "one violates (as the program does before --passive).")
       .def("CertifyModel", &Certify,
            "The exact passivity certificate: (passive, bands, Hamiltonian order, delays "
            "ignored), bands as (from Hz, to Hz, worst measure, its frequency Hz).")

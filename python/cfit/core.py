@@ -297,7 +297,9 @@ def fit(data, common_poles=False, delays=True, passive=False, progress=None, sin
 
     common_poles: one pole set for all elements; delays: extract a pure delay per element;
     passive: enforce passivity of the model after the fit, by `enforcement` as in
-    Model.enforce_passivity. progress: a callable given the progress (0 to 1) while the
+    Model.enforce_passivity; with the perturbation, S data whose fitted constant has a
+    singular value above 1 are fitted again with it held passive, as the program does
+    (fit_record['constant_held'] says whether that fit was kept). progress: a callable given the progress (0 to 1) while the
     library fits. Other options are Params fields by name (pole_ratio_bound, max_columns,
     ...). Ctrl-C stops the fit and raises KeyboardInterrupt."""
     if not isinstance(data, (Data, str, os.PathLike)):
@@ -313,8 +315,11 @@ def fit(data, common_poles=False, delays=True, passive=False, progress=None, sin
             raise ValueError("single_pass takes no target_error or max_order")
         steps = [("Fit", ())]
     else:
+        # A model the perturbation makes passive is fitted with its constant held
+        # passive where the free one violates, as the program does.
+        hold = bool(passive) and enforcement == "perturbation"
         steps = [("FitIterated", (int(iterations), float(target_error or 0.0),
-                                  int(max_order or 0)))]
+                                  int(max_order or 0), hold))]
     source = data if isinstance(data, Data) else os.fspath(data)
     model = Model._build(source, params, steps, progress)
     return model.enforce_passivity(method=enforcement, progress=progress) if passive else model
@@ -343,7 +348,7 @@ class Model:
         #: What the fit ran: {'single_pass': True} for the library's Fit; for the iterated
         #: fit the relocations' record: 'iterations' (all of them), 'settled' of
         #: 'quantities' (element or pole sets fitted), 'fewest_iterations',
-        #: 'most_iterations'. None for a model read from a pole file.
+        #: 'most_iterations', 'constant_held'. None for a model read from a pole file.
         self.fit_record = fit_record
         #: The last passivity enforcement: {'method': 'perturbation', 'steps',
         #: 'relative_change', 'added_poles'} or {'method': 'classic'}; None when

@@ -55,8 +55,9 @@ struct IterationSettings {
   double targetError = 0.0;
   int maxOrder = 0;
   // S data whose fitted constant has a singular value above 1 are fitted
-  // again with it held passive (see FitIterated).
-  bool holdPassiveConstant = true;
+  // again with it held passive (see FitIterated); for models that are to be
+  // made passive next.
+  bool holdPassiveConstant = false;
 };
 
 // What the relocation of one quantity did.

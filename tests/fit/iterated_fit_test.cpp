@@ -180,10 +180,13 @@ TEST(FitIterated, IsNoWorseThanTheSinglePassOnEveryRealFile) {
       }
       ASSERT_EQ(single->Fit(), 1);
       const double once = RelativeRms(single->state());
-      // The default settings, and no relocation beyond the single pass's.
       IterationSettings noIterations;
       noIterations.maxIterations = 0;
-      for (const IterationSettings& settings : {IterationSettings{}, noIterations}) {
+      // The default settings with the constant held passive (as before
+      // an enforcement), and no relocation beyond the single pass's.
+      IterationSettings holding;
+      holding.holdPassiveConstant = true;
+      for (const IterationSettings& settings : {holding, noIterations}) {
         std::unique_ptr<cCfit> iterated(static_cast<cCfit*>(cFitAPI::Create(&params)));
         ASSERT_GT(iterated->ReadTouchstone(entry.path().c_str()), 0);
         IteratedFitRecord record;
@@ -197,8 +200,7 @@ TEST(FitIterated, IsNoWorseThanTheSinglePassOnEveryRealFile) {
         // against the free constant.
         const Model& model = *iterated->state().model;
         const int n = model.n;
-        IterationSettings free;
-        free.holdPassiveConstant = false;
+        const IterationSettings free;
         std::unique_ptr<cCfit> freeFit(static_cast<cCfit*>(cFitAPI::Create(&params)));
         ASSERT_GT(freeFit->ReadTouchstone(entry.path().c_str()), 0);
         ASSERT_TRUE(FitIterated(freeFit->state(), free, RunContext()).ok);

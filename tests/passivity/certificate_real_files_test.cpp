@@ -161,7 +161,10 @@ std::unique_ptr<cCfit> IteratedFit(const RealCase& c) {
   params.individualPoles = c.individualPoles;
   auto f = NewFitter(params);
   if (f->ReadTouchstone(RealFile(c.file).c_str()) <= 0) return nullptr;
-  if (FitIterated(*f, IterationSettings{}) != 1) return nullptr;
+  // As cfit fit --passive fits.
+  IterationSettings settings;
+  settings.holdPassiveConstant = true;
+  if (FitIterated(*f, settings) != 1) return nullptr;
   return f;
 }
 

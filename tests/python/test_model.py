@@ -128,3 +128,15 @@ def test_netlists_are_written_in_each_form(tmp_path):
         y.write_netlist(tmp_path / "y2.cir", form="laplace")
     with pytest.raises(ValueError):
         model.write_netlist(tmp_path / "x.cir", form="subcircuit")
+
+
+def test_passive_fit_holds_a_violating_constant():
+    """The 8-port package's free constant has a singular value of 7.4: before the
+    perturbation the fit holds it passive, and the plain fit leaves it free."""
+    path = real("package_8port_sim.s8p")
+    assert not cfit.fit(path, common_poles=True).fit_record["constant_held"]
+    model = cfit.fit(path, common_poles=True, passive=True)
+    assert model.fit_record["constant_held"] and model.certificate().passive
+    data = cfit.read(path)
+    error = np.linalg.norm(model.evaluate(data.f) - data.x) / np.linalg.norm(data.x)
+    assert error < 7.2e-4  # twice the fit's error plus 1e-4

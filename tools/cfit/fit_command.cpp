@@ -420,6 +420,11 @@ int RunFitCommand(const Arguments& a) {
     throw UsageError("--enforcement takes perturbation or classic, not '" + enforcement + "'");
   }
   bool classic = enforcement == "classic";
+  // A model the perturbation will make passive is fitted with its constant
+  // held passive where the free one violates (the loops get the fit as it
+  // is).
+  Algorithm fitting = algorithm;
+  fitting.iteration.holdPassiveConstant = a.Has("passive") && !classic;
   const std::string name = a.Text("name").value_or(input.stem().string());
   if (name.empty() || name.find_first_of("/\\") != std::string::npos) {
     throw UsageError("--name needs a plain file name, not '" + name + "'");
@@ -534,7 +539,7 @@ int RunFitCommand(const Arguments& a) {
           ? RunFit(*fitter, progressMode)
           : RunOnWorker(*fitter, progressMode, Task{"fitting", true, [&] {
                                                       return cfit::FitIterated(
-                                                          *fitter, algorithm.iteration, &record);
+                                                          *fitter, fitting.iteration, &record);
                                                     }});
   if (outcome.cancelled) return cancelled("fit");
   if (!outcome.succeeded) {
