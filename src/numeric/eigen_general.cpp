@@ -98,7 +98,7 @@ void ReduceToHessenberg(int n, double* a, int lda) {
   }
 }
 
-int hqr(int n, double* a, int lda, double* wr, double* wi) {
+int hqr(int n, double* a, int lda, double* wr, double* wi, int maxIterations) {
   const RowMatrix h(a, lda);
   double norm = 0.0;
   for (int i = 0; i < n; ++i) {
@@ -148,8 +148,8 @@ int hqr(int n, double* a, int lda, double* wr, double* wi) {
         break;
       }
 
-      if (iterations == kHqrMaxIterations) {
-        runlog::Write("No convergence in hqr after ", kHqrMaxIterations, " iterations\n");
+      if (iterations == maxIterations) {
+        runlog::Write("No convergence in hqr after ", maxIterations, " iterations\n");
         return 0;
       }
       if (iterations > 0 && iterations % 10 == 0) {

@@ -39,8 +39,10 @@ void ReduceToHessenberg(int n, double* a, int lda);
 // result is 0; wr and wi are then incomplete.
 //   a       in/out  n x n Hessenberg, row-stored, destroyed
 //   wr, wi  out     n doubles each: real and imaginary parts
-// Returns 1 on success, 0 on failure.
-int hqr(int n, double* a, int lda, double* wr, double* wi);
+// Returns 1 on success, 0 on failure. `maxIterations` replaces the 50 for
+// callers with large matrices, whose slowest eigenvalues may need more (the
+// exceptional shifts then continue every 10 iterations).
+int hqr(int n, double* a, int lda, double* wr, double* wi, int maxIterations = kHqrMaxIterations);
 
 }  // namespace cfit
 

@@ -30,6 +30,9 @@ constexpr double kImaginaryTolerance = 0.1;
 constexpr double kAbsoluteTolerance = 1e-9;
 // Relative move of the limit when R is singular.
 constexpr double kLimitShift = 1e-9;
+// Iterations the eigensolver may spend on one eigenvalue of the Hamiltonian.
+// Orders in the thousands can need more than the fitter's 50.
+constexpr int kHqrIterations = 400;
 // Points sampled across a band before the worst point is refined.
 constexpr int kBandSamples = 48;
 
@@ -366,7 +369,7 @@ class Certifier {
     std::vector<double> wi(order);
     BalanceMatrix(order, h.data(), order);
     ReduceToHessenberg(order, h.data(), order);
-    if (hqr(order, h.data(), order, wr.data(), wi.data()) == 0) return false;
+    if (hqr(order, h.data(), order, wr.data(), wi.data(), kHqrIterations) == 0) return false;
     for (int k = 0; k < order; ++k) {
       if (wi[k] <= 0.0) continue;
       // Relative to the eigenvalue, and to the matrix's size: eigenvalues
