@@ -23,8 +23,9 @@ Certificate.__doc__ = """The exact passivity certificate of a model.
 
 passive: no violation at any frequency. bands: (from Hz, to Hz, worst measure, its frequency
 Hz) for each band where the model is not passive (to is inf for a band reaching infinite
-frequency; the measure as in Model.check_passivity). order: the order of the Hamiltonian
-matrix whose imaginary eigenvalues give the band edges; 0 when an S model is passive by a
+frequency; the measure as in Model.check_passivity). order: the order of the matrix
+whose eigenvalues give the band edges (the Hamiltonian, or for a symmetric model a matrix of
+half its order); 0 when an S model is passive by a
 bound on its response's size alone (sum over each element's terms of |R| |P| / Re P plus
 |d|, whose Frobenius norm is below 1: exact, delays included). delays_ignored: the model's
 delays do not factor per port, and the delay-free model was certified."""
@@ -462,7 +463,7 @@ class Model:
         method='perturbation' (the default, as the cfit program): the residues move by the
         smallest change of the response at the frequencies f (Hz; default the data's)
         until the exact certificate finds no violation; poles and delays stay. A model
-        whose certificate would take minutes (Hamiltonian order above
+        whose certificate would take minutes (matrix order above
         LARGE_CERTIFICATE_ORDER: many individual poles on many ports) gets the classic
         method instead, as in the program; model.enforcement says which ran.
         method='classic': the library's peak-by-peak loops until its sampled measure is
@@ -481,7 +482,7 @@ class Model:
                     raise ValueError("the model holds no data: give the frequencies f")
                 return self._with("EnforceByPerturbation", f, progress=progress)
             model = self._with("EnforceModelPassivity", 1.0, progress=progress)
-            model.enforcement["reason"] = (f"the certificate would need a Hamiltonian of order "
+            model.enforcement["reason"] = (f"the certificate would need a matrix of order "
                                            f"{order} (above {_cfit.LARGE_CERTIFICATE_ORDER})")
             return model
         return self._with("EnforceModelPassivity", threshold, progress=progress)

@@ -35,6 +35,7 @@ FitterCertificate CertifyFitterModel(cFitAPI& fitter) {
   reading.known = true;
   reading.passive = cert->passive;
   reading.order = cert->hamiltonianOrder;
+  reading.halfSize = cert->halfSize;
   reading.delaysIgnored = cert->delays == DelayHandling::kIgnored && !cert->byMagnitudeBound;
   reading.byMagnitudeBound = cert->byMagnitudeBound;
   for (const CertifiedBand& b : cert->bands) {

@@ -19,7 +19,8 @@ struct FitterCertificate {
   bool known = false;
   std::string failure;  // why it could not be computed
   bool passive = false;
-  int order = 0;  // order of the Hamiltonian matrix
+  int order = 0;          // order of the test matrix
+  bool halfSize = false;  // the half-size matrix of a symmetric model, else the Hamiltonian
   bool delaysIgnored = false;
   // Passive by a bound on the response's size (no Hamiltonian; delays
   // included).

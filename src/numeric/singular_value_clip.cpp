@@ -51,7 +51,16 @@ int ClipSingularValues(std::vector<double>& a, int n, double above, double to) {
     }
     ++changed;
   }
+  // A symmetric matrix stays exactly symmetric (the update is symmetric but
+  // its two triangles round differently).
+  bool symmetric = true;
+  for (int i = 0; i < n && symmetric; ++i) {
+    for (int j = 0; j < i; ++j) symmetric = symmetric && a[i * n + j] == a[j * n + i];
+  }
   for (std::size_t k = 0; k < a.size(); ++k) a[k] += update[k];
+  for (int i = 0; i < n && symmetric; ++i) {
+    for (int j = 0; j < i; ++j) a[j * n + i] = a[i * n + j];
+  }
   return changed;
 }
 

@@ -315,6 +315,8 @@ class Certifier {
       if (attempt == 1) return false;
     }
 
+    if (s_.symmetric) return HalfSizeCandidates(bIn, cm, dm, omegas, cert);
+
     // Blocks of the Hamiltonian.
     const std::vector<double> bt = Transpose(n, p, bIn.data());  // p x n
     const std::vector<double> ct = Transpose(p, n, cm.data());
@@ -380,6 +382,62 @@ class Certifier {
         continue;
       }
       Polish(wi[k], std::abs(wr[k]) / wi[k], omegas);
+    }
+    return true;
+  }
+
+  // The candidates of a symmetric system from the half-size matrix P (see
+  // the header), with B, C and D as scaled and shifted for the Hamiltonian.
+  // An eigenvalue lambda of P is s^2 for an eigenvalue s of the
+  // Hamiltonian; s = sqrt(lambda) in the upper half plane is tested as the
+  // Hamiltonian's own would be.
+  bool HalfSizeCandidates(const std::vector<double>& b, const std::vector<double>& c,
+                          const std::vector<double>& d, std::vector<double>* omegas,
+                          PassivityCertificate* cert) {
+    const int n = s_.states;
+    const int p = s_.ports;
+    // A - B X^-1 C for the p x p matrix X.
+    const auto reduced = [&](std::vector<double> x, std::vector<double>* out) {
+      std::vector<double> xinvC = c;
+      if (!Solve(p, std::move(x), n, xinvC)) return false;
+      *out = Multiply(n, p, n, b, xinvC.data(), false);
+      for (std::size_t k = 0; k < out->size(); ++k) (*out)[k] = s_.a[k] - (*out)[k];
+      return true;
+    };
+    std::vector<double> f(s_.a, s_.a + static_cast<std::size_t>(n) * n);
+    std::vector<double> g;
+    if (criterion_.kind == PassivityKind::kScattering) {
+      std::vector<double> minus = d;
+      std::vector<double> plus = d;
+      for (int i = 0; i < p; ++i) {
+        minus[i * p + i] -= 1.0;
+        plus[i * p + i] += 1.0;
+      }
+      if (!reduced(std::move(minus), &f) || !reduced(std::move(plus), &g)) return false;
+    } else if (!reduced(d, &g)) {
+      return false;
+    }
+    std::vector<double> m = Multiply(n, n, n, f, g.data(), false);
+    cert->hamiltonianOrder = n;
+    cert->halfSize = true;
+    double norm = 0.0;
+    for (double x : m) norm = std::max(norm, std::abs(x));
+    if (!std::isfinite(norm)) return false;
+    std::vector<double> wr(n);
+    std::vector<double> wi(n);
+    BalanceMatrix(n, m.data(), n);
+    ReduceToHessenberg(n, m.data(), n);
+    if (hqr(n, m.data(), n, wr.data(), wi.data(), kHqrIterations) == 0) return false;
+    for (int k = 0; k < n; ++k) {
+      if (wi[k] < 0.0) continue;  // the conjugate's root is the mirror image
+      const Cx root = std::sqrt(Cx(wr[k], wi[k]));
+      const double re = std::abs(root.real());
+      const double im = std::abs(root.imag());
+      if (im == 0.0) continue;
+      // The rounding of P's largest entries, as a distance of its roots.
+      if (re > kImaginaryTolerance * std::abs(root) + std::sqrt(kAbsoluteTolerance * norm))
+        continue;
+      Polish(im, re / im, omegas);
     }
     return true;
   }
@@ -621,6 +679,43 @@ bool DelaysFactor(int n, const std::vector<double>& tau) {
   return true;
 }
 
+// True when the model's response is a symmetric matrix by construction:
+// its constant, proportional term, delays and its terms of (i, j) and (j, i)
+// are the same numbers.
+bool ExactlySymmetric(const Model& m) {
+  const int n = m.n;
+  const auto same = [n](const std::vector<double>& t, int i, int j) {
+    return t.empty() ||
+           t[static_cast<std::size_t>(i) * n + j] == t[static_cast<std::size_t>(j) * n + i];
+  };
+  const auto equal = [](const Complex& x, const Complex& y) {
+    return x.re == y.re && x.im == y.im;
+  };
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < i; ++j) {
+      if (!same(m.constant, i, j) || !same(m.proportional, i, j)) return false;
+      if (!m.individual()) {
+        for (const PoleTerm& t : m.commonPoles) {
+          if (!equal(t.GetResidue(i, j), t.GetResidue(j, i))) return false;
+        }
+        continue;
+      }
+      if (m.symmetric) continue;  // (j, i) reads the list of (i, j)
+      if (!same(m.delay, i, j)) return false;
+      const PoleList& x = m.elementPoles[m.Index(i, j)];
+      const PoleList& y = m.elementPoles[m.Index(j, i)];
+      if (x.size() != y.size()) return false;
+      for (std::size_t k = 0; k < x.size(); ++k) {
+        if (!equal(x[k].GetPole(), y[k].GetPole()) ||
+            !equal(x[k].GetResidue00(), y[k].GetResidue00())) {
+          return false;
+        }
+      }
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 std::vector<Cx> SystemResponse(const SystemView& s, double w) {
@@ -732,7 +827,8 @@ bool HermitianEigen(int n, const std::vector<Cx>& p, std::vector<double>* values
 
 int CertificateOrder(const Model& model, const ElementTable* elements) {
   const Result<StateSpace> realized = Realize(model, elements, false);
-  return realized ? 2 * realized->states : 0;
+  if (!realized) return 0;
+  return ExactlySymmetric(model) ? realized->states : 2 * realized->states;
 }
 
 DelayHandling ClassifyDelays(const Model& model) {
@@ -768,7 +864,13 @@ Result<PassivityCertificate> CertifyModel(const Model& model, const ElementTable
   Result<StateSpace> realized = Realize(model, elements);
   if (!realized) return realized.failure();
   const StateSpace& ss = *realized;
-  const SystemView view{ss.ports, ss.states, ss.a.data(), ss.b.data(), ss.c.data(), ss.d.data()};
+  const SystemView view{ss.ports,
+                        ss.states,
+                        ss.a.data(),
+                        ss.b.data(),
+                        ss.c.data(),
+                        ss.d.data(),
+                        ExactlySymmetric(model)};
   Result<PassivityCertificate> cert = CertifySystem(view, kind, 0.5 / std::numbers::pi);
   if (!cert) return cert;
 

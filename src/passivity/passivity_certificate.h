@@ -20,7 +20,20 @@
 //       [ C^T R^-1 C                -A^T + C^T R^-1 B^T     ],
 //   R = D + D^T.
 //
-// Both statements are identities of the Schur complement, not
+// For a symmetric H (H(s)^T = H(s), a reciprocal network) the same
+// frequencies come from a matrix of half the order, whose eigenvalues are
+// the squares s^2 of the Hamiltonian's (-w^2 for a crossing j w):
+//
+//   S:   P = (A - B (D - I)^-1 C) (A - B (D + I)^-1 C)
+//   Y/Z: P = A (A - B D^-1 C)
+//
+// (H(j w)^H = H(-j w) when H is symmetric and real, and the two factors are
+// the state matrices of (H - I)^-1 and (H + I)^-1, for Y/Z of H and H^-1;
+// for symmetric D, D^T D - I = (D - I)(D + I) and D + D^T = 2 D, so the
+// factors exist exactly when the Hamiltonian does). Its eigenvalues cost an
+// eighth of the Hamiltonian's.
+//
+// All these statements are identities of the Schur complement, not
 // approximations: between two neighbouring crossings the sign of the
 // violation cannot change, so one evaluation inside each interval decides
 // it. The eigenvalues come from the library's own kernels (balancing,
@@ -68,6 +81,9 @@ struct SystemView {
   const double* b = nullptr;  // states x ports
   const double* c = nullptr;  // ports x states
   const double* d = nullptr;  // ports x ports
+  // H(s) is symmetric (a reciprocal model, whose elements (i, j) and (j, i)
+  // are the same numbers): the certificate may use the half-size matrix.
+  bool symmetric = false;
 };
 
 // One band where the model is not passive, with its worst point. Frequencies
@@ -98,7 +114,10 @@ struct PassivityCertificate {
   // (Crossings of the others split intervals too but are not listed.)
   std::vector<double> crossings;
   std::vector<CertifiedBand> bands;
+  // The order of the matrix whose eigenvalues gave the crossings: the
+  // Hamiltonian, or the half-size matrix when `halfSize`.
   int hamiltonianOrder = 0;
+  bool halfSize = false;
   bool shiftedLimit = false;
   DelayHandling delays = DelayHandling::kNone;
   // S: a proportional term makes |S| grow without bound; Y/Z: only its skew
@@ -109,10 +128,11 @@ struct PassivityCertificate {
   bool byMagnitudeBound = false;
 };
 
-// The order of the Hamiltonian the certificate of `model` builds (twice its
-// realisation's state count), or 0 when the model cannot be realised. Its
-// cost grows as the cube of the order: above kLargeCertificateOrder
-// (minutes on one core) callers may prefer a sampled method.
+// The order of the matrix the certificate of `model` builds (its
+// realisation's state count for a symmetric model, twice that for the
+// Hamiltonian of another), or 0 when the model cannot be realised. Its cost
+// grows as the cube of the order: above kLargeCertificateOrder (a minute or
+// more on one core) callers may prefer a sampled method.
 int CertificateOrder(const Model& model, const ElementTable* elements);
 inline constexpr int kLargeCertificateOrder = 2000;
 

@@ -615,8 +615,9 @@ bool FixConstant(Model& m, bool scattering, double margin, bool* proportionalCha
   for (int k = 0; k < n; ++k) {
     if (values[k] >= 0.0) continue;
     for (int i = 0; i < n; ++i) {
-      for (int j = 0; j < n; ++j) {
+      for (int j = 0; j <= i; ++j) {
         update[i * n + j] += (margin - values[k]) * a[i * n + k] * a[j * n + k];
+        update[j * n + i] = update[i * n + j];  // the same number: symmetry stays exact
       }
     }
     changed = true;

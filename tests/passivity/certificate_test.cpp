@@ -30,7 +30,10 @@ struct System {
   int ports = 1;
   int states = 0;
   std::vector<double> a, b, c, d;
-  SystemView View() const { return {ports, states, a.data(), b.data(), c.data(), d.data()}; }
+  // Symmetric systems may also be certified through the half-size matrix.
+  SystemView View(bool halfSize = false) const {
+    return {ports, states, a.data(), b.data(), c.data(), d.data(), halfSize};
+  }
 };
 
 // d + c / (s + a): one real pole at -a.
@@ -126,11 +129,24 @@ std::vector<Planted> PlantedCases() {
   return cases;
 }
 
+// Every case once through the Hamiltonian and once through the half-size
+// matrix (all the systems here are one-ports, so symmetric).
+template <class T>
+std::vector<std::pair<T, bool>> Both(const std::vector<T>& cases) {
+  std::vector<std::pair<T, bool>> both;
+  for (const T& c : cases) {
+    both.emplace_back(c, false);
+    both.emplace_back(c, true);
+  }
+  return both;
+}
+
 TEST(Certificate, FindsPlantedCrossingsAndBands) {
-  for (const Planted& c : PlantedCases()) {
-    SCOPED_TRACE(c.name);
-    const auto cert = CertifySystem(c.system.View(), c.kind, kHz);
+  for (const auto& [c, halfSize] : Both(PlantedCases())) {
+    SCOPED_TRACE(c.name + (halfSize ? " half-size" : " Hamiltonian"));
+    const auto cert = CertifySystem(c.system.View(halfSize), c.kind, kHz);
     ASSERT_TRUE(cert.ok());
+    EXPECT_EQ(cert->hamiltonianOrder, (halfSize ? 1 : 2) * c.system.states);
     EXPECT_FALSE(cert->passive);
     ASSERT_EQ(cert->crossings.size(), c.crossings.size());
     for (std::size_t k = 0; k < c.crossings.size(); ++k) {
@@ -190,9 +206,9 @@ TEST(Certificate, CertifiesPassiveSystems) {
        }(),
        PassivityKind::kImmittance, false},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const auto cert = CertifySystem(c.system.View(), c.kind, kHz);
+  for (const auto& [c, halfSize] : Both(cases)) {
+    SCOPED_TRACE(c.name + (halfSize ? " half-size" : " Hamiltonian"));
+    const auto cert = CertifySystem(c.system.View(halfSize), c.kind, kHz);
     ASSERT_TRUE(cert.ok());
     EXPECT_TRUE(cert->passive);
     EXPECT_TRUE(cert->bands.empty());
@@ -220,7 +236,8 @@ Model OnePort(int type, double d, std::vector<PoleTerm> terms) {
   return m;
 }
 
-Model RotatedTwoPort(double p1, double r1, double alpha, double beta, double r2) {
+Model RotatedTwoPort(double p1, double r1, double alpha, double beta, double r2,
+                     double rightAngle = 0.5) {
   Model m = Model::Empty(2);
   m.dataType = 1;
   m.shape = PoleShape::kCommon;
@@ -228,12 +245,16 @@ Model RotatedTwoPort(double p1, double r1, double alpha, double beta, double r2)
   m.elementPoles.clear();
   const double cs = std::cos(0.5), sn = std::sin(0.5);
   const double q1[2] = {cs, sn}, q2[2] = {-sn, cs};
+  // Q diag(h1, h2) V^T with V another rotation has the same singular
+  // values, and is not symmetric.
+  const double cv = std::cos(rightAngle), sv = std::sin(rightAngle);
+  const double v1[2] = {cv, sv}, v2[2] = {-sv, cv};
   PoleTerm t1 = Term(2, p1, 0.0), t2 = Term(2, alpha, -beta);
   for (int i = 0; i < 2; ++i) {
     for (int j = 0; j < 2; ++j) {
-      t1.SetResidue(i, j, Complex(r1 * q1[i] * q1[j], 0.0));
-      t2.SetResidue(i, j, Complex(r2 * q2[i] * q2[j], 0.0));
-      m.constant[i * 2 + j] = 0.2 * q1[i] * q1[j];
+      t1.SetResidue(i, j, Complex(r1 * q1[i] * v1[j], 0.0));
+      t2.SetResidue(i, j, Complex(r2 * q2[i] * v2[j], 0.0));
+      m.constant[i * 2 + j] = 0.2 * q1[i] * v1[j];
     }
   }
   m.commonPoles = {t1, t2};
@@ -292,8 +313,9 @@ std::vector<ModelCase> ModelCases() {
   }
   cases.push_back({"s_common_rotated_two_port", RotatedTwoPort(1e9, 1.5, 2e8, 6e9, 0.5),
                    RotatedCrossings(1e9, 1.5, 2e8, 6e9, 0.5)});
-  cases.push_back(cases.back());
-  cases.back().name += "_unsymmetric";
+  cases.push_back({"s_common_rotated_two_port_unsymmetric",
+                   RotatedTwoPort(1e9, 1.5, 2e8, 6e9, 0.5, 0.9),
+                   RotatedCrossings(1e9, 1.5, 2e8, 6e9, 0.5)});
   cases.back().model.symmetric = false;
   {
     // Y: 0.01 + R / (1 + j f / P) with R = -0.05: Re < 0 below
@@ -313,6 +335,10 @@ TEST(ModelCertificate, FindsPlantedCrossingsThroughTheRealisation) {
     const auto cert = CertifyModel(c.model, nullptr);
     ASSERT_TRUE(cert.ok());
     EXPECT_FALSE(cert->passive);
+    // Symmetric models go through the half-size matrix.
+    const bool symmetric = c.name.find("unsymmetric") == std::string::npos;
+    EXPECT_EQ(cert->halfSize, symmetric);
+    EXPECT_EQ(cert->hamiltonianOrder, CertificateOrder(c.model, nullptr));
     ASSERT_EQ(cert->crossings.size(), c.crossings.size());
     for (std::size_t k = 0; k < c.crossings.size(); ++k) {
       EXPECT_NEAR(cert->crossings[k], c.crossings[k], 1e-9 * c.crossings[k]);

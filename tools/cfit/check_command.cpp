@@ -43,7 +43,8 @@ const CommandDef& CheckDef() {
        "measure and its frequency, and the bands of frequency where the measure exceeds "
        "the limit, each with its peak. For a pole file it also gives the exact "
        "certificate: the bands where the model is not passive, found as the imaginary "
-       "eigenvalues of a Hamiltonian matrix of its state-space realisation (so no "
+       "eigenvalues of a Hamiltonian matrix of its state-space realisation (or of a "
+       "matrix of half that order for a reciprocal model; so no "
        "violation between samples is missed), each with its worst measure; a violation "
        "the certificate finds above the limit makes the model not passive even where the "
        "sweep missed it.\n"
@@ -100,7 +101,7 @@ int RunCheckCommand(const Arguments& a) {
     }
     bands = ViolationBands(*fitter, poles, dataType, threshold, &bandsKnown);
     if (poles && CertificateTooLarge(*fitter)) {
-      certificate.failure = "its Hamiltonian would be of order " +
+      certificate.failure = "its test matrix would be of order " +
                             std::to_string(CertificateOrderOf(*fitter)) +
                             ", which takes minutes; a common-pole fit keeps it small";
     } else if (poles) {

@@ -278,7 +278,8 @@ const CommandDef& FitDef() {
         "By default (--enforcement perturbation) the model's passivity is decided by an "
         "exact certificate: the frequencies where a singular value of S crosses 1 (for Y or "
         "Z: an eigenvalue of the Hermitian part crosses 0) are the imaginary eigenvalues of "
-        "a Hamiltonian matrix built from the model's state-space realisation, so no "
+        "a Hamiltonian matrix built from the model's state-space realisation (for a "
+        "reciprocal model, the negative real eigenvalues of a matrix of half its order), so no "
         "violation between samples is missed. The residues (and, where its own singular "
         "values reach 1, the constant matrix) are then moved by the smallest change of the "
         "response over the data band that removes the violations found, until the "
@@ -565,10 +566,10 @@ int RunFitCommand(const Arguments& a) {
     const int order = classic ? 0 : CertificateOrderOf(*fitter);
     if (!classic && order > cfit::kLargeCertificateOrder) {
       classic = true;
-      algorithms +=
-          "passivity enforcement: the exact certificate would need a Hamiltonian of order " +
-          std::to_string(order) + " (above " + std::to_string(cfit::kLargeCertificateOrder) +
-          "); the library's loops ran instead (--common-poles keeps it small)\n";
+      algorithms += "passivity enforcement: the exact certificate would need a matrix of order " +
+                    std::to_string(order) + " (above " +
+                    std::to_string(cfit::kLargeCertificateOrder) +
+                    "); the library's loops ran instead (--common-poles keeps it small)\n";
     }
     bool needed = !(before.known && before.measure <= 1.0);
     if (!classic) {

@@ -191,7 +191,9 @@ std::string CertificateText(const CertificateReading& reading, std::size_t liste
   if (reading.byMagnitudeBound) {
     return text + " (exact, from a bound on the response's size over all frequencies: below 1)\n";
   }
-  text += " (exact, from the imaginary eigenvalues of a Hamiltonian matrix of order " +
+  text += std::string(" (exact, from the ") +
+          (reading.halfSize ? "negative real eigenvalues of a half-size matrix of order "
+                            : "imaginary eigenvalues of a Hamiltonian matrix of order ") +
           std::to_string(reading.order);
   if (reading.delaysIgnored) text += "; of the model without its delays";
   text += ")";
