@@ -14,8 +14,9 @@ double LargestSingularValue(const std::vector<double>& a, int n);
 
 // Every singular value of `a` (n x n, row-major) of at least `above` set to
 // `to`, singular vectors kept: a += sum_k (to / sigma_k - 1) (a v_k) v_k^T
-// over those values. A symmetric `a` stays exactly symmetric. Returns the number of values changed,
-// or -1 when the eigensolver fails (a is then unchanged).
+// over those values. A symmetric `a` stays exactly symmetric. Returns the
+// number of values changed, or -1 when the eigensolver fails (a is then
+// unchanged).
 int ClipSingularValues(std::vector<double>& a, int n, double above, double to);
 
 }  // namespace cfit
