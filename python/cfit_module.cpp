@@ -98,6 +98,10 @@ class Fitter {
   // The engine's state of the fitter (always the library's own class here).
   cfit::FitterState& state() { return static_cast<cfit::cCfit&>(*fitter_).state(); }
 
+  // The settings of the last iterated fit made for an enforcement next
+  // (the constant held passive), which that enforcement may fit again with.
+  std::optional<cfit::IterationSettings> passiveFit;
+
   // The fitted model, or cfit.Error when there is none.
   const cfit::Model& model() {
     if (state().model == nullptr) RaiseError("the fitter holds no model", 0);
@@ -349,6 +353,8 @@ py::dict FitIterated(Fitter& self, int iterations, double targetError, int maxOr
   settings.targetError = targetError;
   settings.maxOrder = maxOrder;
   settings.holdPassiveConstant = holdPassiveConstant;
+  self.passiveFit.reset();
+  if (holdPassiveConstant) self.passiveFit = settings;
   cfit::IteratedFitRecord record;
   self.Check(self.Long([&] { return cfit::FitIterated(self.api(), settings, &record); }, progress),
              "FitIterated");
@@ -359,6 +365,7 @@ py::dict FitIterated(Fitter& self, int iterations, double targetError, int maxOr
   out["fewest_iterations"] = record.fewestIterations;
   out["most_iterations"] = record.mostIterations;
   out["constant_held"] = record.constantHeld;
+  out["poles_in_band"] = record.polesInBand;
   return out;
 }
 
@@ -380,7 +387,10 @@ py::dict EnforceByPerturbation(Fitter& self, const RealArray& frequencies) {
   self.model();
   const std::vector<double> f(frequencies.data(), frequencies.data() + frequencies.shape(0));
   const cfit::PerturbationOutcome outcome =
-      self.Long([&] { return cfit::EnforceByPerturbation(self.api(), f); });
+      self.Long([&] {
+        return cfit::EnforceByPerturbation(self.api(), f,
+                                           self.passiveFit ? &*self.passiveFit : nullptr);
+      });
   if (!outcome.passive) {
     RaiseError("passivity enforcement by residue perturbation failed: " + outcome.failure, 0);
   }
@@ -388,6 +398,7 @@ py::dict EnforceByPerturbation(Fitter& self, const RealArray& frequencies) {
   out["steps"] = outcome.steps;
   out["relative_change"] = outcome.relativeChange;
   out["added_poles"] = outcome.addedPoles;
+  out["refitted"] = outcome.refitted;
   return out;
 }
 

@@ -299,8 +299,11 @@ def fit(data, common_poles=False, delays=True, passive=False, progress=None, sin
     common_poles: one pole set for all elements; delays: extract a pure delay per element;
     passive: enforce passivity of the model after the fit, by `enforcement` as in
     Model.enforce_passivity; with the perturbation, S data whose fitted constant has a
-    singular value above 1 are fitted again with it held passive, as the program does
-    (fit_record['constant_held'] says whether that fit was kept). progress: a callable given the progress (0 to 1) while the
+    singular value above 1 are fitted again with it held passive, and a model whose
+    enforcement leaves it more than twice the fit's error (plus 1e-4) from the data is
+    fitted again with its poles below twice the top frequency and enforced again, the
+    closer passive model kept, as the program does (fit_record['constant_held'] and
+    enforcement['refitted'] say whether those fits were kept). progress: a callable given the progress (0 to 1) while the
     library fits. Other options are Params fields by name (pole_ratio_bound, max_columns,
     ...). Ctrl-C stops the fit and raises KeyboardInterrupt."""
     if not isinstance(data, (Data, str, os.PathLike)):
@@ -349,12 +352,15 @@ class Model:
         #: What the fit ran: {'single_pass': True} for the library's Fit; for the iterated
         #: fit the relocations' record: 'iterations' (all of them), 'settled' of
         #: 'quantities' (element or pole sets fitted), 'fewest_iterations',
-        #: 'most_iterations', 'constant_held'. None for a model read from a pole file.
+        #: 'most_iterations', 'constant_held', 'poles_in_band'. None for a model read from a
+        #: pole file.
         self.fit_record = fit_record
         #: The last passivity enforcement: {'method': 'perturbation', 'steps',
-        #: 'relative_change', 'added_poles'} or {'method': 'classic'}; None when
-        #: none ran. 'added_poles' counts the damped poles added to each pole
-        #: list where the model violated beyond the data band (0: none).
+        #: 'relative_change', 'added_poles', 'refitted'} or {'method': 'classic'}; None
+        #: when none ran. 'added_poles' counts the damped poles added to each pole
+        #: list where the model violated beyond the data band (0: none); 'refitted':
+        #: the fit was made again with its poles below twice the top frequency, as its
+        #: first enforced model stayed far from the data (only after cfit.fit's own fit).
         self.enforcement = enforcement
 
     @classmethod

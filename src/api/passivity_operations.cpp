@@ -1,6 +1,10 @@
 #include "api/passivity_operations.h"
 
+#include <cmath>
+#include <limits>
+
 #include "api/cfit_impl.h"
+#include "api/iterated_fit_operation.h"
 #include "core/run_context.h"
 #include "io/run_log.h"
 #include "passivity/accurate_enforcement.h"
@@ -50,7 +54,36 @@ int CertificateOrderOf(cFitAPI& fitter) {
   return CertificateOrder(*state->model, state->network.elements.get());
 }
 
-PerturbationOutcome EnforceByPerturbation(cFitAPI& fitter, const std::vector<double>& frequencies) {
+namespace {
+
+// The enforcement of the fitter's model as it stands, with the outcome's
+// figures filled in; false when it failed (`outcome.failure` says why).
+bool EnforceModel(FitterState& state, const std::vector<double>& frequencies,
+                  PerturbationOutcome& outcome) {
+  const auto report =
+      EnforceKeepingAccuracy(*state.model, state.network.elements.get(), *state.network.data,
+                             frequencies, {}, RunContext(runlog::Stream(), nullptr, nullptr));
+  if (!report) {
+    outcome.failure = report.failure().code
+                          ? "the model is not S, Y or Z"
+                          : "the certificate still finds violations after the steps allowed";
+    return false;
+  }
+  outcome.passive = report->report.passive;
+  outcome.steps = report->report.iterations;
+  outcome.relativeChange = report->report.relativeChange;
+  outcome.fittedError = report->fittedError;
+  outcome.perturbedError = report->perturbedError;
+  outcome.augmentedError = report->augmentedError;
+  outcome.addedPoles = report->addedPoles;
+  outcome.failure.clear();
+  return outcome.passive;
+}
+
+}  // namespace
+
+PerturbationOutcome EnforceByPerturbation(cFitAPI& fitter, const std::vector<double>& frequencies,
+                                          const IterationSettings* refit) {
   PerturbationOutcome outcome;
   FitterState* state = EngineState(fitter);
   if (state == nullptr || state->model == nullptr) {
@@ -65,22 +98,45 @@ PerturbationOutcome EnforceByPerturbation(cFitAPI& fitter, const std::vector<dou
     outcome.failure = "no data to weigh the change against";
     return outcome;
   }
-  const auto report =
-      EnforceKeepingAccuracy(*state->model, state->network.elements.get(), *state->network.data,
-                             frequencies, {}, RunContext(runlog::Stream(), nullptr, nullptr));
-  if (!report) {
-    outcome.failure = report.failure().code
-                          ? "the model is not S, Y or Z"
-                          : "the certificate still finds violations after the steps allowed";
-    return outcome;
+  outcome.refitError = std::nan("");
+  const bool first = EnforceModel(*state, frequencies, outcome);
+  const auto deviation = [&] {
+    return RelativeDeviation(*state->model, state->network.elements.get(), *state->network.data);
+  };
+  const double firstError = first ? deviation() : std::numeric_limits<double>::infinity();
+  const double fitted = outcome.fittedError;
+  const bool eligible = refit != nullptr && !refit->polesNearBand &&
+                        state->network.dataType == kS && !state->settings.callerBand &&
+                        state->network.elements != nullptr && std::isfinite(fitted);
+  if (!eligible || firstError <= kRefitTolerance * fitted + kRefitMargin) return outcome;
+
+  // The fit again with its poles near the band, and its enforcement; the
+  // first result comes back unless the second is passive and closer.
+  const Model kept = *state->model;
+  const ElementTable table = *state->network.elements;
+  const PerturbationOutcome firstOutcome = outcome;
+  runlog::Write("\n*** The enforced model is ", firstError, " from the data (the fit: ", fitted,
+                "): fitting again with the poles near the band ***\n");
+  IterationSettings settings = *refit;
+  settings.polesNearBand = true;
+  PerturbationOutcome second;
+  bool better = false;
+  if (FitIterated(fitter, settings) != 0 && state->model != nullptr) {
+    second.refitError = deviation();
+    if (EnforceModel(*state, frequencies, second)) better = deviation() < firstError;
   }
-  outcome.passive = report->report.passive;
-  outcome.steps = report->report.iterations;
-  outcome.relativeChange = report->report.relativeChange;
-  outcome.fittedError = report->fittedError;
-  outcome.perturbedError = report->perturbedError;
-  outcome.augmentedError = report->augmentedError;
-  outcome.addedPoles = report->addedPoles;
+  if (better) {
+    runlog::Write("\n*** The refit's enforced model is kept: ", deviation(),
+                  " from the data ***\n");
+    second.refitted = true;
+    second.fittedError = fitted;  // the deviation of the model the caller fitted
+    return second;
+  }
+  runlog::Write("\n*** The first enforced model is kept ***\n");
+  *state->model = kept;
+  *state->network.elements = table;
+  outcome = firstOutcome;
+  outcome.refitError = second.refitError;
   return outcome;
 }
 

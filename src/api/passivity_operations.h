@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "fit/iterated_fit.h"
+
 class cFitAPI;
 
 namespace cfit {
@@ -49,6 +51,10 @@ struct PerturbationOutcome {
   double perturbedError = 0.0;
   double augmentedError = 0.0;
   int addedPoles = 0;
+  // The model kept was fitted again with its poles near the band; the
+  // deviation from the data of that fit (NaN when it was not tried).
+  bool refitted = false;
+  double refitError = 0.0;
   std::string failure;
 };
 
@@ -58,7 +64,17 @@ struct PerturbationOutcome {
 // poles are added beyond the band and the more accurate passive model kept
 // (passivity/accurate_enforcement.h). On failure the model may keep the
 // changes of the last step.
-PerturbationOutcome EnforceByPerturbation(cFitAPI& fitter, const std::vector<double>& frequencies);
+//
+// With `refit` (the settings the fitter's model was fitted with by
+// FitIterated), an S model that does not end passive, or ends more than
+// twice its fit's deviation plus 1e-4 from the data, is fitted again with
+// its poles near the band (IterationSettings::polesNearBand) and that fit
+// enforced too; the passive model closer to the data is kept (`refitted`
+// says which). A caller's own pole band is left alone.
+PerturbationOutcome EnforceByPerturbation(cFitAPI& fitter, const std::vector<double>& frequencies,
+                                          const IterationSettings* refit = nullptr);
+inline constexpr double kRefitTolerance = 2.0;
+inline constexpr double kRefitMargin = 1e-4;
 
 // The order of the Hamiltonian the certificate of the fitter's model needs
 // (0 without a model); above kLargeCertificateOrder it takes minutes.

@@ -884,6 +884,18 @@ FitReport FitIterated(FitterState& state, const IterationSettings& settings, con
     tally.settled += r->settled ? 1 : 0;
     return Success();
   };
+  // Poles near the band: the caller's band for this fit, up to
+  // kPoleBandFactor times the top frequency.
+  const Settings saved = state.settings;
+  const bool nearBand = settings.polesNearBand && !state.settings.callerBand &&
+                        state.network.data.has_value() && !state.network.data->empty() &&
+                        state.network.data->back().frequency() > 0.0;
+  if (nearBand) {
+    state.settings.callerBand = true;
+    state.settings.lowerBandFrequency = 0.0;
+    state.settings.upperBandFrequency = kPoleBandFactor * state.network.data->back().frequency();
+    run.Write("\n*** Poles kept below ", state.settings.upperBandFrequency, " Hz ***\n");
+  }
   FitReport report = Fit(state, run, &relocate);
   if (report.ok && settings.holdPassiveConstant) {
     const IteratedFitRecord first = tally;
@@ -895,6 +907,8 @@ FitReport FitIterated(FitterState& state, const IterationSettings& settings, con
       tally = first;
     }
   }
+  state.settings = saved;
+  tally.polesInBand = nearBand;
   if (record != nullptr) *record = tally;
   return report;
 }

@@ -54,10 +54,17 @@ struct IterationSettings {
   // relocated again.
   double targetError = 0.0;
   int maxOrder = 0;
-  // S data whose fitted constant has a singular value above 1 are fitted
-  // again with it held passive (see FitIterated); for models that are to be
-  // made passive next.
+  // For models that are to be made passive next (see FitIterated): S data
+  // whose fitted constant has a singular value above 1 are fitted again
+  // with it held passive.
   bool holdPassiveConstant = false;
+  // Every pole kept below kPoleBandFactor times the data's top frequency
+  // (unless the caller set a pole band of its own): such poles cannot build
+  // the large terms just above the band that cancel inside it, which make
+  // an accurate fit rise far above passivity beyond the band. The
+  // enforcement tries such a fit when the first one cannot be made passive
+  // without losing accuracy (EnforceByPerturbation).
+  bool polesNearBand = false;
 };
 
 // What the relocation of one quantity did.
@@ -78,6 +85,8 @@ struct IteratedFitRecord {
   int totalIterations = 0;
   // The constant was held passive in a second fit, which was kept.
   bool constantHeld = false;
+  // The fit kept its poles below kPoleBandFactor times the top frequency.
+  bool polesInBand = false;
 };
 
 // Relocates the starting poles in `poles` iteratively against the targets'
@@ -103,6 +112,7 @@ Result<RelocationRecord> RelocatePoles(const FitSeries& series,
 // relocations of the kept fit did.
 FitReport FitIterated(FitterState& state, const IterationSettings& settings, const RunContext& run,
                       IteratedFitRecord* record = nullptr);
+inline constexpr double kPoleBandFactor = 2.0;
 
 }  // namespace cfit
 

@@ -220,5 +220,39 @@ TEST(FitIterated, IsNoWorseThanTheSinglePassOnEveryRealFile) {
   EXPECT_GT(held, 0);
 }
 
+// Poles kept near the band: the 8-port package's fit, every pole below twice
+// the top frequency, stays close to the free fit's accuracy and rises far
+// less above passivity beyond the band (its free fit's constant alone has a
+// singular value of 7.4).
+TEST(FitIterated, PolesNearTheBandStayBelowTwiceTheTopFrequency) {
+  const char* folder = std::getenv("CFIT_TEST_DATA");
+  if (folder == nullptr || *folder == '\0') GTEST_SKIP() << "CFIT_TEST_DATA is not set";
+  testing::LogCapture quiet;
+  const std::string path = std::string(folder) + "/package_8port_sim.s8p";
+  cFitParams params;
+  params.individualPoles = false;
+  double error[2] = {};
+  for (bool nearBand : {false, true}) {
+    std::unique_ptr<cCfit> f(static_cast<cCfit*>(cFitAPI::Create(&params)));
+    ASSERT_GT(f->ReadTouchstone(path.c_str()), 0);
+    IterationSettings settings;
+    settings.polesNearBand = nearBand;
+    IteratedFitRecord record;
+    ASSERT_TRUE(FitIterated(f->state(), settings, RunContext(), &record).ok);
+    EXPECT_EQ(record.polesInBand, nearBand);
+    EXPECT_FALSE(f->state().settings.callerBand);  // the caller's settings are back
+    const double top = f->state().network.data->back().frequency();
+    double highest = 0.0;
+    for (const PoleTerm& t : f->state().model->commonPoles) {
+      if (Abs(t.GetPole()) < kConstantPoleBound) highest = std::max(highest, Abs(t.GetPole()));
+    }
+    EXPECT_EQ(highest <= kPoleBandFactor * top, nearBand) << highest;
+    error[nearBand] = RelativeRms(f->state());
+    const double sigma = LargestSingularValue(f->state().model->constant, 8);
+    EXPECT_TRUE(nearBand ? sigma < 1.5 : sigma > 5.0) << sigma;
+  }
+  EXPECT_LT(error[1], 1.1 * error[0]);
+}
+
 }  // namespace
 }  // namespace cfit

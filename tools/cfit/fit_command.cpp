@@ -44,6 +44,14 @@ std::string AddedPolesText(const PerturbationOutcome& a) {
          FormatNumber(a.augmentedError) + "; " + without + "), ";
 }
 
+std::string RefitText(const PerturbationOutcome& a) {
+  if (!a.refitted) return "";
+  return "on a fit made again with its poles below twice the data's top frequency (relative "
+         "RMS from the data " +
+         FormatNumber(a.refitError) +
+         "; the first fit's enforced model was further from the data), ";
+}
+
 struct Outputs {
   bool poles = false;
   bool netlist = false;
@@ -595,7 +603,9 @@ int RunFitCommand(const Arguments& a) {
       const FitOutcome enforced = RunOnWorker(
           *fitter, progressMode, Task{"enforcing passivity", false, [&] {
                                         if (classic) return fitter->EnforceModelPassivity(1.0);
-                                        perturbation = EnforceByPerturbation(*fitter, frequencies);
+                                        perturbation = EnforceByPerturbation(
+                                            *fitter, frequencies,
+                                            algorithm.singlePass ? nullptr : &fitting.iteration);
                                         return perturbation.passive ? 1 : 0;
                                       }});
       if (enforced.cancelled) return cancelled("passivity enforcement");
@@ -630,7 +640,8 @@ int RunFitCommand(const Arguments& a) {
               ? "passivity enforcement: the library's peak-by-peak loops, judged by its "
                 "sampled check\n"
               : "passivity enforcement: residue perturbation under the exact certificate, " +
-                    AddedPolesText(perturbation) + std::to_string(perturbation.steps) +
+                    RefitText(perturbation) + AddedPolesText(perturbation) +
+                    std::to_string(perturbation.steps) +
                     (perturbation.steps == 1 ? " step" : " steps") + ", response changed by " +
                     FormatNumber(perturbation.relativeChange) + " (relative RMS over the data)\n";
     }
