@@ -386,11 +386,10 @@ py::dict EnforceByPerturbation(Fitter& self, const RealArray& frequencies) {
   if (frequencies.ndim() != 1) throw py::value_error("frequencies must be a 1-D array in Hz");
   self.model();
   const std::vector<double> f(frequencies.data(), frequencies.data() + frequencies.shape(0));
-  const cfit::PerturbationOutcome outcome =
-      self.Long([&] {
-        return cfit::EnforceByPerturbation(self.api(), f,
-                                           self.passiveFit ? &*self.passiveFit : nullptr);
-      });
+  const cfit::PerturbationOutcome outcome = self.Long([&] {
+    return cfit::EnforceByPerturbation(self.api(), f,
+                                       self.passiveFit ? &*self.passiveFit : nullptr);
+  });
   if (!outcome.passive) {
     RaiseError("passivity enforcement by residue perturbation failed: " + outcome.failure, 0);
   }
