@@ -193,13 +193,6 @@ TEST(EndData, SymmetryBandStorageAndTheZeroHzPoint) {
   EXPECT_EQ(g->state().settings.upperBandFrequency, 7e9);
 }
 
-// Storing no point at all is error 24.
-TEST(StoringReadPoints, NoPointIsAnError) {
-  auto f = testing::MakeFitter();
-  EXPECT_FALSE(StoreReadPoints(f->state(), {}));
-  EXPECT_EQ(f->GetErrorMessage(), nullptr);  // the read records error 24
-}
-
 // The largest magnitude of an element takes the first point of a tie; the
 // lowest-point transfer is the magnitude at the first point.
 TEST(ElementMagnitudes, LargestAndAtTheLowestPoint) {
