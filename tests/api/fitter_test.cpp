@@ -39,27 +39,21 @@ std::string DataFile(const char* name) {
   return directory != nullptr ? std::string(directory) + "/" + name : std::string();
 }
 
-TEST(Create, SizingFieldsThatGiveNoStorageFail) {
-  // Rows or columns below 1, sizes whose doubling overflows 32 bits, or
-  // storage the machine cannot give.
-  const std::pair<int32_t, int32_t> sizes[] = {
-      {-1, 200}, {-2, 200}, {INT32_MIN, 200}, {5001, -1}, {INT32_MAX, INT32_MAX}};
-  for (const auto& [points, columns] : sizes) {
-    cFitParams p;
-    p.maxFrequencyPoints = points, p.maxColumns = columns;
-    EXPECT_EQ(cFitAPI::Create(&p), nullptr) << points << " " << columns;
-  }
-}
-
-// A size Init refuses releases the working storage: every operation that
-// needs the storage fails cleanly until a valid Init.
-TEST(Init, RefusedSizeLeavesAFitterThatFailsCleanly) {
+// Sizes that give no storage: rows or columns below 1, sizes whose doubling
+// overflows 32 bits, storage the machine cannot give. Create refuses them;
+// Init refuses them and releases the working storage, so that every
+// operation that needs the storage fails cleanly until a valid Init.
+TEST(Init, SizesThatGiveNoStorageAreRefused) {
   testing::LogCapture log;
-  for (int points : {-1, 1 << 30}) {
-    Fitter f = MakeFitter();
+  const std::pair<int32_t, int32_t> sizes[] = {{-1, 200},  {-2, 200},     {INT32_MIN, 200},
+                                               {5001, -1}, {1 << 30, 40}, {INT32_MAX, INT32_MAX}};
+  for (const auto& [points, columns] : sizes) {
+    SCOPED_TRACE(::testing::Message() << points << " " << columns);
     cFitParams p = testing::SmallParams(false);
-    p.maxFrequencyPoints = points;
-    EXPECT_FALSE(f->Init(&p)) << points;
+    p.maxFrequencyPoints = points, p.maxColumns = columns;
+    EXPECT_EQ(cFitAPI::Create(&p), nullptr);
+    Fitter f = MakeFitter();
+    EXPECT_FALSE(f->Init(&p));
     testing::LoadSynthetic(*f, 2, kS);
     EXPECT_EQ(f->Fit(), 0);
     EXPECT_NE(f->GetErrorMessage(), nullptr);
