@@ -89,21 +89,6 @@ TEST(Asymmetry, NonFiniteElementsAreNeverSymmetric) {
   EXPECT_TRUE(std::isnan(set.front().At(1, 0).re));
 }
 
-// The 0 Hz option leaves a first frequency below 0 where it is (it used to
-// relabel -2 Hz as 0 Hz ahead of -1 Hz, breaking the increasing order).
-TEST(ZeroHzPoint, NegativeFirstFrequencyChangesNothing) {
-  cFitParams params;
-  params.addZeroHzPoint = true;
-  for (const char* text : {"# HZ S RI\n-2 1 0\n-1 1 0\n", "# HZ S RI\n-2 1 0\n3 1 0\n"}) {
-    auto f = ReadText(params, text);
-    std::vector<double> frequencies;
-    for (ConstMatrixView p : f->state().network.data->points())
-      frequencies.push_back(p.frequency());
-    EXPECT_EQ(frequencies.size(), 2u) << text;
-    EXPECT_EQ(frequencies[0], -2.0) << text;
-  }
-}
-
 // The 0 Hz value of each element: a first point below 1 MHz moves there and
 // loses its imaginary part; with seven points the real parts, exactly
 // a + b x + q x^2 in x = (f / f1)^2, give a; with fewer, the magnitude capped
@@ -137,14 +122,19 @@ TEST(ZeroHzPoint, ClosedFormsOfEachCase) {
   ASSERT_TRUE(AddZeroHzPoint(set));
   EXPECT_NEAR(set.front().At(0, 0).re, 0.25, 1e-12);
   EXPECT_NEAR(set.front().At(1, 0).re, -0.5, 1e-12);
-  // Nothing happens with fewer than two points or with a 0 Hz point.
-  SampledData few(1);
+  // Nothing happens with fewer than two points, with a 0 Hz point, or with a
+  // first frequency below 0 (moving it to 0 Hz would break the increasing
+  // order).
+  SampledData few(1), negative(1);
   for (const PortMatrix& p : {Point(1, 0.0, {0.5, 0.5}), Point(1, 1e6)}) {
     EXPECT_FALSE(AddZeroHzPoint(few));
     few.Append(p);
   }
   EXPECT_FALSE(AddZeroHzPoint(few));
   EXPECT_EQ(few.front().At(0, 0), Complex(0.5, 0.5));
+  for (double f : {-2.0, -1.0}) negative.Append(Point(1, f));
+  EXPECT_FALSE(AddZeroHzPoint(negative));
+  EXPECT_EQ(negative.front().frequency(), -2.0);
 }
 
 // Point reduction keeps the first and last point of a flat stretch, and the
@@ -191,13 +181,6 @@ TEST(EndData, SymmetryBandStorageAndTheZeroHzPoint) {
   EXPECT_EQ(g->state().network.data->front().frequency(), 0.0);
   EXPECT_EQ(g->state().settings.lowerBandFrequency, 0.5e6);
   EXPECT_EQ(g->state().settings.upperBandFrequency, 7e9);
-}
-
-// Storing no point at all is error 24.
-TEST(StoringReadPoints, NoPointIsAnError) {
-  auto f = testing::MakeFitter();
-  EXPECT_FALSE(StoreReadPoints(f->state(), {}));
-  EXPECT_EQ(f->GetErrorMessage(), nullptr);  // the read records error 24
 }
 
 // The largest magnitude of an element takes the first point of a tie; the

@@ -83,7 +83,8 @@ TEST(PoleFile, FittedModelsOfRealFilesRoundTrip) {
   for (const auto& [file, individual, symmetric] :
        {std::tuple{"microstrip_line_sim_lowercase_option.s2p", true, true},
         std::tuple{"fourport_measured_75ohm.s4p", true, false},
-        std::tuple{"power_splitter_2way_measured.s3p", false, true}}) {
+        std::tuple{"power_splitter_2way_measured.s3p", false, true},
+        std::tuple{"fourport_measured_75ohm.s4p", false, false}}) {
     SCOPED_TRACE(file);
     cFitParams params;
     params.individualPoles = individual;

@@ -19,7 +19,6 @@
 #include "api/cfit_impl.h"
 #include "network/cascade.h"
 #include "network/frequency_grid_merge.h"
-#include "network/join_modal_models.h"
 #include "network/network_support.h"
 #include "support/fitter_fixtures.h"
 
@@ -239,40 +238,6 @@ TEST(SecondNetwork, RefusedFilesKeepTheHeldNetworkBitForBit) {
     EXPECT_TRUE(std::string(f->GetErrorMessage()).ends_with(FitErrorText(c.code)))
         << f->GetErrorMessage();
     EXPECT_TRUE(SameBits(Snapshot(*f), before)) << "the held network changed";
-  }
-}
-
-TEST(AccumulateScaledModelElement, SharedPolesMergeAndExactCancellationsVanish) {
-  Model source;
-  source.n = 1;
-  source.elementPoles.assign(1, PoleList(2, PoleTerm(1)));
-  source.elementPoles[0][0].SetPole(1e9, 0.0);
-  source.elementPoles[0][0].SetResidue00(Complex(-0.4, 0.0));
-  source.elementPoles[0][1].SetPole(2e9, -3e9);
-  source.elementPoles[0][1].SetResidue00(Complex(0.1, 0.2));
-  source.constant = {0.5};
-  source.proportional = {1e-12};
-  struct Case {
-    double w;
-    std::vector<Complex> residues;  // of the poles 1e9, then 2e9 - 3e9 j; none: removed
-  };
-  for (const Case& c :
-       {Case{1.0, {Complex(0.1, 0.2)}}, Case{0.5, {Complex(0.2, 0.0), Complex(0.05, 0.1)}}}) {
-    SCOPED_TRACE(c.w);
-    Model destination;
-    destination.n = 1;
-    destination.elementPoles.assign(1, PoleList(1, PoleTerm(1)));
-    destination.elementPoles[0][0].SetPole(1e9, 0.0);
-    destination.elementPoles[0][0].SetResidue00(Complex(0.4, 0.0));
-    destination.constant = {0.25};
-    destination.proportional = {0.0};
-    AccumulateScaledModelElement(destination, 0, 0, source, false, 0, 0, c.w);
-    const PoleList& list = destination.elementPoles[0];
-    ASSERT_EQ(list.size(), c.residues.size());
-    for (std::size_t k = 0; k < list.size(); ++k) EXPECT_EQ(list[k].GetResidue00(), c.residues[k]);
-    EXPECT_EQ(list.back().GetPole(), Complex(2e9, -3e9));
-    EXPECT_EQ(destination.constant[0], 0.25 + c.w * 0.5);
-    EXPECT_EQ(destination.proportional[0], c.w * 1e-12);
   }
 }
 

@@ -477,10 +477,6 @@ int Invert(int n, const Complex* m, Complex* inverse) {
                              rhs.data(), work.data());
 }
 
-// Random matrices of a few sizes, one of them inverted in place, against
-// zgesv's solution of M X = I (column-stored). A zero matrix fails and leaves
-// the output alone; a singular one (complex rank 1) gives the solver's finite
-// basic solution.
 // A = U diag(3, 0.5, 1.2) V^T with rotations U, V: the values from 1 up go
 // to 0.9 along the same singular vectors, the others stay.
 TEST(SingularValueClip, ClipsAlongTheSingularVectors) {
@@ -511,6 +507,10 @@ TEST(SingularValueClip, ClipsAlongTheSingularVectors) {
   EXPECT_EQ(a, before);
 }
 
+// Random matrices of a few sizes, one of them inverted in place, against
+// zgesv's solution of M X = I (column-stored). A zero matrix fails and leaves
+// the output alone; a singular one (complex rank 1) gives the solver's finite
+// basic solution.
 TEST(InvertComplexMatrix, MatchesZgesvAndSurvivesZeroAndSingularMatrices) {
   std::mt19937_64 rng(61);
   std::normal_distribution<double> normal;

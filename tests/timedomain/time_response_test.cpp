@@ -160,24 +160,6 @@ TEST(TimeResponse, SinglePoleIsTheTextbookLowPass) {
   EXPECT_EQ(trapezoid.diracWeight, -1);
 }
 
-// The file: one line per grid time, times accumulated by repeated addition.
-TEST(TimeResponse, FileHoldsTheGridByRepeatedAddition) {
-  Fitter f = Defined(kElements[1]);
-  TimeResponseParameters p;
-  p.startTime = 0, p.endTime = 1e-9, p.timeStep = 1e-10, p.amplitude = 3;
-  const std::string name = Scratch().NewFile("response");
-  ASSERT_EQ(f->WriteTimeResponse(p, name.c_str(), 0, 0), 1);
-  std::ifstream in(name);
-  double t = 0;
-  int lines = 0;
-  for (std::string line; std::getline(in, line); ++lines, t += p.timeStep) {
-    char expected[64];
-    std::snprintf(expected, sizeof expected, "%16.10le %16.10le", t, At(*f, 1, t, 0, 0, p).value);
-    EXPECT_EQ(line, expected);
-  }
-  EXPECT_EQ(lines, 11);
-}
-
 // Each refusal of the record records its code and writes nothing (the state
 // and argument checks are the wrong-state table's); its checks come in their
 // order (a kind-2 record with every field wrong reports the grid).

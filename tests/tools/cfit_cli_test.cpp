@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -777,6 +778,14 @@ TEST_F(Cli, PoleFileNetlistInfoSweepAndResponse) {
     ASSERT_EQ(model->GetTimeResponse(p, t, &expected, &time, &weight, 1, 0), 1);
     EXPECT_NEAR(v, expected, 1e-10 * (1 + std::abs(expected))) << t;
   }
+  // Each line holds the time, accumulated by repeated addition, and the value
+  // to 11 digits.
+  double t = 10e-12, value = 0, time = 0, weight = 0;
+  for (int k = 0; k < 100; ++k) t += 1e-12;
+  ASSERT_EQ(model->GetTimeResponse(p, t, &value, &time, &weight, 1, 0), 1);
+  char line[64];
+  std::snprintf(line, sizeof line, "\n%16.10le %16.10le\n", t, value);
+  EXPECT_TRUE(Has(Slurp(Path("@tdt.txt")), line)) << line;
 }
 
 // convert applies its steps in command-line order, repeats included, and
