@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <numbers>
+#include <optional>
 
 #include "fit/state_space.h"
 #include "numeric/eigen_general.h"
@@ -30,6 +31,9 @@ constexpr double kImaginaryTolerance = 0.1;
 constexpr double kAbsoluteTolerance = 1e-9;
 // Relative move of the limit when R is singular.
 constexpr double kLimitShift = 1e-9;
+// Growth of the half-size matrix's factors over A's own size beyond which
+// the Hamiltonian is used instead (see HalfSizeCandidates).
+constexpr double kHalfSizeGrowth = 1e4;
 // Iterations the eigensolver may spend on one eigenvalue of the Hamiltonian.
 // Orders in the thousands can need more than the fitter's 50.
 constexpr int kHqrIterations = 400;
@@ -315,7 +319,10 @@ class Certifier {
       if (attempt == 1) return false;
     }
 
-    if (s_.symmetric) return HalfSizeCandidates(bIn, cm, dm, omegas, cert);
+    if (s_.symmetric) {
+      const std::optional<bool> half = HalfSizeCandidates(bIn, cm, dm, omegas, cert);
+      if (half.has_value()) return *half;
+    }
 
     // Blocks of the Hamiltonian.
     const std::vector<double> bt = Transpose(n, p, bIn.data());  // p x n
@@ -390,10 +397,15 @@ class Certifier {
   // the header), with B, C and D as scaled and shifted for the Hamiltonian.
   // An eigenvalue lambda of P is s^2 for an eigenvalue s of the
   // Hamiltonian; s = sqrt(lambda) in the upper half plane is tested as the
-  // Hamiltonian's own would be.
-  bool HalfSizeCandidates(const std::vector<double>& b, const std::vector<double>& c,
-                          const std::vector<double>& d, std::vector<double>* omegas,
-                          PassivityCertificate* cert) {
+  // Hamiltonian's own would be. Squaring doubles the span of the
+  // eigenvalues' magnitudes, and P is formed as a product, so its rounding
+  // is that of |F| |G|: when that exceeds kHalfSizeGrowth times |A|^2 (a
+  // constant with a singular value near 1 makes (D - I)^-1 large), small
+  // crossings would drown in it, and nothing is returned: the caller builds
+  // the Hamiltonian instead.
+  std::optional<bool> HalfSizeCandidates(const std::vector<double>& b, const std::vector<double>& c,
+                                         const std::vector<double>& d, std::vector<double>* omegas,
+                                         PassivityCertificate* cert) {
     const int n = s_.states;
     const int p = s_.ports;
     // A - B X^-1 C for the p x p matrix X.
@@ -417,11 +429,20 @@ class Certifier {
     } else if (!reduced(d, &g)) {
       return false;
     }
+    const auto largest = [](const double* x, std::size_t count) {
+      double v = 0.0;
+      for (std::size_t k = 0; k < count; ++k) v = std::max(v, std::abs(x[k]));
+      return v;
+    };
+    const std::size_t nn = static_cast<std::size_t>(n) * n;
+    const double normA = largest(s_.a, nn);
+    if (!(largest(f.data(), nn) * largest(g.data(), nn) <= kHalfSizeGrowth * normA * normA)) {
+      return std::nullopt;
+    }
     std::vector<double> m = Multiply(n, n, n, f, g.data(), false);
     cert->hamiltonianOrder = n;
     cert->halfSize = true;
-    double norm = 0.0;
-    for (double x : m) norm = std::max(norm, std::abs(x));
+    const double norm = largest(m.data(), nn);
     if (!std::isfinite(norm)) return false;
     std::vector<double> wr(n);
     std::vector<double> wi(n);

@@ -31,7 +31,9 @@
 // the state matrices of (H - I)^-1 and (H + I)^-1, for Y/Z of H and H^-1;
 // for symmetric D, D^T D - I = (D - I)(D + I) and D + D^T = 2 D, so the
 // factors exist exactly when the Hamiltonian does). Its eigenvalues cost an
-// eighth of the Hamiltonian's.
+// eighth of the Hamiltonian's. It is formed as a product, so its rounding is
+// that of its factors: when they grow far beyond A (a constant with a
+// singular value near 1) the Hamiltonian is used after all.
 //
 // All these statements are identities of the Schur complement, not
 // approximations: between two neighbouring crossings the sign of the

@@ -183,6 +183,21 @@ TEST(Certificate, FindsPlantedCrossingsAndBands) {
   }
 }
 
+// A constant just below 1 makes (D - I)^-1 large: the half-size matrix's
+// factors grow far beyond A, its rounding would swamp the crossing, and the
+// Hamiltonian is built instead (0.99999 + 0.5 a / (s + a) crosses 1 near
+// 250 a).
+TEST(Certificate, HalfSizeGivesWayWhenItsFactorsGrow) {
+  const double a = 1e9, c = 0.5 * a, d = 0.99999;
+  const double w = std::sqrt(((d * a + c) * (d * a + c) - a * a) / (1 - d * d));
+  const auto cert = CertifySystem(FirstOrder(d, c, a).View(true), PassivityKind::kScattering, kHz);
+  ASSERT_TRUE(cert.ok());
+  EXPECT_FALSE(cert->halfSize);
+  EXPECT_EQ(cert->hamiltonianOrder, 2);
+  ASSERT_EQ(cert->crossings.size(), 1u);
+  EXPECT_NEAR(cert->crossings[0], w * kHz, 1e-9 * w * kHz);
+}
+
 TEST(Certificate, CertifiesPassiveSystems) {
   struct Case {
     std::string name;
