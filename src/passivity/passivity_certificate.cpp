@@ -71,6 +71,16 @@ bool Solve(int n, std::vector<double> a, int m, std::vector<double>& rhs) {
   return true;
 }
 
+// The eigenvalues (real and imaginary parts) of the n x n row-major matrix
+// m, which is destroyed; false when the eigensolver does not converge.
+bool Eigenvalues(int n, std::vector<double>& m, std::vector<double>* wr, std::vector<double>* wi) {
+  wr->assign(static_cast<std::size_t>(n), 0.0);
+  wi->assign(static_cast<std::size_t>(n), 0.0);
+  BalanceMatrix(n, m.data(), n);
+  ReduceToHessenberg(n, m.data(), n);
+  return hqr(n, m.data(), n, wr->data(), wi->data(), kHqrIterations) != 0;
+}
+
 // out (r x c) = x (r x k) * y (k x c), all row-major; y given transposed
 // when `yTransposed` (then stored c x k).
 std::vector<double> Multiply(int r, int k, int c, const std::vector<double>& x, const double* y,
@@ -374,11 +384,9 @@ class Certifier {
     }
     for (double x : h) norm = std::max(norm, std::abs(x));
     if (!std::isfinite(norm)) return false;
-    std::vector<double> wr(order);
-    std::vector<double> wi(order);
-    BalanceMatrix(order, h.data(), order);
-    ReduceToHessenberg(order, h.data(), order);
-    if (hqr(order, h.data(), order, wr.data(), wi.data(), kHqrIterations) == 0) return false;
+    std::vector<double> wr;
+    std::vector<double> wi;
+    if (!Eigenvalues(order, h, &wr, &wi)) return false;
     for (int k = 0; k < order; ++k) {
       if (wi[k] <= 0.0) continue;
       // Relative to the eigenvalue, and to the matrix's size: eigenvalues
@@ -444,11 +452,9 @@ class Certifier {
     cert->halfSize = true;
     const double norm = largest(m.data(), nn);
     if (!std::isfinite(norm)) return false;
-    std::vector<double> wr(n);
-    std::vector<double> wi(n);
-    BalanceMatrix(n, m.data(), n);
-    ReduceToHessenberg(n, m.data(), n);
-    if (hqr(n, m.data(), n, wr.data(), wi.data(), kHqrIterations) == 0) return false;
+    std::vector<double> wr;
+    std::vector<double> wi;
+    if (!Eigenvalues(n, m, &wr, &wi)) return false;
     for (int k = 0; k < n; ++k) {
       if (wi[k] < 0.0) continue;  // the conjugate's root is the mirror image
       const Cx root = std::sqrt(Cx(wr[k], wi[k]));
