@@ -137,6 +137,46 @@ double LibraryMeasure(PassivityKind kind, double deciding) {
   return kind == PassivityKind::kScattering ? deciding * deciding : std::max(0.0, 1.0 - deciding);
 }
 
+double Largest(const double* x, std::size_t count) {
+  double v = 0.0;
+  for (std::size_t k = 0; k < count; ++k) v = std::max(v, std::abs(x[k]));
+  return v;
+}
+
+// The factors F and G of the half-size matrix P = F G (see the header) of
+// the system (A n x n, B n x p, C p x n, D p x p); false when one of them
+// does not exist.
+bool HalfSizeFactors(int p, int n, const double* a, const std::vector<double>& b,
+                     const std::vector<double>& c, const std::vector<double>& d, bool scattering,
+                     std::vector<double>* f, std::vector<double>* g) {
+  // A - B X^-1 C for the p x p matrix X.
+  const auto reduced = [&](std::vector<double> x, std::vector<double>* out) {
+    std::vector<double> xinvC = c;
+    if (!Solve(p, std::move(x), n, xinvC)) return false;
+    *out = Multiply(n, p, n, b, xinvC.data(), false);
+    for (std::size_t k = 0; k < out->size(); ++k) (*out)[k] = a[k] - (*out)[k];
+    return true;
+  };
+  f->assign(a, a + static_cast<std::size_t>(n) * n);
+  if (!scattering) return reduced(d, g);
+  std::vector<double> minus = d;
+  std::vector<double> plus = d;
+  for (int i = 0; i < p; ++i) {
+    minus[static_cast<std::size_t>(i) * p + i] -= 1.0;
+    plus[static_cast<std::size_t>(i) * p + i] += 1.0;
+  }
+  return reduced(std::move(minus), f) && reduced(std::move(plus), g);
+}
+
+// Whether the product of the factors' largest entries stays within
+// kHalfSizeGrowth of A's squared, so that P's rounding stays that of A^2.
+bool FactorsStayNearA(int n, const double* a, const std::vector<double>& f,
+                      const std::vector<double>& g) {
+  const double normA = Largest(a, static_cast<std::size_t>(n) * n);
+  return Largest(f.data(), f.size()) * Largest(g.data(), g.size()) <=
+         kHalfSizeGrowth * normA * normA;
+}
+
 class Certifier {
  public:
   Certifier(const SystemView& s, PassivityKind kind) : s_(s), criterion_{kind, 0.0} {
@@ -415,42 +455,15 @@ class Certifier {
                                          const std::vector<double>& d, std::vector<double>* omegas,
                                          PassivityCertificate* cert) {
     const int n = s_.states;
-    const int p = s_.ports;
-    // A - B X^-1 C for the p x p matrix X.
-    const auto reduced = [&](std::vector<double> x, std::vector<double>* out) {
-      std::vector<double> xinvC = c;
-      if (!Solve(p, std::move(x), n, xinvC)) return false;
-      *out = Multiply(n, p, n, b, xinvC.data(), false);
-      for (std::size_t k = 0; k < out->size(); ++k) (*out)[k] = s_.a[k] - (*out)[k];
-      return true;
-    };
-    std::vector<double> f(s_.a, s_.a + static_cast<std::size_t>(n) * n);
+    const bool scattering = criterion_.kind == PassivityKind::kScattering;
+    std::vector<double> f;
     std::vector<double> g;
-    if (criterion_.kind == PassivityKind::kScattering) {
-      std::vector<double> minus = d;
-      std::vector<double> plus = d;
-      for (int i = 0; i < p; ++i) {
-        minus[i * p + i] -= 1.0;
-        plus[i * p + i] += 1.0;
-      }
-      if (!reduced(std::move(minus), &f) || !reduced(std::move(plus), &g)) return false;
-    } else if (!reduced(d, &g)) {
-      return false;
-    }
-    const auto largest = [](const double* x, std::size_t count) {
-      double v = 0.0;
-      for (std::size_t k = 0; k < count; ++k) v = std::max(v, std::abs(x[k]));
-      return v;
-    };
-    const std::size_t nn = static_cast<std::size_t>(n) * n;
-    const double normA = largest(s_.a, nn);
-    if (!(largest(f.data(), nn) * largest(g.data(), nn) <= kHalfSizeGrowth * normA * normA)) {
-      return std::nullopt;
-    }
+    if (!HalfSizeFactors(s_.ports, n, s_.a, b, c, d, scattering, &f, &g)) return false;
+    if (!FactorsStayNearA(n, s_.a, f, g)) return std::nullopt;
     std::vector<double> m = Multiply(n, n, n, f, g.data(), false);
     cert->hamiltonianOrder = n;
     cert->halfSize = true;
-    const double norm = largest(m.data(), nn);
+    const double norm = Largest(m.data(), m.size());
     if (!std::isfinite(norm)) return false;
     std::vector<double> wr;
     std::vector<double> wi;
@@ -853,9 +866,16 @@ bool HermitianEigen(int n, const std::vector<Cx>& p, std::vector<double>* values
 }
 
 int CertificateOrder(const Model& model, const ElementTable* elements) {
-  const Result<StateSpace> realized = Realize(model, elements, false);
+  const Result<StateSpace> realized = Realize(model, elements);
   if (!realized) return 0;
-  return ExactlySymmetric(model) ? realized->states : 2 * realized->states;
+  const StateSpace& ss = *realized;
+  std::vector<double> f;
+  std::vector<double> g;
+  const bool half = ExactlySymmetric(model) &&
+                    HalfSizeFactors(ss.ports, ss.states, ss.a.data(), ss.b, ss.c, ss.d,
+                                    model.dataType == 1, &f, &g) &&
+                    FactorsStayNearA(ss.states, ss.a.data(), f, g);
+  return half ? ss.states : 2 * ss.states;
 }
 
 DelayHandling ClassifyDelays(const Model& model) {
