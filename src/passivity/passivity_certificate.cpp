@@ -137,6 +137,33 @@ double LibraryMeasure(PassivityKind kind, double deciding) {
   return kind == PassivityKind::kScattering ? deciding * deciding : std::max(0.0, 1.0 - deciding);
 }
 
+// Scales the states of each diagonal block of A (1 x 1 or 2 x 2) so that
+// its rows of B and its columns of C are of one size; A stays (T^-1 A T =
+// A for a scalar per block), and so does the response.
+void ScaleBlocks(int p, int n, const double* a, std::vector<double>& b, std::vector<double>& c) {
+  for (int k = 0; k < n;) {
+    const bool pair = k + 1 < n && (a[static_cast<std::size_t>(k) * n + k + 1] != 0.0 ||
+                                    a[static_cast<std::size_t>(k + 1) * n + k] != 0.0);
+    const int size = pair ? 2 : 1;
+    double nb = 0.0;
+    double nc = 0.0;
+    for (int r = k; r < k + size; ++r) {
+      for (int j = 0; j < p; ++j)
+        nb = std::max(nb, std::abs(b[static_cast<std::size_t>(r) * p + j]));
+      for (int i = 0; i < p; ++i)
+        nc = std::max(nc, std::abs(c[static_cast<std::size_t>(i) * n + r]));
+    }
+    if (nb > 0.0 && nc > 0.0) {
+      const double t = std::sqrt(nb / nc);
+      for (int r = k; r < k + size; ++r) {
+        for (int j = 0; j < p; ++j) b[static_cast<std::size_t>(r) * p + j] /= t;
+        for (int i = 0; i < p; ++i) c[static_cast<std::size_t>(i) * n + r] *= t;
+      }
+    }
+    k += size;
+  }
+}
+
 double Largest(const double* x, std::size_t count) {
   double v = 0.0;
   for (std::size_t k = 0; k < count; ++k) v = std::max(v, std::abs(x[k]));
@@ -301,27 +328,7 @@ class Certifier {
     // columns of C are of one size (T^-1 A T = A for a scalar per block),
     // and a Y/Z response is divided by its size (the sign of the Hermitian
     // part's eigenvalues stays).
-    for (int k = 0; k < n && scaleStates;) {
-      const bool pair = k + 1 < n && (s_.a[static_cast<std::size_t>(k) * n + k + 1] != 0.0 ||
-                                      s_.a[static_cast<std::size_t>(k + 1) * n + k] != 0.0);
-      const int size = pair ? 2 : 1;
-      double nb = 0.0;
-      double nc = 0.0;
-      for (int r = k; r < k + size; ++r) {
-        for (int j = 0; j < p; ++j)
-          nb = std::max(nb, std::abs(bIn[static_cast<std::size_t>(r) * p + j]));
-        for (int i = 0; i < p; ++i)
-          nc = std::max(nc, std::abs(cm[static_cast<std::size_t>(i) * n + r]));
-      }
-      if (nb > 0.0 && nc > 0.0) {
-        const double t = std::sqrt(nb / nc);
-        for (int r = k; r < k + size; ++r) {
-          for (int j = 0; j < p; ++j) bIn[static_cast<std::size_t>(r) * p + j] /= t;
-          for (int i = 0; i < p; ++i) cm[static_cast<std::size_t>(i) * n + r] *= t;
-        }
-      }
-      k += size;
-    }
+    if (scaleStates) ScaleBlocks(p, n, s_.a, bIn, cm);
     const double responseScale =
         criterion_.kind == PassivityKind::kImmittance ? ResponseScale() : 1.0;
     const double yzScale = responseScale > 0.0 ? responseScale : 1.0;
@@ -869,12 +876,15 @@ int CertificateOrder(const Model& model, const ElementTable* elements) {
   const Result<StateSpace> realized = Realize(model, elements);
   if (!realized) return 0;
   const StateSpace& ss = *realized;
+  std::vector<double> b = ss.b;
+  std::vector<double> c = ss.c;
+  ScaleBlocks(ss.ports, ss.states, ss.a.data(), b, c);  // as the certificate scales them
   std::vector<double> f;
   std::vector<double> g;
-  const bool half = ExactlySymmetric(model) &&
-                    HalfSizeFactors(ss.ports, ss.states, ss.a.data(), ss.b, ss.c, ss.d,
-                                    model.dataType == 1, &f, &g) &&
-                    FactorsStayNearA(ss.states, ss.a.data(), f, g);
+  const bool half =
+      ExactlySymmetric(model) &&
+      HalfSizeFactors(ss.ports, ss.states, ss.a.data(), b, c, ss.d, model.dataType == 1, &f, &g) &&
+      FactorsStayNearA(ss.states, ss.a.data(), f, g);
   return half ? ss.states : 2 * ss.states;
 }
 
