@@ -419,7 +419,6 @@ class Certifier {
     const int order = 2 * n;
     cert->hamiltonianOrder = order;
     std::vector<double> h(static_cast<std::size_t>(order) * order);
-    double norm = 0.0;
     for (int i = 0; i < n; ++i) {
       for (int j = 0; j < n; ++j) {
         const std::size_t k = static_cast<std::size_t>(i) * n + j;
@@ -429,7 +428,7 @@ class Certifier {
         h[static_cast<std::size_t>(n + i) * order + n + j] = m22[k];
       }
     }
-    for (double x : h) norm = std::max(norm, std::abs(x));
+    const double norm = Largest(h.data(), h.size());
     if (!std::isfinite(norm)) return false;
     std::vector<double> wr;
     std::vector<double> wi;
