@@ -99,12 +99,14 @@ PerturbationOutcome EnforceByPerturbation(cFitAPI& fitter, const std::vector<dou
     return outcome;
   }
   outcome.refitError = std::nan("");
-  const bool first = EnforceModel(*state, frequencies, outcome);
   const auto deviation = [&] {
     return RelativeDeviation(*state->model, state->network.elements.get(), *state->network.data);
   };
+  // The fit's own deviation, measured before the enforcement (which fills
+  // it in only when it gets that far).
+  const double fitted = deviation();
+  const bool first = EnforceModel(*state, frequencies, outcome);
   const double firstError = first ? deviation() : std::numeric_limits<double>::infinity();
-  const double fitted = outcome.fittedError;
   const bool eligible = refit != nullptr && !refit->polesNearBand &&
                         state->network.dataType == kS && !state->settings.callerBand &&
                         state->network.elements != nullptr && std::isfinite(fitted);
