@@ -159,6 +159,14 @@ void ScaleBlocks(int p, int n, const double* a, std::vector<double>& b, std::vec
         for (int j = 0; j < p; ++j) b[static_cast<std::size_t>(r) * p + j] /= t;
         for (int i = 0; i < p; ++i) c[static_cast<std::size_t>(i) * n + r] *= t;
       }
+    } else if (nc == 0.0) {
+      // A block the outputs do not see (a pole whose residues are all zero)
+      // is the limit of an ever larger scale: its rows of B go to zero. The
+      // response stays, and its B no longer feeds the other states through
+      // the half-size factors.
+      for (int r = k; r < k + size; ++r) {
+        for (int j = 0; j < p; ++j) b[static_cast<std::size_t>(r) * p + j] = 0.0;
+      }
     }
     k += size;
   }

@@ -363,6 +363,32 @@ TEST(ModelCertificate, FindsPlantedCrossingsThroughTheRealisation) {
   }
 }
 
+// Poles added with zero residues change neither the crossings nor the
+// matrix the certificate takes: the half-size one stays usable however far
+// the new poles sit from the old ones.
+TEST(ModelCertificate, PolesWithZeroResiduesLeaveItUnchanged) {
+  for (const ModelCase& c : ModelCases()) {
+    SCOPED_TRACE(c.name);
+    const auto before = CertifyModel(c.model, nullptr);
+    ASSERT_TRUE(before.ok());
+    Model m = c.model;
+    const CertifiedBand above{1e12, 1e13, 3e12, 2.0, 2.0};
+    const std::vector<Complex> added = AddPolesForBands(m, {above}, 1e6, 1e11);
+    ASSERT_FALSE(added.empty());
+    const auto after = CertifyModel(m, nullptr);
+    ASSERT_TRUE(after.ok());
+    EXPECT_EQ(after->halfSize, before->halfSize);
+    int states = 0;  // a pair takes two states, a real pole one, per port when common
+    for (const Complex& p : added) states += (p.im == 0.0 ? 1 : 2) * (m.individual() ? 1 : m.n);
+    if (!before->halfSize) states *= 2;
+    EXPECT_EQ(CertificateOrder(m, nullptr), before->hamiltonianOrder + states);
+    ASSERT_EQ(after->crossings.size(), c.crossings.size());
+    for (std::size_t k = 0; k < c.crossings.size(); ++k) {
+      EXPECT_NEAR(after->crossings[k], c.crossings[k], 1e-9 * c.crossings[k]);
+    }
+  }
+}
+
 TEST(ModelCertificate, SaysHowDelaysEntered) {
   Model m = Model::Empty(2);
   m.dataType = 1;
