@@ -398,6 +398,7 @@ py::dict EnforceByPerturbation(Fitter& self, const RealArray& frequencies) {
   out["relative_change"] = outcome.relativeChange;
   out["added_poles"] = outcome.addedPoles;
   out["refitted"] = outcome.refitted;
+  out["refit_held_constant"] = outcome.refitHeld;
   return out;
 }
 

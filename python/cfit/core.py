@@ -300,10 +300,12 @@ def fit(data, common_poles=False, delays=True, passive=False, progress=None, sin
     passive: enforce passivity of the model after the fit, by `enforcement` as in
     Model.enforce_passivity; with the perturbation, S data whose fitted constant has a
     singular value above 1 are fitted again with it held passive, and a model whose
-    enforcement leaves it more than twice the fit's error (plus 1e-4) from the data is
-    fitted again with its poles below twice the top frequency and enforced again, the
-    closer passive model kept, as the program does (fit_record['constant_held'] and
-    enforcement['refitted'] say whether those fits were kept). progress: a callable given the progress (0 to 1) while the
+    enforcement would leave it more than twice the fit's error (plus 1e-4) from the data
+    is fitted again (with its constant held passive within twice the free fit's error,
+    then with its poles below twice the top frequency) and enforced again, the closest
+    passive model kept, as the program does (fit_record['constant_held'],
+    enforcement['refitted'] and enforcement['refit_held_constant'] say which fits were
+    kept). progress: a callable given the progress (0 to 1) while the
     library fits. Other options are Params fields by name (pole_ratio_bound, max_columns,
     ...). Ctrl-C stops the fit and raises KeyboardInterrupt."""
     if not isinstance(data, (Data, str, os.PathLike)):
@@ -356,11 +358,13 @@ class Model:
         #: pole file.
         self.fit_record = fit_record
         #: The last passivity enforcement: {'method': 'perturbation', 'steps',
-        #: 'relative_change', 'added_poles', 'refitted'} or {'method': 'classic'}; None
-        #: when none ran. 'added_poles' counts the damped poles added to each pole
-        #: list where the model violated beyond the data band (0: none); 'refitted':
-        #: the fit was made again with its poles below twice the top frequency, as its
-        #: first enforced model stayed far from the data (only after cfit.fit's own fit).
+        #: 'relative_change', 'added_poles', 'refitted', 'refit_held_constant'} or
+        #: {'method': 'classic'}; None when none ran. 'added_poles' counts the damped
+        #: poles added to each pole list where the model violated beyond the data band
+        #: (0: none); 'refitted': the fit was made again, as its first enforced model
+        #: would stay far from the data (only after cfit.fit's own fit), with its
+        #: constant held passive when 'refit_held_constant', else with its poles below
+        #: twice the top frequency.
         self.enforcement = enforcement
 
     @classmethod

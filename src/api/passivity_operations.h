@@ -54,7 +54,9 @@ struct PerturbationOutcome {
   // The model kept was fitted again with its poles near the band; the
   // deviation from the data of that fit (NaN when it was not tried).
   bool refitted = false;
+  bool refitHeld = false;  // that fit held its constant passive (else: poles near the band)
   double refitError = 0.0;
+  bool gaveUp = false;  // the enforcement gave up early (see below); the model is as it was
   std::string failure;
 };
 
@@ -62,19 +64,27 @@ struct PerturbationOutcome {
 // weighing the change at `frequencies` (hertz, the data's sample points);
 // when that costs more than twice the fit's deviation from the data, damped
 // poles are added beyond the band and the more accurate passive model kept
-// (passivity/accurate_enforcement.h). On failure the model may keep the
-// changes of the last step.
+// (passivity/accurate_enforcement.h). Without `refit`, on failure the
+// model may keep the changes of the last step.
 //
 // With `refit` (the settings the fitter's model was fitted with by
 // FitIterated), an S model that does not end passive, or ends more than
-// twice its fit's deviation plus 1e-4 from the data, is fitted again with
-// its poles near the band (IterationSettings::polesNearBand) and that fit
-// enforced too; the passive model closer to the data is kept (`refitted`
-// says which). A caller's own pole band is left alone.
+// twice its fit's deviation plus 1e-4 from the data, is fitted again and
+// enforced again: first with its constant held passive
+// (IterationSettings::preferHeldConstant) when the free fit was kept though
+// its constant has a singular value above 1, then with its poles near the
+// band (IterationSettings::polesNearBand), until one comes that close; the
+// passive model closest to the data is kept (`refitted` and `refitHeld`
+// say which). A caller's own pole band is left alone. Each enforcement
+// but the last resort gives up early when its cutting-plane bound shows it
+// cannot come that close (within kGiveUpRoom); should no refit come that
+// close, the first fit is enforced to its end after all. When nothing ends
+// passive, the model is the fit as it was.
 PerturbationOutcome EnforceByPerturbation(cFitAPI& fitter, const std::vector<double>& frequencies,
                                           const IterationSettings* refit = nullptr);
 inline constexpr double kRefitTolerance = 2.0;
 inline constexpr double kRefitMargin = 1e-4;
+inline constexpr double kGiveUpRoom = 1.5;
 
 // The order of the Hamiltonian the certificate of the fitter's model needs
 // (0 without a model); above kLargeCertificateOrder it takes minutes.

@@ -708,7 +708,7 @@ std::vector<double> Contributions(const ResidueSpace& space, const PoleList& pol
 // never ends less accurate for it), else the free fit's model is put back. Fits with asymptotes or
 // constants of the caller's own are left alone.
 std::optional<FitReport> RefitWithHeldConstant(FitterState& state, const RunContext& run,
-                                               const PoleRelocation& relocate) {
+                                               const PoleRelocation& relocate, bool prefer) {
   const int n = state.network.portCount;
   if (state.network.dataType != kS || state.model == nullptr || state.network.elements == nullptr ||
       !state.network.data.has_value()) {
@@ -739,10 +739,16 @@ std::optional<FitReport> RefitWithHeldConstant(FitterState& state, const RunCont
       "it held at the last point's ***\n");
   const FitReport again = Fit(state, run, &relocate);
   table = saved;
-  if (again.ok && squaredError(*state.model) <= squaredError(free)) {
+  const double allowed = prefer ? kHeldConstantTolerance * kHeldConstantTolerance : 1.0;
+  if (again.ok && squaredError(*state.model) <= allowed * squaredError(free)) {
     return again;
   }
-  run.Write("\n*** The fit with the constant held is less accurate: the free fit is kept ***\n");
+  if (prefer) {
+    run.Write("\n*** The fit with the constant held is less accurate by more than a factor of ",
+              kHeldConstantTolerance, ": the free fit is kept ***\n");
+  } else {
+    run.Write("\n*** The fit with the constant held is less accurate: the free fit is kept ***\n");
+  }
   *state.model = free;
   return std::nullopt;
 }
@@ -900,7 +906,8 @@ FitReport FitIterated(FitterState& state, const IterationSettings& settings, con
   if (report.ok && settings.holdPassiveConstant) {
     const IteratedFitRecord first = tally;
     tally = IteratedFitRecord{};
-    if (const std::optional<FitReport> held = RefitWithHeldConstant(state, run, relocate)) {
+    if (const std::optional<FitReport> held =
+            RefitWithHeldConstant(state, run, relocate, settings.preferHeldConstant)) {
       report = *held;
       tally.constantHeld = true;
     } else {

@@ -58,6 +58,11 @@ struct IterationSettings {
   // whose fitted constant has a singular value above 1 are fitted again
   // with it held passive.
   bool holdPassiveConstant = false;
+  // With holdPassiveConstant: the held fit is kept unless it is more than
+  // kHeldConstantTolerance times further from the data than the free one,
+  // rather than only when it is at least as accurate. The enforcement
+  // tries such a fit when the free one's enforcement would lose accuracy.
+  bool preferHeldConstant = false;
   // Every pole kept below kPoleBandFactor times the data's top frequency
   // (unless the caller set a pole band of its own): such poles cannot build
   // the large terms just above the band that cancel inside it, which make
@@ -108,11 +113,13 @@ Result<RelocationRecord> RelocatePoles(const FitSeries& series,
 // constant has a singular value above 1 (and no asymptote or constant set
 // by the caller) are fitted again with the constant held at
 // HeldConstant's value, and that fit is kept when it is at least as
-// accurate as the free one. `record`, when given, receives what the
+// accurate as the free one (within kHeldConstantTolerance with
+// settings.preferHeldConstant). `record`, when given, receives what the
 // relocations of the kept fit did.
 FitReport FitIterated(FitterState& state, const IterationSettings& settings, const RunContext& run,
                       IteratedFitRecord* record = nullptr);
 inline constexpr double kPoleBandFactor = 2.0;
+inline constexpr double kHeldConstantTolerance = 2.0;
 
 }  // namespace cfit
 

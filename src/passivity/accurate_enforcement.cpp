@@ -53,8 +53,10 @@ Result<AccurateEnforcement> EnforceKeepingAccuracy(Model& model, const ElementTa
       EnforceByResiduePerturbation(model, elements, frequencies, options, context);
   if (first) {
     out.report = *first;
-    out.perturbedError = RelativeDeviation(model, elements, data);
-    if (!(out.perturbedError > tolerance * out.fittedError)) return out;
+    if (!first->gaveUp) {
+      out.perturbedError = RelativeDeviation(model, elements, data);
+      if (!(out.perturbedError > tolerance * out.fittedError)) return out;
+    }
   } else if (first.failure().code) {
     return first.failure();  // not a data type the perturbation takes
   }
@@ -98,7 +100,7 @@ Result<AccurateEnforcement> EnforceKeepingAccuracy(Model& model, const ElementTa
                   << " damped poles added where the model violates beyond the data band\n";
     Result<PerturbationReport> second =
         EnforceByResiduePerturbation(augmented, elements, frequencies, options, context);
-    if (second) {
+    if (second && !second->gaveUp) {
       const double error = RelativeDeviation(augmented, elements, data);
       if (!(error >= best)) {
         best = out.augmentedError = error;

@@ -36,7 +36,9 @@ double RelativeDeviation(const Model& model, const ElementTable* elements, const
 // perturbation of the fitted model does not end passive or leaves it more
 // than `tolerance` times the fit's relative deviation from `data`, and the
 // certificate finds violations beyond the data band. Failures as
-// EnforceByResiduePerturbation's, with the model as its first run left it.
+// EnforceByResiduePerturbation's, with the model as its first run left it;
+// when every run gives up (options.giveUpChange), the model is as it was
+// and the report says so.
 Result<AccurateEnforcement> EnforceKeepingAccuracy(Model& model, const ElementTable* elements,
                                                    const SampledData& data,
                                                    const std::vector<double>& frequencies,

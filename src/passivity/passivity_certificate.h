@@ -132,9 +132,9 @@ struct PassivityCertificate {
 
 // The order of the matrix the certificate of `model` builds (its
 // realisation's state count for a symmetric model whose half-size factors
-// stay near A, twice that for the Hamiltonian otherwise), or 0 when the model cannot be realised. Its cost
-// grows as the cube of the order: above kLargeCertificateOrder (a minute or
-// more on one core) callers may prefer a sampled method.
+// stay near A, twice that for the Hamiltonian otherwise), or 0 when the model cannot be realised.
+// Its cost grows as the cube of the order: above kLargeCertificateOrder (a minute or more on one
+// core) callers may prefer a sampled method.
 int CertificateOrder(const Model& model, const ElementTable* elements);
 inline constexpr int kLargeCertificateOrder = 2000;
 

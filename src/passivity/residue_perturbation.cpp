@@ -794,8 +794,8 @@ void AddConstraintPoints(const Model& m, const std::vector<CertifiedBand>& bands
 Result<int> CuttingPlaneRounds(Model& work, const ElementTable* elements,
                                const std::vector<Group>& groups, const std::vector<double>& grid,
                                const std::vector<double>& frequencies, bool scattering,
-                               double margin, double tolerance, double scale,
-                               const RunContext& context) {
+                               double margin, double tolerance, double scale, double giveUpChange,
+                               const RunContext& context, bool* gaveUp) {
   const Model start = work;
   const int n = work.n;
   std::vector<Constraint> cuts;
@@ -860,10 +860,18 @@ Result<int> CuttingPlaneRounds(Model& work, const ElementTable* elements,
     }
     cuts.resize(kept);
     idle.resize(kept);
+    const double change = RelativeChange(start, work, elements, frequencies);
     context.log() << "Residue perturbation round " << rounds << ": from " << bands.size()
                   << " violation band(s), worst " << worst << " beyond the limit; " << cuts.size()
-                  << " constraints, change " << RelativeChange(start, work, elements, frequencies)
-                  << "\n";
+                  << " constraints, change " << change << "\n";
+    if (giveUpChange > 0.0 && change > giveUpChange) {
+      context.log() << "Residue perturbation: a passive model with these poles needs a change "
+                       "of at least about "
+                    << change << ", more than " << giveUpChange << " allowed; given up\n";
+      work = start;
+      *gaveUp = true;
+      break;
+    }
   }
   return rounds;
 }
@@ -876,7 +884,7 @@ Result<int> CuttingPlaneRounds(Model& work, const ElementTable* elements,
 Result<bool> PerturbationSteps(Model& work, const Model& original, const ElementTable* elements,
                                const std::vector<double>& frequencies, bool scattering,
                                double margin, double tolerance, double outOfBandWeight,
-                               int maxIterations, std::size_t maxConstraints,
+                               int maxIterations, std::size_t maxConstraints, double giveUpChange,
                                const RunContext& context, PerturbationReport& report) {
   // The objective: the data frequencies, and beyond them a light weight on
   // a log sweep over the poles' span, so that residues whose poles lie
@@ -963,10 +971,12 @@ Result<bool> PerturbationSteps(Model& work, const Model& original, const Element
   report.iterations = 0;
   report.constraints = 0;
   const Model beforeRounds = work;
-  Result<int> rounds = CuttingPlaneRounds(work, elements, groups, grid, frequencies, scattering,
-                                          margin, tolerance, tolerance / kSweepTolerance, context);
+  Result<int> rounds =
+      CuttingPlaneRounds(work, elements, groups, grid, frequencies, scattering, margin, tolerance,
+                         tolerance / kSweepTolerance, giveUpChange, context, &report.gaveUp);
   if (!rounds) return rounds.failure();
   report.rounds = *rounds;
+  if (report.gaveUp) return false;
   const auto steps = [&]() -> Result<bool> {
     for (;;) {
       std::vector<CertifiedBand> bands;
@@ -1091,18 +1101,24 @@ Result<PerturbationReport> EnforceByResiduePerturbation(Model& model, const Elem
   // The light share beyond the band first, the heavy one when that fails.
   const Model start = work;
   const int lightIterations = std::min(options.maxIterations, kLightIterations);
-  Result<bool> passive = PerturbationSteps(work, original, elements, frequencies, scattering,
-                                           margin, kSweepTolerance * scale, kLightOutOfBandWeight,
-                                           lightIterations, kLightConstraints, context, report);
+  Result<bool> passive =
+      PerturbationSteps(work, original, elements, frequencies, scattering, margin,
+                        kSweepTolerance * scale, kLightOutOfBandWeight, lightIterations,
+                        kLightConstraints, options.giveUpChange, context, report);
   if (!passive) return passive.failure();
+  // The heavy weight beyond the band costs more inside it than the light
+  // one: when the light one's rounds gave up, so would its.
+  if (report.gaveUp) return report;
   if (!*passive) {
     context.log() << "Residue perturbation: the light weight beyond the data band did not end "
                      "passive; again with the heavy one\n";
     work = start;
     passive = PerturbationSteps(work, original, elements, frequencies, scattering, margin,
                                 kSweepTolerance * scale, kOutOfBandWeight, options.maxIterations,
-                                std::numeric_limits<std::size_t>::max(), context, report);
+                                std::numeric_limits<std::size_t>::max(), options.giveUpChange,
+                                context, report);
     if (!passive) return passive.failure();
+    if (report.gaveUp) return report;
   }
   report.relativeChange = RelativeChange(original, work, elements, frequencies);
   // Back into the model, delays as they were.

@@ -50,6 +50,12 @@ struct PerturbationOptions {
   // above 0 by the constrained eigenvalues.
   double margin = 1e-5;
   int maxIterations = 40;
+  // When positive: the perturbation gives up, leaving the model as it was,
+  // as soon as its cutting-plane rounds show that a passive model with these
+  // poles needs a change of the response over the band (relative, as
+  // relativeChange) above this. For callers that have a better start to
+  // turn to when this one would cost too much accuracy.
+  double giveUpChange = 0.0;
 };
 
 struct PerturbationReport {
@@ -63,11 +69,15 @@ struct PerturbationReport {
   // response, relative to the RMS of the response itself.
   double relativeChange = 0.0;
   PassivityCertificate certificate;  // the last one
+  // The rounds' lower bound on the change passed options.giveUpChange: the
+  // model is as it was and `passive` is false.
+  bool gaveUp = false;
 };
 
 // Makes `model` passive by the certificate, or fails without a code (the
 // model keeps the last step's changes) when `maxIterations` steps do not
-// reach it, or with the certificate's failure. `frequencies` (hertz) are the
+// reach it, or with the certificate's failure; returns the report with
+// `gaveUp` set when it gives up (see PerturbationOptions). `frequencies` (hertz) are the
 // data band's sample points, where the change is weighed. Fails with 1003
 // for data types other than S, Y and Z.
 Result<PerturbationReport> EnforceByResiduePerturbation(Model& model, const ElementTable* elements,

@@ -467,6 +467,19 @@ TEST(ResiduePerturbation, MakesPlantedViolationsPassiveWithASmallChange) {
     EXPECT_LT(change, 2.0 * excess) << excess;
     EXPECT_EQ(c.model.elementPoles.size(), original.elementPoles.size());
     EXPECT_EQ(c.model.commonPoles.size(), original.commonPoles.size());
+    // Allowed less change than the rounds' bound, it gives up and leaves
+    // the model alone; allowed plenty, it ends where it ends without.
+    for (const double allowed : {1e-3, 10.0}) {
+      Model again = original;
+      PerturbationOptions options;
+      options.giveUpChange = allowed * report->relativeChange;
+      const auto given = EnforceByResiduePerturbation(again, nullptr, band, options,
+                                                      RunContext(log, nullptr, nullptr));
+      ASSERT_TRUE(given.ok());
+      EXPECT_EQ(given->gaveUp, allowed < 1.0);
+      EXPECT_EQ(given->passive, allowed > 1.0);
+      EXPECT_EQ(RmsDifference(again, allowed < 1.0 ? original : c.model, band), 0.0);
+    }
     if (original.individual()) continue;
     // A common-pole model takes a shortcut through the dual that never
     // forms the elements' constraint rows; its per-element copy takes the

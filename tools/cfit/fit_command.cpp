@@ -46,9 +46,10 @@ std::string AddedPolesText(const PerturbationOutcome& a) {
 
 std::string RefitText(const PerturbationOutcome& a) {
   if (!a.refitted) return "";
-  return "on a fit made again with its poles below twice the data's top frequency (relative "
-         "RMS from the data " +
-         FormatNumber(a.refitError) +
+  return std::string(a.refitHeld ? "on a fit made again with its constant held passive"
+                                 : "on a fit made again with its poles below twice the data's "
+                                   "top frequency") +
+         " (relative RMS from the data " + FormatNumber(a.refitError) +
          "; the first fit's enforced model was further from the data), ";
 }
 
