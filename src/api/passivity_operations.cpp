@@ -178,32 +178,35 @@ PerturbationOutcome EnforceByPerturbation(cFitAPI& fitter, const std::vector<dou
     best = Candidate{*state->model, *state->network.elements, next, error};
     if (error <= goal) break;
   }
+  // The fitted model back in place of what the refits left.
+  const auto restore = [&] {
+    if (state->model == nullptr) state->model = std::make_unique<Model>();
+    *state->model = kept;
+    *state->network.elements = table;
+  };
   if (gaveUp && !(best && best->error <= goal)) {
     // No refit reached the goal either: the first fit is enforced to its
     // end after all.
     runlog::Write("\n*** No refit comes close enough: the first fit is enforced to the end ***\n");
-    if (state->model == nullptr) state->model = std::make_unique<Model>();
-    *state->model = kept;
-    *state->network.elements = table;
+    restore();
     PerturbationOutcome full;
     full.refitError = lastRefit;
-    const bool passive = EnforceModel(*state, frequencies, {}, full);
-    const double error = passive ? deviation() : std::numeric_limits<double>::infinity();
-    if (passive && !(best && best->error < error)) {
-      best = Candidate{*state->model, *state->network.elements, full, error};
+    if (EnforceModel(*state, frequencies, {}, full)) {
+      const double error = deviation();
+      if (!(best && best->error < error)) {
+        best = Candidate{*state->model, *state->network.elements, full, error};
+      }
     } else if (!best) {
       outcome = full;
     }
   }
-  if (state->model == nullptr) state->model = std::make_unique<Model>();
   if (!best) {
     // Nothing ended passive: the fit as it was.
-    *state->model = kept;
-    *state->network.elements = table;
+    restore();
     outcome.refitError = lastRefit;
     return outcome;
   }
-  *state->model = std::move(best->model);
+  *state->model = std::move(best->model);  // a model is in place: the first one or a refit's
   *state->network.elements = std::move(best->table);
   if (best->outcome.refitted) {
     runlog::Write("\n*** The refit's enforced model is kept: ", best->error,
