@@ -4,8 +4,6 @@
 #include <cmath>
 #include <cstddef>
 
-#include "numeric/cholesky.h"
-
 namespace cfit {
 
 namespace {
@@ -29,18 +27,82 @@ double DualResidual(const std::vector<double>& mm, const std::vector<double>& mu
   return worst;
 }
 
+// The lower Cholesky factor of M_PP + ridge I for an ordered set P, kept row
+// by row (row r holds r + 1 entries).
+class IncrementalFactor {
+ public:
+  // Appends variable c to the set and its row to the factor; false when
+  // the pivot is not positive (then neither changes).
+  bool Append(const std::vector<double>& mm, std::size_t k, std::vector<std::size_t>& set,
+              std::size_t c, double ridge) {
+    const std::size_t p = set.size();
+    std::vector<double> row(p + 1);
+    for (std::size_t r = 0; r < p; ++r) row[r] = mm[set[r] * k + c];
+    double d = mm[c * k + c] + ridge;
+    for (std::size_t r = 0; r < p; ++r) {
+      double t = row[r];
+      const std::vector<double>& lr = rows_[r];
+      for (std::size_t q = 0; q < r; ++q) t -= lr[q] * row[q];
+      row[r] = t / lr[r];
+      d -= row[r] * row[r];
+    }
+    if (!(d > 0.0)) return false;
+    row[p] = std::sqrt(d);
+    rows_.push_back(std::move(row));
+    set.push_back(c);
+    return true;
+  }
+
+  // Deletes the r-th variable: the rows below it lose their entry in its
+  // column and a rotation of each pair of neighbouring columns restores
+  // the triangle.
+  void Remove(std::size_t r) {
+    rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(r));
+    for (std::size_t j = r; j < rows_.size(); ++j) {
+      std::vector<double>& lj = rows_[j];
+      const double a = lj[j], b = lj[j + 1];
+      const double h = std::hypot(a, b);
+      const double c = a / h, s = b / h;
+      for (std::size_t i = j; i < rows_.size(); ++i) {
+        std::vector<double>& li = rows_[i];
+        const double x = li[j], y = li[j + 1];
+        li[j] = c * x + s * y;
+        li[j + 1] = -s * x + c * y;
+      }
+      lj.pop_back();  // now zero
+    }
+  }
+
+  // z = (L L^T)^-1 z.
+  void Solve(std::vector<double>& z) const {
+    const std::size_t p = rows_.size();
+    for (std::size_t i = 0; i < p; ++i) {
+      double t = z[i];
+      for (std::size_t q = 0; q < i; ++q) t -= rows_[i][q] * z[q];
+      z[i] = t / rows_[i][i];
+    }
+    for (std::size_t i = p; i-- > 0;) {
+      double t = z[i];
+      for (std::size_t q = i + 1; q < p; ++q) t -= rows_[q][i] * z[q];
+      z[i] = t / rows_[i][i];
+    }
+  }
+
+ private:
+  std::vector<std::vector<double>> rows_;
+};
+
 }  // namespace
 
 // A few sweeps of projected coordinate descent find most of the variables
 // that end positive; an active-set iteration then solves exactly on them:
 // the equations M_PP x_P = -b_P on the positive set P (with a relative
-// ridge of 1e-12, since repeated or dependent constraints make M_PP
-// singular), a step back to the last feasible point when one of them would
-// turn negative, and the variable with the most negative gradient joins P
-// until none is left. The positive sets of the passivity duals are small
-// (tens to hundreds among thousands), where coordinate descent alone needed
-// thousands of sweeps over all of them and often stopped short of the
-// tolerance.
+// ridge of 1e-12 of M's largest diagonal entry, since repeated or
+// dependent constraints make M_PP singular), a step back to the last feasible point when one of
+// them would turn negative, and the variable with the most negative gradient joins P until none is
+// left. The positive sets of the passivity duals are small (tens to hundreds among thousands),
+// where coordinate descent alone needed thousands of sweeps over all of them and often stopped
+// short of the tolerance.
 std::vector<double> SolveNonnegativeQp(const std::vector<double>& mm, const std::vector<double>& b,
                                        double tolerance) {
   const std::size_t k = b.size();
@@ -57,9 +119,17 @@ std::vector<double> SolveNonnegativeQp(const std::vector<double>& mm, const std:
     }
     if (DualResidual(mm, mu, g) <= tolerance) return mu;
   }
+  // The factor of M_PP (with the ridge) follows the set: a joining
+  // variable appends a row, a leaving one is deleted from it by rotations,
+  // so that each change costs the square of the set's size rather than a
+  // new factorisation's cube.
+  double scale = 0.0;
+  for (std::size_t c = 0; c < k; ++c) scale = std::max(scale, mm[c * k + c]);
+  const double ridge = 1e-12 * scale;
   std::vector<std::size_t> set;
+  IncrementalFactor factor;
   for (std::size_t c = 0; c < k; ++c) {
-    if (mu[c] > 0.0) set.push_back(c);
+    if (mu[c] > 0.0 && !factor.Append(mm, k, set, c, ridge)) return mu;
   }
   const auto gradient = [&] {
     g = b;
@@ -79,39 +149,32 @@ std::vector<double> SolveNonnegativeQp(const std::vector<double>& mm, const std:
         join = c;
       }
       if (join == k) break;
-      set.push_back(join);
+      // Not semidefinite after all: keep what we have.
+      if (!factor.Append(mm, k, set, join, ridge)) return mu;
     }
     // Solve on the set; step back while a multiplier would turn negative.
     for (;;) {
-      const int p = static_cast<int>(set.size());
-      std::vector<double> a(static_cast<std::size_t>(p) * p), z(static_cast<std::size_t>(p));
-      double scale = 0.0;
-      for (int r = 0; r < p; ++r) scale = std::max(scale, mm[set[r] * k + set[r]]);
-      for (int r = 0; r < p; ++r) {
-        for (int c = 0; c < p; ++c) a[r * p + c] = mm[set[r] * k + set[c]];
-        a[r * p + r] += 1e-12 * scale;
-        z[r] = -b[set[r]];
-      }
-      if (!Cholesky(p, a)) return mu;  // not semidefinite after all: keep what we have
-      ForwardSolve(p, a, z.data());
-      BackSolve(p, a, z.data());
+      const std::size_t p = set.size();
+      std::vector<double> z(p);
+      for (std::size_t r = 0; r < p; ++r) z[r] = -b[set[r]];
+      factor.Solve(z);
       // The longest step towards z that keeps every multiplier positive;
       // the one that reaches zero first leaves the set.
       double alpha = 1.0;
-      int blocking = -1;
-      for (int r = 0; r < p; ++r) {
+      std::size_t blocking = p;
+      for (std::size_t r = 0; r < p; ++r) {
         if (z[r] > 0.0) continue;
         const double t = mu[set[r]] / (mu[set[r]] - z[r]);
         if (t < alpha) alpha = t, blocking = r;
       }
-      std::vector<std::size_t> kept;
-      for (int r = 0; r < p; ++r) {
+      for (std::size_t r = p; r-- > 0;) {
         double& m = mu[set[r]];
         m = r == blocking ? 0.0 : std::max(0.0, m + alpha * (z[r] - m));
-        if (m > 0.0) kept.push_back(set[r]);
+        if (m > 0.0) continue;
+        factor.Remove(r);
+        set.erase(set.begin() + static_cast<std::ptrdiff_t>(r));
       }
-      set = std::move(kept);
-      if (blocking < 0 || set.empty()) break;
+      if (blocking == p || set.empty()) break;
     }
   }
   gradient();

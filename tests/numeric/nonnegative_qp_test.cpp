@@ -44,12 +44,35 @@ Problem Planted(int rows, int k) {
   return p;
 }
 
+// Narrow bumps with a little ripple and a right-hand side of mixed signs:
+// the active set has to let variables go again on the way (a variable
+// that leaves is deleted from the set's factor).
+Problem Rippled(int k) {
+  Problem p{"rippled bumps", std::vector<double>(static_cast<std::size_t>(k) * k), {}};
+  const int rows = k + 50;
+  std::vector<double> y(static_cast<std::size_t>(rows) * k);
+  for (int r = 0; r < rows; ++r) {
+    for (int c = 0; c < k; ++c) {
+      y[r * k + c] = std::exp(-std::pow((r + 0.5) / rows - (c + 0.5) / k, 2) / 0.01) +
+                     1e-3 * std::sin(1.0 + 7.0 * r + 13.0 * c);
+    }
+  }
+  for (int a = 0; a < k; ++a) {
+    for (int c = 0; c < k; ++c) {
+      for (int r = 0; r < rows; ++r) p.m[a * k + c] += y[r * k + a] * y[r * k + c];
+    }
+    p.b.push_back(3.0 * std::sin(0.7 + 2.3 * a));
+  }
+  return p;
+}
+
 TEST(NonnegativeQp, MeetsTheOptimalityConditions) {
   std::vector<Problem> problems = {
       {"diagonal", {2, 0, 0, 0, 4, 0, 0, 0, 1}, {-4, 2, -0.5}},
       {"empty", {}, {}},
       {"zero column left at zero", {0, 0, 0, 1}, {-1, -1}},
       Planted(200, 60),
+      Rippled(100),
   };
   for (const Problem& p : problems) {
     SCOPED_TRACE(p.name);
