@@ -41,9 +41,10 @@ constexpr double kOutOfBandWeight = 0.01;
 constexpr int kOutOfBandPoints = 200;
 // Steps and constraints allowed to the light share before the heavy one is
 // tried (a step's dual matrix costs the square of its constraints, and
-// constraints gather over the steps).
-constexpr int kLightIterations = 20;
-constexpr std::size_t kLightConstraints = 600;
+// constraints gather over the steps; a 32-port model near the limit at
+// many frequencies needs thousands).
+constexpr int kLightIterations = 60;
+constexpr std::size_t kLightConstraints = 4000;
 // Sampled points beyond the limit by less than this (S: on the largest
 // singular value; Y/Z: this part of the response's magnitude) count as
 // passive, as rounding at the certificate's own tolerance does: a lossless
@@ -64,19 +65,36 @@ constexpr int kIdleRounds = 5;
 // Constraints the rounds may gather (the dual's matrix holds their square).
 constexpr std::size_t kCuttingConstraints = 4000;
 // The largest excess beyond the limit (S; for Y/Z this part of the
-// response's magnitude) with which the last round's model is kept as the
-// steps' start.
-constexpr double kCuttingKeep = 1e-3;
-// The rounds stop after kCuttingProbe of them when the model is still more
-// than kCuttingFar beyond the limit (same units).
+// response's magnitude) left to the steps without rounds.
+constexpr double kCuttingSmall = 1e-3;
+// The rounds stop when the model is still more than kCuttingFar beyond the
+// limit (same units) and their last kCuttingProbe have not brought its
+// least excess below kCuttingProgress of the least before them. The last
+// round's model is the steps' start unless it ends that far beyond.
 constexpr int kCuttingProbe = 5;
 constexpr double kCuttingFar = 0.2;
+constexpr double kCuttingProgress = 0.5;
 
-// One real unknown: the real or imaginary part of one stored residue.
+// One real unknown: the real or imaginary part of one stored residue, or
+// (term kConstantTerm) the element's constant.
+constexpr int kConstantTerm = -1;
 struct Unknown {
   int term = 0;
   bool imaginary = false;
 };
+
+// The frequency that stands for the limit f -> infinity, where the response
+// is the constant matrix alone (see Section and Response).
+constexpr double kInfinite = std::numeric_limits<double>::infinity();
+// The margin kept there, in margins: a constant with a singular value
+// (S) or an eigenvalue of its Hermitian part (Y/Z) within 1e-5 of the limit
+// makes the certificate's half-size matrix unusable, and the Hamiltonian
+// of twice the order costs eight times as much at every certificate after.
+constexpr double kInfiniteMargin = 100.0;
+
+double MarginAt(double f, double margin) {
+  return std::isinf(f) ? kInfiniteMargin * margin : margin;
+}
 
 // The unknowns of one stored matrix element (i >= j with a symmetric
 // matrix, whose perturbation then also reaches (j, i)).
@@ -96,6 +114,13 @@ const PoleList& TermsOf(const Model& m, const Group& g) {
 // at thousands of points per step, and the library's complex division
 // (scaled against overflow) was most of their time.
 Cx Section(Cx p, double f) {
+  // At infinite frequency every pole's term has died away, except one that
+  // stands for the constant (as the realisation counts it).
+  if (std::isinf(f)) {
+    const bool constant =
+        std::fabs(p.real()) > kConstantPoleBound || std::fabs(p.imag()) > kConstantPoleBound;
+    return constant ? Cx(1.0, 0.0) : Cx(0.0, 0.0);
+  }
   const double re = p.real(), im = p.imag() + f;
   const double d = re * re + im * im;
   // A pole that stands for the constant: 1 at any finite frequency.
@@ -112,7 +137,31 @@ Cx Basis(const PoleTerm& term, bool imaginary, double f) {
   return imaginary ? Cx(0.0, 0.5) * (g1 - g2) : 0.5 * (g1 + g2);
 }
 
-std::vector<Group> Groups(const Model& m) {
+// The change of the element's response per unit of the unknown at f (Hz).
+Cx Basis(const PoleList& terms, const Unknown& u, double f) {
+  if (u.term == kConstantTerm) return {1.0, 0.0};
+  return Basis(terms[u.term], u.imaginary, f);
+}
+
+// Whether the element's constant moves with its residues: a fitted
+// constant does (the fit chose it together with the residues, and a large
+// one that they cancel inside the band can only come down with them); a
+// constant fixed by the caller (no asymptote) does not.
+bool FreeConstant(const Model& m, const ElementTable* elements, int i, int j) {
+  if (m.constant.size() != static_cast<std::size_t>(m.n) * m.n) return false;
+  return elements == nullptr || elements->AsymptoteModeAt(i, j, i, j) != kNoAsymptote;
+}
+
+bool AnyFreeConstant(const Model& m, const ElementTable* elements) {
+  for (int i = 0; i < m.n; ++i) {
+    for (int j = 0; j < m.n; ++j) {
+      if (FreeConstant(m, elements, i, j)) return true;
+    }
+  }
+  return false;
+}
+
+std::vector<Group> Groups(const Model& m, const ElementTable* elements) {
   std::vector<Group> groups;
   for (int i = 0; i < m.n; ++i) {
     for (int j = 0; j < m.n; ++j) {
@@ -127,6 +176,7 @@ std::vector<Group> Groups(const Model& m) {
         g.unknowns.push_back({k, false});
         if (!terms[k].IsReal()) g.unknowns.push_back({k, true});
       }
+      if (FreeConstant(m, elements, i, j)) g.unknowns.push_back({kConstantTerm, false});
       if (!g.unknowns.empty()) groups.push_back(std::move(g));
     }
   }
@@ -148,7 +198,7 @@ bool Factor(const Model& m, Group& g, const std::vector<Weighted>& frequencies) 
   std::vector<double> gram(static_cast<std::size_t>(size) * size, 0.0);
   for (const Weighted& w : frequencies) {
     for (int k = 0; k < size; ++k) {
-      phi[k] = Basis(terms[g.unknowns[k].term], g.unknowns[k].imaginary, w.f);
+      phi[k] = Basis(terms, g.unknowns[k], w.f);
     }
     for (int r = 0; r < size; ++r) {
       for (int c = 0; c <= r; ++c) {
@@ -181,8 +231,12 @@ std::vector<Cx> Response(const Model& m, const ElementTable* elements, double f)
   const auto start = [&](int i, int j) {
     const std::size_t own = m.Index(i, j);
     const double d = m.constant.empty() ? 0.0 : m.constant[own];
+    // At infinite frequency the proportional term is left out: an S one
+    // is dropped before the perturbation starts, and a Y/Z one is made
+    // symmetric, so that it adds nothing to the Hermitian part.
     const bool proportional = !m.proportional.empty() && elements != nullptr &&
-                              elements->AsymptoteModeAt(i, j, i, j) == kConstantAndProportional;
+                              elements->AsymptoteModeAt(i, j, i, j) == kConstantAndProportional &&
+                              !std::isinf(f);
     return Cx(d, proportional ? f * m.proportional[own] : 0.0);
   };
   if (!m.individual()) {
@@ -249,7 +303,7 @@ void Row(const Model& m, const Group& g, const Constraint& c, double* row) {
   const PoleList& terms = TermsOf(m, g);
   const Cx weight = c.Weight(g);
   for (std::size_t k = 0; k < g.unknowns.size(); ++k) {
-    row[k] = (weight * Basis(terms[g.unknowns[k].term], g.unknowns[k].imaginary, c.f)).real();
+    row[k] = (weight * Basis(terms, g.unknowns[k], c.f)).real();
   }
 }
 
@@ -258,6 +312,7 @@ void Row(const Model& m, const Group& g, const Constraint& c, double* row) {
 // kNearLimit margins (Y/Z).
 bool ConstraintsAt(const Model& m, const ElementTable* elements, double f, bool scattering,
                    double margin, std::vector<Constraint>* out) {
+  margin = MarginAt(f, margin);
   const int n = m.n;
   const std::vector<Cx> h = Response(m, elements, f);
   const std::vector<Cx> p = PassivityMatrix(n, h, scattering);
@@ -418,7 +473,7 @@ std::vector<double> SharedPoleDual(const Model& m, const Group& g, bool symmetri
   q->assign(k * size, 0.0);
   for (std::size_t c = 0; c < k; ++c) {
     for (std::size_t r = 0; r < size; ++r) {
-      const Cx phi = Basis(terms[g.unknowns[r].term], g.unknowns[r].imaginary, constraints[c].f);
+      const Cx phi = Basis(terms, g.unknowns[r], constraints[c].f);
       (*p)[c * size + r] = phi.real();
       (*q)[c * size + r] = phi.imag();
     }
@@ -483,8 +538,9 @@ std::vector<std::vector<double>> SolveStep(const Model& m, const std::vector<Gro
   // lower triangle of a symmetric one) takes the shared form; the first
   // group, the element (0, 0), is never mirrored and holds L.
   const std::size_t n = static_cast<std::size_t>(m.n);
-  const bool shared = !m.individual() && !groups.empty() &&
-                      groups.size() == (m.symmetric ? n * (n + 1) / 2 : n * n);
+  bool shared = !m.individual() && !groups.empty() &&
+                groups.size() == (m.symmetric ? n * (n + 1) / 2 : n * n);
+  for (const Group& g : groups) shared = shared && g.unknowns.size() == groups[0].unknowns.size();
   std::vector<std::vector<double>> y;
   std::vector<double> p, q;
   std::vector<double> mm = shared ? SharedPoleDual(m, groups[0], m.symmetric, constraints, &p, &q)
@@ -544,10 +600,8 @@ std::vector<std::vector<double>> Compensation(const Model& m, const std::vector<
     if (target == 0.0) continue;
     for (const Weighted& w : frequencies) {
       for (int k = 0; k < size; ++k) {
-        x[e][k] +=
-            w.weight *
-            std::conj(Basis(terms[g.unknowns[k].term], g.unknowns[k].imaginary, w.f)).real() *
-            target * (g.mirrored ? 2.0 : 1.0);
+        x[e][k] += w.weight * std::conj(Basis(terms, g.unknowns[k], w.f)).real() * target *
+                   (g.mirrored ? 2.0 : 1.0);
       }
     }
     ForwardSolve(size, g.chol, x[e].data());
@@ -561,6 +615,11 @@ void Apply(Model& m, const std::vector<Group>& groups, const std::vector<std::ve
     const Group& g = groups[e];
     for (std::size_t k = 0; k < g.unknowns.size(); ++k) {
       const Unknown& u = g.unknowns[k];
+      if (u.term == kConstantTerm) {
+        m.constant[m.Index(g.i, g.j)] += x[e][k];
+        if (g.mirrored) m.constant[m.Index(g.j, g.i)] += x[e][k];
+        continue;
+      }
       const Complex step = u.imaginary ? Complex(0.0, x[e][k]) : Complex(x[e][k], 0.0);
       if (m.individual()) {
         PoleTerm& t = m.elementPoles[m.Index(g.i, g.j)][u.term];
@@ -575,9 +634,9 @@ void Apply(Model& m, const std::vector<Group>& groups, const std::vector<std::ve
   m.id.Renew();
 }
 
-// Makes the constant matrix passive on its own (and the proportional term
-// harmless); true when something changed.
-bool FixConstant(Model& m, bool scattering, double margin, bool* proportionalChanged) {
+// Makes the proportional term harmless and, with `clip`, the constant matrix
+// passive on its own; true when the constant changed.
+bool FixConstant(Model& m, bool scattering, double margin, bool clip, bool* proportionalChanged) {
   const int n = m.n;
   if (m.constant.size() != static_cast<std::size_t>(n) * n) return false;
   bool changed = false;
@@ -595,6 +654,7 @@ bool FixConstant(Model& m, bool scattering, double margin, bool* proportionalCha
       }
     }
   }
+  if (!clip) return false;
   std::vector<double>& d = m.constant;
   if (scattering) {
     const int clipped = ClipSingularValues(d, n, 1.0, 1.0 - margin);
@@ -647,6 +707,7 @@ double LocalWidth(const Model& m, double f) {
 // (S), margin - lambda_min (Y/Z); NaN when the eigensolver fails.
 double LeftOver(const Model& m, const ElementTable* elements, double f, bool scattering,
                 double margin) {
+  margin = MarginAt(f, margin);
   const int n = m.n;
   const std::vector<Cx> h = Response(m, elements, f);
   const std::vector<Cx> p = PassivityMatrix(n, h, scattering);
@@ -788,8 +849,8 @@ void AddConstraintPoints(const Model& m, const std::vector<CertifiedBand>& bands
 // model sooner but can wander far from the nearest one; they finish from
 // where these rounds end, which is passive only in the limit but close to
 // the nearest passive model. Rounds stop when the sweep finds no violation,
-// after kCuttingRounds (kCuttingProbe when still far beyond the limit), or
-// when the constraints outgrow kCuttingConstraints;
+// after kCuttingRounds, when they stay far beyond the limit without closing
+// in (kCuttingProbe), or when the constraints outgrow kCuttingConstraints;
 // a model still far beyond the limit then is not kept.
 Result<int> CuttingPlaneRounds(Model& work, const ElementTable* elements,
                                const std::vector<Group>& groups, const std::vector<double>& grid,
@@ -799,7 +860,8 @@ Result<int> CuttingPlaneRounds(Model& work, const ElementTable* elements,
   const Model start = work;
   const int n = work.n;
   std::vector<Constraint> cuts;
-  std::vector<int> idle;  // per constraint: rounds without a positive multiplier
+  std::vector<int> idle;      // per constraint: rounds without a positive multiplier
+  std::vector<double> least;  // per round: the least excess met up to its start
   int rounds = 0;
   for (;;) {
     std::vector<CertifiedBand> bands;
@@ -812,13 +874,15 @@ Result<int> CuttingPlaneRounds(Model& work, const ElementTable* elements,
     const double unit = scattering ? 1.0 : scale;
     // A small violation is left to the steps, whose changes are as small;
     // on a nearly lossless model the first round's cuts can only add to it.
-    if (rounds == 0 && worst <= kCuttingKeep * unit) break;
-    // Rounds that are still far outside after kCuttingProbe converge too
+    if (rounds == 0 && worst <= kCuttingSmall * unit) break;
+    // Rounds that stay far outside and have stopped closing in converge too
     // slowly to be worth their cost.
-    const bool slow = rounds >= kCuttingProbe && worst > kCuttingFar * unit;
+    least.push_back(least.empty() ? worst : std::min(least.back(), worst));
+    const bool slow = rounds >= kCuttingProbe && worst > kCuttingFar * unit &&
+                      least.back() > kCuttingProgress * least[least.size() - 1 - kCuttingProbe];
     if (slow || rounds == kCuttingRounds || cuts.size() > kCuttingConstraints) {
       // Still far beyond the limit: the steps start from the start instead.
-      if (worst > kCuttingKeep * unit) {
+      if (worst > kCuttingFar * unit) {
         context.log() << "Residue perturbation: the rounds end " << worst
                       << " beyond the limit; the steps start from the model as it was\n";
         work = start;
@@ -827,6 +891,7 @@ Result<int> CuttingPlaneRounds(Model& work, const ElementTable* elements,
     }
     std::vector<double> points;
     AddConstraintPoints(work, bands, &points);
+    if (AnyFreeConstant(work, elements)) points.push_back(kInfinite);
     for (double f : points) {
       std::vector<Constraint> fresh;
       if (!ConstraintsAt(work, elements, f, scattering, margin, &fresh)) return Failure::Silent();
@@ -939,7 +1004,7 @@ Result<bool> PerturbationSteps(Model& work, const Model& original, const Element
       for (const PoleList& list : work.elementPoles) peaks(list);
     }
   }
-  std::vector<Group> groups = Groups(work);
+  std::vector<Group> groups = Groups(work, elements);
   for (Group& g : groups) {
     if (!Factor(work, g, objective)) return Failure::Silent();
   }
@@ -1003,6 +1068,11 @@ Result<bool> PerturbationSteps(Model& work, const Model& original, const Element
         }
       }
       AddConstraintPoints(work, bands, &points);
+      // A constant that moves is held passive at infinite frequency.
+      if (AnyFreeConstant(work, elements) &&
+          std::find(points.begin(), points.end(), kInfinite) == points.end()) {
+        points.push_back(kInfinite);
+      }
       std::vector<Constraint> constraints;
       std::vector<std::size_t> from;  // the point of each constraint
       for (std::size_t p = 0; p < points.size(); ++p) {
@@ -1096,7 +1166,10 @@ Result<PerturbationReport> EnforceByResiduePerturbation(Model& model, const Elem
   const Model original = work;
   const double scale = scattering ? 1.0 : BandScale(work, elements, frequencies);
   const double margin = options.margin * scale;
-  report.constantChanged = FixConstant(work, scattering, margin, &report.proportionalChanged);
+  // A constant that moves with the residues is constrained with them (at
+  // infinite frequency); one that does not is made passive first.
+  report.constantChanged = FixConstant(work, scattering, margin, !AnyFreeConstant(work, elements),
+                                       &report.proportionalChanged);
 
   // The light share beyond the band first, the heavy one when that fails.
   const Model start = work;
@@ -1121,6 +1194,7 @@ Result<PerturbationReport> EnforceByResiduePerturbation(Model& model, const Elem
     if (report.gaveUp) return report;
   }
   report.relativeChange = RelativeChange(original, work, elements, frequencies);
+  report.constantChanged = work.constant != original.constant;
   // Back into the model, delays as they were.
   model.commonPoles = work.commonPoles;
   model.elementPoles = work.elementPoles;

@@ -25,12 +25,18 @@
 // shortened by halving, and constraint points that stayed inactive for a
 // few steps are dropped.
 //
-// Before the residues, the constant matrix is made passive on its own: S
-// singular values of D at or above 1 are clipped to 1 - margin, Y/Z negative
-// eigenvalues of the Hermitian part of D are raised to the margin; an S
-// proportional term is dropped, and the skew part of a Y/Z one. Poles,
-// delays and the pole shape stay as they are (common poles stay common); the
-// certificate and the constraints read the delay-free model.
+// A fitted constant matrix D moves with the residues: its entries are
+// unknowns too (a change of 1 at every frequency), and a constraint point at
+// infinite frequency, where the response is D alone, keeps it passive. A
+// fit's residues can cancel a large D inside the band, and only moving both
+// brings such a model back without a large change there. A constant fixed
+// by the caller (no asymptote) stays; a D that does not move is made
+// passive on its own first (S singular values at or above 1 clipped to
+// 1 - margin, Y/Z negative eigenvalues of the Hermitian part raised to the
+// margin), and the residues give back over the band what they can of that
+// change. An S proportional term is dropped, and the skew part of a Y/Z
+// one. Poles, delays and the pole shape stay as they are (common poles stay
+// common); the certificate and the constraints read the delay-free model.
 #ifndef CFIT_PASSIVITY_RESIDUE_PERTURBATION_H
 #define CFIT_PASSIVITY_RESIDUE_PERTURBATION_H
 
@@ -49,7 +55,7 @@ struct PerturbationOptions {
   // same fraction of the response's largest magnitude over the band, kept
   // above 0 by the constrained eigenvalues.
   double margin = 1e-5;
-  int maxIterations = 40;
+  int maxIterations = 60;
   // When positive: the perturbation gives up, leaving the model as it was,
   // as soon as its cutting-plane rounds show that a passive model with these
   // poles needs a change of the response over the band (relative, as

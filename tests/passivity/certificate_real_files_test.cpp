@@ -196,7 +196,9 @@ TEST(RealFileCertificate, EnforcementOfIteratedFitsKeepsAccuracy) {
     RealCase fit;
     bool needsAddedPoles;
   } cases[] = {
-      {{"ring_slot_sim.s2p", 1, true}, true},
+      // Its fitted constant moves with the residues, which keeps it within
+      // the bound without added poles.
+      {{"ring_slot_sim.s2p", 1, true}, false},
       {{"ring_slot_sim.s2p", 1, false}, false},
       {{"ring_slot_measured.s1p", 1, true}, false},
       {{"power_splitter_2way_measured.s3p", 1, false}, false},
