@@ -44,7 +44,7 @@ constexpr int kOutOfBandPoints = 200;
 // constraints gather over the steps; a 32-port model near the limit at
 // many frequencies needs thousands).
 constexpr int kLightIterations = 60;
-constexpr std::size_t kLightConstraints = 4000;
+constexpr std::size_t kLightConstraints = 8000;
 // Sampled points beyond the limit by less than this (S: on the largest
 // singular value; Y/Z: this part of the response's magnitude) count as
 // passive, as rounding at the certificate's own tolerance does: a lossless
@@ -71,7 +71,7 @@ constexpr double kCuttingSmall = 1e-3;
 // limit (same units) and their last kCuttingProbe have not brought its
 // least excess below kCuttingProgress of the least before them. The last
 // round's model is the steps' start unless it ends that far beyond.
-constexpr int kCuttingProbe = 5;
+constexpr int kCuttingProbe = 10;
 constexpr double kCuttingFar = 0.2;
 constexpr double kCuttingProgress = 0.5;
 
