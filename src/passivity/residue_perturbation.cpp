@@ -71,7 +71,7 @@ constexpr double kCuttingSmall = 1e-3;
 // limit (same units) and their last kCuttingProbe have not brought its
 // least excess below kCuttingProgress of the least before them. The last
 // round's model is the steps' start unless it ends that far beyond.
-constexpr int kCuttingProbe = 10;
+constexpr int kCuttingProbe = 5;
 constexpr double kCuttingFar = 0.2;
 constexpr double kCuttingProgress = 0.5;
 
