@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <utility>
+#include <vector>
 
 #include "io/run_log.h"
 
@@ -67,7 +68,12 @@ void BalanceMatrix(int n, double* a, int lda) {
 }
 
 void ReduceToHessenberg(int n, double* a, int lda) {
+  constexpr int kRowBlock = 4;
   const RowMatrix h(a, lda);
+  // Per row i > col: its multiplier, and whether it is eliminated at all (a
+  // row whose entry is already 0 is left alone).
+  std::vector<double> y(static_cast<std::size_t>(std::max(n, 0)));
+  std::vector<char> used(y.size());
   for (int col = 1; col < n - 1; ++col) {
     // Bring the largest entry of column col - 1, rows col.., up to row col.
     double pivot = 0.0;
@@ -83,18 +89,69 @@ void ReduceToHessenberg(int n, double* a, int lda) {
       for (int i = 0; i < n; ++i) std::swap(h(i, pivotRow), h(i, col));
     }
     if (pivot == 0.0) continue;
-    // Eliminate below the subdiagonal: row i -= y * row col, and the
-    // inverse transformation column col += y * column i.
+    // The eliminations, one per row i > col: row i -= y_i * row col, then
+    // column col += y_i * column i (the inverse transformation), in order
+    // of i. Done as written, the column updates walk down columns, which
+    // for a large matrix costs a cache miss per entry; here each row takes
+    // its share of every elimination in turn, with the same operations in
+    // the same order, so the result is the same to the bit.
     for (int i = col + 1; i < n; ++i) {
-      double y = h(i, col - 1);
-      if (y == 0.0) continue;
-      y /= pivot;
-      h(i, col - 1) = 0.0;
-      double* rowI = h.Row(i);
-      const double* rowCol = h.Row(col);
-      for (int j = col; j < n; ++j) rowI[j] -= y * rowCol[j];
-      for (int j = 0; j < n; ++j) h(j, col) += y * h(j, i);
+      used[i] = h(i, col - 1) != 0.0;
+      y[i] = used[i] ? h(i, col - 1) / pivot : 0.0;
+      if (used[i]) h(i, col - 1) = 0.0;
     }
+    // Each row's sum of column updates is one chain of additions in the
+    // order of i; rows are taken kRowBlock at a time so that their chains
+    // run side by side.
+    const auto accumulate = [&](double* const* rows, double* sums, int count, int from, int to) {
+      for (int i = from; i < to; ++i) {
+        if (!used[i]) continue;
+        for (int t = 0; t < count; ++t) sums[t] += y[i] * rows[t][i];
+      }
+    };
+    double* rows[kRowBlock];
+    double sums[kRowBlock];
+    // Rows above: only the column updates reach them.
+    for (int j0 = 0; j0 < col; j0 += kRowBlock) {
+      const int count = std::min(kRowBlock, col - j0);
+      for (int t = 0; t < count; ++t) {
+        rows[t] = h.Row(j0 + t);
+        sums[t] = rows[t][col];
+      }
+      accumulate(rows, sums, count, col + 1, n);
+      for (int t = 0; t < count; ++t) rows[t][col] = sums[t];
+    }
+    // Row col is never eliminated; its entry (col, col) takes the column
+    // updates as they come, and each elimination reads it as it is then.
+    double* rowCol = h.Row(col);
+    double current = rowCol[col];  // (col, col) after the updates of i < j
+    for (int j0 = col + 1; j0 < n; j0 += kRowBlock) {
+      const int count = std::min(kRowBlock, n - j0);
+      for (int t = 0; t < count; ++t) {
+        rows[t] = h.Row(j0 + t);
+        sums[t] = rows[t][col];
+      }
+      // Column updates of the eliminations before row j's own (j = j0 +
+      // t): row j as it was.
+      accumulate(rows, sums, count, col + 1, j0);
+      for (int t = 1; t < count; ++t) accumulate(rows + t, sums + t, 1, j0, j0 + t);
+      for (int t = 0; t < count; ++t) {
+        const int j = j0 + t;
+        double* row = rows[t];
+        row[col] = sums[t];
+        if (used[j]) {
+          row[col] -= y[j] * current;
+          for (int k = col + 1; k < n; ++k) row[k] -= y[j] * rowCol[k];
+          current += y[j] * rowCol[j];
+        }
+        sums[t] = row[col];
+      }
+      // Those from row j's own on: row j as eliminated.
+      for (int t = 0; t < count; ++t) accumulate(rows + t, sums + t, 1, j0 + t, j0 + count);
+      accumulate(rows, sums, count, j0 + count, n);
+      for (int t = 0; t < count; ++t) rows[t][col] = sums[t];
+    }
+    rowCol[col] = current;
   }
 }
 

@@ -4,7 +4,8 @@
 //
 // Square matrices are stored by rows: element (i, j) of an n x n matrix is
 // a[i * lda + j], lda >= n. (The fitter keeps the matrix in its working
-// columns with lda = their length.) Nothing here allocates.
+// columns with lda = their length.) Only the reduction allocates
+// (two vectors of n entries).
 #ifndef CFIT_NUMERIC_EIGEN_GENERAL_H
 #define CFIT_NUMERIC_EIGEN_GENERAL_H
 
