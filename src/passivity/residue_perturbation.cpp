@@ -442,6 +442,22 @@ std::vector<double> PerGroupDual(const Model& m, const std::vector<Group>& group
   return mm;
 }
 
+// Constraints per run in the shared-pole dual (see SharedPoleDual).
+constexpr std::size_t kDualRun = 64;
+
+// rr += xr yr, ii += xi yi, ri += xr yi, ir += xi yr over one run (a fixed
+// length lets the compiler use vector instructions without a remainder).
+void CrossRun(double xr, double xi, const double* __restrict yr, const double* __restrict yi,
+              double* __restrict rr, double* __restrict ii, double* __restrict ri,
+              double* __restrict ir) {
+  for (std::size_t t = 0; t < kDualRun; ++t) {
+    rr[t] += xr * yr[t];
+    ii[t] += xi * yi[t];
+    ri[t] += xr * yi[t];
+    ir[t] += xi * yr[t];
+  }
+}
+
 // The same matrix for a common-pole model, without a sum over the groups.
 // Every group has the same unknowns, Gram matrix omega_e G (omega_e = 2 for
 // a mirrored group, else 1, see Factor) and row Re(w_ae phi_a) for a
@@ -480,48 +496,82 @@ std::vector<double> SharedPoleDual(const Model& m, const Group& g, bool symmetri
     ForwardSolve(static_cast<int>(size), g.chol, p->data() + c * size);
     ForwardSolve(static_cast<int>(size), g.chol, q->data() + c * size);
   }
-  std::vector<double> mm(k * k, 0.0);
-  const auto pair = [&](std::size_t a, std::size_t b) {
-    const Constraint& ca = constraints[a];
-    const Constraint& cb = constraints[b];
-    Cx aa, aat, bb, bbt, ab, abc, ba, bac;
+  // Every entry needs the products of one constraint's vectors (and basis
+  // values) with another's, summed over the ports (and unknowns). They are
+  // formed for one constraint against a run of others at a time, from
+  // copies stored by component (row i: component i of every constraint), so
+  // that each sum is a loop along rows that the compiler turns into vector
+  // operations; the run's partial sums stay in cache.
+  // Rows are padded with zeros to whole runs, so that every loop has the
+  // run's fixed length.
+  const std::size_t stride = (k + kDualRun - 1) / kDualRun * kDualRun;
+  std::vector<double> are(n * stride), aim(n * stride), bre(n * stride), bim(n * stride);
+  for (std::size_t c = 0; c < k; ++c) {
     for (std::size_t i = 0; i < n; ++i) {
-      aa += std::conj(ca.a[i]) * cb.a[i];
-      aat += ca.a[i] * cb.a[i];
-      bb += ca.b[i] * std::conj(cb.b[i]);
-      bbt += ca.b[i] * cb.b[i];
-      if (symmetric) {
-        ab += ca.a[i] * cb.b[i];
-        abc += std::conj(ca.a[i]) * cb.b[i];
-        ba += ca.b[i] * cb.a[i];
-        bac += ca.b[i] * std::conj(cb.a[i]);
-      }
+      are[i * stride + c] = constraints[c].a[i].real();
+      aim[i * stride + c] = constraints[c].a[i].imag();
+      bre[i * stride + c] = constraints[c].b[i].real();
+      bim[i * stride + c] = constraints[c].b[i].imag();
     }
-    Cx c1 = aa * bb, c2 = std::conj(aat) * bbt;
-    if (symmetric) {
-      c1 = 0.5 * (c1 + std::conj(ab) * ba);
-      c2 = 0.5 * (c2 + abc * bac);
+  }
+  std::vector<double> pt(size * stride), qt(size * stride);
+  for (std::size_t c = 0; c < k; ++c) {
+    for (std::size_t r = 0; r < size; ++r) {
+      pt[r * stride + c] = (*p)[c * size + r];
+      qt[r * stride + c] = (*q)[c * size + r];
     }
-    const double s = ca.sign * cb.sign;
-    c1 *= s, c2 *= s;
-    return std::array<double, 4>{0.5 * (c1 + c2).real(), 0.5 * (c1 - c2).real(),
-                                 0.5 * (c2 - c1).imag(), 0.5 * (c1 + c2).imag()};
+  }
+  // Partial sums over a run: for x of constraint a and y of constraint b
+  // (x, y each a vector or a basis row), the sums of xr yr, xi yi, xr yi
+  // and xi yr.
+  enum Sum { kAA, kBB, kAB, kBA, kPQ, kSums };
+  std::vector<double> sums(static_cast<std::size_t>(kSums) * 4 * kDualRun);
+  const auto part = [&](Sum which, int component) {
+    return sums.data() + (static_cast<std::size_t>(which) * 4 + component) * kDualRun;
   };
+  const auto run = [&](Sum which, double xr, double xi, const double* yr, const double* yi) {
+    CrossRun(xr, xi, yr, yi, part(which, 0), part(which, 1), part(which, 2), part(which, 3));
+  };
+  std::vector<double> mm(k * k, 0.0);
   for (std::size_t a = 0; a < k; ++a) {
-    const double* pa = p->data() + a * size;
-    const double* qa = q->data() + a * size;
-    for (std::size_t b = a; b < k; ++b) {
-      const double* pb = p->data() + b * size;
-      const double* qb = q->data() + b * size;
-      double pp = 0.0, pq = 0.0, qp = 0.0, qq = 0.0;
-      for (std::size_t r = 0; r < size; ++r) {
-        pp += pa[r] * pb[r];
-        pq += pa[r] * qb[r];
-        qp += qa[r] * pb[r];
-        qq += qa[r] * qb[r];
+    for (std::size_t b0 = a; b0 < k; b0 += kDualRun) {
+      const std::size_t len = std::min(kDualRun, k - b0);
+      std::fill(sums.begin(), sums.end(), 0.0);
+      for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t row = i * stride;
+        run(kAA, are[row + a], aim[row + a], &are[row + b0], &aim[row + b0]);
+        run(kBB, bre[row + a], bim[row + a], &bre[row + b0], &bim[row + b0]);
+        if (symmetric) {
+          run(kAB, are[row + a], aim[row + a], &bre[row + b0], &bim[row + b0]);
+          run(kBA, bre[row + a], bim[row + a], &are[row + b0], &aim[row + b0]);
+        }
       }
-      const auto [re, im, x1, x2] = pair(a, b);
-      mm[a * k + b] = pp * re - pq * x1 - qp * x2 + qq * im;
+      for (std::size_t r = 0; r < size; ++r) {
+        const std::size_t row = r * stride;
+        run(kPQ, pt[row + a], qt[row + a], &pt[row + b0], &qt[row + b0]);
+      }
+      const Constraint& ca = constraints[a];
+      for (std::size_t t = 0; t < len; ++t) {
+        const auto at = [&](Sum which, int component) { return part(which, component)[t]; };
+        // conj(x) y, x conj(y) and x y from the four real sums.
+        const auto conjFirst = [&](Sum w) { return Cx(at(w, 0) + at(w, 1), at(w, 2) - at(w, 3)); };
+        const auto conjSecond = [&](Sum w) { return Cx(at(w, 0) + at(w, 1), at(w, 3) - at(w, 2)); };
+        const auto plain = [&](Sum w) { return Cx(at(w, 0) - at(w, 1), at(w, 2) + at(w, 3)); };
+        // a_a^H a_b, a_a^T a_b, b_a^T conj(b_b), b_a^T b_b; when symmetric
+        // also a_a^T b_b, a_a^H b_b, b_a^T a_b and b_a^T conj(a_b).
+        Cx c1 = conjFirst(kAA) * conjSecond(kBB);
+        Cx c2 = std::conj(plain(kAA)) * plain(kBB);
+        if (symmetric) {
+          c1 = 0.5 * (c1 + std::conj(plain(kAB)) * plain(kBA));
+          c2 = 0.5 * (c2 + conjFirst(kAB) * conjSecond(kBA));
+        }
+        const double sign = ca.sign * constraints[b0 + t].sign;
+        c1 *= sign, c2 *= sign;
+        const double re = 0.5 * (c1 + c2).real(), im = 0.5 * (c1 - c2).real();
+        const double x1 = 0.5 * (c2 - c1).imag(), x2 = 0.5 * (c1 + c2).imag();
+        const double pp = at(kPQ, 0), qq = at(kPQ, 1), pq = at(kPQ, 2), qp = at(kPQ, 3);
+        mm[a * k + b0 + t] = pp * re - pq * x1 - qp * x2 + qq * im;
+      }
     }
   }
   return mm;
