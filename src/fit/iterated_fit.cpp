@@ -353,12 +353,12 @@ Status SolveSigma(const ResidueSpace& space, PoleList& poles) {
   // Less their parts in the span of the residue columns: P_k = Q^T M_k,
   // with Q^T M_k[a][b] = -Re sum_i w_i v_k(i) conj(Q(i, a)) psi_b(i).
   // Z(i)[a][b] = conj(Q(i, a)) psi_b(i) is made for a block of points at a
-  // time (its size grows with points x order^2), and four targets take each
-  // block row at once.
+  // time (its size grows with points x order^2); two targets take two of
+  // its rows at once.
   const std::size_t ab = static_cast<std::size_t>(r) * m;
   const std::size_t count = space.targets();
   constexpr int kPointBlock = 32;
-  constexpr std::size_t kBlock = 4;
+  constexpr std::size_t kBlock = 2;
   std::vector<double> pAll(count * ab, 0.0), spare((kBlock - 1) * ab);
   std::vector<double> zr(static_cast<std::size_t>(kPointBlock) * ab), zi(zr.size());
   for (int i0 = 0; i0 < npts; i0 += kPointBlock) {
@@ -376,28 +376,33 @@ Status SolveSigma(const ResidueSpace& space, PoleList& poles) {
     }
     for (std::size_t k0 = 0; k0 < count; k0 += kBlock) {
       const std::size_t block = std::min(kBlock, count - k0);
-      double* target[kBlock];
-      for (std::size_t q = 0; q < kBlock; ++q) {
-        target[q] = q < block ? pAll.data() + (k0 + q) * ab : spare.data() + (q - 1) * ab;
-      }
-      double* __restrict p0 = target[0];
-      double* __restrict p1 = target[1];
-      double* __restrict p2 = target[2];
-      double* __restrict p3 = target[3];
-      for (int ii = 0; ii < rowsHere; ++ii) {
-        double vr[kBlock] = {}, vi[kBlock] = {};
-        for (std::size_t q = 0; q < block; ++q) {
-          vr[q] = space.Value(k0 + q, i0 + ii).re;
-          vi[q] = space.Value(k0 + q, i0 + ii).im;
-        }
-        const double* __restrict zrow = zr.data() + ii * ab;
-        const double* __restrict zirow = zi.data() + ii * ab;
+      double* __restrict p0 = pAll.data() + k0 * ab;
+      double* __restrict p1 = block > 1 ? pAll.data() + (k0 + 1) * ab : spare.data();
+      const auto value = [&](std::size_t q, int ii) {
+        return q < block ? space.Value(k0 + q, i0 + ii) : Complex(0.0, 0.0);
+      };
+      // Two points per pass: each partial sum is loaded and stored once for
+      // both, and still adds the points' terms in their order.
+      int ii = 0;
+      for (; ii + 1 < rowsHere; ii += 2) {
+        const Complex a0 = value(0, ii), a1 = value(1, ii);
+        const Complex b0 = value(0, ii + 1), b1 = value(1, ii + 1);
+        const double* __restrict xr = zr.data() + ii * ab;
+        const double* __restrict xi = zi.data() + ii * ab;
+        const double* __restrict yr = xr + ab;
+        const double* __restrict yi = xi + ab;
         for (std::size_t e = 0; e < ab; ++e) {
-          const double x = zrow[e], y = zirow[e];
-          p0[e] += vr[0] * x - vi[0] * y;
-          p1[e] += vr[1] * x - vi[1] * y;
-          p2[e] += vr[2] * x - vi[2] * y;
-          p3[e] += vr[3] * x - vi[3] * y;
+          p0[e] = (p0[e] + (a0.re * xr[e] - a0.im * xi[e])) + (b0.re * yr[e] - b0.im * yi[e]);
+          p1[e] = (p1[e] + (a1.re * xr[e] - a1.im * xi[e])) + (b1.re * yr[e] - b1.im * yi[e]);
+        }
+      }
+      for (; ii < rowsHere; ++ii) {
+        const Complex a0 = value(0, ii), a1 = value(1, ii);
+        const double* __restrict xr = zr.data() + ii * ab;
+        const double* __restrict xi = zi.data() + ii * ab;
+        for (std::size_t e = 0; e < ab; ++e) {
+          p0[e] += a0.re * xr[e] - a0.im * xi[e];
+          p1[e] += a1.re * xr[e] - a1.im * xi[e];
         }
       }
     }
