@@ -502,9 +502,10 @@ std::vector<double> SharedPoleDual(const Model& m, const Group& g, bool symmetri
   // copies stored by component (row i: component i of every constraint), so
   // that each sum is a loop along rows that the compiler turns into vector
   // operations; the run's partial sums stay in cache.
-  // Rows are padded with zeros to whole runs, so that every loop has the
-  // run's fixed length.
-  const std::size_t stride = (k + kDualRun - 1) / kDualRun * kDualRun;
+  // Rows are padded with a run of zeros, so that every loop has the run's
+  // fixed length: a run starts at any constraint (the diagonal's) and may
+  // reach kDualRun - 1 past the last.
+  const std::size_t stride = k + kDualRun;
   std::vector<double> are(n * stride), aim(n * stride), bre(n * stride), bim(n * stride);
   for (std::size_t c = 0; c < k; ++c) {
     for (std::size_t i = 0; i < n; ++i) {
